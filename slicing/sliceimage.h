@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+struct Volume;
+
+// Axis perpendicular to a slice: 0 X, 1 Y, 2 Z (the index of the window's axis
+// combo box).
+enum SliceAxis { SliceAxisX = 0, SliceAxisY = 1, SliceAxisZ = 2 };
+
+// Size in pixels of a slice image, one pixel per voxel: axis X gives
+// depth x height, Y width x depth, Z width x height. An invalid axis gives an
+// invalid QSize.
+QSize sliceImageSize(const Volume &volume, int axis);
+
+// Number of slices along the axis (width, height or depth); 0 for an invalid
+// axis.
+int sliceCount(const Volume &volume, int axis);
+
+// The grey image of one slice in QImage::Format_RGB32. Pixel (i, j), row 0 at
+// the top, shows voxel (slice, j, i) for axis X, (i, slice, j) for Y and
+// (i, j, slice) for Z; no axis is flipped. The grey level is the low 8 bits of
+// the integer part of 255 * v. An invalid axis or slice index gives a null
+// image.
+QImage makeSliceImage(const Volume &volume, int axis, int slice);

@@ -1,0 +1,24 @@
+#include "slicingview.h"
+
+#include "sliceimage.h"
+
+#include <QPainter>
+#include <QRectF>
+
+SlicingView::SlicingView(QWidget *parent) : QWidget(parent) {}
+
+void SlicingView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (!volume) {
+        painter.fillRect(rect(), QColor(0, 0, 0, 255));
+        return;
+    }
+    // An invalid axis or slice paints nothing at all: the widget keeps whatever
+    // its background is.
+    lastSliceImage = makeSliceImage(*volume, axis, slice);
+    if (lastSliceImage.isNull())
+        return;
+    painter.drawImage(QRectF(0, 0, width(), height()), lastSliceImage,
+                      QRectF(0, 0, lastSliceImage.width(), lastSliceImage.height()));
+}

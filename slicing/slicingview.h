@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+struct Volume;
+
+// Shows one axis-aligned slice of a volume as a grey image stretched over the
+// whole widget. The owner writes volume, axis and slice and then repaints; the
+// view does not notice changes by itself and never owns the volume.
+class SlicingView : public QWidget
+{
+public:
+    explicit SlicingView(QWidget *parent = nullptr);
+
+    Volume *volume = nullptr; // not owned; null until the first load
+    int axis = 0;             // 0 X, 1 Y, 2 Z
+    int slice = 0;            // index along axis
+
+    // The image built by the last paint with a volume; null when that slice was
+    // invalid or nothing was painted yet.
+    const QImage &sliceImage() const { return lastSliceImage; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QImage lastSliceImage;
+};

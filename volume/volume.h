@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A regular grid of scalar samples normalised to 0..1.
+//
+// Voxel (x, y, z) is data[x + width * (y + height * z)]: X varies fastest, then
+// Y, then Z. width, height and depth are voxel counts (0..65535, read from the
+// file header). A new record is 1 x 1 x 1 holding the single value 0.0.
+struct Volume
+{
+    int width = 1;
+    int height = 1;
+    int depth = 1;
+    std::vector<float> data = std::vector<float>(1, 0.0f);
+
+    // Reads a DAT file (see datreader.h) and reports progress on standard output
+    // and failures on standard error. The name is passed to the file-open call
+    // as it is: an 8-bit path in the file system's encoding.
+    //
+    // Returns true when the record now holds the file's data set. On false the
+    // record is exactly as it was before the call.
+    [[nodiscard]] bool load(const std::string &fileName);
+};
