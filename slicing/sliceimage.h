@@ -7,7 +7,12 @@ struct Volume;
 
 // Axis perpendicular to a slice: 0 X, 1 Y, 2 Z (the index of the window's axis
 // combo box).
-enum SliceAxis { SliceAxisX = 0, SliceAxisY = 1, SliceAxisZ = 2 };
+enum SliceAxis
+{
+    SliceAxisX = 0,
+    SliceAxisY = 1,
+    SliceAxisZ = 2
+};
 
 // Size in pixels of a slice image, one pixel per voxel: axis X gives
 // depth x height, Y width x depth, Z width x height. An invalid axis gives an

@@ -74,8 +74,8 @@ SampleVolume makeHeadPhantom(int width, int height, int depth)
                     const double dx = px - e.x0, dy = py - e.y0, dz = pz - e.z0;
                     const double rx = dx * std::cos(phi) + dy * std::sin(phi);
                     const double ry = -dx * std::sin(phi) + dy * std::cos(phi);
-                    const double q = (rx * rx) / (e.a * e.a) + (ry * ry) / (e.b * e.b) +
-                                     (dz * dz) / (e.c * e.c);
+                    const double q =
+                        (rx * rx) / (e.a * e.a) + (ry * ry) / (e.b * e.b) + (dz * dz) / (e.c * e.c);
                     if (q <= 1.0)
                         value += e.density;
                 }

@@ -30,5 +30,5 @@ SampleVolume makeCentredBox(int width, int height, int depth, int border, std::u
 // Writes a DAT file: the header, then the samples (all of them, or only the
 // first sampleLimit when that is smaller, to make truncated files). Returns
 // false with a reason when the file cannot be written.
-bool writeDatFile(const std::string &path, const SampleVolume &volume, std::string *reason = nullptr,
-                  std::size_t sampleLimit = SIZE_MAX);
+bool writeDatFile(const std::string &path, const SampleVolume &volume,
+                  std::string *reason = nullptr, std::size_t sampleLimit = SIZE_MAX);

@@ -1,9 +1,11 @@
 #include "datreader.h"
 
+#include "memorylimit.h"
 #include "volume.h"
 
 #include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <ostream>
 #include <vector>
 
@@ -65,6 +67,13 @@ DatReadResult readDatFile(const std::string &fileName, Volume &target, std::ostr
     return result;
 }
 
+DatReadResult loadDatFile(const std::string &fileName, Volume &target)
+{
+    DatReadOptions options;
+    options.maxDataBytes = loadableDataBytes();
+    return readDatFile(fileName, target, std::cout, std::cerr, options);
+}
+
 DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, std::ostream &err,
                             const DatReadOptions &options)
 {
@@ -95,6 +104,10 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     unsigned char *bytes = reinterpret_cast<unsigned char *>(values.data());
     unsigned char *sampleBytes = bytes + 2 * count;
     const std::size_t samplesRead = count ? std::fread(sampleBytes, 2, count, file) : 0;
+    // fread may have stored the first byte of an incomplete last sample: that
+    // sample is missing, so it must read as 0 like the others.
+    if (samplesRead < count)
+        std::memset(sampleBytes + 2 * samplesRead, 0, 2);
     out << "- File loaded." << std::endl;
 
     const std::size_t sliceSamples = std::size_t(width * height);

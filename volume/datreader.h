@@ -24,7 +24,7 @@ struct DatReadOptions
 struct DatReadResult
 {
     bool ok = false;
-    std::string reason;              // why a load failed, empty when none is given
+    std::string reason;               // why a load failed, empty when none is given
     std::uint64_t missingSamples = 0; // samples the file was short of (read as 0)
 };
 
@@ -39,6 +39,10 @@ DatReadResult readDatFile(const std::string &fileName, Volume &target, std::ostr
 // replaced only on success.
 DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, std::ostream &err,
                             const DatReadOptions &options);
+
+// readDatFile() on the standard streams with this machine's memory limit
+// (loadableDataBytes()): the load path of the application.
+DatReadResult loadDatFile(const std::string &fileName, Volume &target);
 
 // One pass of the sample mapping over count little-endian 16-bit samples given as
 // raw bytes (2 * count of them, any alignment). values may overlap the bytes as

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QGradient>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// What the command line asks for: the window (optionally opening a file), one
+// rendered frame written to a PNG file, help, the version, or a usage error.
+struct CommandLine
+{
+    enum class Mode
+    {
+        Window,
+        Batch,
+        Help,
+        Version,
+        UsageError
+    };
+
+    Mode mode = Mode::Window;
+    QString text; // help or version text, or the usage error
+
+    QString file;   // volume to open; empty for none
+    QString output; // PNG file of batch mode
+    QSize size = QSize(400, 400);
+    std::array<int, 3> rotation = {0, 0, 0}; // degrees about X, Y, Z
+    int samples = 100;
+    QGradientStops stops; // the window's start-up ramp unless --stops is given
+};
+
+// The black-to-white ramp with full opacity that the window sets shortly after
+// start-up.
+QGradientStops defaultTransferStops();
+
+// Parses "POS:#AARRGGBB,..." (positions 0..1, colours as "#AARRGGBB" or
+// "#RRGGBB"). Returns false with a reason on any malformed stop.
+bool parseStops(const QString &text, QGradientStops *stops, QString *reason);
+
+// Parses the arguments (the first one is the program). Never exits the process.
+CommandLine parseCommandLine(const QStringList &arguments);

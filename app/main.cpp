@@ -1,0 +1,40 @@
+#include "commandline.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <iostream>
+
+int main(int argc, char *argv[])
+{
+    // Help, version and usage errors need no display: answer them before the
+    // GUI application connects to one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine commandLine = parseCommandLine(arguments);
+    switch (commandLine.mode) {
+    case CommandLine::Mode::Help:
+    case CommandLine::Mode::Version:
+        std::cout << commandLine.text.toStdString() << std::endl;
+        return 0;
+    case CommandLine::Mode::UsageError:
+        std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
+        return 2;
+    case CommandLine::Mode::Batch:
+    case CommandLine::Mode::Window:
+        break;
+    }
+
+    QApplication application(argc, argv);
+    QCoreApplication::setApplicationName("kelvara");
+    QCoreApplication::setApplicationVersion(KELVARA_VERSION);
+
+    MainWindow window;
+    QTimer::singleShot(50, &window, &MainWindow::setDefault);
+    window.show();
+    if (!commandLine.file.isEmpty())
+        window.loadFile(commandLine.file);
+    return application.exec();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+struct Volume;
+class WindowDialogs;
+
+namespace Ui {
+class MainWindow;
+}
+// The generated layout object: every widget of the window's fixed layout.
+using MainWindowUi = Ui::MainWindow;
+
+// The single top-level window: slices on the left, the rendering on the right,
+// the rendering options and the transfer-function editor below the slices.
+// Owns the loaded volume; every widget belongs to the window's object tree.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Loads a DAT file through the same path as the menu command. On failure
+    // the current data set, slice and range stay as they were and the status
+    // bar says why. Returns whether the file was loaded.
+    bool loadFile(const QString &fileName);
+
+    // The loaded data set, null until the first successful load.
+    const Volume *currentVolume() const { return volume.get(); }
+
+    // Replaces the modal dialogs (tests script them).
+    void setDialogs(std::unique_ptr<WindowDialogs> replacement);
+
+public slots:
+    void setDefault();
+
+private slots:
+    void on_actionBild_speichern_triggered();
+    void on_slicingScrollBar_valueChanged(int value);
+    void on_slicingComboBox_currentIndexChanged(int index);
+    void on_actionBeenden_triggered();
+    void on_actionDatensatz_laden_triggered();
+
+private:
+    void updateSlicingView();
+    void updateSlicingRange();
+
+    std::unique_ptr<MainWindowUi> ui;
+    std::unique_ptr<Volume> volume;
+    std::unique_ptr<WindowDialogs> dialogs;
+};

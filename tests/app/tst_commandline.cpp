@@ -1,0 +1,113 @@
+#include "commandline.h"
+
+#include <QTest>
+
+using Mode = CommandLine::Mode;
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void modes_data();
+    void modes();
+    void batchValues();
+    void stops_data();
+    void stops();
+};
+
+void TestCommandLine::modes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("mode");
+    const QString k = "kelvara";
+    QTest::newRow("nothing") << QStringList{k} << int(Mode::Window);
+    QTest::newRow("file") << QStringList{k, "a.dat"} << int(Mode::Window);
+    QTest::newRow("help") << QStringList{k, "--help"} << int(Mode::Help);
+    QTest::newRow("version") << QStringList{k, "--version"} << int(Mode::Version);
+    QTest::newRow("batch") << QStringList{k, "a.dat", "--output", "o.png"} << int(Mode::Batch);
+    QTest::newRow("two files") << QStringList{k, "a.dat", "b.dat"} << int(Mode::UsageError);
+    QTest::newRow("unknown option") << QStringList{k, "--frobnicate"} << int(Mode::UsageError);
+    QTest::newRow("output without file")
+        << QStringList{k, "--output", "o.png"} << int(Mode::UsageError);
+    QTest::newRow("size without output")
+        << QStringList{k, "a.dat", "--size", "10x10"} << int(Mode::UsageError);
+    QTest::newRow("bad size") << QStringList{k, "a.dat", "--output", "o.png", "--size", "10"}
+                              << int(Mode::UsageError);
+    QTest::newRow("zero size") << QStringList{k, "a.dat", "--output", "o.png", "--size", "0x5"}
+                               << int(Mode::UsageError);
+    QTest::newRow("bad rotation") << QStringList{k,       "a.dat",      "--output",
+                                                 "o.png", "--rotation", "1,2"}
+                                  << int(Mode::UsageError);
+    QTest::newRow("samples too low")
+        << QStringList{k, "a.dat", "--output", "o.png", "--samples", "1"} << int(Mode::UsageError);
+    QTest::newRow("bad stops") << QStringList{k, "a.dat", "--output", "o.png", "--stops", "x"}
+                               << int(Mode::UsageError);
+}
+
+void TestCommandLine::modes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, mode);
+    const CommandLine result = parseCommandLine(arguments);
+    QCOMPARE(int(result.mode), mode);
+    if (result.mode == Mode::UsageError || result.mode == Mode::Help)
+        QVERIFY(!result.text.isEmpty());
+}
+
+void TestCommandLine::batchValues()
+{
+    const CommandLine defaults = parseCommandLine({"kelvara", "a.dat", "--output", "o.png"});
+    QCOMPARE(defaults.file, QString("a.dat"));
+    QCOMPARE(defaults.output, QString("o.png"));
+    QCOMPARE(defaults.size, QSize(400, 400));
+    QCOMPARE(defaults.samples, 100);
+    QCOMPARE(defaults.stops, defaultTransferStops());
+
+    const CommandLine set =
+        parseCommandLine({"kelvara", "--size", "640x480", "--rotation", "-30,450,7", "--samples",
+                          "250", "--output", "o.png", "a.dat"});
+    QCOMPARE(set.mode, Mode::Batch);
+    QCOMPARE(set.size, QSize(640, 480));
+    QCOMPARE(set.rotation, (std::array<int, 3>{-30, 450, 7}));
+    QCOMPARE(set.samples, 250);
+}
+
+void TestCommandLine::stops_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("count");
+    QTest::newRow("two") << "0:#ff000000,1:#ffffffff" << true << 2;
+    QTest::newRow("rgb colour") << "0.5:#808080" << true << 1;
+    QTest::newRow("unsorted is sorted") << "1:#ffffffff,0:#00000000" << true << 2;
+    QTest::newRow("position above one") << "1.5:#ffffffff" << false << 0;
+    QTest::newRow("negative position") << "-0.1:#ffffffff" << false << 0;
+    QTest::newRow("named colour") << "0:red" << false << 0;
+    QTest::newRow("missing colon") << "0#ffffffff" << false << 0;
+    QTest::newRow("empty item") << "0:#ffffffff," << false << 0;
+}
+
+void TestCommandLine::stops()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(int, count);
+    QGradientStops parsed;
+    QString reason;
+    QCOMPARE(parseStops(text, &parsed, &reason), ok);
+    if (!ok) {
+        QVERIFY(!reason.isEmpty());
+        return;
+    }
+    QCOMPARE(parsed.size(), count);
+    for (int i = 1; i < parsed.size(); ++i)
+        QVERIFY(parsed[i - 1].first <= parsed[i].first);
+    if (text == "0:#ff000000,1:#ffffffff")
+        QCOMPARE(parsed, defaultTransferStops());
+    if (text == "1:#ffffffff,0:#00000000")
+        QCOMPARE(parsed.first().second.rgba(), 0x00000000u);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Kelvara, builds it, and then either opens the
+# viewer on a sample volume ("run") or runs every test ("test").
+#
+#   tools/setup.sh run    install what is missing, build, open the viewer
+#   tools/setup.sh test   install what is missing, build, run all checks:
+#                         the test suite in the optimised build and under
+#                         AddressSanitizer/UBSan/LeakSanitizer, and a short
+#                         fuzzing run of the DAT parser
+#
+# Tests that need OpenGL run under Xvfb with Mesa's software rasteriser when
+# no display is available.
+set -euo pipefail
+
+mode="${1:-run}"
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ clang qt6-base-dev qt6-base-dev-tools libgl-dev
+          libgl1-mesa-dri xvfb xauth)
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]})); then
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    echo "== Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+jobs="$(nproc)"
+
+build() {
+    local preset="$1"
+    echo "== Building preset $preset"
+    cmake --preset "$preset" -G Ninja >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+}
+
+# Runs a command on the current display, or on a private Xvfb when there is none.
+with_display() {
+    if [ -n "${DISPLAY:-}" ]; then
+        "$@"
+    else
+        xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
+    fi
+}
+
+case "$mode" in
+run)
+    build release
+    with_display ./build/bin/kelvara build/samples/head.dat
+    ;;
+test)
+    build release
+    echo "== Tests (optimised build)"
+    (cd build && with_display ctest --output-on-failure -j "$jobs")
+    build asan
+    echo "== Tests (AddressSanitizer, UndefinedBehaviorSanitizer, LeakSanitizer)"
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
+        LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \
+        UBSAN_OPTIONS=print_stacktrace=1 with_display ctest --output-on-failure -j "$jobs")
+    if [ -x fuzz/run.sh ]; then
+        echo "== Fuzzing the DAT parser for 60 seconds"
+        fuzz/run.sh 60
+    fi
+    ;;
+*)
+    echo "usage: tools/setup.sh run|test" >&2
+    exit 2
+    ;;
+esac
