@@ -100,7 +100,7 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     // The raw samples are read into the upper half of the float array and
     // widened in place, so a load needs no second buffer. The array starts
     // zeroed, which also gives samples missing from a short file the value 0.
-    std::vector<float> values(count);
+    VoxelArray values(count);
     unsigned char *bytes = reinterpret_cast<unsigned char *>(values.data());
     unsigned char *sampleBytes = bytes + 2 * count;
     const std::size_t samplesRead = count ? std::fread(sampleBytes, 2, count, file) : 0;

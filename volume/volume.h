@@ -1,7 +1,8 @@
 #pragma once
 
+#include "voxelallocator.h"
+
 #include <string>
-#include <vector>
 
 // A regular grid of scalar samples normalised to 0..1.
 //
@@ -13,7 +14,7 @@ struct Volume
     int width = 1;
     int height = 1;
     int depth = 1;
-    std::vector<float> data = std::vector<float>(1, 0.0f);
+    VoxelArray data = VoxelArray(1, 0.0f);
 
     // Reads a DAT file (see datreader.h) and reports progress on standard output
     // and failures on standard error. The name is passed to the file-open call

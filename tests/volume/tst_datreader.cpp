@@ -83,7 +83,7 @@ void verifyUnchanged(const Volume &volume)
     QCOMPARE(volume.width, 2);
     QCOMPARE(volume.height, 1);
     QCOMPARE(volume.depth, 1);
-    QCOMPARE(volume.data, (std::vector<float>{0.25f, 0.75f}));
+    QCOMPARE(volume.data, (VoxelArray{0.25f, 0.75f}));
 }
 
 } // namespace
@@ -119,7 +119,7 @@ void TestDatReader::newVolumeIsOneZeroVoxel()
     QCOMPARE(volume.width, 1);
     QCOMPARE(volume.height, 1);
     QCOMPARE(volume.depth, 1);
-    QCOMPARE(volume.data, std::vector<float>{0.0f});
+    QCOMPARE(volume.data, VoxelArray{0.0f});
 }
 
 void TestDatReader::mapsSamplesAndPrintsProgress()
@@ -131,7 +131,7 @@ void TestDatReader::mapsSamplesAndPrintsProgress()
     QCOMPARE(run.volume.width, 2);
     QCOMPARE(run.volume.height, 1);
     QCOMPARE(run.volume.depth, 2);
-    QCOMPARE(run.volume.data, (std::vector<float>{0.0f, 1.0f, 2048.0f / 4095.0f, 1.0f}));
+    QCOMPARE(run.volume.data, (VoxelArray{0.0f, 1.0f, 2048.0f / 4095.0f, 1.0f}));
     QCOMPARE(run.out, loadingLine(file) +
                           "- File loaded.\n\r- Preparing data (0%) ...\r- Preparing data (100%) "
                           "...\n- Data prepared.\n");
@@ -140,7 +140,7 @@ void TestDatReader::mapsSamplesAndPrintsProgress()
     // 4094 stays just below one: the divisor is 4095, not 4096 or 65535.
     QVERIFY(writeDatFile(file, samplesOf(1, 1, 1, {4094})));
     const LoadRun below = load(file);
-    QCOMPARE(below.volume.data, std::vector<float>{4094.0f / 4095.0f});
+    QCOMPARE(below.volume.data, VoxelArray{4094.0f / 4095.0f});
     QVERIFY(below.volume.data[0] < 1.0f);
 }
 
@@ -188,7 +188,7 @@ void TestDatReader::truncatedFileLoadsZerosWithWarning()
     writeBytes(dir.filePath("odd.dat"), header(2, 1, 1) + QByteArray("\xff\x0f\x01", 3));
     const LoadRun odd = load(path("odd.dat"));
     QVERIFY(odd.result.ok);
-    QCOMPARE(odd.volume.data, (std::vector<float>{1.0f, 0.0f}));
+    QCOMPARE(odd.volume.data, (VoxelArray{1.0f, 0.0f}));
     QCOMPARE(odd.result.missingSamples, std::uint64_t(1));
 }
 
@@ -197,7 +197,7 @@ void TestDatReader::trailingBytesAreIgnored()
     writeBytes(dir.filePath("long.dat"), header(1, 1, 1) + QByteArray("\xff\x0f\x00\x00\x01", 5));
     const LoadRun run = load(path("long.dat"));
     QVERIFY(run.result.ok);
-    QCOMPARE(run.volume.data, std::vector<float>{1.0f});
+    QCOMPARE(run.volume.data, VoxelArray{1.0f});
     QCOMPARE(run.err, std::string());
 }
 
@@ -285,7 +285,7 @@ void TestDatReader::nonAsciiFileNameLoads()
     QVERIFY(writeDatFile(encoded, makeUniform(2, 2, 2, 4095)));
     const LoadRun run = load(encoded);
     QVERIFY(run.result.ok);
-    QCOMPARE(run.volume.data, std::vector<float>(8, 1.0f));
+    QCOMPARE(run.volume.data, VoxelArray(8, 1.0f));
 }
 
 void TestDatReader::largeVolumeRoundTrips()
