@@ -5,6 +5,11 @@
 
 #include <ostream>
 
+QGradientStops blackToWhiteStops()
+{
+    return {{0.0, QColor::fromRgba(0xff000000)}, {1.0, QColor::fromRgba(0xffffffff)}};
+}
+
 TransferFunctionTable::TransferFunctionTable() : table(entryCount, 1, QImage::Format_ARGB32)
 {
     table.fill(0);

@@ -9,6 +9,9 @@
 // uploads as its one-dimensional texture: 1024 non-premultiplied 0xAARRGGBB
 // entries painted from a list of gradient stops, entry i holding the linear
 // gradient's colour at pixel column i.
+// The start-up transfer function: opaque black at 0 to opaque white at 1.
+QGradientStops blackToWhiteStops();
+
 class TransferFunctionTable
 {
 public:
