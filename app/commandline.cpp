@@ -1,12 +1,9 @@
 #include "commandline.h"
 
+#include "transferfunctiontable.h"
+
 #include <QColor>
 #include <QCommandLineParser>
-
-QGradientStops defaultTransferStops()
-{
-    return {{0.0, QColor::fromRgba(0xff000000)}, {1.0, QColor::fromRgba(0xffffffff)}};
-}
 
 bool parseStops(const QString &text, QGradientStops *stops, QString *reason)
 {
@@ -85,7 +82,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return usageError("only one FILE can be opened");
     if (!files.isEmpty())
         result.file = files.first();
-    result.stops = defaultTransferStops();
+    result.stops = blackToWhiteStops();
 
     const bool batchOnly = parser.isSet(size) || parser.isSet(rotation) || parser.isSet(samples) ||
                            parser.isSet(stops);

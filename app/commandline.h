@@ -31,10 +31,6 @@ struct CommandLine
     QGradientStops stops; // the window's start-up ramp unless --stops is given
 };
 
-// The black-to-white ramp with full opacity that the window sets shortly after
-// start-up.
-QGradientStops defaultTransferStops();
-
 // Parses "POS:#AARRGGBB,..." (positions 0..1, colours as "#AARRGGBB" or
 // "#RRGGBB"). Returns false with a reason on any malformed stop.
 bool parseStops(const QString &text, QGradientStops *stops, QString *reason);

@@ -1,3 +1,4 @@
+#include "batchrender.h"
 #include "commandline.h"
 #include "mainwindow.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char *argv[])
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;
     case CommandLine::Mode::Batch:
+        return renderBatch(argc, argv, commandLine);
     case CommandLine::Mode::Window:
         break;
     }

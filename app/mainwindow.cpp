@@ -1,15 +1,20 @@
 #include "mainwindow.h"
 
+#include "colorlabel.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
 #include "datreader.h"
+#include "gradienteditor.h"
 #include "sliceimage.h"
+#include "transferfunctiontable.h"
 #include "volume.h"
+#include "volumerenderer.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QVBoxLayout>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<MainWindowUi>()),
@@ -17,13 +22,58 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(QCoreApplication::translate("MainWindow", "Kelvara 1"));
+
+    gradientEditor = new GradientEditor(ui->transferFunctionGroupBox);
+    auto *transferLayout = new QVBoxLayout(ui->transferFunctionGroupBox);
+    transferLayout->addWidget(gradientEditor);
+
+    volumeRenderer = new VolumeRenderer(ui->rendererGroupBox);
+    ui->renderingLayout->addWidget(volumeRenderer);
+    volumeRenderer->setRenderingOptions(&renderingOptions);
+    connect(volumeRenderer, &VolumeRenderer::problemReported, this,
+            [this](const QString &message) { statusBar()->showMessage(message); });
+
+    const QColor colors[] = {renderingOptions.light, renderingOptions.ambient,
+                             renderingOptions.diffuse, renderingOptions.specular};
+    const int rows[] = {0, 0, 1, 2};
+    const int columns[] = {1, 3, 3, 3};
+    for (int i = 0; i < 4; ++i) {
+        colorLabels[i] = new ColorLabel(ui->optionsGroupBox);
+        colorLabels[i]->setColor(colors[i]);
+        colorLabels[i]->setColorPicker([this](const QColor &initial, QWidget *dialogParent) {
+            return dialogs->pickColor(initial, dialogParent);
+        });
+        ui->optionsGridLayout->addWidget(colorLabels[i], rows[i], columns[i]);
+    }
+
+    // Every spin box starts at the value in effect, so that finishing an edit of
+    // one field never silently changes another.
+    ui->exponentSpinBox->setValue(renderingOptions.exponent);
+    ui->k1SpinBox->setValue(renderingOptions.k1);
+    ui->k2SpinBox->setValue(renderingOptions.k2);
+    ui->samplesSpinBox->setValue(renderingOptions.samples);
+    connect(ui->samplesSpinBox, &QSpinBox::editingFinished, this,
+            &MainWindow::updateRenderingOptions);
+    for (QDoubleSpinBox *spinBox : {ui->k1SpinBox, ui->k2SpinBox, ui->exponentSpinBox})
+        connect(spinBox, &QDoubleSpinBox::editingFinished, this,
+                &MainWindow::updateRenderingOptions);
+    for (ColorLabel *label : colorLabels)
+        connect(label, &ColorLabel::editingFinished, this, &MainWindow::updateRenderingOptions);
+
+    connect(gradientEditor, &GradientEditor::gradientStopsChanged, this,
+            &MainWindow::updateTransferFunction);
+
     ui->slicingScrollBar->setMinimum(0);
+    updateTransferFunction();
 }
 
 MainWindow::~MainWindow()
 {
-    // The views keep plain pointers to the volume: detach them before it goes.
+    // The views keep plain pointers to the volume and the options: detach them
+    // before those go.
     ui->slicingView->volume = nullptr;
+    volumeRenderer->setVolume(nullptr);
+    volumeRenderer->setRenderingOptions(nullptr);
 }
 
 void MainWindow::setDialogs(std::unique_ptr<WindowDialogs> replacement)
@@ -57,6 +107,7 @@ bool MainWindow::loadFile(const QString &fileName)
     ui->slicingView->repaint();
     updateSlicingRange();
     updateSlicingView();
+    volumeRenderer->setVolume(volume.get());
     previous.reset();
 
     QString message = tr("%1: %2 x %3 x %4 voxels")
@@ -71,9 +122,48 @@ bool MainWindow::loadFile(const QString &fileName)
     return true;
 }
 
-void MainWindow::setDefault() {}
+void MainWindow::setDefault()
+{
+    // The renderer gets the stops as they are, not the strips' sampling of them.
+    const QGradientStops stops = blackToWhiteStops();
+    gradientEditor->setGradientStops(stops);
+    volumeRenderer->setGradientStops(stops);
+    volumeRenderer->updateTransferFunctionTexture();
+}
 
-void MainWindow::on_actionBild_speichern_triggered() {}
+void MainWindow::updateTransferFunction()
+{
+    volumeRenderer->setGradientStops(gradientEditor->gradientStops());
+    volumeRenderer->updateTransferFunctionTexture();
+}
+
+void MainWindow::updateRenderingOptions()
+{
+    renderingOptions.light = colorLabels[0]->color();
+    renderingOptions.ambient = colorLabels[1]->color();
+    renderingOptions.diffuse = colorLabels[2]->color();
+    renderingOptions.specular = colorLabels[3]->color();
+    renderingOptions.k1 = float(ui->k1SpinBox->value());
+    renderingOptions.k2 = float(ui->k2SpinBox->value());
+    renderingOptions.exponent = float(ui->exponentSpinBox->value());
+    renderingOptions.samples = ui->samplesSpinBox->value();
+    volumeRenderer->setRenderingOptions(&renderingOptions);
+}
+
+void MainWindow::on_actionBild_speichern_triggered()
+{
+    QString fileName = dialogs->saveImageFileName(this);
+    if (fileName.isEmpty())
+        return;
+    if (!fileName.endsWith(".png"))
+        fileName += ".png";
+    const QImage image = volumeRenderer->grabFrame();
+    if (image.isNull() || !image.save(fileName, "PNG")) {
+        dialogs->warnImageNotSaved(this);
+        return;
+    }
+    statusBar()->showMessage(tr("Saved %1").arg(QFileInfo(fileName).fileName()));
+}
 
 void MainWindow::on_slicingScrollBar_valueChanged(int)
 {

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "renderingoptions.h"
+
+#include <QGradient>
 #include <QMainWindow>
 
+#include <array>
 #include <memory>
 
 struct Volume;
+class ColorLabel;
+class GradientEditor;
+class VolumeRenderer;
 class WindowDialogs;
 
 namespace Ui {
@@ -35,6 +42,9 @@ public:
     // Replaces the modal dialogs (tests script them).
     void setDialogs(std::unique_ptr<WindowDialogs> replacement);
 
+    // The options the renderer draws with.
+    const RenderingOptions &currentRenderingOptions() const { return renderingOptions; }
+
 public slots:
     void setDefault();
 
@@ -44,6 +54,8 @@ private slots:
     void on_slicingComboBox_currentIndexChanged(int index);
     void on_actionBeenden_triggered();
     void on_actionDatensatz_laden_triggered();
+    void updateRenderingOptions();
+    void updateTransferFunction();
 
 private:
     void updateSlicingView();
@@ -51,5 +63,9 @@ private:
 
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<Volume> volume;
+    RenderingOptions renderingOptions;
+    GradientEditor *gradientEditor = nullptr;
+    VolumeRenderer *volumeRenderer = nullptr;
+    std::array<ColorLabel *, 4> colorLabels{}; // light, ambient, diffuse, specular
     std::unique_ptr<WindowDialogs> dialogs;
 };

@@ -1,9 +1,136 @@
 #include "benchcommands.h"
+#include "timing.h"
 
+#include "commandline.h"
+#include "datreader.h"
+#include "offscreenframe.h"
+#include "transferfunctiontable.h"
+#include "volume.h"
+#include "volumerenderer.h"
+
+#include <QApplication>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+
+#include <cstdio>
 #include <iostream>
+#include <sstream>
 
-int benchFrame(int &, char **, const std::vector<std::string> &)
+namespace {
+
+bool parseNumbers(const std::string &text, int count, double *values)
 {
-    std::cerr << "kelvara-bench: frame is not built yet" << std::endl;
-    return 1;
+    std::istringstream stream(text);
+    for (int i = 0; i < count; ++i) {
+        if (!(stream >> values[i]))
+            return false;
+        if (i + 1 < count && stream.get() != ',')
+            return false;
+    }
+    return stream.peek() == std::char_traits<char>::eof();
+}
+
+QColor grey(double level)
+{
+    const int v = int(std::clamp(level, 0.0, 1.0) * 255.0 + 0.5);
+    return QColor(v, v, v);
+}
+
+} // namespace
+
+int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentList)
+{
+    std::vector<std::string> arguments = argumentList;
+    const bool quick = takeFlag(arguments, "--quick");
+    const std::string sizeText = takeOption(arguments, "--size", "512x512");
+    const int samples = std::atoi(takeOption(arguments, "--samples", "100").c_str());
+    const int frames = std::atoi(takeOption(arguments, "--frames", quick ? "3" : "10").c_str());
+    const std::string stopsText = takeOption(arguments, "--stops", "");
+    const std::string lightingText = takeOption(arguments, "--lighting", "");
+    const std::string cueingText = takeOption(arguments, "--depth-cueing", "");
+    int width = 0, height = 0;
+    char extra = 0;
+    if (arguments.size() != 1 ||
+        std::sscanf(sizeText.c_str(), "%dx%d%c", &width, &height, &extra) != 2 || width < 1 ||
+        height < 1 || samples < 1 || frames < 1) {
+        std::cerr << "usage: kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
+                     "       [--stops POS:#AARRGGBB,...] [--lighting AMBIENT,DIFFUSE,SPECULAR,"
+                     "EXPONENT]\n       [--depth-cueing K1,K2] [--quick]"
+                  << std::endl;
+        return 2;
+    }
+
+    RenderingOptions options;
+    options.samples = samples;
+    if (!lightingText.empty()) {
+        double lighting[4];
+        if (!parseNumbers(lightingText, 4, lighting)) {
+            std::cerr << "kelvara-bench: bad --lighting" << std::endl;
+            return 2;
+        }
+        options.ambient = grey(lighting[0]);
+        options.diffuse = grey(lighting[1]);
+        options.specular = grey(lighting[2]);
+        options.exponent = float(lighting[3]);
+    }
+    if (!cueingText.empty()) {
+        double cueing[2];
+        if (!parseNumbers(cueingText, 2, cueing)) {
+            std::cerr << "kelvara-bench: bad --depth-cueing" << std::endl;
+            return 2;
+        }
+        options.k1 = float(cueing[0]);
+        options.k2 = float(cueing[1]);
+    }
+    QGradientStops stops = blackToWhiteStops();
+    if (!stopsText.empty()) {
+        QString reason;
+        if (!parseStops(QString::fromStdString(stopsText), &stops, &reason)) {
+            std::cerr << "kelvara-bench: " << reason.toStdString() << std::endl;
+            return 2;
+        }
+    }
+
+    Volume volume;
+    std::ostringstream discard;
+    if (!readDatFile(arguments[0], volume, discard, discard, DatReadOptions()).ok) {
+        std::cerr << "kelvara-bench: cannot load " << arguments[0] << std::endl;
+        return 1;
+    }
+
+    QApplication application(argc, argv);
+    OffscreenFrame frame(QSize(width, height));
+    frame.setRenderingOptions(options);
+    std::ostringstream probe; // the table's probe line is not part of the figures
+    std::streambuf *previous = std::cout.rdbuf(probe.rdbuf());
+    frame.setGradientStops(stops);
+    std::cout.rdbuf(previous);
+    frame.setVolume(&volume);
+
+    // The first frame builds the program and uploads the textures: excluded.
+    Timings first, timings;
+    OffscreenResult result;
+    first.measure(1, [&] { result = frame.renderAndFinish(); });
+    if (!result.ok) {
+        std::cerr << "kelvara-bench: " << result.message.toStdString() << std::endl;
+        return 1;
+    }
+    frame.renderer().makeCurrent();
+    const char *rendererName = reinterpret_cast<const char *>(
+        QOpenGLContext::currentContext()->functions()->glGetString(GL_RENDERER));
+    const std::string renderer = rendererName ? rendererName : "unknown";
+
+    for (int i = 1; i <= frames; ++i) {
+        // A new orientation every frame, so nothing of the last one is reused.
+        frame.setRotation(7 * i, 11 * i, 3 * i);
+        timings.measure(1, [&] { result = frame.renderAndFinish(); });
+        if (!result.ok) {
+            std::cerr << "kelvara-bench: " << result.message.toStdString() << std::endl;
+            return 1;
+        }
+    }
+    std::printf("frame file=%s size=%dx%d samples=%d frames=%d %s first_ms=%.1f renderer=\"%s\"\n",
+                arguments[0].c_str(), width, height, samples, frames, timings.summary().c_str(),
+                first.median(), renderer.c_str());
+    return 0;
 }

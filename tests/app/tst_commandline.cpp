@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "transferfunctiontable.h"
 
 #include <QTest>
 
@@ -62,7 +63,7 @@ void TestCommandLine::batchValues()
     QCOMPARE(defaults.output, QString("o.png"));
     QCOMPARE(defaults.size, QSize(400, 400));
     QCOMPARE(defaults.samples, 100);
-    QCOMPARE(defaults.stops, defaultTransferStops());
+    QCOMPARE(defaults.stops, blackToWhiteStops());
 
     const CommandLine set =
         parseCommandLine({"kelvara", "--size", "640x480", "--rotation", "-30,450,7", "--samples",
@@ -104,7 +105,7 @@ void TestCommandLine::stops()
     for (int i = 1; i < parsed.size(); ++i)
         QVERIFY(parsed[i - 1].first <= parsed[i].first);
     if (text == "0:#ff000000,1:#ffffffff")
-        QCOMPARE(parsed, defaultTransferStops());
+        QCOMPARE(parsed, blackToWhiteStops());
     if (text == "1:#ffffffff,0:#00000000")
         QCOMPARE(parsed.first().second.rgba(), 0x00000000u);
 }

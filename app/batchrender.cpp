@@ -1,0 +1,40 @@
+#include "batchrender.h"
+
+#include "commandline.h"
+
+#include "datreader.h"
+#include "offscreenframe.h"
+#include "volume.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include <iostream>
+
+int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
+{
+    Volume volume;
+    // The loader prints its own progress and error lines.
+    if (!loadDatFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
+        return 1;
+
+    QApplication application(argc, argv);
+    RenderingOptions options;
+    options.samples = commandLine.samples;
+    OffscreenFrame frame(commandLine.size);
+    frame.setRenderingOptions(options);
+    frame.setGradientStops(commandLine.stops);
+    frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
+    frame.setVolume(&volume);
+    const OffscreenResult result = frame.grab();
+    if (!result.ok) {
+        std::cerr << "+ Error rendering frame: " << result.message.toStdString() << std::endl;
+        return 1;
+    }
+    if (!result.image.save(commandLine.output, "PNG")) {
+        std::cerr << "+ Error saving image '" << QFile::encodeName(commandLine.output).toStdString()
+                  << "'." << std::endl;
+        return 1;
+    }
+    return 0;
+}

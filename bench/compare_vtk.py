@@ -1,0 +1,168 @@
+#!/usr/bin/python3
+"""Side-by-side frame times of Kelvara and VTK's GPU ray-cast volume mapper.
+
+Renders the same DAT file with VTK (the mapper that ParaView and 3D Slicer use)
+and with kelvara-bench frame, in one run on one machine, and prints the ratio.
+
+    xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/python3 bench/compare_vtk.py \
+        --bench build/bin/kelvara-bench FILE.dat [--size 512] [--samples 100 400] \
+        [--frames 10] [--quick]
+
+How the two are matched:
+- Data: the same file, read the same way (min(sample, 4095) / 4095 as floats).
+- Geometry: orthographic view; the volume's longest side spans half the view
+  (Kelvara's view plane is [-1, 1] with the box's longest side 1.0; VTK gets a
+  parallel scale of 1.0 with the data scaled so its longest side is 1.0).
+- Image: the same square size.
+- Sampling: the same number of samples N through the longest side: VTK's sample
+  distance is longest side / N with automatic adjustment off; Kelvara takes N
+  samples along each ray through the box.
+- Classification: a grey ramp with opacity equal to the value (Kelvara:
+  --stops 0:#00000000,1:#ffffffff; VTK: colour 0->black, 1->white, scalar
+  opacity 0->0, 1->1), linear interpolation of the data.
+- Shading: Phong with ambient 0.2, diffuse 0.8, specular 1.0, power 16, one white
+  light; no depth cueing in Kelvara (k1 = k2 = 0).
+- Timing: K frames after one excluded warm-up frame, each with a new rotation so
+  nothing is cached, each timed to completion (glFinish in Kelvara,
+  WaitForCompletion in VTK).
+
+What still differs: VTK composites with its own opacity-unit-distance
+correction and jitter off, Kelvara with its step-length correction; VTK's light
+is a headlight, Kelvara's the fixed light of its shader; the two stop rays at
+different thresholds (early termination). The pictures are alike, not equal.
+"""
+import argparse
+import re
+import subprocess
+import sys
+import time
+
+import numpy as np
+import vtk
+from vtk.util import numpy_support
+
+
+def read_dat(path):
+    raw = np.fromfile(path, dtype="<u2")
+    if raw.size < 3:
+        sys.exit("compare_vtk: %s is not a DAT file" % path)
+    w, h, d = (int(v) for v in raw[:3])
+    count = w * h * d
+    samples = np.zeros(count, dtype=np.float32)
+    body = raw[3:3 + count].astype(np.float32)
+    samples[:body.size] = body
+    return w, h, d, np.minimum(samples, 4095.0) / np.float32(4095.0)
+
+
+def vtk_frames(path, size, samples, frames):
+    w, h, d, values = read_dat(path)
+    longest = float(max(w, h, d))
+    image = vtk.vtkImageData()
+    image.SetDimensions(w, h, d)
+    spacing = 1.0 / longest
+    image.SetSpacing(spacing, spacing, spacing)
+    image.SetOrigin(-0.5 * w * spacing, -0.5 * h * spacing, -0.5 * d * spacing)
+    array = numpy_support.numpy_to_vtk(values, deep=True, array_type=vtk.VTK_FLOAT)
+    image.GetPointData().SetScalars(array)
+
+    colour = vtk.vtkColorTransferFunction()
+    colour.AddRGBPoint(0.0, 0.0, 0.0, 0.0)
+    colour.AddRGBPoint(1.0, 1.0, 1.0, 1.0)
+    opacity = vtk.vtkPiecewiseFunction()
+    opacity.AddPoint(0.0, 0.0)
+    opacity.AddPoint(1.0, 1.0)
+    prop = vtk.vtkVolumeProperty()
+    prop.SetColor(colour)
+    prop.SetScalarOpacity(opacity)
+    prop.SetInterpolationTypeToLinear()
+    prop.ShadeOn()
+    prop.SetAmbient(0.2)
+    prop.SetDiffuse(0.8)
+    prop.SetSpecular(1.0)
+    prop.SetSpecularPower(16.0)
+
+    mapper = vtk.vtkGPUVolumeRayCastMapper()
+    mapper.SetInputData(image)
+    mapper.SetAutoAdjustSampleDistances(False)
+    mapper.SetSampleDistance(1.0 / samples)
+    mapper.SetUseJittering(False)
+    volume = vtk.vtkVolume()
+    volume.SetMapper(mapper)
+    volume.SetProperty(prop)
+
+    renderer = vtk.vtkRenderer()
+    renderer.SetBackground(0, 0, 0)
+    renderer.AddVolume(volume)
+    camera = renderer.GetActiveCamera()
+    camera.ParallelProjectionOn()
+    camera.SetPosition(0, 0, 3)
+    camera.SetFocalPoint(0, 0, 0)
+    camera.SetViewUp(0, 1, 0)
+    camera.SetParallelScale(1.0)
+    renderer.ResetCameraClippingRange(-2, 2, -2, 2, -2, 2)
+
+    window = vtk.vtkRenderWindow()
+    window.SetOffScreenRendering(1)
+    window.SetSize(size, size)
+    window.AddRenderer(renderer)
+    window.Render()  # warm-up: uploads, shader build
+    window.WaitForCompletion()
+    times = []
+    for _ in range(frames):
+        camera.Azimuth(7)
+        camera.Elevation(3)
+        camera.OrthogonalizeViewUp()
+        renderer.ResetCameraClippingRange(-2, 2, -2, 2, -2, 2)
+        start = time.perf_counter()
+        window.Render()
+        window.WaitForCompletion()
+        times.append((time.perf_counter() - start) * 1000.0)
+    renderer_lines = [line.split(":", 1)[1].strip()
+                      for line in window.ReportCapabilities().splitlines()
+                      if line.startswith("OpenGL renderer string")]
+    return times, renderer_lines[:1]
+
+
+def summary(times):
+    ordered = sorted(times)
+    n = len(ordered)
+    median = ordered[n // 2] if n % 2 else 0.5 * (ordered[n // 2 - 1] + ordered[n // 2])
+    return median, ordered[0], ordered[-1]
+
+
+def kelvara_frames(bench, path, size, samples, frames):
+    command = [bench, "frame", path, "--size", "%dx%d" % (size, size), "--samples", str(samples),
+               "--frames", str(frames), "--stops", "0:#00000000,1:#ffffffff",
+               "--lighting", "0.2,0.8,1.0,16", "--depth-cueing", "0,0"]
+    output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    line = next(l for l in output.splitlines() if l.startswith("frame "))
+    median = float(re.search(r"median_ms=([0-9.]+)", line).group(1))
+    return median, line
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("file")
+    parser.add_argument("--bench", default="build/bin/kelvara-bench")
+    parser.add_argument("--size", type=int, default=512)
+    parser.add_argument("--samples", type=int, nargs="+", default=[100, 400])
+    parser.add_argument("--frames", type=int, default=10)
+    parser.add_argument("--quick", action="store_true", help="fewer frames")
+    args = parser.parse_args()
+    frames = 3 if args.quick else args.frames
+
+    for samples in args.samples:
+        vtk_times, capabilities = vtk_frames(args.file, args.size, samples, frames)
+        v_median, v_min, v_max = summary(vtk_times)
+        print("vtk file=%s size=%dx%d samples=%d frames=%d median_ms=%.1f min_ms=%.1f max_ms=%.1f "
+              "renderer=\"%s\"" % (args.file, args.size, args.size, samples, frames, v_median,
+                                   v_min, v_max, " / ".join(c.strip() for c in capabilities)))
+        k_median, k_line = kelvara_frames(args.bench, args.file, args.size, samples, frames)
+        print(k_line)
+        print("ratio kelvara/vtk=%.3f size=%dx%d samples=%d" % (k_median / v_median, args.size,
+                                                               args.size, samples))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

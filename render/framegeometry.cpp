@@ -1,0 +1,100 @@
+#include "framegeometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct SinCos
+{
+    double sine;
+    double cosine;
+};
+
+// Exact for multiples of 90 degrees, so axis-aligned views carry no rounding
+// residue (a cos(90) of 6e-17 would tilt n0 off the axis).
+SinCos sinCosDegrees(int degrees)
+{
+    int reduced = degrees % 360;
+    if (reduced < 0)
+        reduced += 360;
+    switch (reduced) {
+    case 0:
+        return {0.0, 1.0};
+    case 90:
+        return {1.0, 0.0};
+    case 180:
+        return {0.0, -1.0};
+    case 270:
+        return {-1.0, 0.0};
+    default:
+        break;
+    }
+    const double radians = double(reduced) * (M_PI / 180.0);
+    return {std::sin(radians), std::cos(radians)};
+}
+
+using Matrix3 = std::array<double, 9>;
+
+Matrix3 multiply(const Matrix3 &a, const Matrix3 &b)
+{
+    Matrix3 product{};
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            for (int k = 0; k < 3; ++k)
+                product[3 * row + column] += a[3 * row + k] * b[3 * k + column];
+    return product;
+}
+
+QVector3D column(const Matrix3 &m, int index, double scale)
+{
+    return QVector3D(float(m[index] * scale), float(m[3 + index] * scale),
+                     float(m[6 + index] * scale));
+}
+
+} // namespace
+
+int normaliseRotationAngle(int angle)
+{
+    // Closed form of "add 5760 while negative, subtract 5760 while above 5760".
+    if (angle < 0) {
+        angle %= maximumRotationAngle;
+        if (angle < 0)
+            angle += maximumRotationAngle;
+    } else if (angle > maximumRotationAngle) {
+        angle = (angle - 1) % maximumRotationAngle + 1;
+    }
+    return angle;
+}
+
+FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
+                                   int volumeWidth, int volumeHeight, int volumeDepth)
+{
+    const SinCos x = sinCosDegrees(xRotation);
+    const SinCos y = sinCosDegrees(yRotation);
+    const SinCos z = sinCosDegrees(zRotation);
+    const Matrix3 rx = {1.0, 0.0, 0.0, 0.0, x.cosine, -x.sine, 0.0, x.sine, x.cosine};
+    const Matrix3 ry = {y.cosine, 0.0, y.sine, 0.0, 1.0, 0.0, -y.sine, 0.0, y.cosine};
+    const Matrix3 rz = {z.cosine, -z.sine, 0.0, z.sine, z.cosine, 0.0, 0.0, 0.0, 1.0};
+
+    FrameGeometry geometry;
+    geometry.rotation = multiply(multiply(rx, ry), rz);
+
+    const int width = std::max(1, viewport.width());
+    const int height = std::max(1, viewport.height());
+    geometry.n0 = column(geometry.rotation, 2, -1.0);
+    geometry.u = column(geometry.rotation, 0, 2.0 / width);
+    geometry.v = column(geometry.rotation, 1, 2.0 / height);
+
+    const float hw = float(width / 2);
+    const float hh = float(height / 2);
+    geometry.quadTexCoords = {hw, hh, -hw, hh, -hw, -hh, hw, -hh};
+
+    geometry.volumeResolution =
+        QVector3D(float(volumeWidth), float(volumeHeight), float(volumeDepth));
+    if (volumeWidth > 0 && volumeHeight > 0 && volumeDepth > 0) {
+        const float longest = float(std::max({volumeWidth, volumeHeight, volumeDepth}));
+        geometry.volumeSize = geometry.volumeResolution / longest;
+    }
+    return geometry;
+}

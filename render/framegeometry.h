@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QSize>
+#include <QVector3D>
+
+#include <array>
+
+// Rotation angles are whole degrees kept within 0..5760 (sixteen turns); 5760
+// itself is a stored value, not folded to 0.
+constexpr int maximumRotationAngle = 5760;
+
+// Folds any angle into 0..5760: negative angles are raised by whole multiples of
+// 5760 until they are not negative, angles above 5760 lowered until they are at
+// most 5760. -1 gives 5759, 5761 gives 1, 11520 gives 5760, -5760 gives 0.
+int normaliseRotationAngle(int angle);
+
+// The clip-space corners of the quad that covers the viewport, three floats per
+// vertex, top right first and then counter-clockwise (front-facing).
+constexpr std::array<float, 12> quadVertices = {1.0f,  1.0f,  0.0f, -1.0f, 1.0f,  0.0f,
+                                                -1.0f, -1.0f, 0.0f, 1.0f,  -1.0f, 0.0f};
+
+// The view of one frame: what the host hands the fragment shader besides the
+// options. Object space is that of the data set (x to the right, y up, z towards
+// the viewer when all angles are 0).
+struct FrameGeometry
+{
+    // M = Rx(xRotation) * Ry(yRotation) * Rz(zRotation), right-handed rotations
+    // about the object axes, row-major, acting on column vectors.
+    std::array<double, 9> rotation{};
+    // M (0, 0, -1): unit view direction, into the screen.
+    QVector3D n0;
+    // 2 M (1 / width, 0, 0): the view-plane step from one pixel column to the next.
+    QVector3D u;
+    // 2 M (0, 1 / height, 0): the step from one pixel row to the next, upwards.
+    QVector3D v;
+    // Offsets in pixels of the quad's corners from the viewport centre, (x, y)
+    // per vertex in the order of quadVertices: (hw, hh), (-hw, hh), (-hw, -hh),
+    // (hw, -hh) with hw = width / 2 and hh = height / 2 in whole pixels.
+    std::array<float, 8> quadTexCoords{};
+    // Voxel counts (width, height, depth).
+    QVector3D volumeResolution;
+    // Edge lengths of the data-set box: the voxel counts divided by the largest
+    // of them (longest side 1). All zero when a count is not positive.
+    QVector3D volumeSize;
+};
+
+// Derives a frame's view from the three angles (degrees, any integer; only the
+// angle modulo 360 matters, computed exactly, so 450 gives the same frame as 90),
+// the viewport in device pixels (a side below 1 counts as 1) and the data set's
+// voxel counts.
+FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
+                                   int volumeWidth, int volumeHeight, int volumeDepth);

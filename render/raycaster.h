@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QString>
+#include <qopengl.h>
+
+#include <memory>
+
+class QOpenGLFunctions;
+class QOpenGLShaderProgram;
+struct FrameGeometry;
+struct RenderingOptions;
+struct Volume;
+struct ShaderSource;
+
+// Outcome of an operation that the caller must look at.
+struct GlResult
+{
+    bool ok = false;
+    QString message; // what went wrong; empty when ok
+};
+
+// The GL objects of the volume rendering: the ray-casting program (built-in
+// vertex shader, the given fragment shader), its attribute and uniform
+// locations, the 3D volume texture (unit 0), the 1D transfer-function texture
+// (unit 1) and the entry points looked up at run time.
+//
+// Every member function, the constructor and the destructor need the context
+// they were created with to be current. The object belongs to that context's
+// owner and must be destroyed before the context.
+class RayCaster
+{
+public:
+    // Sets the fixed GL state, builds and binds the program and creates the two
+    // (empty) textures. Writes the shader logs: "Vertex shader log: " and
+    // "Shader link log: " to standard output, "Fragment shader log: " to standard
+    // error. Runs to its end whatever fails; see isValid().
+    explicit RayCaster(const ShaderSource &fragmentShader);
+    ~RayCaster();
+
+    RayCaster(const RayCaster &) = delete;
+    RayCaster &operator=(const RayCaster &) = delete;
+
+    // True when frames can be drawn: the program linked and both entry points
+    // were found. Otherwise errorMessage() says why.
+    bool isValid() const { return valid; }
+    const QString &errorMessage() const { return error; }
+
+    // Replaces the volume texture with the data set's voxels, stored with 16 bits
+    // (GL_ALPHA16). Refuses, leaving no usable image, a data set whose voxel count
+    // does not match its data, that exceeds the implementation's 3D texture size,
+    // or whose upload raises a GL error.
+    GlResult uploadVolume(const Volume &volume);
+
+    // Replaces the transfer-function texture with TransferFunctionTable::entryCount
+    // RGBA texels, 4 bytes each (red, green, blue, alpha).
+    GlResult uploadTransferTable(const unsigned char *rgbaBytes);
+
+    // Sets the per-frame uniforms, binds both textures and draws the quad. The
+    // caller clears the buffers and decides whether there is anything to draw.
+    void drawFrame(const FrameGeometry &geometry, const RenderingOptions &options);
+
+    // All GL errors raised since the last call, as text ("GL error 0x0502
+    // during ..."), or an empty string.
+    QString takeGlErrors(const char *during);
+
+private:
+    using TexImage3DFunction = void(QOPENGLF_APIENTRYP)(GLenum target, GLint level,
+                                                        GLint internalFormat, GLsizei width,
+                                                        GLsizei height, GLsizei depth, GLint border,
+                                                        GLenum format, GLenum type,
+                                                        const void *pixels);
+    using ActiveTextureFunction = void(QOPENGLF_APIENTRYP)(GLenum texture);
+
+    void buildProgram(const ShaderSource &fragmentShader);
+    void lookUpLocations();
+    void lookUpEntryPoints();
+    void fail(const QString &message);
+
+    QOpenGLFunctions *functions = nullptr;
+    std::unique_ptr<QOpenGLShaderProgram> program;
+    bool linked = false;
+    bool valid = true;
+    QString error;
+
+    int vertexLocation = -1;
+    int texCoordLocation = -1;
+    int n0Location = -1;
+    int uLocation = -1;
+    int vLocation = -1;
+    int volumeSizeLocation = -1;
+    int volumeResolutionLocation = -1;
+    int samplesLocation = -1;
+    int samplerLocation = -1;
+    int lightLocation = -1;
+    int ambientLocation = -1;
+    int diffuseLocation = -1;
+    int specularLocation = -1;
+    int exponentLocation = -1;
+    int transferSamplerLocation = -1;
+    int k1Location = -1;
+    int k2Location = -1;
+
+    GLuint volumeTexture = 0;
+    GLuint transferTexture = 0;
+
+    TexImage3DFunction texImage3D = nullptr;
+    ActiveTextureFunction activeTexture = nullptr;
+};

@@ -1,0 +1,286 @@
+#include "volumerenderer.h"
+
+#include "framegeometry.h"
+#include "raycaster.h"
+#include "renderingoptions.h"
+#include "shadersource.h"
+#include "volume.h"
+
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
+#include <QSurfaceFormat>
+
+#include <iostream>
+
+VolumeRenderer::VolumeRenderer(QWidget *parent)
+    : QOpenGLWidget(parent), shaderCandidates(defaultFragmentShaderCandidates())
+{
+    QSurfaceFormat surfaceFormat = QSurfaceFormat::defaultFormat();
+    surfaceFormat.setSamples(4);
+    setFormat(surfaceFormat);
+}
+
+VolumeRenderer::~VolumeRenderer()
+{
+    // The base class destroys the context after this body: release the GL
+    // objects while this object is still whole.
+    disconnect(contextConnection);
+    releaseGl();
+}
+
+QSize VolumeRenderer::sizeHint() const
+{
+    return QSize(400, 400);
+}
+
+QSize VolumeRenderer::minimumSizeHint() const
+{
+    return QSize(200, 200);
+}
+
+bool VolumeRenderer::isGlReady() const
+{
+    return rayCaster && rayCaster->isValid();
+}
+
+void VolumeRenderer::reportProblem(const QString &message)
+{
+    std::cerr << message.toLocal8Bit().constData() << std::endl;
+    lastProblem = message;
+    emit problemReported(message);
+}
+
+void VolumeRenderer::setVolume(const Volume *newVolume)
+{
+    volume = newVolume;
+    volumeShown = false;
+    volumeUploadPending = volume != nullptr;
+    if (volumeUploadPending && rayCaster) {
+        makeCurrent();
+        uploadVolumeNow();
+        doneCurrent();
+    }
+    update();
+}
+
+void VolumeRenderer::uploadVolumeNow()
+{
+    volumeUploadPending = false;
+    const GlResult result = rayCaster->uploadVolume(*volume);
+    volumeShown = result.ok;
+    if (!result.ok)
+        reportProblem(result.message);
+}
+
+void VolumeRenderer::setRenderingOptions(const RenderingOptions *newOptions)
+{
+    options = newOptions;
+    update();
+}
+
+void VolumeRenderer::setGradientStops(const QGradientStops &newStops)
+{
+    stops = newStops;
+    table.rebuild(stops, std::cout);
+    update();
+}
+
+void VolumeRenderer::updateTransferFunctionTexture()
+{
+    table.copyRgbaBytes(tableBytes.data());
+    tableUploadRequested = true;
+    tableUploadPending = true;
+    if (rayCaster) {
+        makeCurrent();
+        uploadTransferTableNow();
+        doneCurrent();
+    }
+    update();
+}
+
+void VolumeRenderer::uploadTransferTableNow()
+{
+    tableUploadPending = false;
+    const GlResult result = rayCaster->uploadTransferTable(tableBytes.data());
+    if (!result.ok)
+        reportProblem(result.message);
+}
+
+void VolumeRenderer::setXRotation(int angle)
+{
+    angle = normaliseRotationAngle(angle);
+    if (angle == xAngle)
+        return;
+    xAngle = angle;
+    emit xRotationChanged(angle);
+    update();
+}
+
+void VolumeRenderer::setYRotation(int angle)
+{
+    angle = normaliseRotationAngle(angle);
+    if (angle == yAngle)
+        return;
+    yAngle = angle;
+    emit yRotationChanged(angle);
+    update();
+}
+
+void VolumeRenderer::setZRotation(int angle)
+{
+    angle = normaliseRotationAngle(angle);
+    if (angle == zAngle)
+        return;
+    zAngle = angle;
+    emit zRotationChanged(angle);
+    update();
+}
+
+void VolumeRenderer::mousePressEvent(QMouseEvent *event)
+{
+    lastMouse = event->position().toPoint();
+}
+
+void VolumeRenderer::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint position = event->position().toPoint();
+    const int dx = position.x() - lastMouse.x();
+    const int dy = position.y() - lastMouse.y();
+    if (event->buttons() & Qt::LeftButton) {
+        setXRotation(xAngle + dy);
+        setYRotation(yAngle + dx);
+    } else if (event->buttons() & Qt::RightButton) {
+        setXRotation(xAngle + dy);
+        setZRotation(zAngle + dx);
+    }
+    lastMouse = position;
+}
+
+void VolumeRenderer::initializeGL()
+{
+    QOpenGLContext *ownContext = context();
+    std::cerr << "Widget is valid: " << isValid() << std::endl;
+    std::cerr << "context " << static_cast<const void *>(QOpenGLContext::currentContext())
+              << std::endl;
+    std::cerr << "has OpenGL shader: " << QOpenGLShaderProgram::hasOpenGLShaderPrograms()
+              << std::endl;
+    std::cerr << "context " << static_cast<const void *>(ownContext) << " is valid "
+              << (ownContext && ownContext->isValid()) << std::endl;
+
+    // A widget moved to another window gets a new context: the GL objects go
+    // with the old one and the uploads are repeated in the new one.
+    disconnect(contextConnection);
+    contextConnection =
+        connect(ownContext, &QOpenGLContext::aboutToBeDestroyed, this, &VolumeRenderer::releaseGl);
+
+    const ShaderSource fragmentShader = loadShaderSource(shaderCandidates);
+    shaderOrigin = fragmentShader.origin;
+    if (fragmentShader.found && !fragmentShader.problem.isEmpty())
+        reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
+    rayCaster = std::make_unique<RayCaster>(fragmentShader);
+    if (!rayCaster->isValid())
+        reportProblem(rayCaster->errorMessage());
+
+    if (volume && volumeUploadPending)
+        uploadVolumeNow();
+    if (tableUploadPending)
+        uploadTransferTableNow();
+}
+
+void VolumeRenderer::releaseGl()
+{
+    if (!rayCaster)
+        return;
+    makeCurrent();
+    rayCaster.reset();
+    doneCurrent();
+    volumeUploadPending = volume != nullptr;
+    volumeShown = false;
+    tableUploadPending = tableUploadRequested;
+}
+
+QSize VolumeRenderer::framebufferSize() const
+{
+    // The size QOpenGLWidget gives its framebuffer: device pixels.
+    return size() * devicePixelRatio();
+}
+
+void VolumeRenderer::resizeGL(int, int)
+{
+    // The arguments are in device-independent pixels; the viewport needs device
+    // pixels.
+    const QSize framebuffer = framebufferSize();
+    viewportWidth = framebuffer.width();
+    viewportHeight = framebuffer.height();
+    context()->functions()->glViewport(0, 0, viewportWidth, viewportHeight);
+}
+
+bool VolumeRenderer::canDraw() const
+{
+    return isGlReady() && volume && options && volumeShown;
+}
+
+void VolumeRenderer::paintGL()
+{
+    QOpenGLFunctions *functions = context()->functions();
+    // A hidden widget is painted without a resize call: take the size anew.
+    const QSize framebuffer = framebufferSize();
+    viewportWidth = framebuffer.width();
+    viewportHeight = framebuffer.height();
+    paintedFramebufferSize = framebuffer;
+    functions->glViewport(0, 0, viewportWidth, viewportHeight);
+    functions->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+    if (canDraw()) {
+        const FrameGeometry geometry = computeFrameGeometry(
+            xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height, volume->depth);
+        rayCaster->drawFrame(geometry, *options);
+    }
+
+    // Once per distinct problem, not once per frame.
+    const QString errors = rayCaster ? rayCaster->takeGlErrors("a frame") : QString();
+    if (!errors.isEmpty() && errors != lastFrameProblem)
+        reportProblem(errors);
+    lastFrameProblem = errors;
+}
+
+QImage VolumeRenderer::grabFrame()
+{
+    const QImage frame = grabFramebuffer();
+    if (frame.isNull()) {
+        reportProblem(QStringLiteral("No OpenGL context: the volume rendering cannot be drawn"));
+        return QImage();
+    }
+    return frame.convertToFormat(QImage::Format_RGB32);
+}
+
+bool VolumeRenderer::renderFrameAndWait()
+{
+    // grabFramebuffer() initialises a widget that was never shown and resizes a
+    // hidden widget's framebuffer; it draws a frame on the way.
+    if (!rayCaster || framebufferSize() != paintedFramebufferSize) {
+        if (grabFramebuffer().isNull() || !rayCaster) {
+            reportProblem(
+                QStringLiteral("No OpenGL context: the volume rendering cannot be drawn"));
+            return false;
+        }
+    }
+    if (!canDraw()) {
+        if (!isGlReady())
+            return false; // reported at initialisation
+        if (!volume || !volumeShown) {
+            if (!volume)
+                reportProblem(QStringLiteral("No data set to draw"));
+            return false; // an upload failure was reported when it happened
+        }
+        reportProblem(QStringLiteral("No rendering options to draw with"));
+        return false;
+    }
+    makeCurrent();
+    paintGL();
+    context()->functions()->glFinish();
+    doneCurrent();
+    return lastFrameProblem.isEmpty();
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "transferfunctiontable.h"
+
+#include <QGradient>
+#include <QImage>
+#include <QOpenGLWidget>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+
+class RayCaster;
+struct RenderingOptions;
+struct Volume;
+
+// The OpenGL widget that shows the direct volume rendering of a data set: the
+// volume as a 3D texture, the transfer function as a 1D texture, ray-cast by the
+// fragment shader "FragmentShader.glsl" over one quad covering the viewport.
+//
+// The GL objects live in a RayCaster, created in initializeGL() with the
+// context current and released with the context. Uploads asked for before the
+// context exists (or while it is being replaced) stay pending and happen at the
+// next initialisation. Failures (no shader, a data set too large, GL errors) are
+// written to standard error, emitted as problemReported() and kept in
+// lastError(); the frame then stays black rather than showing garbage.
+//
+// Repaints are requested with update() and merge into one frame per event-loop
+// pass. Angles are whole degrees within 0..5760 (see framegeometry.h).
+class VolumeRenderer : public QOpenGLWidget
+{
+    Q_OBJECT
+
+public:
+    explicit VolumeRenderer(QWidget *parent = nullptr);
+    ~VolumeRenderer() override;
+
+    QSize sizeHint() const override;        // 400 x 400
+    QSize minimumSizeHint() const override; // 200 x 200
+
+    // Shows a data set: uploads it (now, or at GL initialisation) and repaints.
+    // Not owned: it must stay alive and unchanged while the renderer may paint,
+    // that is until the next setVolume(). nullptr shows nothing.
+    void setVolume(const Volume *volume);
+
+    // The options read in every frame. Not owned, same lifetime rule as the
+    // volume; nullptr shows nothing. Repaints.
+    void setRenderingOptions(const RenderingOptions *options);
+
+    // Uploads the table as it is now into the transfer-function texture and
+    // repaints. Until then the shader keeps the previous table.
+    void updateTransferFunctionTexture();
+
+    // The table entry (0xAARRGGBB, not premultiplied) for a value in 0..1.
+    QRgb transfer(float v) const { return table.transfer(v); }
+
+    // Files tried in order for the fragment shader at the next GL
+    // initialisation (default: defaultFragmentShaderCandidates()).
+    void setFragmentShaderCandidates(const QStringList &paths) { shaderCandidates = paths; }
+    const QStringList &fragmentShaderCandidates() const { return shaderCandidates; }
+    // The file the current program's fragment shader came from; empty if none.
+    const QString &fragmentShaderOrigin() const { return shaderOrigin; }
+
+    // The current frame as an opaque RGB32 image, framebuffer size (device
+    // pixels). Initialises GL on a widget that was never shown. A null image when
+    // there is no GL context (also reported).
+    QImage grabFrame();
+
+    // Draws one frame into the widget's framebuffer and waits until the GPU has
+    // finished it (glFinish), without reading it back: for timing. Initialises GL
+    // first when needed. False when no volume could be drawn; lastError() says why.
+    bool renderFrameAndWait();
+
+    const QGradientStops &gradientStops() const { return stops; }
+    const TransferFunctionTable &transferFunctionTable() const { return table; }
+    int xRotation() const { return xAngle; }
+    int yRotation() const { return yAngle; }
+    int zRotation() const { return zAngle; }
+    QPoint lastMousePosition() const { return lastMouse; }
+
+    // GL is initialised and the program can draw.
+    bool isGlReady() const;
+    // A data set is uploaded and frames draw it (given options).
+    bool isVolumeShown() const { return volumeShown; }
+    // The last problem reported; empty if none.
+    const QString &lastError() const { return lastProblem; }
+
+signals:
+    void xRotationChanged(int angle);
+    void yRotationChanged(int angle);
+    void zRotationChanged(int angle);
+    // A failure the user should know about (also written to standard error).
+    void problemReported(const QString &message);
+
+public slots:
+    // Keeps a copy of the stops, rebuilds the table (printing the
+    // "transfer(0.5) " probe line on standard output) and repaints. The texture
+    // changes only with updateTransferFunctionTexture().
+    void setGradientStops(const QGradientStops &stops);
+    void setXRotation(int angle);
+    void setYRotation(int angle);
+    void setZRotation(int angle);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void initializeGL() override;
+    void resizeGL(int width, int height) override;
+    void paintGL() override;
+
+private:
+    QSize framebufferSize() const;
+    bool canDraw() const;
+    void uploadVolumeNow();
+    void uploadTransferTableNow();
+    void releaseGl();
+    void reportProblem(const QString &message);
+
+    QGradientStops stops;
+    TransferFunctionTable table;
+    int xAngle = 0;
+    int yAngle = 0;
+    int zAngle = 0;
+    QPoint lastMouse;
+    int viewportWidth = 0;
+    int viewportHeight = 0;
+    QSize paintedFramebufferSize;
+    const Volume *volume = nullptr;
+    const RenderingOptions *options = nullptr;
+
+    std::unique_ptr<RayCaster> rayCaster;
+    QMetaObject::Connection contextConnection;
+    QStringList shaderCandidates;
+    QString shaderOrigin;
+
+    bool volumeUploadPending = false;
+    bool volumeShown = false;
+    // The table as handed to the last updateTransferFunctionTexture(), kept so
+    // that a replaced context gets the same texture back.
+    std::array<unsigned char, 4 * TransferFunctionTable::entryCount> tableBytes{};
+    bool tableUploadRequested = false;
+    bool tableUploadPending = false;
+
+    QString lastProblem;
+    QString lastFrameProblem;
+};

@@ -1,0 +1,179 @@
+#include "mainwindow.h"
+#include "memorylimit.h"
+#include "samplevolumes.h"
+#include "volume.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray header(int w, int h, int d)
+{
+    QByteArray bytes;
+    for (int v : {w, h, d}) {
+        bytes.append(char(v & 0xff));
+        bytes.append(char((v >> 8) & 0xff));
+    }
+    return bytes;
+}
+
+enum class Outcome
+{
+    Refused,           // error line, nothing changes, batch exits 1
+    RefusedWithReason, // error line and a reason line
+    LoadedWarning,     // loads with zeros and a warning, batch exits 0
+    Loaded,            // loads normally
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Outcome)
+
+// Every kind of bad input, through the window's load path and through batch
+// mode of the real executable.
+class TestHostileFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void windowKeepsDataSet_data();
+    void windowKeepsDataSet();
+    void batchExitStatus_data() { windowKeepsDataSet_data(); }
+    void batchExitStatus();
+
+private:
+    QTemporaryDir dir;
+    QString goodFile;
+    QString prepare(const QString &tag, const QByteArray &content, bool directory);
+};
+
+void TestHostileFiles::initTestCase()
+{
+    goodFile = dir.filePath("good.dat");
+    QVERIFY(writeDatFile(goodFile.toStdString(), makeCentredBox(12, 10, 8, 2, 3000)));
+}
+
+QString TestHostileFiles::prepare(const QString &tag, const QByteArray &content, bool directory)
+{
+    const QString name = dir.filePath(tag);
+    if (directory) {
+        QDir().mkpath(name);
+    } else if (!content.isNull()) {
+        QFile file(name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(content);
+    }
+    return name;
+}
+
+void TestHostileFiles::windowKeepsDataSet_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content"); // null: no file is created
+    QTest::addColumn<bool>("directory");
+    QTest::addColumn<Outcome>("outcome");
+
+    QTest::newRow("missing") << "missing.dat" << QByteArray() << false << Outcome::Refused;
+    QTest::newRow("directory") << "folder.dat" << QByteArray() << true << Outcome::Refused;
+    QTest::newRow("empty") << "empty.dat" << QByteArray("") << false << Outcome::Refused;
+    for (int n = 1; n <= 5; ++n)
+        QTest::addRow("%d bytes", n) << QString("short%1.dat").arg(n) << header(9, 9, 9).left(n)
+                                     << false << Outcome::Refused;
+    QTest::newRow("32-bit overflow")
+        << "overflow.dat" << header(65535, 65535, 2) << false << Outcome::RefusedWithReason;
+    // Fits in 32 bits but needs 16 GiB as floats: more than half of any machine
+    // that runs these tests.
+    QTest::newRow("beyond memory")
+        << "beyond.dat" << header(65535, 65535, 1) << false << Outcome::RefusedWithReason;
+    QTest::newRow("header only") << "headeronly.dat" << header(4, 4, 4) << false
+                                 << Outcome::LoadedWarning;
+    QTest::newRow("truncated") << "truncated.dat" << header(4, 4, 4) + QByteArray(21, '\x07')
+                               << false << Outcome::LoadedWarning;
+    QTest::newRow("one slice") << "oneslice.dat" << header(3, 2, 1) + QByteArray(12, '\x01')
+                               << false << Outcome::Loaded;
+    QTest::newRow("non-ASCII name")
+        << QString::fromUtf8("Kopf-τομή-头.dat") << header(2, 2, 2) + QByteArray(16, '\x02')
+        << false << Outcome::Loaded;
+}
+
+void TestHostileFiles::windowKeepsDataSet()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, directory);
+    QFETCH(Outcome, outcome);
+    const QString path = prepare(name, content, directory);
+    if (QByteArray(QTest::currentDataTag()) == "beyond memory" &&
+        loadableDataBytes() >= (std::uint64_t(16) << 30))
+        QSKIP("this machine could hold 16 GiB of floats");
+
+    MainWindow window;
+    QVERIFY(window.loadFile(goodFile));
+    auto *scrollBar = window.findChild<QScrollBar *>("slicingScrollBar");
+    scrollBar->setValue(3);
+    const Volume *good = window.currentVolume();
+
+    const bool loaded = window.loadFile(path);
+    if (outcome == Outcome::Refused || outcome == Outcome::RefusedWithReason) {
+        QVERIFY(!loaded);
+        QCOMPARE(window.currentVolume(), good);
+        QCOMPARE(good->width, 12);
+        QCOMPARE(scrollBar->value(), 3);
+        QCOMPARE(scrollBar->maximum(), 11);
+        QVERIFY(window.statusBar()->currentMessage().startsWith("Could not load"));
+        if (outcome == Outcome::RefusedWithReason)
+            QVERIFY(window.statusBar()->currentMessage().contains("header announces"));
+    } else {
+        QVERIFY(loaded);
+        QVERIFY(window.currentVolume() != good);
+        const Volume &now = *window.currentVolume();
+        QCOMPARE(now.data.size(), std::size_t(now.width) * now.height * now.depth);
+        QCOMPARE(window.statusBar()->currentMessage().contains("truncated"),
+                 outcome == Outcome::LoadedWarning);
+    }
+    // The window still answers: it can load the good file again.
+    QVERIFY(window.loadFile(goodFile));
+}
+
+void TestHostileFiles::batchExitStatus()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, directory);
+    QFETCH(Outcome, outcome);
+    const QString path = prepare(name, content, directory);
+    if (QByteArray(QTest::currentDataTag()) == "beyond memory" &&
+        loadableDataBytes() >= (std::uint64_t(16) << 30))
+        QSKIP("this machine could hold 16 GiB of floats");
+    const QString output = dir.filePath(QString("out-%1.png").arg(QTest::currentDataTag()));
+    QFile::remove(output);
+
+    QProcess process;
+    process.start(KELVARA_EXECUTABLE, {path, "--output", output, "--size", "64x64"});
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    QVERIFY(out.startsWith("- Loading file '" + QFile::encodeName(path) + "' ... \n"));
+    if (outcome == Outcome::Refused || outcome == Outcome::RefusedWithReason) {
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(err.contains("+ Error loading file.\n"));
+        QCOMPARE(err.contains("+ The header announces"), outcome == Outcome::RefusedWithReason);
+        QVERIFY(!QFile::exists(output));
+    } else {
+        QVERIFY2(process.exitCode() == 0, err.constData());
+        QCOMPARE(err.contains("+ Warning: the file ends after"), outcome == Outcome::LoadedWarning);
+        QImage image;
+        QVERIFY(image.load(output, "PNG"));
+        QCOMPARE(image.size(), QSize(64, 64));
+    }
+}
+
+QTEST_MAIN(TestHostileFiles)
+#include "tst_hostilefiles.moc"

@@ -1,0 +1,825 @@
+#include "framegeometry.h"
+#include "offscreenframe.h"
+#include "renderchecks.h"
+#include "samplevolumes.h"
+#include "shadersource.h"
+#include "transferfunctiontable.h"
+#include "volumerenderer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+// Redirects std::cout and std::cerr for its lifetime.
+class StreamCapture
+{
+public:
+    StreamCapture() : oldOut(std::cout.rdbuf(out.rdbuf())), oldErr(std::cerr.rdbuf(err.rdbuf())) {}
+    ~StreamCapture()
+    {
+        std::cout.rdbuf(oldOut);
+        std::cerr.rdbuf(oldErr);
+    }
+    QStringList outLines() const { return lines(out.str()); }
+    QStringList errLines() const { return lines(err.str()); }
+
+private:
+    static QStringList lines(const std::string &text)
+    {
+        return QString::fromStdString(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    std::streambuf *oldOut;
+    std::streambuf *oldErr;
+};
+
+struct Scene
+{
+    Volume volume = uniformVolume(8, 8, 8, 1.0f);
+    RenderingOptions options = plainOptions();
+    QGradientStops stops = constantStops(Qt::white);
+    int x = 0;
+    int y = 0;
+    int z = 0;
+    QSize size = QSize(32, 32);
+};
+
+// One frame through the batch path.
+OffscreenResult render(const Scene &scene)
+{
+    OffscreenFrame frame(scene.size);
+    frame.setRenderingOptions(scene.options);
+    frame.setGradientStops(scene.stops);
+    frame.setVolume(&scene.volume);
+    frame.setRotation(scene.x, scene.y, scene.z);
+    return frame.grab();
+}
+
+// The scene on a VolumeRenderer directly, nothing initialised yet.
+void prepare(VolumeRenderer &renderer, const Scene &scene)
+{
+    renderer.resize(scene.size);
+    renderer.setRenderingOptions(&scene.options);
+    renderer.setVolume(&scene.volume);
+    renderer.setGradientStops(scene.stops);
+    renderer.updateTransferFunctionTexture();
+}
+
+void sendMouse(QWidget *widget, QEvent::Type type, QPoint position, Qt::MouseButton button,
+               Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, QPointF(position), QPointF(widget->mapToGlobal(position)), button,
+                      buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class RenderGlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+
+    // Widget behaviour without pictures (a QOpenGLWidget cannot even be
+    // constructed quietly on a platform without GL).
+    void setterSignals();
+    void mouseDrags_data();
+    void mouseDrags();
+
+    void startupReportAndLogs();
+    void shippedShadersCompile_data();
+    void shippedShadersCompile();
+    void blackUntilThereIsSomethingToDraw();
+    void silhouette_data();
+    void silhouette();
+    void compositingClosedForm_data();
+    void compositingClosedForm();
+    void lightingNeverDarkens_data();
+    void lightingNeverDarkens();
+    void nearerSamplesCoverFarther_data();
+    void nearerSamplesCoverFarther();
+    void depthCueingDarkensFarSamples();
+    void volumeKeepsMoreThanEightBits();
+    void tableEndsReadTheirOwnEntries_data();
+    void tableEndsReadTheirOwnEntries();
+    void volumeFacesDoNotWrap_data();
+    void volumeFacesDoNotWrap();
+    void uploadsBeforeContextAreKept();
+    void contextReplacedKeepsUploads();
+    void unusableShader_data();
+    void unusableShader();
+    void refusedVolumes_data();
+    void refusedVolumes();
+    void offscreenResizeAndTiming();
+};
+
+void RenderGlTest::setterSignals()
+{
+    VolumeRenderer renderer;
+    QSignalSpy xSpy(&renderer, &VolumeRenderer::xRotationChanged);
+    QSignalSpy ySpy(&renderer, &VolumeRenderer::yRotationChanged);
+    QSignalSpy zSpy(&renderer, &VolumeRenderer::zRotationChanged);
+
+    renderer.setXRotation(-1);
+    QCOMPARE(renderer.xRotation(), 5759);
+    QCOMPARE(xSpy.takeFirst().at(0).toInt(), 5759);
+    renderer.setXRotation(-1); // the stored value after normalisation: no change
+    QCOMPARE(xSpy.size(), 0);
+    renderer.setYRotation(5760); // the same picture as 0, still a change
+    QCOMPARE(ySpy.takeFirst().at(0).toInt(), 5760);
+    renderer.setZRotation(11521);
+    QCOMPARE(renderer.zRotation(), 1);
+    QCOMPARE(zSpy.size(), 1);
+    QCOMPARE(xSpy.size() + ySpy.size(), 0);
+}
+
+void RenderGlTest::mouseDrags_data()
+{
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("z");
+    QTest::newRow("left") << int(Qt::LeftButton) << 5755 << 3 << 0;
+    QTest::newRow("right") << int(Qt::RightButton) << 5755 << 0 << 3;
+    QTest::newRow("middle") << int(Qt::MiddleButton) << 0 << 0 << 0;
+    QTest::newRow("left and right") << int(Qt::LeftButton | Qt::RightButton) << 5755 << 3 << 0;
+}
+
+// Press at (10, 10), move to (13, 5), then to (13, 7).
+void RenderGlTest::mouseDrags()
+{
+    QFETCH(int, buttons);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    QFETCH(int, z);
+    const Qt::MouseButtons held(buttons);
+    VolumeRenderer renderer;
+    renderer.resize(100, 100);
+    QSignalSpy xSpy(&renderer, &VolumeRenderer::xRotationChanged);
+    QSignalSpy ySpy(&renderer, &VolumeRenderer::yRotationChanged);
+    QSignalSpy zSpy(&renderer, &VolumeRenderer::zRotationChanged);
+
+    sendMouse(&renderer, QEvent::MouseButtonPress, QPoint(10, 10),
+              Qt::MouseButton(int(held) & -int(held)), held); // the lowest button held
+    QCOMPARE(renderer.lastMousePosition(), QPoint(10, 10));
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(13, 5), Qt::NoButton, held);
+    QCOMPARE(renderer.xRotation(), x);
+    QCOMPARE(renderer.yRotation(), y);
+    QCOMPARE(renderer.zRotation(), z);
+    QCOMPARE(xSpy.size(), x != 0 ? 1 : 0);
+    QCOMPARE(ySpy.size(), y != 0 ? 1 : 0);
+    QCOMPARE(zSpy.size(), z != 0 ? 1 : 0);
+    QCOMPARE(renderer.lastMousePosition(), QPoint(13, 5));
+
+    // Relative to the last move, not to the press.
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(13, 7), Qt::NoButton, held);
+    QCOMPARE(renderer.xRotation(), x == 0 ? 0 : 5757);
+    QCOMPARE(renderer.lastMousePosition(), QPoint(13, 7));
+}
+
+void RenderGlTest::startupReportAndLogs()
+{
+    const Scene scene;
+    VolumeRenderer renderer;
+    QStringList out;
+    QStringList err;
+    {
+        StreamCapture capture;
+        prepare(renderer, scene);
+        QVERIFY(!renderer.grabFrame().isNull());
+        out = capture.outLines();
+        err = capture.errLines();
+    }
+    QVERIFY2(renderer.isGlReady(), qPrintable(renderer.lastError()));
+    QCOMPARE(err.size(), 5);
+    QCOMPARE(err.at(0), QStringLiteral("Widget is valid: 1"));
+    const QRegularExpressionMatch current =
+        QRegularExpression(QStringLiteral("^context (0x[0-9a-f]+)$")).match(err.at(1));
+    QVERIFY2(current.hasMatch(), qPrintable(err.at(1)));
+    QCOMPARE(err.at(2), QStringLiteral("has OpenGL shader: 1"));
+    QCOMPARE(err.at(3), QStringLiteral("context %1 is valid 1").arg(current.captured(1)));
+    // Empty logs keep their labels; highp compiled, or the vertex log would say so.
+    QCOMPARE(err.at(4), QStringLiteral("Fragment shader log: "));
+    QCOMPARE(out, QStringList({QStringLiteral("transfer(0.5) 255"),
+                               QStringLiteral("Vertex shader log: "),
+                               QStringLiteral("Shader link log: ")}));
+    // The test's working directory has no shader: the copy beside the executable.
+    QCOMPARE(renderer.fragmentShaderOrigin(),
+             QDir(QCoreApplication::applicationDirPath()).filePath("FragmentShader.glsl"));
+}
+
+void RenderGlTest::shippedShadersCompile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("beside the executable")
+        << QDir(QCoreApplication::applicationDirPath()).filePath("FragmentShader.glsl");
+#ifdef KELVARA_EMBED_SHADER
+    QTest::newRow("compiled-in copy") << embeddedFragmentShaderPath();
+#endif
+}
+
+void RenderGlTest::shippedShadersCompile()
+{
+    QFETCH(QString, path);
+    const Scene scene;
+    VolumeRenderer renderer;
+    renderer.setFragmentShaderCandidates({path});
+    QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+    prepare(renderer, scene);
+    QVERIFY(countNonBlack(renderer.grabFrame()) > 0);
+    QVERIFY2(renderer.isGlReady(), qPrintable(renderer.lastError()));
+    QCOMPARE(renderer.fragmentShaderOrigin(), path);
+    QCOMPARE(problems.size(), 0);
+}
+
+void RenderGlTest::blackUntilThereIsSomethingToDraw()
+{
+    Scene scene;
+    OffscreenFrame frame(QSize(32, 24));
+    frame.setGradientStops(scene.stops);
+    VolumeRenderer &renderer = frame.renderer();
+    QImage image = renderer.grabFrame();
+    QVERIFY2(renderer.isGlReady(), qPrintable(renderer.lastError()));
+    QCOMPARE(image.size(), QSize(32, 24));
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    QCOMPARE(countNonBlack(image), 0);
+    const OffscreenResult nothing = frame.grab();
+    QVERIFY(!nothing.ok);
+    QVERIFY2(nothing.message.contains(QStringLiteral("No data set")), qPrintable(nothing.message));
+
+    renderer.setVolume(&scene.volume);
+    renderer.setRenderingOptions(nullptr);
+    QCOMPARE(countNonBlack(renderer.grabFrame()), 0);
+    renderer.setRenderingOptions(&scene.options);
+    QVERIFY(countNonBlack(renderer.grabFrame()) > 0);
+
+    // Empty data under a table that is transparent at 0 stays black.
+    scene.volume = uniformVolume(8, 8, 8, 0.0f);
+    scene.stops = {{0.0, QColor(255, 255, 255, 0)}, {0.5, QColor(255, 255, 255, 255)}};
+    scene.x = 30;
+    scene.y = 40;
+    const OffscreenResult empty = render(scene);
+    QVERIFY2(empty.ok, qPrintable(empty.message));
+    if (countNonBlack(empty.image) != 0)
+        QFAIL(qPrintable(keepImages(QStringLiteral("empty"), empty.image)));
+}
+
+void RenderGlTest::silhouette_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("z");
+    QTest::addColumn<bool>("inWindow");
+    QTest::newRow("cube unrotated") << 16 << 16 << 16 << 0 << 0 << 0 << false;
+    QTest::newRow("cube 90 about X") << 16 << 16 << 16 << 90 << 0 << 0 << false;
+    QTest::newRow("flat box unrotated") << 32 << 16 << 8 << 0 << 0 << 0 << false;
+    QTest::newRow("flat box 90 about X") << 32 << 16 << 8 << 90 << 0 << 0 << false;
+    QTest::newRow("flat box 450 about Y") << 32 << 16 << 8 << 0 << 450 << 0 << false;
+    QTest::newRow("flat box oblique") << 32 << 16 << 8 << 30 << 45 << 10 << false;
+    // A shown widget takes the screen's device pixel ratio (2 in the high-DPI run).
+    QTest::newRow("cube unrotated, window") << 16 << 16 << 16 << 0 << 0 << 0 << true;
+    QTest::newRow("flat box oblique, window") << 32 << 16 << 8 << 30 << 45 << 10 << true;
+}
+
+// A uniform opaque box covers exactly the pixels whose rays meet it, on a
+// viewport that is not square.
+void RenderGlTest::silhouette()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, depth);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    QFETCH(int, z);
+    QFETCH(bool, inWindow);
+    Scene scene;
+    scene.volume = uniformVolume(width, height, depth, 1.0f);
+    scene.size = QSize(64, 48);
+    scene.x = x;
+    scene.y = y;
+    scene.z = z;
+    QImage image;
+    qreal ratio = 1.0;
+    if (inWindow) {
+        VolumeRenderer renderer;
+        QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+        prepare(renderer, scene);
+        renderer.setXRotation(x);
+        renderer.setYRotation(y);
+        renderer.setZRotation(z);
+        renderer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&renderer));
+        image = renderer.grabFrame();
+        ratio = renderer.devicePixelRatio();
+        QCOMPARE(problems.size(), 0);
+        // The high-DPI run must really have another ratio.
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
+        if (!scale.isEmpty())
+            QCOMPARE(ratio, scale.toDouble());
+    } else {
+        const OffscreenResult result = render(scene);
+        QVERIFY2(result.ok, qPrintable(result.message));
+        image = result.image;
+    }
+    // The framebuffer, and so the viewport, is in device pixels.
+    QCOMPARE(image.size(), scene.size * ratio);
+    const FrameGeometry geometry =
+        computeFrameGeometry(x, y, z, image.size(), width, height, depth);
+    QImage reference;
+    const int wrong = silhouetteMismatches(image, geometry, &reference);
+    if (wrong != 0) {
+        QFAIL(qPrintable(QStringLiteral("%1 pixels off the silhouette; %2")
+                             .arg(wrong)
+                             .arg(keepImages(QStringLiteral("frame"), image, reference))));
+    }
+}
+
+void RenderGlTest::compositingClosedForm_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<QColor>("ambient");
+    const QColor ambient = RenderingOptions().ambient;
+    QTest::newRow("cube, 100 samples") << 16 << 0 << 100 << ambient;
+    QTest::newRow("cube, 20 samples") << 16 << 0 << 20 << ambient;
+    QTest::newRow("cube, 400 samples") << 16 << 0 << 400 << ambient;
+    QTest::newRow("cube turned 45 about Y") << 16 << 45 << 100 << ambient;
+    QTest::newRow("flat box seen along z") << 4 << 0 << 100 << ambient;
+    QTest::newRow("flat box seen along x") << 8 << 90 << 100 << ambient;
+    QTest::newRow("no ambient light") << 16 << 0 << 100 << QColor(0, 0, 0);
+}
+
+// A uniform volume under a constant table has no gradient: every sample has
+// colour c * (ambient + diffuse * light), and a ray of length L composites it to
+// that colour times 1 - (1 - a)^(L / 0.01), whatever the sample count.
+void RenderGlTest::compositingClosedForm()
+{
+    QFETCH(int, depth);
+    QFETCH(int, y);
+    QFETCH(int, samples);
+    QFETCH(QColor, ambient);
+    Scene scene;
+    scene.volume = uniformVolume(16, 16, depth, 0.5f);
+    scene.options.samples = samples;
+    scene.options.ambient = ambient;
+    scene.stops = constantStops(QColor(200, 100, 50, 6));
+    scene.y = y;
+    scene.size = QSize(40, 40);
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+
+    TransferFunctionTable table; // the entry as the renderer paints it
+    std::ostringstream probe;
+    table.rebuild(scene.stops, probe);
+    const QRgb entry = table.transfer(0.5f);
+    const double alpha = qAlpha(entry) / 255.0;
+    const double factor = std::min(1.0, double(ambient.redF()) + scene.options.diffuse.redF());
+    const FrameGeometry geometry = computeFrameGeometry(0, y, 0, scene.size, 16, 16, depth);
+    QImage reference = result.image.copy();
+    int worst = 0;
+    int checked = 0;
+    for (int row = 0; row < scene.size.height(); ++row) {
+        for (int column = 0; column < scene.size.width(); ++column) {
+            if (pixelCoverage(geometry, scene.size, column, row, 1.0) != Coverage::Inside)
+                continue;
+            const double length = rayLengthInBox(geometry, scene.size, column, row);
+            const double scale = factor * (1.0 - std::pow(1.0 - alpha, length / 0.01));
+            const QColor expected(int(std::lround(qRed(entry) * scale)),
+                                  int(std::lround(qGreen(entry) * scale)),
+                                  int(std::lround(qBlue(entry) * scale)));
+            reference.setPixel(column, row, expected.rgb());
+            const QRgb pixel = result.image.pixel(column, row);
+            worst = std::max({worst, std::abs(qRed(pixel) - expected.red()),
+                              std::abs(qGreen(pixel) - expected.green()),
+                              std::abs(qBlue(pixel) - expected.blue())});
+            ++checked;
+        }
+    }
+    QVERIFY(checked > 100);
+    // Tolerance: table and framebuffer are 8-bit; 2 levels of 255.
+    if (worst > 2) {
+        QFAIL(qPrintable(QStringLiteral("largest difference %1 levels; %2")
+                             .arg(worst)
+                             .arg(keepImages(QStringLiteral("frame"), result.image, reference))));
+    }
+}
+
+void RenderGlTest::lightingNeverDarkens_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QColor>("dim");
+    QTest::addColumn<QColor>("bright");
+    QTest::newRow("light") << 0 << QColor(90, 90, 90) << QColor(255, 255, 255);
+    QTest::newRow("light, one channel") << 0 << QColor(255, 60, 255) << QColor(255, 255, 255);
+    QTest::newRow("ambient") << 1 << QColor(0, 0, 0) << QColor(120, 120, 120);
+    QTest::newRow("specular") << 3 << QColor(0, 0, 0) << QColor(255, 255, 255);
+}
+
+// Every lighting term adds light: raising one colour never darkens a pixel.
+void RenderGlTest::lightingNeverDarkens()
+{
+    QFETCH(int, field);
+    QFETCH(QColor, dim);
+    QFETCH(QColor, bright);
+    const Volume volume = toVolume(makeHeadPhantom(32, 32, 32));
+    OffscreenFrame frame(QSize(64, 64));
+    frame.setGradientStops({{0.0, QColor(0, 0, 0, 0)},
+                            {0.15, QColor(255, 120, 60, 0)},
+                            {0.3, QColor(255, 200, 150, 60)},
+                            {1.0, QColor(255, 255, 255, 200)}});
+    frame.setVolume(&volume);
+    frame.setRotation(20, 35, 0);
+    RenderingOptions options = plainOptions();
+    options.ambient = QColor(30, 30, 30);
+    QColor *colours[4] = {&options.light, &options.ambient, &options.diffuse, &options.specular};
+    OffscreenResult results[2];
+    for (int i = 0; i < 2; ++i) {
+        *colours[field] = i == 0 ? dim : bright;
+        frame.setRenderingOptions(options);
+        results[i] = frame.grab();
+        QVERIFY2(results[i].ok, qPrintable(results[i].message));
+    }
+    QVERIFY(countNonBlack(results[0].image) > 500);
+    int darker = 0;
+    qint64 gain = 0;
+    for (int row = 0; row < 64; ++row) {
+        for (int column = 0; column < 64; ++column) {
+            const QRgb a = results[0].image.pixel(column, row);
+            const QRgb b = results[1].image.pixel(column, row);
+            darker += qRed(b) < qRed(a) - 1 || qGreen(b) < qGreen(a) - 1 || qBlue(b) < qBlue(a) - 1;
+            gain += qRed(b) + qGreen(b) + qBlue(b) - qRed(a) - qGreen(a) - qBlue(a);
+        }
+    }
+    if (darker != 0 || gain <= 1000) {
+        QFAIL(qPrintable(
+            QStringLiteral("%1 pixels darker, total gain %2; %3")
+                .arg(darker)
+                .arg(gain)
+                .arg(keepImages(QStringLiteral("bright"), results[1].image, results[0].image))));
+    }
+}
+
+void RenderGlTest::nearerSamplesCoverFarther_data()
+{
+    QTest::addColumn<int>("y");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("unrotated: high z in front") << 0 << QColor(0, 255, 0);
+    QTest::newRow("turned 180 about Y: low z in front") << 180 << QColor(255, 0, 0);
+}
+
+// Two opaque layers: the one on the viewer's side hides the other.
+void RenderGlTest::nearerSamplesCoverFarther()
+{
+    QFETCH(int, y);
+    QFETCH(QColor, expected);
+    Scene scene;
+    scene.volume = makeVolume(8, 8, 8, [](int, int, int z) { return z >= 4 ? 1.0f : 0.5f; });
+    scene.stops = {
+        {0.0, QColor(0, 0, 0, 0)}, {0.5, QColor(255, 0, 0, 255)}, {1.0, QColor(0, 255, 0, 255)}};
+    scene.y = y;
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const QRgb pixel = result.image.pixel(16, 16);
+    QVERIFY2(closeTo(pixel, expected, 3), qPrintable(rgbText(pixel)));
+}
+
+// Two opaque blocks, one near the viewer (high z) on the left, one far (low z)
+// on the right: equal without depth cueing, the far one darker with it, and the
+// attenuation stays within 0..1 up to the largest coefficients the panel allows.
+void RenderGlTest::depthCueingDarkensFarSamples()
+{
+    const Volume volume = makeVolume(32, 32, 32, [](int x, int, int z) {
+        return (x < 12 && z >= 24) || (x >= 20 && z < 8) ? 1.0f : 0.0f;
+    });
+    OffscreenFrame frame(QSize(64, 64));
+    frame.setGradientStops({{0.0, QColor(255, 255, 255, 0)}, {1.0, QColor(255, 255, 255, 255)}});
+    frame.setVolume(&volume);
+    const QPoint nearPoint(22, 32); // object x = -0.3
+    const QPoint farPoint(41, 32);  // object x = +0.3
+    const float coefficients[][2] = {{0.0f, 0.0f}, {1.0f, 0.0f}, {0.0f, 1.0f}, {99.99f, 99.99f}};
+    QImage unattenuated;
+    for (const auto &k : coefficients) {
+        RenderingOptions options = plainOptions();
+        options.k1 = k[0];
+        options.k2 = k[1];
+        frame.setRenderingOptions(options);
+        const OffscreenResult result = frame.grab();
+        QVERIFY2(result.ok, qPrintable(result.message));
+        const int nearRed = qRed(result.image.pixel(nearPoint));
+        const int farRed = qRed(result.image.pixel(farPoint));
+        const QString note = QStringLiteral("k1 %1 k2 %2: near %3 far %4")
+                                 .arg(k[0])
+                                 .arg(k[1])
+                                 .arg(nearRed)
+                                 .arg(farRed);
+        if (unattenuated.isNull()) {
+            unattenuated = result.image;
+            QVERIFY2(nearRed >= 250 && farRed >= 250, qPrintable(note));
+            continue;
+        }
+        QVERIFY2(nearRed < 250 && farRed <= nearRed, qPrintable(note));
+        if (k[0] < 50.0f)
+            QVERIFY2(farRed + 20 < nearRed, qPrintable(note));
+        // Never brighter than without attenuation; grey stays grey (no NaN).
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const QRgb pixel = result.image.pixel(x, y);
+                if (qRed(pixel) > qRed(unattenuated.pixel(x, y)) || qGreen(pixel) != qRed(pixel) ||
+                    qBlue(pixel) != qRed(pixel)) {
+                    QFAIL(qPrintable(
+                        note +
+                        QStringLiteral(", pixel (%1, %2) %3; ").arg(x).arg(y).arg(rgbText(pixel)) +
+                        keepImages(QStringLiteral("frame"), result.image, unattenuated)));
+                }
+            }
+        }
+    }
+}
+
+// Two halves whose values differ by less than 1/255 under a steep table: with
+// 8-bit storage both would read the same value.
+void RenderGlTest::volumeKeepsMoreThanEightBits()
+{
+    Scene scene;
+    scene.volume = makeVolume(8, 8, 8, [](int x, int, int) { return x < 4 ? 0.500f : 0.502f; });
+    scene.stops = {{0.49, QColor(0, 0, 0, 255)}, {0.51, QColor(255, 255, 255, 255)}};
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    // A quarter of the box away from the boundary between the halves.
+    const QRgb left = result.image.pixel(12, 16);
+    const QRgb right = result.image.pixel(20, 16);
+    QVERIFY2(qRed(right) - qRed(left) >= 15,
+             qPrintable(QStringLiteral("left %1 right %2").arg(rgbText(left), rgbText(right))));
+}
+
+void RenderGlTest::tableEndsReadTheirOwnEntries_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("1.0 reads entry 1023") << 1.0f << QColor(255, 0, 0);
+    QTest::newRow("0.0 reads entry 0") << 0.0f << QColor(0, 255, 0);
+}
+
+// Under a green-to-red table the ends must not pick up the opposite end
+// through the texture's repeat wrap. The entries reach the shader as RGBA.
+void RenderGlTest::tableEndsReadTheirOwnEntries()
+{
+    QFETCH(float, value);
+    QFETCH(QColor, expected);
+    Scene scene;
+    scene.volume = uniformVolume(8, 8, 8, value);
+    scene.stops = {{0.0, QColor(0, 255, 0, 255)}, {1.0, QColor(255, 0, 0, 255)}};
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const QRgb pixel = result.image.pixel(16, 16);
+    QVERIFY2(closeTo(pixel, expected, 3), qPrintable(rgbText(pixel)));
+}
+
+void RenderGlTest::volumeFacesDoNotWrap_data()
+{
+    QTest::addColumn<int>("axis");
+    QTest::newRow("x") << 0;
+    QTest::newRow("y") << 1;
+}
+
+// Only the lower half along one axis is dense. Near the upper face a lookup
+// that wrapped around would blend the dense opposite face in.
+void RenderGlTest::volumeFacesDoNotWrap()
+{
+    QFETCH(int, axis);
+    Scene scene;
+    scene.volume = makeVolume(
+        8, 8, 8, [axis](int x, int y, int) { return (axis == 0 ? x : y) < 4 ? 1.0f : 0.0f; });
+    scene.stops = {{0.0, QColor(255, 255, 255, 0)}, {1.0, QColor(255, 255, 255, 255)}};
+    scene.size = QSize(64, 64);
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    int lit = 0;
+    for (int row = 0; row < 64; ++row) {
+        for (int column = 0; column < 64; ++column) {
+            // Unrotated, the pixel centre's view-plane point is its object x, y.
+            const double objectX = (column + 0.5 - 32.0) / 32.0;
+            const double objectY = (32.0 - row - 0.5) / 32.0;
+            const double along = axis == 0 ? objectX : objectY;
+            if (std::abs(axis == 0 ? objectY : objectX) > 0.45)
+                continue;
+            const QRgb pixel = result.image.pixel(column, row);
+            if (along > 0.3 && along < 0.5 && !isBlack(pixel)) {
+                QFAIL(qPrintable(QStringLiteral("pixel (%1, %2) is %3; %4")
+                                     .arg(column)
+                                     .arg(row)
+                                     .arg(rgbText(pixel))
+                                     .arg(keepImages(QStringLiteral("frame"), result.image))));
+            }
+            lit += along < -0.3 && along > -0.45 && qRed(pixel) >= 250;
+        }
+    }
+    QVERIFY(lit > 100);
+}
+
+// Uploads asked for before the context exists happen at initialisation; a new
+// table reaches the shader only with its upload.
+void RenderGlTest::uploadsBeforeContextAreKept()
+{
+    Scene scene;
+    scene.stops = constantStops(QColor(255, 64, 32, 255));
+    VolumeRenderer renderer;
+    QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+    prepare(renderer, scene);
+    QVERIFY(!renderer.isGlReady() && !renderer.isVolumeShown());
+    QRgb pixel = renderer.grabFrame().pixel(16, 16);
+    QVERIFY(renderer.isVolumeShown());
+    QVERIFY2(closeTo(pixel, QColor(255, 64, 32), 1), qPrintable(rgbText(pixel)));
+
+    renderer.setGradientStops(constantStops(QColor(0, 0, 255, 255)));
+    QCOMPARE(renderer.transfer(0.5f), qRgba(0, 0, 255, 255));
+    pixel = renderer.grabFrame().pixel(16, 16);
+    QVERIFY2(closeTo(pixel, QColor(255, 64, 32), 1), qPrintable(rgbText(pixel)));
+    renderer.updateTransferFunctionTexture();
+    pixel = renderer.grabFrame().pixel(16, 16);
+    QVERIFY2(closeTo(pixel, QColor(0, 0, 255), 1), qPrintable(rgbText(pixel)));
+    QCOMPARE(problems.size(), 0);
+}
+
+// Moving the widget to another window replaces its GL context; the volume and
+// the uploaded table come back in the new one.
+void RenderGlTest::contextReplacedKeepsUploads()
+{
+    Scene scene;
+    scene.stops = constantStops(QColor(255, 64, 32, 255));
+    QWidget first;
+    QWidget second;
+    auto *renderer = new VolumeRenderer(&first);
+    prepare(*renderer, scene);
+    first.resize(64, 64);
+    first.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&first));
+    QVERIFY(closeTo(renderer->grabFrame().pixel(16, 16), QColor(255, 64, 32), 1));
+
+    QSignalSpy problems(renderer, &VolumeRenderer::problemReported);
+    renderer->setParent(&second);
+    renderer->resize(scene.size);
+    second.resize(64, 64);
+    second.show();
+    renderer->show();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
+    const QRgb pixel = renderer->grabFrame().pixel(16, 16);
+    QVERIFY2(closeTo(pixel, QColor(255, 64, 32), 1), qPrintable(rgbText(pixel)));
+    QCOMPARE(problems.size(), 0);
+}
+
+void RenderGlTest::unusableShader_data()
+{
+    QTest::addColumn<QByteArray>("source"); // empty: no file at all
+    QTest::addColumn<QString>("reported");
+    QTest::newRow("missing") << QByteArray() << QStringLiteral("No fragment shader found");
+    QTest::newRow("does not compile")
+        << QByteArray("#version 120\nvoid main(void)\n{\n    gl_FragColor = vec4(undeclared);\n}\n")
+        << QStringLiteral("undeclared");
+}
+
+// A shader that cannot be used is reported, the log line is still written and
+// frames stay black instead of showing what a half-built program draws.
+void RenderGlTest::unusableShader()
+{
+    QFETCH(QByteArray, source);
+    QFETCH(QString, reported);
+    QTemporaryDir directory;
+    QVERIFY(directory.isValid());
+    const QString path = directory.filePath(QStringLiteral("FragmentShader.glsl"));
+    if (!source.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^QOpenGLShader::compile"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Problematic Fragment shader"));
+    }
+    const Scene scene;
+    VolumeRenderer renderer;
+    renderer.setFragmentShaderCandidates({path});
+    QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+    QImage image;
+    QStringList err;
+    {
+        StreamCapture capture;
+        prepare(renderer, scene);
+        image = renderer.grabFrame();
+        err = capture.errLines();
+    }
+    QVERIFY(!image.isNull());
+    QCOMPARE(countNonBlack(image), 0);
+    QVERIFY(!renderer.isGlReady());
+    QCOMPARE(problems.size(), 1);
+    const QString message = problems.at(0).at(0).toString();
+    QVERIFY2(message.contains(path) && message.contains(reported), qPrintable(message));
+    QCOMPARE(err.filter(QStringLiteral("Fragment shader log: ")).size(), 1);
+    QVERIFY(!renderer.renderFrameAndWait());
+}
+
+void RenderGlTest::refusedVolumes_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("values");
+    QTest::addColumn<QString>("reason");
+    // The largest side a DAT header can give, beyond any 3D texture size of
+    // llvmpipe or common hardware.
+    QTest::newRow("wider than a 3D texture") << 65535 << 65535 << QStringLiteral("exceeds");
+    QTest::newRow("fewer values than voxels") << 4 << 3 << QStringLiteral("holds 3 values");
+    QTest::newRow("no voxels") << 0 << 0 << QStringLiteral("holds 0 values");
+}
+
+// A data set that cannot be shown is reported and leaves the frame black; the
+// next good one is shown again.
+void RenderGlTest::refusedVolumes()
+{
+    QFETCH(int, width);
+    QFETCH(int, values);
+    QFETCH(QString, reason);
+    Volume bad;
+    bad.width = width;
+    bad.data.assign(std::size_t(values), 1.0f);
+    const Scene scene;
+    OffscreenFrame frame(scene.size);
+    frame.setRenderingOptions(scene.options);
+    frame.setGradientStops(scene.stops);
+    frame.setVolume(&scene.volume);
+    QVERIFY(frame.grab().ok);
+
+    QSignalSpy problems(&frame.renderer(), &VolumeRenderer::problemReported);
+    OffscreenResult result;
+    QStringList err;
+    {
+        StreamCapture capture;
+        frame.setVolume(&bad);
+        result = frame.grab();
+        err = capture.errLines();
+    }
+    QVERIFY(!result.ok);
+    QVERIFY2(result.message.contains(reason), qPrintable(result.message));
+    QCOMPARE(problems.size(), 1);
+    QCOMPARE(err.filter(reason).size(), 1);
+    QCOMPARE(countNonBlack(frame.renderer().grabFrame()), 0);
+    QVERIFY(!frame.renderAndFinish().ok);
+
+    frame.setVolume(&scene.volume);
+    result = frame.grab();
+    QVERIFY2(result.ok, qPrintable(result.message));
+    QVERIFY(countNonBlack(result.image) > 0);
+}
+
+// The batch path follows size and volume changes, and times frames without
+// reading them back.
+void RenderGlTest::offscreenResizeAndTiming()
+{
+    const Volume cube = uniformVolume(16, 16, 16, 1.0f);
+    const Volume flat = uniformVolume(32, 16, 8, 1.0f);
+    OffscreenFrame frame(QSize(32, 32));
+    frame.setRenderingOptions(plainOptions());
+    frame.setGradientStops(constantStops(Qt::white));
+    frame.setVolume(&cube);
+    QVERIFY(frame.grab().ok);
+
+    // The timing path first after the resize: it must resize the framebuffer.
+    frame.setSize(QSize(48, 24));
+    for (int i = 0; i < 3; ++i) {
+        frame.setRotation(10 * i, 20 * i, 0);
+        const OffscreenResult timed = frame.renderAndFinish();
+        QVERIFY2(timed.ok && timed.image.isNull(), qPrintable(timed.message));
+    }
+    struct Step
+    {
+        const Volume *volume;
+        QSize size;
+    };
+    for (const Step &step : {Step{&cube, QSize(48, 24)}, Step{&flat, QSize(40, 40)}}) {
+        frame.setVolume(step.volume);
+        frame.setSize(step.size);
+        const OffscreenResult result = frame.grab();
+        QVERIFY2(result.ok, qPrintable(result.message));
+        QCOMPARE(result.image.size(), step.size);
+        const FrameGeometry geometry = computeFrameGeometry(
+            20, 40, 0, step.size, step.volume->width, step.volume->height, step.volume->depth);
+        QImage reference;
+        if (silhouetteMismatches(result.image, geometry, &reference) != 0)
+            QFAIL(qPrintable(keepImages(QStringLiteral("frame"), result.image, reference)));
+    }
+}
+
+QTEST_MAIN(RenderGlTest)
+#include "tst_rendergl.moc"
