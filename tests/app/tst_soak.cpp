@@ -1,0 +1,143 @@
+#include "gradienteditor.h"
+#include "mainwindow.h"
+#include "samplevolumes.h"
+#include "shadewidget.h"
+#include "volume.h"
+#include "volumerenderer.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+long residentKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmRSS:") == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+int configured(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+// Swallows what the window writes on standard output (progress, probe lines).
+class QuietOutput
+{
+public:
+    QuietOutput() : previous(std::cout.rdbuf(sink.rdbuf())) {}
+    ~QuietOutput() { std::cout.rdbuf(previous); }
+    void clear() { sink.str(std::string()); }
+
+private:
+    std::ostringstream sink;
+    std::streambuf *previous;
+};
+
+} // namespace
+
+// Long runs of what a user does all day: replacing data sets and editing the
+// transfer function. Memory must settle after the first round.
+class TestSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loadReplaceCycles();
+    void transferFunctionEdits();
+};
+
+void TestSoak::loadReplaceCycles()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath("a.dat");
+    const QString second = dir.filePath("b.dat");
+    QVERIFY(writeDatFile(first.toStdString(), makeHeadPhantom(48, 40, 32)));
+    QVERIFY(writeDatFile(second.toStdString(), makeMarschnerLobb(30, 30, 30)));
+
+    QuietOutput quiet;
+    MainWindow window;
+    window.resize(500, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const int cycles = configured("KELVARA_SOAK_LOADS", 500);
+    long afterFirst = -1;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        QVERIFY(window.loadFile(first));
+        QVERIFY(window.loadFile(second));
+        // Let a frame be drawn now and then, as a user would see them.
+        if (cycle % 25 == 0)
+            QCoreApplication::processEvents();
+        quiet.clear();
+        if (cycle == 0)
+            afterFirst = residentKilobytes();
+    }
+    QCoreApplication::processEvents();
+    const long afterAll = residentKilobytes();
+    QCOMPARE(window.currentVolume()->width, 30);
+    qInfo("resident memory after the first cycle %ld KiB, after %d cycles %ld KiB", afterFirst,
+          cycles, afterAll);
+    QVERIFY(afterFirst > 0);
+    QVERIFY2(afterAll <= afterFirst * 105 / 100,
+             qPrintable(QString("grew from %1 to %2 KiB").arg(afterFirst).arg(afterAll)));
+}
+
+void TestSoak::transferFunctionEdits()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("a.dat");
+    QVERIFY(writeDatFile(file.toStdString(), makeHeadPhantom(32, 32, 32)));
+
+    QuietOutput quiet;
+    MainWindow window;
+    window.resize(500, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(file));
+    window.setDefault();
+    auto *editor = window.findChild<GradientEditor *>();
+    auto *renderer = window.findChild<VolumeRenderer *>();
+    ShadeWidget *strips[] = {editor->redStrip(), editor->greenStrip(), editor->blueStrip(),
+                             editor->alphaStrip()};
+
+    const int edits = configured("KELVARA_SOAK_EDITS", 10000);
+    long afterFirst = -1;
+    int done = 0;
+    for (int round = 0; done < edits; ++round) {
+        // Grab the right end point of one strip and drag it through a few heights.
+        ShadeWidget *strip = strips[round % 4];
+        const int w = strip->width();
+        const int h = strip->height();
+        QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(w - 1, 1));
+        for (int step = 0; step < 10 && done < edits; ++step, ++done)
+            QTest::mouseMove(strip, QPoint(w - 1, (step * 7 + round) % h));
+        QTest::mouseMove(strip, QPoint(w - 1, 0));
+        QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(w - 1, 0));
+        if (round % 50 == 0)
+            QCoreApplication::processEvents();
+        quiet.clear();
+        if (round == 0)
+            afterFirst = residentKilobytes();
+    }
+    QCoreApplication::processEvents();
+    const long afterAll = residentKilobytes();
+    // Every end point went back to the top edge, the strips' most opaque row.
+    QVERIFY(qAlpha(renderer->transfer(1.0f)) >= 250);
+    qInfo("resident memory after the first edits %ld KiB, after %d edits %ld KiB", afterFirst,
+          edits, afterAll);
+    QVERIFY2(afterAll <= afterFirst * 105 / 100,
+             qPrintable(QString("grew from %1 to %2 KiB").arg(afterFirst).arg(afterAll)));
+}
+
+QTEST_MAIN(TestSoak)
+#include "tst_soak.moc"
