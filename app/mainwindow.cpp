@@ -98,6 +98,18 @@ bool MainWindow::loadFile(const QString &fileName)
         return false;
     }
 
+    QString message = tr("%1: %2 x %3 x %4 voxels")
+                          .arg(shownName)
+                          .arg(loaded->width)
+                          .arg(loaded->height)
+                          .arg(loaded->depth);
+    if (result.missingSamples > 0)
+        message += tr(" (file truncated: %1 samples missing, shown as 0)")
+                       .arg(qulonglong(result.missingSamples));
+    // Shown first, so that a problem the renderer reports with this data set
+    // (too large for the graphics card, say) replaces it.
+    statusBar()->showMessage(message);
+
     // Hand the new data set to every view before the old one is freed.
     std::unique_ptr<Volume> previous = std::move(volume);
     volume = std::move(loaded);
@@ -109,16 +121,6 @@ bool MainWindow::loadFile(const QString &fileName)
     updateSlicingView();
     volumeRenderer->setVolume(volume.get());
     previous.reset();
-
-    QString message = tr("%1: %2 x %3 x %4 voxels")
-                          .arg(shownName)
-                          .arg(volume->width)
-                          .arg(volume->height)
-                          .arg(volume->depth);
-    if (result.missingSamples > 0)
-        message += tr(" (file truncated: %1 samples missing, shown as 0)")
-                       .arg(qulonglong(result.missingSamples));
-    statusBar()->showMessage(message);
     return true;
 }
 

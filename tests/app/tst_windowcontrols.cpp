@@ -5,6 +5,7 @@
 #include "samplevolumes.h"
 #include "shadewidget.h"
 #include "transferfunctiontable.h"
+#include "volume.h"
 #include "volumerenderer.h"
 #include "windowdialogs.h"
 
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +82,8 @@ private slots:
     void saveFailureWarns();
     void probeLinesAndDefaultStops();
     void dragInStripChangesRendering();
+    void missingShaderIsReported();
+    void oversizedVolumeIsReported();
 
 private:
     QTemporaryDir dir;
@@ -262,6 +266,43 @@ void TestWindowControls::dragInStripChangesRendering()
     QVERIFY(qAbs(stops.last().second.alpha() - 128) <= 8);
     const QImage after = renderer->grabFrame();
     QVERIFY(after != before);
+}
+
+void TestWindowControls::missingShaderIsReported()
+{
+    MainWindow window;
+    auto *renderer = window.findChild<VolumeRenderer *>();
+    renderer->setFragmentShaderCandidates({dir.filePath("nowhere/FragmentShader.glsl")});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(renderer->isGlReady() || !renderer->lastError().isEmpty());
+    QVERIFY(!renderer->lastError().isEmpty());
+    QCOMPARE(window.statusBar()->currentMessage(), renderer->lastError());
+    // The window goes on working: loading and slicing still do.
+    QVERIFY(window.loadFile(volumeFile));
+    QCOMPARE(window.currentVolume()->width, 24);
+}
+
+void TestWindowControls::oversizedVolumeIsReported()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(volumeFile));
+    auto *renderer = window.findChild<VolumeRenderer *>();
+    QVERIFY(renderer->isVolumeShown());
+
+    // Wider than any 3D texture this renderer accepts (llvmpipe allows 2048).
+    const QString wide = dir.filePath("wide.dat");
+    QVERIFY(writeDatFile(wide.toStdString(), makeUniform(16385, 1, 1, 100)));
+    QVERIFY(window.loadFile(wide));
+    QVERIFY(!renderer->isVolumeShown());
+    QVERIFY(!window.statusBar()->currentMessage().startsWith("wide.dat"));
+    QCOMPARE(window.statusBar()->currentMessage(), renderer->lastError());
+    QCOMPARE(window.currentVolume()->width, 16385); // the slices still show it
+
+    QVERIFY(window.loadFile(volumeFile));
+    QVERIFY(renderer->isVolumeShown());
 }
 
 QTEST_MAIN(TestWindowControls)
