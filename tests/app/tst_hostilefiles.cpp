@@ -29,6 +29,7 @@ enum class Outcome
     RefusedWithReason, // error line and a reason line
     LoadedWarning,     // loads with zeros and a warning, batch exits 0
     Loaded,            // loads normally
+    LoadedEmpty,       // a data set without voxels: nothing to render, batch exits 1
 };
 
 } // namespace
@@ -96,6 +97,8 @@ void TestHostileFiles::windowKeepsDataSet_data()
                                  << Outcome::LoadedWarning;
     QTest::newRow("truncated") << "truncated.dat" << header(4, 4, 4) + QByteArray(21, '\x07')
                                << false << Outcome::LoadedWarning;
+    QTest::newRow("zero dimensions")
+        << "zero.dat" << header(5, 7, 0) << false << Outcome::LoadedEmpty;
     QTest::newRow("one slice") << "oneslice.dat" << header(3, 2, 1) + QByteArray(12, '\x01')
                                << false << Outcome::Loaded;
     QTest::newRow("non-ASCII name")
@@ -165,6 +168,11 @@ void TestHostileFiles::batchExitStatus()
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(err.contains("+ Error loading file.\n"));
         QCOMPARE(err.contains("+ The header announces"), outcome == Outcome::RefusedWithReason);
+        QVERIFY(!QFile::exists(output));
+    } else if (outcome == Outcome::LoadedEmpty) {
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(out.contains("- Data prepared.\n"));
+        QVERIFY(err.contains("+ Error rendering frame: "));
         QVERIFY(!QFile::exists(output));
     } else {
         QVERIFY2(process.exitCode() == 0, err.constData());
