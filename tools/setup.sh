@@ -60,9 +60,8 @@ test)
     (cd build && with_display ctest --output-on-failure -j "$jobs")
     build asan
     echo "== Tests (AddressSanitizer, UndefinedBehaviorSanitizer, LeakSanitizer)"
-    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
-        LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \
-        UBSAN_OPTIONS=print_stacktrace=1 with_display ctest --output-on-failure -j "$jobs")
+    # The sanitizer options (leak check, suppressions) come with each test.
+    (cd build-asan && with_display ctest --output-on-failure -j "$jobs")
     if [ -x fuzz/run.sh ]; then
         echo "== Fuzzing the DAT parser for 60 seconds"
         fuzz/run.sh 60

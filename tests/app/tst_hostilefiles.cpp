@@ -1,3 +1,4 @@
+#include "datheader.h"
 #include "mainwindow.h"
 #include "memorylimit.h"
 #include "samplevolumes.h"
@@ -13,16 +14,6 @@
 
 namespace {
 
-QByteArray header(int w, int h, int d)
-{
-    QByteArray bytes;
-    for (int v : {w, h, d}) {
-        bytes.append(char(v & 0xff));
-        bytes.append(char((v >> 8) & 0xff));
-    }
-    return bytes;
-}
-
 enum class Outcome
 {
     Refused,           // error line, nothing changes, batch exits 1
@@ -31,6 +22,13 @@ enum class Outcome
     Loaded,            // loads normally
     LoadedEmpty,       // a data set without voxels: nothing to render, batch exits 1
 };
+
+// The "beyond memory" header asks for 16 GiB of floats: a machine that could
+// hold them would really allocate them.
+bool couldHold16GiB()
+{
+    return loadableDataBytes() >= (std::uint64_t(16) << 30);
+}
 
 } // namespace
 
@@ -85,24 +83,24 @@ void TestHostileFiles::windowKeepsDataSet_data()
     QTest::newRow("directory") << "folder.dat" << QByteArray() << true << Outcome::Refused;
     QTest::newRow("empty") << "empty.dat" << QByteArray("") << false << Outcome::Refused;
     for (int n = 1; n <= 5; ++n)
-        QTest::addRow("%d bytes", n) << QString("short%1.dat").arg(n) << header(9, 9, 9).left(n)
+        QTest::addRow("%d bytes", n) << QString("short%1.dat").arg(n) << datHeader(9, 9, 9).left(n)
                                      << false << Outcome::Refused;
     QTest::newRow("32-bit overflow")
-        << "overflow.dat" << header(65535, 65535, 2) << false << Outcome::RefusedWithReason;
+        << "overflow.dat" << datHeader(65535, 65535, 2) << false << Outcome::RefusedWithReason;
     // Fits in 32 bits but needs 16 GiB as floats: more than half of any machine
     // that runs these tests.
     QTest::newRow("beyond memory")
-        << "beyond.dat" << header(65535, 65535, 1) << false << Outcome::RefusedWithReason;
-    QTest::newRow("header only") << "headeronly.dat" << header(4, 4, 4) << false
+        << "beyond.dat" << datHeader(65535, 65535, 1) << false << Outcome::RefusedWithReason;
+    QTest::newRow("header only") << "headeronly.dat" << datHeader(4, 4, 4) << false
                                  << Outcome::LoadedWarning;
-    QTest::newRow("truncated") << "truncated.dat" << header(4, 4, 4) + QByteArray(21, '\x07')
+    QTest::newRow("truncated") << "truncated.dat" << datHeader(4, 4, 4) + QByteArray(21, '\x07')
                                << false << Outcome::LoadedWarning;
     QTest::newRow("zero dimensions")
-        << "zero.dat" << header(5, 7, 0) << false << Outcome::LoadedEmpty;
-    QTest::newRow("one slice") << "oneslice.dat" << header(3, 2, 1) + QByteArray(12, '\x01')
+        << "zero.dat" << datHeader(5, 7, 0) << false << Outcome::LoadedEmpty;
+    QTest::newRow("one slice") << "oneslice.dat" << datHeader(3, 2, 1) + QByteArray(12, '\x01')
                                << false << Outcome::Loaded;
     QTest::newRow("non-ASCII name")
-        << QString::fromUtf8("Kopf-τομή-头.dat") << header(2, 2, 2) + QByteArray(16, '\x02')
+        << QString::fromUtf8("Kopf-τομή-头.dat") << datHeader(2, 2, 2) + QByteArray(16, '\x02')
         << false << Outcome::Loaded;
 }
 
@@ -113,8 +111,7 @@ void TestHostileFiles::windowKeepsDataSet()
     QFETCH(bool, directory);
     QFETCH(Outcome, outcome);
     const QString path = prepare(name, content, directory);
-    if (QByteArray(QTest::currentDataTag()) == "beyond memory" &&
-        loadableDataBytes() >= (std::uint64_t(16) << 30))
+    if (QByteArray(QTest::currentDataTag()) == "beyond memory" && couldHold16GiB())
         QSKIP("this machine could hold 16 GiB of floats");
 
     MainWindow window;
@@ -152,8 +149,7 @@ void TestHostileFiles::batchExitStatus()
     QFETCH(bool, directory);
     QFETCH(Outcome, outcome);
     const QString path = prepare(name, content, directory);
-    if (QByteArray(QTest::currentDataTag()) == "beyond memory" &&
-        loadableDataBytes() >= (std::uint64_t(16) << 30))
+    if (QByteArray(QTest::currentDataTag()) == "beyond memory" && couldHold16GiB())
         QSKIP("this machine could hold 16 GiB of floats");
     const QString output = dir.filePath(QString("out-%1.png").arg(QTest::currentDataTag()));
     QFile::remove(output);

@@ -1,3 +1,4 @@
+#include "datheader.h"
 #include "datreader.h"
 #include "memorylimit.h"
 #include "samplevolumes.h"
@@ -38,16 +39,6 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray header(int w, int h, int d)
-{
-    QByteArray bytes;
-    for (int v : {w, h, d}) {
-        bytes.append(char(v & 0xff));
-        bytes.append(char((v >> 8) & 0xff));
-    }
-    return bytes;
 }
 
 SampleVolume samplesOf(int w, int h, int d, std::vector<std::uint16_t> samples)
@@ -185,7 +176,7 @@ void TestDatReader::truncatedFileLoadsZerosWithWarning()
                                   "54 samples read as 0.\n"));
 
     // Half a sample at the end is no sample.
-    writeBytes(dir.filePath("odd.dat"), header(2, 1, 1) + QByteArray("\xff\x0f\x01", 3));
+    writeBytes(dir.filePath("odd.dat"), datHeader(2, 1, 1) + QByteArray("\xff\x0f\x01", 3));
     const LoadRun odd = load(path("odd.dat"));
     QVERIFY(odd.result.ok);
     QCOMPARE(odd.volume.data, (VoxelArray{1.0f, 0.0f}));
@@ -194,7 +185,8 @@ void TestDatReader::truncatedFileLoadsZerosWithWarning()
 
 void TestDatReader::trailingBytesAreIgnored()
 {
-    writeBytes(dir.filePath("long.dat"), header(1, 1, 1) + QByteArray("\xff\x0f\x00\x00\x01", 5));
+    writeBytes(dir.filePath("long.dat"),
+               datHeader(1, 1, 1) + QByteArray("\xff\x0f\x00\x00\x01", 5));
     const LoadRun run = load(path("long.dat"));
     QVERIFY(run.result.ok);
     QCOMPARE(run.volume.data, VoxelArray{1.0f});
@@ -203,7 +195,7 @@ void TestDatReader::trailingBytesAreIgnored()
 
 void TestDatReader::depthZeroGivesEmptyData()
 {
-    writeBytes(dir.filePath("empty.dat"), header(5, 7, 0));
+    writeBytes(dir.filePath("empty.dat"), datHeader(5, 7, 0));
     const LoadRun run = load(path("empty.dat"), existingVolume());
     QVERIFY(run.result.ok);
     QCOMPARE(run.volume.width, 5);
@@ -221,7 +213,7 @@ void TestDatReader::unreadableInputKeepsVolume_data()
     QTest::newRow("directory") << QByteArray() << true;
     QTest::newRow("empty") << QByteArray("") << false;
     for (int n = 1; n <= 5; ++n)
-        QTest::addRow("%d header bytes", n) << header(1, 1, 1).left(n) << false;
+        QTest::addRow("%d header bytes", n) << datHeader(1, 1, 1).left(n) << false;
 }
 
 void TestDatReader::unreadableInputKeepsVolume()
@@ -243,7 +235,7 @@ void TestDatReader::unreadableInputKeepsVolume()
 
 void TestDatReader::overflowingHeaderIsRefusedWithReason()
 {
-    writeBytes(dir.filePath("huge.dat"), header(2048, 2048, 2048) + QByteArray(16, '\0'));
+    writeBytes(dir.filePath("huge.dat"), datHeader(2048, 2048, 2048) + QByteArray(16, '\0'));
     const LoadRun run = load(path("huge.dat"), existingVolume());
     QVERIFY(!run.result.ok);
     verifyUnchanged(run.volume);
@@ -255,7 +247,7 @@ void TestDatReader::overflowingHeaderIsRefusedWithReason()
 void TestDatReader::headerBeyondMemoryIsRefusedWithReason()
 {
     // 1000 x 1000 x 1000 fits in 32 bits but needs 3814 MiB as floats.
-    writeBytes(dir.filePath("big.dat"), header(1000, 1000, 1000));
+    writeBytes(dir.filePath("big.dat"), datHeader(1000, 1000, 1000));
     const LoadRun run = load(path("big.dat"), existingVolume(), std::uint64_t(1) << 30);
     QVERIFY(!run.result.ok);
     verifyUnchanged(run.volume);
