@@ -42,6 +42,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
 {
     std::vector<std::string> arguments = argumentList;
     const bool quick = takeFlag(arguments, "--quick");
+    const bool noSkipping = takeFlag(arguments, "--no-skipping");
     const std::string sizeText = takeOption(arguments, "--size", "512x512");
     const int samples = std::atoi(takeOption(arguments, "--samples", "100").c_str());
     const int frames = std::atoi(takeOption(arguments, "--frames", quick ? "3" : "10").c_str());
@@ -55,7 +56,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         height < 1 || samples < 1 || frames < 1) {
         std::cerr << "usage: kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
                      "       [--stops POS:#AARRGGBB,...] [--lighting AMBIENT,DIFFUSE,SPECULAR,"
-                     "EXPONENT]\n       [--depth-cueing K1,K2] [--quick]"
+                     "EXPONENT]\n       [--depth-cueing K1,K2] [--no-skipping] [--quick]"
                   << std::endl;
         return 2;
     }
@@ -101,6 +102,8 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     QApplication application(argc, argv);
     OffscreenFrame frame(QSize(width, height));
     frame.setRenderingOptions(options);
+    // The plain ray caster, for the gain of empty-space skipping in one run.
+    frame.renderer().setEmptySpaceSkipping(!noSkipping);
     std::ostringstream probe; // the table's probe line is not part of the figures
     std::streambuf *previous = std::cout.rdbuf(probe.rdbuf());
     frame.setGradientStops(stops);
@@ -129,8 +132,9 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
             return 1;
         }
     }
-    std::printf("frame file=%s size=%dx%d samples=%d frames=%d %s first_ms=%.1f renderer=\"%s\"\n",
-                arguments[0].c_str(), width, height, samples, frames, timings.summary().c_str(),
-                first.median(), renderer.c_str());
+    std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s %s first_ms=%.1f "
+                "renderer=\"%s\"\n",
+                arguments[0].c_str(), width, height, samples, frames, noSkipping ? "off" : "on",
+                timings.summary().c_str(), first.median(), renderer.c_str());
     return 0;
 }

@@ -34,6 +34,22 @@
 //
 // Compositing, front to back over black: C += T * alpha * colour,
 // T *= 1 - alpha; a ray stops once 1 - T > 0.99. Output (C, 1).
+//
+// Empty-space skipping (when emptySpaceSkipping is 1). The host cuts the volume
+// into bricks of brickSize voxels (brickCount along each axis) and marks in
+// brickSampler those that hold a sample the table may make visible; voxel
+// position w = s * volumeResolution - 0.5 lies in brick floor(w / brickSize).
+// A ray only takes the samples between visibleMinimum and visibleMaximum (the
+// object-space box of the marked bricks), and from a sample in an unmarked brick
+// it goes on with the first sample t_i at or beyond the brick's far face. The
+// samples left out all have alpha 0, and those taken lie where they lie without
+// skipping, so the picture is the same.
+//
+// Cost. Software rasterisers run a group of fragments in lock step and evaluate
+// both sides of a branch for the whole group, but leave a loop only when every
+// fragment of the group has: so the cheap search for the next sample with
+// alpha > 0 is a loop of its own, and the shading (seven volume lookups) runs
+// once per such sample rather than once per step.
 
 uniform vec3 n0;
 uniform vec3 u;
@@ -50,32 +66,28 @@ uniform float c_exponent;
 uniform sampler1D transferSampler;
 uniform float k1;
 uniform float k2;
+uniform int emptySpaceSkipping;
+uniform sampler3D brickSampler;
+uniform vec3 brickCount;
+uniform float brickSize;
+uniform vec3 visibleMinimum;
+uniform vec3 visibleMaximum;
 
 const int MAX_SAMPLES = 4096;
 const float REFERENCE_STEP = 0.01;
 const float GRADIENT_EPSILON = 1.0e-4;
 const float OPAQUE = 0.99;
 
-vec3 clampToTexelCentres(vec3 s)
-{
-    vec3 halfTexel = 0.5 / volumeResolution;
-    return clamp(s, halfTexel, 1.0 - halfTexel);
-}
-
-vec3 textureCoordinate(vec3 x)
-{
-    return clampToTexelCentres(x / volumeSize + 0.5);
-}
-
 float voxel(vec3 s)
 {
     return texture3D(sampler, s).a;
 }
 
+// Entry position clamp(value, 0, 1) * 1023 at texture coordinate
+// (position + 0.5) / 1024, folded into one multiply-add.
 vec4 classify(float value)
 {
-    float index = clamp(value, 0.0, 1.0) * 1023.0;
-    return texture1D(transferSampler, (index + 0.5) / 1024.0);
+    return texture1D(transferSampler, clamp(value, 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0);
 }
 
 // Component-wise guard against division by zero in the slab test: a tiny
@@ -94,8 +106,9 @@ void main(void)
 
     vec3 halfSize = 0.5 * volumeSize;
     vec3 direction = safeDirection(n0);
-    vec3 t0 = (-halfSize - p) / direction;
-    vec3 t1 = (halfSize - p) / direction;
+    vec3 inverseDirection = 1.0 / direction;
+    vec3 t0 = (-halfSize - p) * inverseDirection;
+    vec3 t1 = (halfSize - p) * inverseDirection;
     vec3 tMin = min(t0, t1);
     vec3 tMax = max(t0, t1);
     float tNear = max(max(tMin.x, tMin.y), tMin.z);
@@ -107,7 +120,26 @@ void main(void)
 
     int samples = N < 1 ? 1 : (N > MAX_SAMPLES ? MAX_SAMPLES : N);
     float dt = (tFar - tNear) / float(samples);
+    float inverseDt = 1.0 / dt;
     float exponentOfStep = dt / REFERENCE_STEP;
+    bool skipping = emptySpaceSkipping != 0;
+
+    // Samples [first, end) of the ray; with skipping, those in the visible box
+    // and one more either way against rounding.
+    int first = 0;
+    int end = samples;
+    if (skipping) {
+        vec3 v0 = (visibleMinimum - p) * inverseDirection;
+        vec3 v1 = (visibleMaximum - p) * inverseDirection;
+        vec3 vMin = min(v0, v1);
+        vec3 vMax = max(v0, v1);
+        float enter = max(max(vMin.x, vMin.y), vMin.z);
+        float leave = min(min(vMax.x, vMax.y), vMax.z);
+        float firstIndex = ceil((enter - tNear) * inverseDt - 0.5) - 1.0;
+        float endIndex = floor((leave - tNear) * inverseDt - 0.5) + 2.0;
+        first = int(clamp(firstIndex, 0.0, float(samples)));
+        end = leave >= enter ? int(clamp(endIndex, 0.0, float(samples))) : 0;
+    }
 
     // The light and the view in object space.
     vec3 viewX = normalize(u);
@@ -119,32 +151,78 @@ void main(void)
     if (!directional)
         lightObject /= light.w;
     vec3 toViewer = -n0;
-    vec3 spacing = 1.0 / volumeResolution;
 
     float radius = 0.5 * length(volumeSize);
     float linear = max(k1, 0.0);
     float quadratic = max(k2, 0.0);
     float exponent = max(c_exponent, 0.0);
 
+    // Texture coordinates s = x / volumeSize + 0.5 between the outermost texel
+    // centres, and the neighbours one voxel away for the gradient.
+    vec3 inverseSize = 1.0 / volumeSize;
+    vec3 spacing = 1.0 / volumeResolution;
+    vec3 lowestCentre = 0.5 * spacing;
+    vec3 highestCentre = 1.0 - lowestCentre;
+    vec3 dx = vec3(spacing.x, 0.0, 0.0);
+    vec3 dy = vec3(0.0, spacing.y, 0.0);
+    vec3 dz = vec3(0.0, 0.0, spacing.z);
+
+    // Bricks: brick = floor(s * brickScale + brickOffset). The far face of a
+    // brick (the one ahead along each axis) is crossed at sample index
+    // brick * faceSlope + faceOffset (not rounded), since voxel position w lies
+    // at object coordinate (w + 0.5) * volumeSize / volumeResolution - halfSize.
+    vec3 objectPerVoxel = volumeSize * spacing;
+    vec3 brickScale = volumeResolution / brickSize;
+    vec3 brickOffset = vec3(-0.5 / brickSize);
+    vec3 brickTexel = 1.0 / brickCount;
+    vec3 farFace = step(0.0, direction);
+    vec3 faceSlope = brickSize * objectPerVoxel * inverseDirection * inverseDt;
+    vec3 faceOffset =
+        (((farFace * brickSize + 0.5) * objectPerVoxel - halfSize - p) * inverseDirection - tNear) *
+            inverseDt - 0.5;
+
     vec3 colour = vec3(0.0);
     float transmittance = 1.0;
-    for (int i = 0; i < MAX_SAMPLES; ++i) {
-        if (i >= samples)
+    int i = first;
+    // Each pass finds the next sample with alpha > 0 and shades it.
+    for (int shadedSamples = 0; shadedSamples < MAX_SAMPLES; ++shadedSamples) {
+        vec4 tf = vec4(0.0);
+        for (int searchStep = 0; searchStep < MAX_SAMPLES; ++searchStep) {
+            if (i >= end)
+                break;
+            vec3 x = p + (tNear + (float(i) + 0.5) * dt) * n0;
+            vec3 s = clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
+            if (skipping) {
+                vec3 brick = floor(s * brickScale + brickOffset);
+                if (texture3D(brickSampler, (brick + 0.5) * brickTexel).a == 0.0) {
+                    // On with the first sample beyond the brick, but always ahead.
+                    vec3 faceIndex = brick * faceSlope + faceOffset;
+                    float next = ceil(min(min(faceIndex.x, faceIndex.y), faceIndex.z));
+                    i = int(clamp(next, float(i + 1), float(end)));
+                    continue;
+                }
+            }
+            tf = classify(voxel(s));
+            if (tf.a > 0.0)
+                break;
+            ++i;
+        }
+        if (i >= end)
             break;
+        // Recomputed rather than carried out of the search: cheaper there.
         vec3 x = p + (tNear + (float(i) + 0.5) * dt) * n0;
-        vec3 s = textureCoordinate(x);
-        vec4 tf = classify(voxel(s));
-        if (tf.a <= 0.0)
-            continue;
+        vec3 s = clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
+        ++i;
 
         float alpha = tf.a >= 1.0 ? 1.0 : 1.0 - pow(1.0 - tf.a, exponentOfStep);
 
-        vec3 gradient = vec3(voxel(clampToTexelCentres(s + vec3(spacing.x, 0.0, 0.0))) -
-                                 voxel(clampToTexelCentres(s - vec3(spacing.x, 0.0, 0.0))),
-                             voxel(clampToTexelCentres(s + vec3(0.0, spacing.y, 0.0))) -
-                                 voxel(clampToTexelCentres(s - vec3(0.0, spacing.y, 0.0))),
-                             voxel(clampToTexelCentres(s + vec3(0.0, 0.0, spacing.z))) -
-                                 voxel(clampToTexelCentres(s - vec3(0.0, 0.0, spacing.z))));
+        vec3 gradient =
+            vec3(voxel(clamp(s + dx, lowestCentre, highestCentre)) -
+                     voxel(clamp(s - dx, lowestCentre, highestCentre)),
+                 voxel(clamp(s + dy, lowestCentre, highestCentre)) -
+                     voxel(clamp(s - dy, lowestCentre, highestCentre)),
+                 voxel(clamp(s + dz, lowestCentre, highestCentre)) -
+                     voxel(clamp(s - dz, lowestCentre, highestCentre)));
         float diffuseFactor = 1.0;
         float specularFactor = 0.0;
         float gradientLength = length(gradient);

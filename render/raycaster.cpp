@@ -1,5 +1,6 @@
 #include "raycaster.h"
 
+#include "brickmap.h"
 #include "framegeometry.h"
 #include "renderingoptions.h"
 #include "shadersource.h"
@@ -9,11 +10,15 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
+#include <QVector3D>
 
 #include <algorithm>
 #include <cstdint>
 #include <iostream>
 
+#ifndef GL_ALPHA8
+#define GL_ALPHA8 0x803C
+#endif
 #ifndef GL_ALPHA16
 #define GL_ALPHA16 0x803E
 #endif
@@ -76,6 +81,7 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
 
     functions->glGenTextures(1, &volumeTexture);
     functions->glGenTextures(1, &transferTexture);
+    functions->glGenTextures(1, &brickTexture);
 
     lookUpEntryPoints();
 
@@ -86,6 +92,7 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
 
 RayCaster::~RayCaster()
 {
+    functions->glDeleteTextures(1, &brickTexture);
     functions->glDeleteTextures(1, &transferTexture);
     functions->glDeleteTextures(1, &volumeTexture);
 }
@@ -159,6 +166,12 @@ void RayCaster::lookUpLocations()
     transferSamplerLocation = program->uniformLocation("transferSampler");
     k1Location = program->uniformLocation("k1");
     k2Location = program->uniformLocation("k2");
+    brickSamplerLocation = program->uniformLocation("brickSampler");
+    brickCountLocation = program->uniformLocation("brickCount");
+    brickSizeLocation = program->uniformLocation("brickSize");
+    skippingLocation = program->uniformLocation("emptySpaceSkipping");
+    visibleMinimumLocation = program->uniformLocation("visibleMinimum");
+    visibleMaximumLocation = program->uniformLocation("visibleMaximum");
 }
 
 void RayCaster::lookUpEntryPoints()
@@ -250,6 +263,11 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return result;
     }
 
+    // Whatever happens below, the old bricks no longer describe the texture.
+    brickMap = BrickMap();
+    bricksUsable = false;
+    bricksStale = true;
+
     activeTexture(GL_TEXTURE0);
     functions->glBindTexture(GL_TEXTURE_3D, volumeTexture);
     functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -268,6 +286,7 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
                              .arg(errors);
         return result;
     }
+    brickMap = computeBrickMap(volume);
     result.ok = true;
     return result;
 }
@@ -291,6 +310,14 @@ GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes)
                  GL_UNSIGNED_BYTE, rgbaBytes);
     functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    // The shader reads the end entries at their texel centres; with the default
+    // repeat wrap, rounding there would blend in the entry at the other end
+    // (and the brick classification would have to allow for it).
+    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    std::copy(rgbaBytes, rgbaBytes + tableBytes.size(), tableBytes.begin());
+    tableUploaded = true;
+    bricksUsable = false;
+    bricksStale = true;
     const QString errors = takeGlErrors("the transfer-function upload");
     if (!errors.isEmpty()) {
         result.message = errors;
@@ -300,10 +327,61 @@ GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes)
     return result;
 }
 
-void RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOptions &options)
+GlResult RayCaster::uploadBrickVisibility()
 {
-    if (!valid)
-        return;
+    GlResult result;
+    bricksStale = false;
+    bricksUsable = false;
+    // Without a table the shader reads an incomplete texture: nothing to classify.
+    if (!tableUploaded || brickMap.minimum.empty()) {
+        result.ok = true;
+        return result;
+    }
+    const QString earlier = takeGlErrors("earlier GL work");
+    if (!earlier.isEmpty()) {
+        result.message = earlier;
+        return result;
+    }
+    const BrickVisibility visibility = classifyBricks(brickMap, tableBytes.data());
+    visibleLower = visibility.lower;
+    visibleUpper = visibility.upper;
+    anyBrickVisible = visibility.anyVisible();
+
+    activeTexture(GL_TEXTURE2);
+    functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
+    functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 1); // rows of any byte count
+    texImage3D(GL_TEXTURE_3D, 0, GL_ALPHA8, brickMap.counts[0], brickMap.counts[1],
+               brickMap.counts[2], 0, GL_ALPHA, GL_UNSIGNED_BYTE, visibility.flags.data());
+    functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+    const QString errors = takeGlErrors("the empty-space map upload");
+    if (!errors.isEmpty()) {
+        result.message =
+            QStringLiteral("%1: frames are drawn without skipping empty space").arg(errors);
+        return result;
+    }
+    bricksUsable = true;
+    result.ok = true;
+    return result;
+}
+
+GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOptions &options)
+{
+    GlResult result;
+    if (!valid) {
+        result.message = error;
+        return result;
+    }
+    result.ok = true;
+    if (skipping && bricksStale)
+        result = uploadBrickVisibility();
+    const bool skip = skipping && bricksUsable;
+    if (skip && !anyBrickVisible)
+        return result; // every sample is transparent: the cleared frame is the picture
     // Client-side arrays: no buffer object may be bound.
     functions->glBindBuffer(GL_ARRAY_BUFFER, 0);
     program->enableAttributeArray(vertexLocation);
@@ -326,14 +404,38 @@ void RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOptions 
     program->setUniformValue(transferSamplerLocation, GLint(1));
     program->setUniformValue(k1Location, GLfloat(options.k1));
     program->setUniformValue(k2Location, GLfloat(options.k2));
+    program->setUniformValue(skippingLocation, GLint(skip ? 1 : 0));
+    program->setUniformValue(brickSamplerLocation, GLint(2));
+    program->setUniformValue(brickSizeLocation, GLfloat(BrickMap::brickSize));
+    program->setUniformValue(
+        brickCountLocation,
+        QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])));
+    // The visible bricks' box in object coordinates, one voxel larger on every
+    // side so that rounding at its faces cannot cut a visible sample off.
+    QVector3D visibleMinimum;
+    QVector3D visibleMaximum;
+    for (int axis = 0; axis < 3; ++axis) {
+        const float resolution = geometry.volumeResolution[axis];
+        const float size = geometry.volumeSize[axis];
+        const float lowest = float(visibleLower[axis] * BrickMap::brickSize - 1);
+        const float highest = float(visibleUpper[axis] * BrickMap::brickSize + 1);
+        // Voxel position v lies at object coordinate ((v + 0.5) / n - 0.5) * size.
+        visibleMinimum[axis] = ((lowest + 0.5f) / resolution - 0.5f) * size;
+        visibleMaximum[axis] = ((highest + 0.5f) / resolution - 0.5f) * size;
+    }
+    program->setUniformValue(visibleMinimumLocation, visibleMinimum);
+    program->setUniformValue(visibleMaximumLocation, visibleMaximum);
 
     activeTexture(GL_TEXTURE0);
     functions->glBindTexture(GL_TEXTURE_3D, volumeTexture);
     activeTexture(GL_TEXTURE1);
     functions->glBindTexture(GL_TEXTURE_1D, transferTexture);
+    activeTexture(GL_TEXTURE2);
+    functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
 
     functions->glDrawArrays(GL_QUADS, 0, 4);
 
     program->disableAttributeArray(vertexLocation);
     program->disableAttributeArray(texCoordLocation);
+    return result;
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "brickmap.h"
+#include "transferfunctiontable.h"
+
 #include <QString>
 #include <qopengl.h>
 
+#include <array>
 #include <memory>
 
 class QOpenGLFunctions;
@@ -22,7 +26,8 @@ struct GlResult
 // The GL objects of the volume rendering: the ray-casting program (built-in
 // vertex shader, the given fragment shader), its attribute and uniform
 // locations, the 3D volume texture (unit 0), the 1D transfer-function texture
-// (unit 1) and the entry points looked up at run time.
+// (unit 1), the 3D texture of bricks that may be visible (unit 2, see
+// BrickMap) and the entry points looked up at run time.
 //
 // Every member function, the constructor and the destructor need the context
 // they were created with to be current. The object belongs to that context's
@@ -55,9 +60,18 @@ public:
     // RGBA texels, 4 bytes each (red, green, blue, alpha).
     GlResult uploadTransferTable(const unsigned char *rgbaBytes);
 
-    // Sets the per-frame uniforms, binds both textures and draws the quad. The
-    // caller clears the buffers and decides whether there is anything to draw.
-    void drawFrame(const FrameGeometry &geometry, const RenderingOptions &options);
+    // Whether rays step over bricks that the table makes wholly transparent (on
+    // by default). Either way the samples that are taken lie where the plain
+    // ray caster takes them, so the picture is the same up to float rounding.
+    void setEmptySpaceSkipping(bool on) { skipping = on; }
+    bool emptySpaceSkipping() const { return skipping; }
+
+    // Sets the per-frame uniforms, binds the textures and draws the quad. The
+    // caller clears the buffers (to opaque black) and decides whether there is
+    // anything to draw. With skipping on, the brick texture is brought up to
+    // date first; if that fails the frame is drawn without skipping and the
+    // result says why.
+    GlResult drawFrame(const FrameGeometry &geometry, const RenderingOptions &options);
 
     // All GL errors raised since the last call, as text ("GL error 0x0502
     // during ..."), or an empty string.
@@ -75,6 +89,7 @@ private:
     void lookUpLocations();
     void lookUpEntryPoints();
     void fail(const QString &message);
+    GlResult uploadBrickVisibility();
 
     QOpenGLFunctions *functions = nullptr;
     std::unique_ptr<QOpenGLShaderProgram> program;
@@ -99,9 +114,31 @@ private:
     int transferSamplerLocation = -1;
     int k1Location = -1;
     int k2Location = -1;
+    int brickSamplerLocation = -1;
+    int brickCountLocation = -1;
+    int brickSizeLocation = -1;
+    int skippingLocation = -1;
+    int visibleMinimumLocation = -1;
+    int visibleMaximumLocation = -1;
 
     GLuint volumeTexture = 0;
     GLuint transferTexture = 0;
+    GLuint brickTexture = 0;
+
+    bool skipping = true;
+    // Value ranges of the uploaded volume's bricks; empty without a volume.
+    BrickMap brickMap;
+    // The last table uploaded, for classifying the bricks of a later volume.
+    std::array<unsigned char, 4 * TransferFunctionTable::entryCount> tableBytes{};
+    bool tableUploaded = false;
+    // The brick texture no longer matches the volume and table.
+    bool bricksStale = false;
+    // The brick texture and visible box match the volume and table.
+    bool bricksUsable = false;
+    // Brick-index box of the visible bricks (see BrickVisibility).
+    std::array<int, 3> visibleLower{};
+    std::array<int, 3> visibleUpper{};
+    bool anyBrickVisible = false;
 
     TexImage3DFunction texImage3D = nullptr;
     ActiveTextureFunction activeTexture = nullptr;

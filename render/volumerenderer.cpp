@@ -108,6 +108,14 @@ void VolumeRenderer::uploadTransferTableNow()
         reportProblem(result.message);
 }
 
+void VolumeRenderer::setEmptySpaceSkipping(bool on)
+{
+    skipEmptySpace = on;
+    if (rayCaster)
+        rayCaster->setEmptySpaceSkipping(on);
+    update();
+}
+
 void VolumeRenderer::setXRotation(int angle)
 {
     angle = normaliseRotationAngle(angle);
@@ -180,6 +188,7 @@ void VolumeRenderer::initializeGL()
     if (fragmentShader.found && !fragmentShader.problem.isEmpty())
         reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
     rayCaster = std::make_unique<RayCaster>(fragmentShader);
+    rayCaster->setEmptySpaceSkipping(skipEmptySpace);
     if (!rayCaster->isValid())
         reportProblem(rayCaster->errorMessage());
 
@@ -233,14 +242,19 @@ void VolumeRenderer::paintGL()
     functions->glViewport(0, 0, viewportWidth, viewportHeight);
     functions->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
+    QString errors;
     if (canDraw()) {
         const FrameGeometry geometry = computeFrameGeometry(
             xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height, volume->depth);
-        rayCaster->drawFrame(geometry, *options);
+        errors = rayCaster->drawFrame(geometry, *options).message;
     }
 
     // Once per distinct problem, not once per frame.
-    const QString errors = rayCaster ? rayCaster->takeGlErrors("a frame") : QString();
+    if (rayCaster) {
+        const QString frameErrors = rayCaster->takeGlErrors("a frame");
+        if (!frameErrors.isEmpty())
+            errors = errors.isEmpty() ? frameErrors : errors + QStringLiteral("; ") + frameErrors;
+    }
     if (!errors.isEmpty() && errors != lastFrameProblem)
         reportProblem(errors);
     lastFrameProblem = errors;

@@ -56,6 +56,11 @@ public:
     // The table entry (0xAARRGGBB, not premultiplied) for a value in 0..1.
     QRgb transfer(float v) const { return table.transfer(v); }
 
+    // Whether rays step over space that the transfer function makes transparent
+    // (on by default; see RayCaster::setEmptySpaceSkipping). Repaints.
+    void setEmptySpaceSkipping(bool on);
+    bool emptySpaceSkipping() const { return skipEmptySpace; }
+
     // Files tried in order for the fragment shader at the next GL
     // initialisation (default: defaultFragmentShaderCandidates()).
     void setFragmentShaderCandidates(const QStringList &paths) { shaderCandidates = paths; }
@@ -130,6 +135,7 @@ private:
     const Volume *volume = nullptr;
     const RenderingOptions *options = nullptr;
 
+    bool skipEmptySpace = true;
     std::unique_ptr<RayCaster> rayCaster;
     QMetaObject::Connection contextConnection;
     QStringList shaderCandidates;

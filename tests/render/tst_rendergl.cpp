@@ -14,8 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -76,6 +78,97 @@ void prepare(VolumeRenderer &renderer, const Scene &scene)
     renderer.updateTransferFunctionTexture();
 }
 
+// The largest difference of any channel of any pixel; differing counts the
+// pixels that differ at all.
+int largestDifference(const QImage &a, const QImage &b, int *differing)
+{
+    int largest = 0;
+    *differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const int difference =
+                std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                          std::abs(qBlue(p) - qBlue(q))});
+            largest = std::max(largest, difference);
+            *differing += difference > 0 ? 1 : 0;
+        }
+    }
+    return largest;
+}
+
+// Transfer functions for the skipping checks: transparent where the data is
+// empty, a band with transparent space on both sides, and only the densest
+// values (the head's skull) so that the inside is empty too.
+QGradientStops skippingStops(const QString &name)
+{
+    const QColor clear(0, 0, 0, 0);
+    if (name == QLatin1String("ramp"))
+        return {{0.0, clear}, {1.0, QColor(255, 255, 255, 255)}};
+    if (name == QLatin1String("band")) {
+        return {{0.0, clear},
+                {0.45, QColor(255, 0, 0, 0)},
+                {0.5, QColor(255, 255, 0, 128)},
+                {0.6, QColor(0, 255, 255, 0)},
+                {0.8, QColor(0, 0, 255, 0)},
+                {1.0, QColor(0, 0, 255, 40)}};
+    }
+    return {{0.0, clear}, {0.9, clear}, {0.95, QColor(255, 220, 200, 255)}};
+}
+
+Volume skippingVolume(const QString &name)
+{
+    // Sides that are not multiples of the brick size leave partial bricks.
+    if (name == QLatin1String("head"))
+        return toVolume(makeHeadPhantom(48, 44, 40));
+    if (name == QLatin1String("cubes")) {
+        // Small dense cubes in empty space, some just beyond a brick face, where
+        // a skip that goes one sample too far would miss their front.
+        std::mt19937 random(5);
+        std::uniform_int_distribution<int> corner(0, 36);
+        std::vector<std::array<int, 4>> cubes(24);
+        for (auto &cube : cubes)
+            cube = {corner(random), corner(random), corner(random), 60 + corner(random)};
+        return makeVolume(40, 40, 40, [&](int x, int y, int z) {
+            for (const auto &cube : cubes) {
+                if (x >= cube[0] && x < cube[0] + 3 && y >= cube[1] && y < cube[1] + 3 &&
+                    z >= cube[2] && z < cube[2] + 3)
+                    return float(cube[3]) / 100.0f;
+            }
+            return 0.0f;
+        });
+    }
+    return toVolume(makeMarschnerLobb(41, 37, 30));
+}
+
+// Renders the frame with empty-space skipping, then without, and fails when the
+// two differ by more than the tolerance.
+void compareSkipping(OffscreenFrame &frame, const QString &label)
+{
+    // Two steps of 255: the pictures should agree up to float rounding.
+    constexpr int tolerance = 2;
+    frame.renderer().setEmptySpaceSkipping(true);
+    const OffscreenResult skipped = frame.grab();
+    QVERIFY2(skipped.ok, qPrintable(skipped.message));
+    frame.renderer().setEmptySpaceSkipping(false);
+    const OffscreenResult plain = frame.grab();
+    QVERIFY2(plain.ok, qPrintable(plain.message));
+    // Two black frames would agree for any skipping.
+    QVERIFY2(
+        countNonBlack(plain.image) > 100,
+        qPrintable(QStringLiteral("%1: %2 pixels lit").arg(label).arg(countNonBlack(plain.image))));
+    int differing = 0;
+    const int largest = largestDifference(skipped.image, plain.image, &differing);
+    if (largest > tolerance) {
+        QFAIL(qPrintable(QStringLiteral("%1: %2 pixels differ, by up to %3 of 255; %4")
+                             .arg(label)
+                             .arg(differing)
+                             .arg(largest)
+                             .arg(keepImages(label, skipped.image, plain.image))));
+    }
+}
+
 void sendMouse(QWidget *widget, QEvent::Type type, QPoint position, Qt::MouseButton button,
                Qt::MouseButtons buttons)
 {
@@ -124,6 +217,9 @@ private slots:
     void refusedVolumes_data();
     void refusedVolumes();
     void offscreenResizeAndTiming();
+    void skippingKeepsThePicture_data();
+    void skippingKeepsThePicture();
+    void skippingFollowsTableAndVolume();
 };
 
 void RenderGlTest::setterSignals()
@@ -442,7 +538,7 @@ void RenderGlTest::lightingNeverDarkens()
     OffscreenFrame frame(QSize(64, 64));
     frame.setGradientStops({{0.0, QColor(0, 0, 0, 0)},
                             {0.15, QColor(255, 120, 60, 0)},
-                            {0.3, QColor(255, 200, 150, 60)},
+                            {0.3, QColor(255, 200, 150, 160)},
                             {1.0, QColor(255, 255, 255, 200)}});
     frame.setVolume(&volume);
     frame.setRotation(20, 35, 0);
@@ -819,6 +915,86 @@ void RenderGlTest::offscreenResizeAndTiming()
         if (silhouetteMismatches(result.image, geometry, &reference) != 0)
             QFAIL(qPrintable(keepImages(QStringLiteral("frame"), result.image, reference)));
     }
+}
+
+void RenderGlTest::skippingKeepsThePicture_data()
+{
+    QTest::addColumn<QString>("volume");
+    QTest::addColumn<QString>("stops");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("z");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<bool>("depthCueing");
+    const auto row = [](const QString &volume, const QString &stops, const char *view, int x, int y,
+                        int z, int samples, bool depthCueing) {
+        const QString name = QStringLiteral("%1, %2, %3").arg(volume, stops, QLatin1String(view));
+        QTest::newRow(qPrintable(name)) << volume << stops << x << y << z << samples << depthCueing;
+    };
+    for (const char *volume : {"head", "marschner-lobb", "cubes"}) {
+        for (const char *stops : {"ramp", "band", "dense only"}) {
+            if (QByteArray(volume) != "head" && QByteArray(stops) != "ramp")
+                continue; // the others show too little under these tables
+            row(volume, stops, "unrotated", 0, 0, 0, 100, false);
+            row(volume, stops, "90 about X", 90, 0, 0, 100, false);
+            row(volume, stops, "oblique", 30, 45, 10, 100, false);
+            row(volume, stops, "from behind, 400 samples", 7, 191, 3, 400, false);
+        }
+    }
+    // Steps as long as a brick or longer, and depth cueing (which needs each
+    // sample's true position).
+    row("head", "band", "17 samples", 20, 70, 0, 17, false);
+    row("cubes", "ramp", "25 samples", 10, 20, 30, 25, false);
+    row("cubes", "ramp", "50 samples", 50, 0, 0, 50, false);
+    row("head", "ramp", "depth cueing", 30, 45, 10, 100, true);
+}
+
+// Skipping transparent bricks leaves the samples that are taken where they were:
+// the picture is the plain ray caster's.
+void RenderGlTest::skippingKeepsThePicture()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, stops);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    QFETCH(int, z);
+    QFETCH(int, samples);
+    QFETCH(bool, depthCueing);
+    const Volume data = skippingVolume(volume);
+    RenderingOptions options = depthCueing ? RenderingOptions() : plainOptions();
+    options.samples = samples;
+    OffscreenFrame frame(QSize(96, 96));
+    frame.setRenderingOptions(options);
+    frame.setGradientStops(skippingStops(stops));
+    frame.setVolume(&data);
+    frame.setRotation(x, y, z);
+    compareSkipping(frame, QStringLiteral("frame"));
+}
+
+// The bricks that may be skipped follow a new table and a new data set.
+void RenderGlTest::skippingFollowsTableAndVolume()
+{
+    const Volume cubes = skippingVolume(QStringLiteral("cubes"));
+    const Volume waves = skippingVolume(QStringLiteral("marschner-lobb"));
+    OffscreenFrame frame(QSize(96, 96));
+    frame.setRenderingOptions(plainOptions());
+    frame.setRotation(30, 45, 10);
+    const QColor clear(0, 0, 0, 0);
+    const QColor orange(255, 128, 0, 255);
+    frame.setGradientStops({{0.0, clear}, {0.78, clear}, {0.8, QColor(255, 255, 255, 255)}});
+    frame.setVolume(&cubes);
+    compareSkipping(frame, QStringLiteral("denser cubes"));
+    if (QTest::currentTestFailed())
+        return;
+    // The other cubes, all of them skipped under the last table.
+    frame.setGradientStops(
+        {{0.0, clear}, {0.56, clear}, {0.58, orange}, {0.76, orange}, {0.78, clear}, {1.0, clear}});
+    compareSkipping(frame, QStringLiteral("lighter cubes"));
+    if (QTest::currentTestFailed())
+        return;
+    // Another data set with other bricks.
+    frame.setVolume(&waves);
+    compareSkipping(frame, QStringLiteral("waves"));
 }
 
 QTEST_MAIN(RenderGlTest)

@@ -1,5 +1,8 @@
+#include "brickmap.h"
 #include "framegeometry.h"
 #include "shadersource.h"
+#include "transferfunctiontable.h"
+#include "volume.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
 #include <climits>
+#include <cmath>
+#include <limits>
 #include <random>
 
 namespace {
@@ -39,6 +45,62 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+Volume volumeOf(int width, int height, int depth, std::vector<float> values)
+{
+    Volume volume;
+    volume.width = width;
+    volume.height = height;
+    volume.depth = depth;
+    volume.data.assign(values.begin(), values.end());
+    return volume;
+}
+
+float voxelAt(const Volume &volume, int x, int y, int z)
+{
+    return volume
+        .data[std::size_t(x) + std::size_t(volume.width) * (y + std::size_t(volume.height) * z)];
+}
+
+// The trilinear lookup of the shader at voxel position w (voxel centres at
+// integers), clamped to the outermost voxel centres.
+float trilinear(const Volume &volume, const std::array<double, 3> &w)
+{
+    const int counts[3] = {volume.width, volume.height, volume.depth};
+    int low[3];
+    int high[3];
+    double fraction[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const double clamped = std::clamp(w[axis], 0.0, double(counts[axis] - 1));
+        low[axis] = std::min(int(std::floor(clamped)), counts[axis] - 1);
+        high[axis] = std::min(low[axis] + 1, counts[axis] - 1);
+        fraction[axis] = clamped - low[axis];
+    }
+    double sum = 0.0;
+    for (int corner = 0; corner < 8; ++corner) {
+        double weight = 1.0;
+        int index[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const bool upper = (corner >> axis) & 1;
+            weight *= upper ? fraction[axis] : 1.0 - fraction[axis];
+            index[axis] = upper ? high[axis] : low[axis];
+        }
+        sum += weight * voxelAt(volume, index[0], index[1], index[2]);
+    }
+    return float(sum);
+}
+
+// A table with alpha 255 in entries [first, last] and 0 elsewhere; the colour
+// is white throughout, so that only alpha can make an entry visible.
+std::array<unsigned char, 4 * TransferFunctionTable::entryCount> alphaBand(int first, int last)
+{
+    std::array<unsigned char, 4 * TransferFunctionTable::entryCount> bytes{};
+    for (int i = 0; i < TransferFunctionTable::entryCount; ++i) {
+        bytes[4 * i] = bytes[4 * i + 1] = bytes[4 * i + 2] = 255;
+        bytes[4 * i + 3] = i >= first && i <= last ? 255 : 0;
+    }
+    return bytes;
+}
+
 } // namespace
 
 class RenderUnitTest : public QObject
@@ -57,6 +119,15 @@ private slots:
     void angleNormalisation();
     void shaderSearchOrder();
     void shippedShaderCopies();
+
+    void brickRangesCoverTheirSamples_data();
+    void brickRangesCoverTheirSamples();
+    void brickRangesReachOneVoxelBeyond_data();
+    void brickRangesReachOneVoxelBeyond();
+    void brickMapOfUnusableData();
+    void tableEntrySpans_data();
+    void tableEntrySpans();
+    void brickClassification();
 };
 
 void RenderUnitTest::viewGeometry_data()
@@ -238,6 +309,180 @@ void RenderUnitTest::shippedShaderCopies()
     QVERIFY(embeddedFragmentShaderPath().isEmpty());
 #endif
     QCOMPARE(defaultFragmentShaderCandidates(), expected);
+}
+
+void RenderUnitTest::brickRangesCoverTheirSamples_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QVector<int>>("counts");
+    QTest::newRow("13x8x17") << 13 << 8 << 17 << QVector<int>{2, 1, 3};
+    QTest::newRow("one voxel thick") << 9 << 1 << 20 << QVector<int>{2, 1, 3};
+    QTest::newRow("24x25x3") << 24 << 25 << 3 << QVector<int>{3, 4, 1};
+}
+
+// Every trilinear sample lies within the range of its brick, also when rounding
+// puts the sample up to (almost) a voxel away from where its brick was found.
+void RenderUnitTest::brickRangesCoverTheirSamples()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, depth);
+    QFETCH(QVector<int>, counts);
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    std::vector<float> values(std::size_t(width) * height * depth);
+    for (float &v : values)
+        v = value(random);
+    const Volume volume = volumeOf(width, height, depth, values);
+    const BrickMap map = computeBrickMap(volume);
+    QCOMPARE(map.counts, (std::array<int, 3>{counts[0], counts[1], counts[2]}));
+    QCOMPARE(map.minimum.size(), std::size_t(counts[0] * counts[1] * counts[2]));
+    QCOMPARE(map.maximum.size(), map.minimum.size());
+
+    const int sizes[3] = {width, height, depth};
+    std::uniform_real_distribution<double> offset(-0.9, 0.9);
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::array<double, 3> position;
+        std::array<int, 3> brick;
+        for (int axis = 0; axis < 3; ++axis) {
+            // Half a voxel beyond the outermost centres, as at the box faces.
+            std::uniform_real_distribution<double> along(-0.5, sizes[axis] - 0.5);
+            position[axis] = along(random);
+            const double misplaced =
+                std::clamp(position[axis] + offset(random), 0.0, double(sizes[axis] - 1));
+            brick[axis] = int(std::floor(misplaced / BrickMap::brickSize));
+        }
+        const std::size_t index =
+            (std::size_t(brick[2]) * counts[1] + brick[1]) * counts[0] + brick[0];
+        const float sample = trilinear(volume, position);
+        if (sample < map.minimum[index] - 1e-6f || sample > map.maximum[index] + 1e-6f) {
+            QFAIL(qPrintable(QStringLiteral("sample %1 at (%2, %3, %4) outside [%5, %6] of brick "
+                                            "(%7, %8, %9)")
+                                 .arg(sample)
+                                 .arg(position[0])
+                                 .arg(position[1])
+                                 .arg(position[2])
+                                 .arg(map.minimum[index])
+                                 .arg(map.maximum[index])
+                                 .arg(brick[0])
+                                 .arg(brick[1])
+                                 .arg(brick[2])));
+        }
+    }
+}
+
+void RenderUnitTest::brickRangesReachOneVoxelBeyond_data()
+{
+    QTest::addColumn<int>("voxel");
+    QTest::addColumn<QVector<int>>("bricks"); // those whose range holds the voxel
+    QTest::newRow("6") << 6 << QVector<int>{0};
+    QTest::newRow("7: apron of brick 1") << 7 << QVector<int>{0, 1};
+    QTest::newRow("8: read from brick 0") << 8 << QVector<int>{0, 1};
+    QTest::newRow("9: apron of brick 0") << 9 << QVector<int>{0, 1};
+    QTest::newRow("10") << 10 << QVector<int>{1};
+    QTest::newRow("0") << 0 << QVector<int>{0};
+    QTest::newRow("last voxel, brick 2 owns only 16..19") << 19 << QVector<int>{2};
+    QTest::newRow("NaN at 12") << -12 << QVector<int>{1};
+}
+
+// One voxel of 0.5 (NaN for a negative index) in a row of zeros, 20 voxels long
+// (bricks 0..7, 8..15, 16..19): only the bricks that read it, or lie within a
+// voxel of reading it, take it into their range.
+void RenderUnitTest::brickRangesReachOneVoxelBeyond()
+{
+    QFETCH(int, voxel);
+    QFETCH(QVector<int>, bricks);
+    std::vector<float> values(20, 0.0f);
+    const bool nan = voxel < 0;
+    values[std::size_t(std::abs(voxel))] = nan ? std::numeric_limits<float>::quiet_NaN() : 0.5f;
+    const BrickMap map = computeBrickMap(volumeOf(20, 1, 1, values));
+    QCOMPARE(map.counts, (std::array<int, 3>{3, 1, 1}));
+    for (int brick = 0; brick < 3; ++brick) {
+        const bool holds = bricks.contains(brick);
+        QCOMPARE(map.minimum[brick], 0.0f);
+        QCOMPARE(map.maximum[brick], holds ? (nan ? 1.0f : 0.5f) : 0.0f);
+    }
+}
+
+void RenderUnitTest::brickMapOfUnusableData()
+{
+    QVERIFY(computeBrickMap(volumeOf(2, 2, 2, std::vector<float>(7, 0.0f))).minimum.empty());
+    const BrickMap none = computeBrickMap(volumeOf(0, 4, 4, {}));
+    QVERIFY(none.minimum.empty());
+    QCOMPARE(none.counts, (std::array<int, 3>{0, 0, 0}));
+    const BrickMap single = computeBrickMap(volumeOf(1, 1, 1, {0.25f}));
+    QCOMPARE(single.counts, (std::array<int, 3>{1, 1, 1}));
+    QCOMPARE(single.minimum.at(0), 0.25f);
+    QCOMPARE(single.maximum.at(0), 0.25f);
+}
+
+void RenderUnitTest::tableEntrySpans_data()
+{
+    QTest::addColumn<float>("low");
+    QTest::addColumn<float>("high");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("0 reads entries 0 and 1") << 0.0f << 0.0f << 0 << 1;
+    QTest::newRow("1 reads entries 1022 and 1023") << 1.0f << 1.0f << 1022 << 1023;
+    QTest::newRow("between entries 511 and 512") << 0.5f << 0.5f << 511 << 512;
+    QTest::newRow("on entry 512: either neighbour") << 512.0f / 1023 << 512.0f / 1023 << 511 << 513;
+    QTest::newRow("a range") << 0.25f << 0.75f << 255 << 768;
+    QTest::newRow("beyond 0..1 clamps") << -1.0f << 2.0f << 0 << 1023;
+    QTest::newRow("NaN: the whole table") << nan << nan << 0 << 1023;
+}
+
+void RenderUnitTest::tableEntrySpans()
+{
+    QFETCH(float, low);
+    QFETCH(float, high);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    const TableEntrySpan span = tableEntrySpan(low, high);
+    QCOMPARE(span.first, first);
+    QCOMPARE(span.last, last);
+}
+
+// A brick is visible exactly when some entry its values can blend has alpha.
+void RenderUnitTest::brickClassification()
+{
+    BrickMap map;
+    map.counts = {3, 2, 1};
+    // Entry position = value * 1023; the band of visible entries is 600..700.
+    map.minimum = {0.0f, 0.55f, 0.58f, 0.65f, 0.6845f, 0.686f};
+    map.maximum = {0.5f, 0.58f, 0.586f, 0.80f, 0.9f, 1.0f};
+    const std::vector<unsigned char> expected = {0, 0, 255, 255, 255, 0};
+    const auto band = alphaBand(600, 700);
+    BrickVisibility visibility = classifyBricks(map, band.data());
+    QCOMPARE(visibility.flags, expected);
+    QVERIFY(visibility.anyVisible());
+    QCOMPARE(visibility.lower, (std::array<int, 3>{0, 0, 0}));
+    QCOMPARE(visibility.upper, (std::array<int, 3>{3, 2, 1}));
+
+    // Only the brick at (1, 1): the box shrinks to it.
+    map.minimum = {0.0f, 0.0f, 0.0f, 0.0f, 0.6f, 0.0f};
+    map.maximum = {0.1f, 0.1f, 0.1f, 0.1f, 0.6f, 0.1f};
+    visibility = classifyBricks(map, band.data());
+    QCOMPARE(visibility.flags, (std::vector<unsigned char>{0, 0, 0, 0, 255, 0}));
+    QCOMPARE(visibility.lower, (std::array<int, 3>{1, 1, 0}));
+    QCOMPARE(visibility.upper, (std::array<int, 3>{2, 2, 1}));
+
+    // A table transparent everywhere: nothing to draw.
+    const auto transparent = alphaBand(1, 0);
+    visibility = classifyBricks(map, transparent.data());
+    QCOMPARE(visibility.flags, std::vector<unsigned char>(6, 0));
+    QVERIFY(!visibility.anyVisible());
+    QCOMPARE(visibility.upper, (std::array<int, 3>{0, 0, 0}));
+
+    // The start of a ramp from transparent black: value 0 stays invisible when
+    // entries 0 and 1 have no alpha, even though entry 2 has.
+    map.minimum = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    map.maximum = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.5f / 1023};
+    const auto ramp = alphaBand(2, 1023);
+    visibility = classifyBricks(map, ramp.data());
+    QCOMPARE(visibility.flags, (std::vector<unsigned char>{0, 0, 0, 0, 0, 255}));
 }
 
 QTEST_MAIN(RenderUnitTest)
