@@ -98,6 +98,7 @@ private slots:
     void machineLimitIsPositive();
     void nonAsciiFileNameLoads();
     void largeVolumeRoundTrips();
+    void everySampleValueMapsExactly();
 
 private:
     QTemporaryDir dir;
@@ -301,6 +302,25 @@ void TestDatReader::largeVolumeRoundTrips()
                                  .arg(i)
                                  .arg(run.volume.data[i])
                                  .arg(expected)));
+    }
+}
+
+void TestDatReader::everySampleValueMapsExactly()
+{
+    // Every 16-bit value, through the same widening a load uses: the quotient
+    // s / 4095 rounded to float, and exactly 1.0 from 4095 up.
+    std::vector<unsigned char> bytes(2 * 65536);
+    for (int s = 0; s < 65536; ++s) {
+        bytes[2 * s] = static_cast<unsigned char>(s & 0xff);
+        bytes[2 * s + 1] = static_cast<unsigned char>(s >> 8);
+    }
+    std::vector<float> values(65536);
+    normaliseSamples(bytes.data(), values.data(), values.size());
+    for (int s = 0; s < 65536; ++s) {
+        const float expected = s >= 4095 ? 1.0f : float(s) / 4095.0f;
+        if (values[s] != expected)
+            QFAIL(qPrintable(
+                QString("sample %1 gives %2, expected %3").arg(s).arg(values[s]).arg(expected)));
     }
 }
 
