@@ -3,7 +3,7 @@
 #
 # Fuzzes the DAT reader for SECONDS on one core. Configures build-fuzz with the
 # 'fuzz' preset if that has not been done, builds kelvara-dat-fuzzer, writes the
-# seed inputs to build-fuzz/fuzz-seeds and grows CORPUS_DIR (default:
+# starting inputs to build-fuzz/fuzz-start and grows CORPUS_DIR (default:
 # fuzz/corpus-run, ignored by git) from them. Works from a clean checkout; CI
 # runs `fuzz/run.sh 60`.
 #
@@ -24,7 +24,7 @@ shift $(($# < 2 ? $# : 2))
 
 build=$root/build-fuzz
 fuzzer=$build/bin/kelvara-dat-fuzzer
-seeds=$build/fuzz-seeds
+starters=$build/fuzz-start
 artifacts=$build/fuzz-artifacts
 log=$build/fuzz-last-run.log
 
@@ -34,15 +34,15 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
 fi
 cmake --build "$build" --target kelvara-dat-fuzzer
 
-rm -rf "$seeds"
-"$root/fuzz/make-seeds.sh" "$seeds"
+rm -rf "$starters"
+"$root/fuzz/make-corpus.sh" "$starters"
 mkdir -p "$corpus" "$artifacts"
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # One process, one thread: the machines running this are shared.
 status=0
 start=$SECONDS
-"$fuzzer" "$corpus" "$seeds" \
+"$fuzzer" "$corpus" "$starters" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=65536 -timeout=10 \
     -artifact_prefix="$artifacts/" -print_final_stats=1 "$@" 2>&1 | tee "$log" ||
     status=${PIPESTATUS[0]}

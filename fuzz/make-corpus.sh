@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# make-seeds.sh DIR: writes the DAT fuzzer's seed inputs into DIR. Seeds are
+# make-corpus.sh DIR: writes the DAT fuzzer's starting inputs into DIR. These are
 # generated rather than committed so that no binary files live in git.
 set -euo pipefail
 
-dir=${1:?usage: make-seeds.sh DIR}
+dir=${1:?usage: make-corpus.sh DIR}
 mkdir -p "$dir"
 
 # le16 N...: each N as two little-endian bytes.
@@ -23,16 +23,16 @@ ramp() {
     done
 }
 
-{ le16 2 1 2; le16 0 4095 4096 65535; } >"$dir/seed-2x1x2.dat"
-{ le16 4 4 4; ramp 64 1031; } >"$dir/seed-4x4x4.dat"
-{ le16 3 3 1; ramp 9 500; } >"$dir/seed-3x3x1.dat"
-{ le16 1 1 1; le16 2048; } >"$dir/seed-1x1x1.dat"
+{ le16 2 1 2; le16 0 4095 4096 65535; } >"$dir/start-2x1x2.dat"
+{ le16 4 4 4; ramp 64 1031; } >"$dir/start-4x4x4.dat"
+{ le16 3 3 1; ramp 9 500; } >"$dir/start-3x3x1.dat"
+{ le16 1 1 1; le16 2048; } >"$dir/start-1x1x1.dat"
 # Ends after 10 of 64 samples and half of the eleventh.
-{ le16 4 4 4; ramp 10 409; printf '\x07'; } >"$dir/seed-truncated.dat"
-le16 2 2 2 >"$dir/seed-header-only.dat"
-{ le16 3 3 0; le16 1 2 3; } >"$dir/seed-depth-0.dat"
-printf '\x01\x00\x01\x00\x01' >"$dir/seed-5-bytes.dat"
+{ le16 4 4 4; ramp 10 409; printf '\x07'; } >"$dir/start-truncated.dat"
+le16 2 2 2 >"$dir/start-header-only.dat"
+{ le16 3 3 0; le16 1 2 3; } >"$dir/start-depth-0.dat"
+printf '\x01\x00\x01\x00\x01' >"$dir/start-5-bytes.dat"
 # Too large for any memory limit, and a volume larger than one conversion
 # block (4096 samples) per slice.
-le16 65535 65535 65535 >"$dir/seed-huge-header.dat"
-{ le16 65 65 2; ramp 300 4093; } >"$dir/seed-65x65x2.dat"
+le16 65535 65535 65535 >"$dir/start-huge-header.dat"
+{ le16 65 65 2; ramp 300 4093; } >"$dir/start-65x65x2.dat"
