@@ -160,11 +160,8 @@ void MainWindow::on_actionBild_speichern_triggered()
     if (!fileName.endsWith(".png"))
         fileName += ".png";
     const QImage image = volumeRenderer->grabFrame();
-    if (image.isNull() || !image.save(fileName, "PNG")) {
+    if (image.isNull() || !image.save(fileName, "PNG"))
         dialogs->warnImageNotSaved(this);
-        return;
-    }
-    statusBar()->showMessage(tr("Saved %1").arg(QFileInfo(fileName).fileName()));
 }
 
 void MainWindow::on_slicingScrollBar_valueChanged(int)
