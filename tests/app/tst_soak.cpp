@@ -1,3 +1,4 @@
+#include "capturedoutput.h"
 #include "gradienteditor.h"
 #include "mainwindow.h"
 #include "samplevolumes.h"
@@ -45,19 +46,6 @@ int configured(const char *name, int fallback)
     return ok && value > 0 ? value : fallback;
 }
 
-// Swallows what the window writes on standard output (progress, probe lines).
-class QuietOutput
-{
-public:
-    QuietOutput() : previous(std::cout.rdbuf(sink.rdbuf())) {}
-    ~QuietOutput() { std::cout.rdbuf(previous); }
-    void clear() { sink.str(std::string()); }
-
-private:
-    std::ostringstream sink;
-    std::streambuf *previous;
-};
-
 } // namespace
 
 // Long runs of what a user does all day: replacing data sets and editing the
@@ -79,7 +67,7 @@ void TestSoak::loadReplaceCycles()
     QVERIFY(writeDatFile(first.toStdString(), makeHeadPhantom(48, 40, 32)));
     QVERIFY(writeDatFile(second.toStdString(), makeMarschnerLobb(30, 30, 30)));
 
-    QuietOutput quiet;
+    CapturedOutput quiet; // swallows progress and probe lines
     MainWindow window;
     window.resize(500, 400);
     window.show();
@@ -110,7 +98,7 @@ void TestSoak::transferFunctionEdits()
     const QString file = dir.filePath("a.dat");
     QVERIFY(writeDatFile(file.toStdString(), makeHeadPhantom(32, 32, 32)));
 
-    QuietOutput quiet;
+    CapturedOutput quiet; // swallows progress and probe lines
     MainWindow window;
     window.resize(500, 400);
     window.show();

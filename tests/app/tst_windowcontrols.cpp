@@ -1,3 +1,4 @@
+#include "capturedoutput.h"
 #include "colorlabel.h"
 #include "gradienteditor.h"
 #include "hoverpoints.h"
@@ -32,28 +33,6 @@ public:
     QString saveImageFileName(QWidget *) override { return saveAnswer; }
     QColor pickColor(const QColor &, QWidget *) override { return colorAnswer; }
     void warnImageNotSaved(QWidget *) override { ++warnings; }
-};
-
-// Collects what is written to standard output while it lives.
-class CapturedOutput
-{
-public:
-    CapturedOutput() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(previous); }
-    std::string text() const { return buffer.str(); }
-    int count(const std::string &needle) const
-    {
-        int n = 0;
-        const std::string all = buffer.str();
-        for (std::size_t at = all.find(needle); at != std::string::npos;
-             at = all.find(needle, at + 1))
-            ++n;
-        return n;
-    }
-
-private:
-    std::ostringstream buffer;
-    std::streambuf *previous;
 };
 
 QList<ColorLabel *> swatches(MainWindow &window)
