@@ -10,8 +10,6 @@
 #include <QTest>
 
 #include <fstream>
-#include <iostream>
-#include <sstream>
 
 namespace {
 

@@ -18,9 +18,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <iostream>
-#include <sstream>
-
 namespace {
 
 class ScriptedDialogs : public WindowDialogs
