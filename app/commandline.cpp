@@ -38,10 +38,70 @@ CommandLine usageError(const QString &message)
     return result;
 }
 
+// The options that QApplication (with the xcb platform) takes out of the
+// command line itself, whether written with one dash or two. Those with a value
+// take the next argument; "-style=NAME" and "-stylesheet=FILE" also work.
+struct ToolkitOption
+{
+    const char *name;
+    bool takesValue;
+};
+constexpr ToolkitOption toolkitOptions[] = {{"platform", true},        {"platformpluginpath", true},
+                                            {"platformtheme", true},   {"plugin", true},
+                                            {"qwindowgeometry", true}, {"geometry", true},
+                                            {"qwindowtitle", true},    {"title", true},
+                                            {"qwindowicon", true},     {"icon", true},
+                                            {"session", true},         {"qmljsdebugger", true},
+                                            {"style", true},           {"stylesheet", true},
+                                            {"display", true},         {"name", true},
+                                            {"visual", true},          {"reverse", false},
+                                            {"widgetcount", false},    {"nograb", false},
+                                            {"dograb", false},         {"sync", false},
+                                            {"testability", false}};
+
+const ToolkitOption *findToolkitOption(const QString &name)
+{
+    for (const ToolkitOption &option : toolkitOptions)
+        if (name == QLatin1String(option.name))
+            return &option;
+    return nullptr;
+}
+
 } // namespace
 
-CommandLine parseCommandLine(const QStringList &arguments)
+bool removeToolkitOptions(QStringList *arguments, QString *reason)
 {
+    QStringList kept;
+    for (int i = 0; i < arguments->size(); ++i) {
+        const QString &argument = arguments->at(i);
+        if (i == 0 || !argument.startsWith('-') || argument == "--") {
+            kept.append(argument);
+            continue;
+        }
+        const QString name = argument.mid(argument.startsWith("--") ? 2 : 1);
+        if (name.startsWith("style=") || name.startsWith("stylesheet=") ||
+            name.startsWith("qmljsdebugger="))
+            continue;
+        if (const ToolkitOption *option = findToolkitOption(name)) {
+            if (option->takesValue && ++i == arguments->size()) {
+                *reason = QString("option '%1' needs a value").arg(argument);
+                return false;
+            }
+            continue;
+        }
+        kept.append(argument);
+    }
+    *arguments = kept;
+    return true;
+}
+
+CommandLine parseCommandLine(const QStringList &allArguments)
+{
+    QStringList arguments = allArguments;
+    QString toolkitError;
+    if (!removeToolkitOptions(&arguments, &toolkitError))
+        return usageError(toolkitError);
+
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Kelvara: a viewer for 3D scalar volumes (.dat) with slices and GPU ray casting.\n"

@@ -35,5 +35,11 @@ struct CommandLine
 // "#RRGGBB"). Returns false with a reason on any malformed stop.
 bool parseStops(const QString &text, QGradientStops *stops, QString *reason);
 
-// Parses the arguments (the first one is the program). Never exits the process.
+// Takes Qt's own options (-style NAME, -platform NAME, -reverse, --style=NAME,
+// ...) out of the arguments: QApplication reads those from argv itself. False
+// with a reason when such an option lacks its value.
+bool removeToolkitOptions(QStringList *arguments, QString *reason);
+
+// Parses the arguments (the first one is the program), ignoring Qt's own
+// options. Never exits the process.
 CommandLine parseCommandLine(const QStringList &arguments);

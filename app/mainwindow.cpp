@@ -30,7 +30,7 @@ MainWindow::MainWindow(QWidget *parent)
     volumeRenderer = new VolumeRenderer(ui->rendererGroupBox);
     ui->renderingLayout->addWidget(volumeRenderer);
     volumeRenderer->setRenderingOptions(&renderingOptions);
-    connect(volumeRenderer, &VolumeRenderer::problemReported, this,
+    connect(volumeRenderer->problemReporter(), &ProblemReporter::problemReported, this,
             [this](const QString &message) { statusBar()->showMessage(message); });
 
     const QColor colors[] = {renderingOptions.light, renderingOptions.ambient,

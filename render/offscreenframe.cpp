@@ -9,7 +9,7 @@ OffscreenFrame::OffscreenFrame(const QSize &size) : widget(std::make_unique<Volu
 {
     widget->resize(size);
     widget->setRenderingOptions(&options);
-    QObject::connect(widget.get(), &VolumeRenderer::problemReported,
+    QObject::connect(widget->problemReporter(), &ProblemReporter::problemReported,
                      [this](const QString &message) { problems << message; });
 }
 

@@ -49,7 +49,7 @@ void VolumeRenderer::reportProblem(const QString &message)
 {
     std::cerr << message.toLocal8Bit().constData() << std::endl;
     lastProblem = message;
-    emit problemReported(message);
+    emit problems.problemReported(message);
 }
 
 void VolumeRenderer::setVolume(const Volume *newVolume)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "problemreporter.h"
 #include "transferfunctiontable.h"
 
 #include <QGradient>
@@ -24,7 +25,7 @@ struct Volume;
 // context current and released with the context. Uploads asked for before the
 // context exists (or while it is being replaced) stay pending and happen at the
 // next initialisation. Failures (no shader, a data set too large, GL errors) are
-// written to standard error, emitted as problemReported() and kept in
+// written to standard error, emitted by problemReporter() and kept in
 // lastError(); the frame then stays black rather than showing garbage.
 //
 // Repaints are requested with update() and merge into one frame per event-loop
@@ -91,13 +92,14 @@ public:
     bool isVolumeShown() const { return volumeShown; }
     // The last problem reported; empty if none.
     const QString &lastError() const { return lastProblem; }
+    // Emits problemReported(QString) for each failure the user should know
+    // about (also written to standard error). Owned by the renderer.
+    ProblemReporter *problemReporter() { return &problems; }
 
 signals:
     void xRotationChanged(int angle);
     void yRotationChanged(int angle);
     void zRotationChanged(int angle);
-    // A failure the user should know about (also written to standard error).
-    void problemReported(const QString &message);
 
 public slots:
     // Keeps a copy of the stops, rebuilds the table (printing the
@@ -150,5 +152,6 @@ private:
     bool tableUploadPending = false;
 
     QString lastProblem;
+    ProblemReporter problems;
     QString lastFrameProblem;
 };

@@ -4,7 +4,9 @@
 #
 #   tools/setup.sh run    install what is missing, build, open the viewer
 #   tools/setup.sh test   install what is missing, build, run all checks:
-#                         the test suite in the optimised build and under
+#                         that the package list covers the build and tests,
+#                         the formatting of the sources, the test suite in the
+#                         optimised build and under
 #                         AddressSanitizer/UBSan/LeakSanitizer, and a short
 #                         fuzzing run of the DAT parser
 #
@@ -15,8 +17,9 @@ set -euo pipefail
 mode="${1:-run}"
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ clang qt6-base-dev qt6-base-dev-tools libgl-dev
-          libgl1-mesa-dri xvfb xauth)
+# The package list lives in tools/packages.txt, which the dependency check of
+# the test command reads too.
+mapfile -t packages < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' tools/packages.txt)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
@@ -33,10 +36,14 @@ fi
 
 jobs="$(nproc)"
 
+configure() {
+    cmake --preset "$1" >/dev/null
+}
+
 build() {
     local preset="$1"
     echo "== Building preset $preset"
-    cmake --preset "$preset" -G Ninja >/dev/null
+    configure "$preset"
     cmake --build --preset "$preset" -j "$jobs"
 }
 
@@ -55,6 +62,11 @@ run)
     with_display ./build/bin/kelvara build/samples/head.dat
     ;;
 test)
+    echo "== Checking that tools/packages.txt covers what the build and tests use"
+    for preset in release asan fuzz; do configure "$preset"; done
+    tools/check-dependencies.sh build build-asan build-fuzz
+    echo "== Checking the formatting of the C++ sources"
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
     build release
     echo "== Tests (optimised build)"
     (cd build && with_display ctest --output-on-failure -j "$jobs")

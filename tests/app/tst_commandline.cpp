@@ -44,6 +44,15 @@ void TestCommandLine::modes_data()
         << QStringList{k, "a.dat", "--output", "o.png", "--samples", "1"} << int(Mode::UsageError);
     QTest::newRow("bad stops") << QStringList{k, "a.dat", "--output", "o.png", "--stops", "x"}
                                << int(Mode::UsageError);
+    // Qt's own options are QApplication's business, in the window and in batch mode.
+    QTest::newRow("qt style") << QStringList{k, "-style", "fusion", "a.dat"} << int(Mode::Window);
+    QTest::newRow("qt style=") << QStringList{k, "--style=fusion", "a.dat"} << int(Mode::Window);
+    QTest::newRow("qt flags") << QStringList{k, "-reverse", "-platform", "xcb"}
+                              << int(Mode::Window);
+    QTest::newRow("qt batch") << QStringList{k, "a.dat", "--platform", "xcb", "--output", "o.png"}
+                              << int(Mode::Batch);
+    QTest::newRow("qt value missing") << QStringList{k, "a.dat", "-style"} << int(Mode::UsageError);
+    QTest::newRow("qt-like unknown") << QStringList{k, "-stylish"} << int(Mode::UsageError);
 }
 
 void TestCommandLine::modes()
@@ -64,6 +73,11 @@ void TestCommandLine::batchValues()
     QCOMPARE(defaults.size, QSize(400, 400));
     QCOMPARE(defaults.samples, 100);
     QCOMPARE(defaults.stops, blackToWhiteStops());
+
+    // The value of a Qt option is not taken for FILE.
+    const CommandLine styled = parseCommandLine({"kelvara", "-style", "fusion", "a.dat"});
+    QCOMPARE(styled.file, QString("a.dat"));
+    QCOMPARE(parseCommandLine({"kelvara", "-platform", "xcb"}).file, QString());
 
     const CommandLine set =
         parseCommandLine({"kelvara", "--size", "640x480", "--rotation", "-30,450,7", "--samples",

@@ -333,7 +333,7 @@ void RenderGlTest::shippedShadersCompile()
     const Scene scene;
     VolumeRenderer renderer;
     renderer.setFragmentShaderCandidates({path});
-    QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+    QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
     prepare(renderer, scene);
     QVERIFY(countNonBlack(renderer.grabFrame()) > 0);
     QVERIFY2(renderer.isGlReady(), qPrintable(renderer.lastError()));
@@ -414,7 +414,7 @@ void RenderGlTest::silhouette()
     qreal ratio = 1.0;
     if (inWindow) {
         VolumeRenderer renderer;
-        QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+        QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
         prepare(renderer, scene);
         renderer.setXRotation(x);
         renderer.setYRotation(y);
@@ -737,7 +737,7 @@ void RenderGlTest::uploadsBeforeContextAreKept()
     Scene scene;
     scene.stops = constantStops(QColor(255, 64, 32, 255));
     VolumeRenderer renderer;
-    QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+    QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
     prepare(renderer, scene);
     QVERIFY(!renderer.isGlReady() && !renderer.isVolumeShown());
     QRgb pixel = renderer.grabFrame().pixel(16, 16);
@@ -769,7 +769,7 @@ void RenderGlTest::contextReplacedKeepsUploads()
     QVERIFY(QTest::qWaitForWindowExposed(&first));
     QVERIFY(closeTo(renderer->grabFrame().pixel(16, 16), QColor(255, 64, 32), 1));
 
-    QSignalSpy problems(renderer, &VolumeRenderer::problemReported);
+    QSignalSpy problems(renderer->problemReporter(), &ProblemReporter::problemReported);
     renderer->setParent(&second);
     renderer->resize(scene.size);
     second.resize(64, 64);
@@ -809,7 +809,7 @@ void RenderGlTest::unusableShader()
     const Scene scene;
     VolumeRenderer renderer;
     renderer.setFragmentShaderCandidates({path});
-    QSignalSpy problems(&renderer, &VolumeRenderer::problemReported);
+    QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
     QImage image;
     QStringList err;
     {
@@ -857,7 +857,7 @@ void RenderGlTest::refusedVolumes()
     frame.setVolume(&scene.volume);
     QVERIFY(frame.grab().ok);
 
-    QSignalSpy problems(&frame.renderer(), &VolumeRenderer::problemReported);
+    QSignalSpy problems(frame.renderer().problemReporter(), &ProblemReporter::problemReported);
     OffscreenResult result;
     QStringList err;
     {

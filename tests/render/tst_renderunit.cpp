@@ -3,11 +3,13 @@
 #include "shadersource.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
+#include "volumerenderer.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMatrix4x4>
+#include <QMetaMethod>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -109,6 +111,8 @@ class RenderUnitTest : public QObject
 
 private slots:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+
+    void rendererMethodTable();
 
     void viewGeometry_data();
     void viewGeometry();
@@ -483,6 +487,35 @@ void RenderUnitTest::brickClassification()
     const auto ramp = alphaBand(2, 1023);
     visibility = classifyBricks(map, ramp.data());
     QCOMPARE(visibility.flags, (std::vector<unsigned char>{0, 0, 0, 0, 0, 255}));
+}
+
+// Callers that invoke the renderer through the meta-object by index (and the
+// dispatcher's own arithmetic) rely on exactly these seven methods in this order.
+void RenderUnitTest::rendererMethodTable()
+{
+    const QMetaObject &meta = VolumeRenderer::staticMetaObject;
+    QCOMPARE(meta.className(), "VolumeRenderer");
+    const struct
+    {
+        QMetaMethod::MethodType type;
+        const char *signature;
+        const char *parameter;
+    } expected[] = {{QMetaMethod::Signal, "xRotationChanged(int)", "angle"},
+                    {QMetaMethod::Signal, "yRotationChanged(int)", "angle"},
+                    {QMetaMethod::Signal, "zRotationChanged(int)", "angle"},
+                    {QMetaMethod::Slot, "setGradientStops(QGradientStops)", "stops"},
+                    {QMetaMethod::Slot, "setXRotation(int)", "angle"},
+                    {QMetaMethod::Slot, "setYRotation(int)", "angle"},
+                    {QMetaMethod::Slot, "setZRotation(int)", "angle"}};
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), int(std::size(expected)));
+    for (int i = 0; i < int(std::size(expected)); ++i) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + i);
+        QCOMPARE(method.methodSignature(), QByteArray(expected[i].signature));
+        QCOMPARE(method.methodType(), expected[i].type);
+        QCOMPARE(method.parameterNames(), QList<QByteArray>{expected[i].parameter});
+        if (expected[i].type == QMetaMethod::Slot)
+            QCOMPARE(method.access(), QMetaMethod::Public);
+    }
 }
 
 QTEST_MAIN(RenderUnitTest)
