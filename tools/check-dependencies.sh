@@ -7,9 +7,9 @@
 # not, so this check keeps the list honest wherever it runs.
 #
 # Checked, each against the Debian package that owns it (dpkg -S):
-#   - the tools and CMake package configurations that configuring found (the
-#     CMAKE_* FILEPATH entries and the *_DIR entries of BUILD_DIR/CMakeCache.txt)
-#     and every library the build links (BUILD_DIR/build.ninja);
+#   - the CMake package configurations that configuring found (the *_DIR
+#     entries of BUILD_DIR/CMakeCache.txt), the programs the build rules run
+#     (compilers, archivers, ninja, cmake) and every library the build links;
 #   - the programs and run-time files that the test command and the fuzzing
 #     step use (xvfb-run and its helpers, the compilers, the sanitizer and
 #     libFuzzer runtimes, Mesa's software rasteriser, Qt's platform plugins).
@@ -87,9 +87,15 @@ uses() {
                 value=$value/${config,,}-config.cmake
             fi
             printf '%s\t%s in %s\n' "$value" "$name" "$build/CMakeCache.txt"
-        done < <(grep -E '^(CMAKE_[A-Za-z0-9_]+:FILEPATH|[A-Za-z0-9_]+_DIR:PATH)=' \
-            "$build/CMakeCache.txt")
-        # Libraries found by configuring but never linked are no dependency.
+        done < <(grep -E '^[A-Za-z0-9_]+_DIR:PATH=' "$build/CMakeCache.txt")
+        # What configuring found but the build never runs or links (a second
+        # linker, a library nothing links) is no dependency.
+        grep -oE '(^| )/[^ ;:$]+' "$build/CMakeFiles/rules.ninja" | sed 's/^ //' | sort -u |
+            while read -r program; do
+                if [[ -f $program && -x $program && $program != "$root"/* ]]; then
+                    printf '%s\t%s\n' "$program" "run by the build rules of $build"
+                fi
+            done
         grep -h 'LINK_LIBRARIES = ' "$build/build.ninja" | tr ' ' '\n' | grep '^/' | sort -u |
             sed "s|\$|\tlinked by $build|"
     done
