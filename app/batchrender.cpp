@@ -25,6 +25,9 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
     frame.setRenderingOptions(options);
     frame.setGradientStops(commandLine.stops);
     frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
+    frame.setViewTransform(commandLine.view);
+    frame.setCropBox(commandLine.crop);
+    frame.setRenderMode(commandLine.renderMode);
     frame.setVolume(&volume);
     const OffscreenResult result = frame.grab();
     if (!result.ok) {

@@ -5,6 +5,9 @@
 #include <QColor>
 #include <QCommandLineParser>
 
+#include <cmath>
+#include <vector>
+
 bool parseStops(const QString &text, QGradientStops *stops, QString *reason)
 {
     QGradientStops parsed;
@@ -67,6 +70,21 @@ const ToolkitOption *findToolkitOption(const QString &name)
     return nullptr;
 }
 
+// Exactly `count` finite numbers separated by commas, or nothing.
+std::vector<double> parseNumbers(const QString &text, int count)
+{
+    const QStringList parts = text.split(',');
+    std::vector<double> numbers;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const double number = part.trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(number))
+            return {};
+        numbers.push_back(number);
+    }
+    return int(numbers.size()) == count ? numbers : std::vector<double>();
+}
+
 } // namespace
 
 bool removeToolkitOptions(QStringList *arguments, QString *reason)
@@ -119,7 +137,20 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     const QCommandLineOption stops(
         "stops", "Transfer function of --output (default: black to white ramp, opaque).",
         "POS:#AARRGGBB,...");
-    parser.addOptions({output, size, rotation, samples, stops});
+    const QCommandLineOption zoom("zoom", "Zoom of --output, 0.25..16 (default 1).", "F");
+    const QCommandLineOption pan("pan",
+                                 "Pan of --output in view units, the view spanning 2; positive "
+                                 "values move the picture right and up (default 0,0).",
+                                 "X,Y");
+    const QCommandLineOption crop("crop",
+                                  "Part of the volume --output shows, as fractions of each axis "
+                                  "(default 0,1,0,1,0,1).",
+                                  "X0,X1,Y0,Y1,Z0,Z1");
+    const QCommandLineOption mode("mode",
+                                  "Rendering of --output: composite (default) or mip (maximum "
+                                  "intensity projection).",
+                                  "composite|mip");
+    parser.addOptions({output, size, rotation, samples, stops, zoom, pan, crop, mode});
     parser.addPositionalArgument("FILE", "DAT volume to open.", "[FILE]");
 
     if (!parser.parse(arguments))
@@ -144,11 +175,14 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         result.file = files.first();
     result.stops = blackToWhiteStops();
 
-    const bool batchOnly = parser.isSet(size) || parser.isSet(rotation) || parser.isSet(samples) ||
-                           parser.isSet(stops);
+    bool batchOnly = false;
+    for (const QCommandLineOption *option :
+         {&size, &rotation, &samples, &stops, &zoom, &pan, &crop, &mode})
+        batchOnly = batchOnly || parser.isSet(*option);
     if (!parser.isSet(output)) {
         if (batchOnly)
-            return usageError("--size, --rotation, --samples and --stops need --output");
+            return usageError("--size, --rotation, --samples, --stops, --zoom, --pan, --crop and "
+                              "--mode need --output");
         return result;
     }
 
@@ -186,6 +220,38 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         QString reason;
         if (!parseStops(parser.value(stops), &result.stops, &reason))
             return usageError("bad --stops: " + reason);
+    }
+    if (parser.isSet(zoom)) {
+        const std::vector<double> value = parseNumbers(parser.value(zoom), 1);
+        if (value.empty() || value[0] < minimumZoom || value[0] > maximumZoom)
+            return usageError("bad --zoom: expected a number in 0.25..16");
+        result.view.zoom = value[0];
+    }
+    if (parser.isSet(pan)) {
+        const std::vector<double> value = parseNumbers(parser.value(pan), 2);
+        if (value.empty())
+            return usageError("bad --pan: expected X,Y");
+        result.view.pan = QPointF(value[0], value[1]);
+    }
+    if (parser.isSet(crop)) {
+        const std::vector<double> value = parseNumbers(parser.value(crop), 6);
+        bool ok = !value.empty();
+        for (int axis = 0; ok && axis < 3; ++axis) {
+            const double lower = value[2 * axis];
+            const double upper = value[2 * axis + 1];
+            ok = lower >= 0.0 && lower <= upper && upper <= 1.0;
+            result.crop.lower[axis] = lower;
+            result.crop.upper[axis] = upper;
+        }
+        if (!ok)
+            return usageError("bad --crop: expected X0,X1,Y0,Y1,Z0,Z1 with 0 <= low <= high <= 1");
+    }
+    if (parser.isSet(mode)) {
+        const QString name = parser.value(mode);
+        if (name == "mip")
+            result.renderMode = RenderMode::MaximumIntensity;
+        else if (name != "composite")
+            return usageError("bad --mode: expected composite or mip");
     }
     return result;
 }

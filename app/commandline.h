@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewsettings.h"
+
 #include <QGradient>
 #include <QSize>
 #include <QString>
@@ -29,6 +31,9 @@ struct CommandLine
     std::array<int, 3> rotation = {0, 0, 0}; // degrees about X, Y, Z
     int samples = 100;
     QGradientStops stops; // the window's start-up ramp unless --stops is given
+    ViewTransform view;   // --zoom and --pan
+    CropBox crop;         // --crop
+    RenderMode renderMode = RenderMode::Composite; // --mode
 };
 
 // Parses "POS:#AARRGGBB,..." (positions 0..1, colours as "#AARRGGBB" or

@@ -11,9 +11,15 @@
 #include "volume.h"
 #include "volumerenderer.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -64,7 +70,68 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::updateTransferFunction);
 
     ui->slicingScrollBar->setMinimum(0);
+    addViewControls();
     updateTransferFunction();
+}
+
+void MainWindow::addViewControls()
+{
+    // Below the axis box: the cut belongs with the slice it follows.
+    sliceCutCheckBox = new QCheckBox(tr("Cut rendering at slice"), ui->groupBox);
+    sliceCutCheckBox->setObjectName("sliceCutCheckBox");
+    sliceCutCheckBox->setToolTip(
+        tr("Cut the rendering open at the slice shown, keeping the side away from you"));
+    ui->verticalLayout_3->addWidget(sliceCutCheckBox);
+    connect(sliceCutCheckBox, &QCheckBox::toggled, this, [this] { updateSliceCut(); });
+
+    // A new row under the specified four of the options grid.
+    auto *modeLabel = new QLabel(tr("Mode"), ui->optionsGroupBox);
+    modeLabel->setObjectName("renderModeLabel");
+    auto *modeButtons = new QWidget(ui->optionsGroupBox);
+    modeButtons->setObjectName("renderModeButtons");
+    auto *modeLayout = new QHBoxLayout(modeButtons);
+    modeLayout->setContentsMargins(0, 0, 0, 0);
+    compositeRadioButton = new QRadioButton(tr("Composite"), modeButtons);
+    compositeRadioButton->setObjectName("compositeRadioButton");
+    compositeRadioButton->setChecked(true);
+    mipRadioButton = new QRadioButton(tr("MIP"), modeButtons);
+    mipRadioButton->setObjectName("mipRadioButton");
+    mipRadioButton->setToolTip(tr("Maximum intensity projection"));
+    modeLayout->addWidget(compositeRadioButton);
+    modeLayout->addWidget(mipRadioButton);
+    modeLayout->addStretch();
+    auto *modeGroup = new QButtonGroup(modeButtons);
+    modeGroup->addButton(compositeRadioButton);
+    modeGroup->addButton(mipRadioButton);
+    ui->optionsGridLayout->addWidget(modeLabel, 4, 0);
+    ui->optionsGridLayout->addWidget(modeButtons, 4, 1, 1, 3);
+    connect(mipRadioButton, &QRadioButton::toggled, this, [this](bool on) {
+        volumeRenderer->setRenderMode(on ? RenderMode::MaximumIntensity : RenderMode::Composite);
+    });
+
+    QMenu *viewMenu = menuBar()->addMenu(tr("Ansicht"));
+    viewMenu->setObjectName("menuAnsicht");
+    QAction *resetView = viewMenu->addAction(tr("Ansicht zurücksetzen"));
+    resetView->setObjectName("actionAnsicht_zuruecksetzen");
+    connect(resetView, &QAction::triggered, this, [this] { volumeRenderer->resetView(); });
+    QAction *resetCrop = viewMenu->addAction(tr("Zuschnitt aufheben"));
+    resetCrop->setObjectName("actionZuschnitt_aufheben");
+    connect(resetCrop, &QAction::triggered, this, [this] {
+        sliceCutCheckBox->setChecked(false);
+        volumeRenderer->setSliceCut(SliceCut());
+        volumeRenderer->setCropBox(CropBox());
+    });
+}
+
+void MainWindow::updateSliceCut()
+{
+    if (!sliceCutCheckBox->isChecked() || !volume) {
+        volumeRenderer->setSliceCut(SliceCut());
+        return;
+    }
+    const int axis = ui->slicingComboBox->currentIndex();
+    volumeRenderer->setSliceCut(
+        sliceCutAt(axis, ui->slicingScrollBar->value(), sliceCount(*volume, axis)));
 }
 
 MainWindow::~MainWindow()
@@ -119,6 +186,7 @@ bool MainWindow::loadFile(const QString &fileName)
     ui->slicingView->repaint();
     updateSlicingRange();
     updateSlicingView();
+    updateSliceCut();
     volumeRenderer->setVolume(volume.get());
     previous.reset();
     return true;
@@ -167,12 +235,14 @@ void MainWindow::on_actionBild_speichern_triggered()
 void MainWindow::on_slicingScrollBar_valueChanged(int)
 {
     updateSlicingView();
+    updateSliceCut();
 }
 
 void MainWindow::on_slicingComboBox_currentIndexChanged(int)
 {
     updateSlicingRange();
     updateSlicingView();
+    updateSliceCut();
 }
 
 void MainWindow::on_actionBeenden_triggered()

@@ -10,6 +10,9 @@
 
 struct Volume;
 class ColorLabel;
+class QAction;
+class QCheckBox;
+class QRadioButton;
 class GradientEditor;
 class VolumeRenderer;
 class WindowDialogs;
@@ -45,6 +48,9 @@ public:
     // The options the renderer draws with.
     const RenderingOptions &currentRenderingOptions() const { return renderingOptions; }
 
+    // The rendering widget (zoom, pan, cropping and mode live there).
+    VolumeRenderer *renderer() const { return volumeRenderer; }
+
 public slots:
     void setDefault();
 
@@ -60,6 +66,12 @@ private slots:
 private:
     void updateSlicingView();
     void updateSlicingRange();
+    // Controls beside the generated layout: the slice cut, the mode buttons
+    // and the "Ansicht" menu. Plain functions and lambdas, not slots, so the
+    // window's own meta-object stays as it is.
+    void addViewControls();
+    // Cuts the rendering at the slice shown while the cut is on.
+    void updateSliceCut();
 
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<Volume> volume;
@@ -68,4 +80,7 @@ private:
     VolumeRenderer *volumeRenderer = nullptr;
     std::array<ColorLabel *, 4> colorLabels{}; // light, ambient, diffuse, specular
     std::unique_ptr<WindowDialogs> dialogs;
+    QCheckBox *sliceCutCheckBox = nullptr;
+    QRadioButton *compositeRadioButton = nullptr;
+    QRadioButton *mipRadioButton = nullptr;
 };

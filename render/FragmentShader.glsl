@@ -3,7 +3,8 @@
 //
 // Geometry. The box is centred on the origin with edge lengths volumeSize
 // (longest side 1). The fragment's view-plane point is p = tc.x * u + tc.y * v
-// (tc = gl_TexCoord[0].xy, pixels from the viewport centre); its ray
+// (tc = gl_TexCoord[0].xy, pixels from the viewport centre, less the pan; the
+// zoom is in the lengths of u and v); its ray
 // x(t) = p + t * n0 enters the box at tNear on the viewer's side and leaves at
 // tFar. N samples (clamped to 1..4096) lie at t_i = tNear + (i + 0.5) * dt with
 // dt = (tFar - tNear) / N.
@@ -34,6 +35,16 @@
 //
 // Compositing, front to back over black: C += T * alpha * colour,
 // T *= 1 - alpha; a ray stops once 1 - T > 0.99. Output (C, 1).
+//
+// Cropping. Only the samples t_i inside the box cropMinimum..cropMaximum
+// (object coordinates, within the data-set box) are taken: the others are
+// left out as if transparent. The samples keep their places on the uncropped
+// ray, so the part that stays looks exactly as it does uncropped.
+//
+// Modes (renderMode). 0 composites as above. 1 is the maximum intensity
+// projection: the highest voxel value f among the samples taken, shown as
+// tf(f).rgb * tf(f).a, without lighting or depth cueing; a ray with no sample
+// taken is black.
 //
 // Empty-space skipping (when emptySpaceSkipping is 1). The host cuts the volume
 // into bricks of brickSize voxels (brickCount along each axis) and marks in
@@ -72,6 +83,9 @@ uniform vec3 brickCount;
 uniform float brickSize;
 uniform vec3 visibleMinimum;
 uniform vec3 visibleMaximum;
+uniform vec3 cropMinimum;
+uniform vec3 cropMaximum;
+uniform int renderMode;
 
 const int MAX_SAMPLES = 4096;
 const float REFERENCE_STEP = 0.01;
@@ -99,6 +113,49 @@ vec3 safeDirection(vec3 d)
                 abs(d.z) < 1.0e-6 ? 1.0e-6 : d.z);
 }
 
+// The parameters at which the line p + t * direction enters and leaves the
+// box lower..upper (enter > leave when it misses).
+vec2 boxSpan(vec3 p, vec3 inverseDirection, vec3 lower, vec3 upper)
+{
+    vec3 t0 = (lower - p) * inverseDirection;
+    vec3 t1 = (upper - p) * inverseDirection;
+    vec3 tMin = min(t0, t1);
+    vec3 tMax = max(t0, t1);
+    return vec2(max(max(tMin.x, tMin.y), tMin.z), min(min(tMax.x, tMax.y), tMax.z));
+}
+
+// The indices [x, y) of the samples t_i = tNear + (i + 0.5) * dt that lie in
+// span, clamped to 0..samples.
+ivec2 samplesInSpan(vec2 span, float tNear, float inverseDt, int samples)
+{
+    if (span.y < span.x)
+        return ivec2(0, 0);
+    float firstIndex = ceil((span.x - tNear) * inverseDt - 0.5);
+    float endIndex = floor((span.y - tNear) * inverseDt - 0.5) + 1.0;
+    return ivec2(int(clamp(firstIndex, 0.0, float(samples))),
+                 int(clamp(endIndex, 0.0, float(samples))));
+}
+
+// Maximum intensity projection over the samples [first, end).
+vec3 maximumIntensity(vec3 p, float tNear, float dt, int first, int end)
+{
+    vec3 inverseSize = 1.0 / volumeSize;
+    vec3 lowestCentre = 0.5 / volumeResolution;
+    vec3 highestCentre = 1.0 - lowestCentre;
+    float highest = -1.0;
+    for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
+        int i = first + taken;
+        if (i >= end)
+            break;
+        vec3 x = p + (tNear + (float(i) + 0.5) * dt) * n0;
+        highest = max(highest, voxel(clamp(x * inverseSize + 0.5, lowestCentre, highestCentre)));
+    }
+    if (highest < 0.0)
+        return vec3(0.0);
+    vec4 tf = classify(highest);
+    return tf.rgb * tf.a;
+}
+
 void main(void)
 {
     vec2 tc = gl_TexCoord[0].xy;
@@ -107,12 +164,9 @@ void main(void)
     vec3 halfSize = 0.5 * volumeSize;
     vec3 direction = safeDirection(n0);
     vec3 inverseDirection = 1.0 / direction;
-    vec3 t0 = (-halfSize - p) * inverseDirection;
-    vec3 t1 = (halfSize - p) * inverseDirection;
-    vec3 tMin = min(t0, t1);
-    vec3 tMax = max(t0, t1);
-    float tNear = max(max(tMin.x, tMin.y), tMin.z);
-    float tFar = min(min(tMax.x, tMax.y), tMax.z);
+    vec2 boxNearFar = boxSpan(p, inverseDirection, -halfSize, halfSize);
+    float tNear = boxNearFar.x;
+    float tFar = boxNearFar.y;
     if (!(tFar - tNear > 1.0e-6)) {
         gl_FragColor = vec4(0.0, 0.0, 0.0, 1.0);
         return;
@@ -124,21 +178,22 @@ void main(void)
     float exponentOfStep = dt / REFERENCE_STEP;
     bool skipping = emptySpaceSkipping != 0;
 
-    // Samples [first, end) of the ray; with skipping, those in the visible box
-    // and one more either way against rounding.
-    int first = 0;
-    int end = samples;
+    // Samples [first, end) of the ray: those in the cropping box and, with
+    // skipping, in the visible box (one more either way against rounding).
+    ivec2 cropped = samplesInSpan(boxSpan(p, inverseDirection, cropMinimum, cropMaximum), tNear,
+                                  inverseDt, samples);
+    int first = cropped.x;
+    int end = cropped.y;
+    if (renderMode == 1) {
+        gl_FragColor = vec4(maximumIntensity(p, tNear, dt, first, end), 1.0);
+        return;
+    }
     if (skipping) {
-        vec3 v0 = (visibleMinimum - p) * inverseDirection;
-        vec3 v1 = (visibleMaximum - p) * inverseDirection;
-        vec3 vMin = min(v0, v1);
-        vec3 vMax = max(v0, v1);
-        float enter = max(max(vMin.x, vMin.y), vMin.z);
-        float leave = min(min(vMax.x, vMax.y), vMax.z);
-        float firstIndex = ceil((enter - tNear) * inverseDt - 0.5) - 1.0;
-        float endIndex = floor((leave - tNear) * inverseDt - 0.5) + 2.0;
-        first = int(clamp(firstIndex, 0.0, float(samples)));
-        end = leave >= enter ? int(clamp(endIndex, 0.0, float(samples))) : 0;
+        vec2 visible = boxSpan(p, inverseDirection, visibleMinimum, visibleMaximum);
+        float firstIndex = ceil((visible.x - tNear) * inverseDt - 0.5) - 1.0;
+        float endIndex = floor((visible.y - tNear) * inverseDt - 0.5) + 2.0;
+        first = max(first, int(clamp(firstIndex, 0.0, float(samples))));
+        end = visible.y >= visible.x ? min(end, int(clamp(endIndex, 0.0, float(samples)))) : 0;
     }
 
     // The light and the view in object space.

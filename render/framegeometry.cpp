@@ -68,7 +68,9 @@ int normaliseRotationAngle(int angle)
 }
 
 FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
-                                   int volumeWidth, int volumeHeight, int volumeDepth)
+                                   int volumeWidth, int volumeHeight, int volumeDepth,
+                                   const ViewTransform &view, const CropBox &crop,
+                                   const SliceCut &sliceCut)
 {
     const SinCos x = sinCosDegrees(xRotation);
     const SinCos y = sinCosDegrees(yRotation);
@@ -83,18 +85,31 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
     const int width = std::max(1, viewport.width());
     const int height = std::max(1, viewport.height());
     geometry.n0 = column(geometry.rotation, 2, -1.0);
-    geometry.u = column(geometry.rotation, 0, 2.0 / width);
-    geometry.v = column(geometry.rotation, 1, 2.0 / height);
+    // Zoom 1 divides by exactly 1: the plain view's steps to the last bit.
+    const double zoom = clampZoom(view.zoom);
+    geometry.u = column(geometry.rotation, 0, 2.0 / width / zoom);
+    geometry.v = column(geometry.rotation, 1, 2.0 / height / zoom);
 
+    // Panning shifts the pixel offsets rather than the view plane, so that the
+    // pan is in screen units whatever the zoom and rotation.
+    const float panX = float(view.pan.x() * width / 2.0);
+    const float panY = float(view.pan.y() * height / 2.0);
     const float hw = float(width / 2);
     const float hh = float(height / 2);
-    geometry.quadTexCoords = {hw, hh, -hw, hh, -hw, -hh, hw, -hh};
+    geometry.quadTexCoords = {hw - panX,  hh - panY,  -hw - panX, hh - panY,
+                              -hw - panX, -hh - panY, hw - panX,  -hh - panY};
 
     geometry.volumeResolution =
         QVector3D(float(volumeWidth), float(volumeHeight), float(volumeDepth));
     if (volumeWidth > 0 && volumeHeight > 0 && volumeDepth > 0) {
         const float longest = float(std::max({volumeWidth, volumeHeight, volumeDepth}));
         geometry.volumeSize = geometry.volumeResolution / longest;
+    }
+    const CropBox box = cutAtSlice(crop, sliceCut, geometry.n0);
+    for (int axis = 0; axis < 3; ++axis) {
+        const double size = geometry.volumeSize[axis];
+        geometry.cropMinimum[axis] = float((box.lower[axis] - 0.5) * size);
+        geometry.cropMaximum[axis] = float((box.upper[axis] - 0.5) * size);
     }
     return geometry;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewsettings.h"
+
 #include <QSize>
 #include <QVector3D>
 
@@ -29,24 +31,38 @@ struct FrameGeometry
     std::array<double, 9> rotation{};
     // M (0, 0, -1): unit view direction, into the screen.
     QVector3D n0;
-    // 2 M (1 / width, 0, 0): the view-plane step from one pixel column to the next.
+    // 2 M (1 / (zoom width), 0, 0): the view-plane step from one pixel column to
+    // the next.
     QVector3D u;
-    // 2 M (0, 1 / height, 0): the step from one pixel row to the next, upwards.
+    // 2 M (0, 1 / (zoom height), 0): the step from one pixel row to the next,
+    // upwards.
     QVector3D v;
-    // Offsets in pixels of the quad's corners from the viewport centre, (x, y)
-    // per vertex in the order of quadVertices: (hw, hh), (-hw, hh), (-hw, -hh),
-    // (hw, -hh) with hw = width / 2 and hh = height / 2 in whole pixels.
+    // Offsets in pixels of the quad's corners from the point of the viewport
+    // that shows the view-plane centre, (x, y) per vertex in the order of
+    // quadVertices: (hw - px, hh - py), (-hw - px, hh - py), (-hw - px, -hh - py),
+    // (hw - px, -hh - py) with hw = width / 2 and hh = height / 2 in whole pixels
+    // and the pan (px, py) = (pan.x width / 2, pan.y height / 2) in pixels.
     std::array<float, 8> quadTexCoords{};
     // Voxel counts (width, height, depth).
     QVector3D volumeResolution;
     // Edge lengths of the data-set box: the voxel counts divided by the largest
     // of them (longest side 1). All zero when a count is not positive.
     QVector3D volumeSize;
+    // The cropping box in object coordinates: fraction f of an axis lies at
+    // (f - 0.5) * volumeSize. The whole box when nothing is cropped.
+    QVector3D cropMinimum;
+    QVector3D cropMaximum;
 };
 
 // Derives a frame's view from the three angles (degrees, any integer; only the
 // angle modulo 360 matters, computed exactly, so 450 gives the same frame as 90),
 // the viewport in device pixels (a side below 1 counts as 1) and the data set's
-// voxel counts.
+// voxel counts, the zoom and pan (the zoom clamped, see clampZoom()) and the
+// cropping box (normalised, see normalisedCropBox()), cut by the slice cut on
+// the side away from the viewer (see cutAtSlice()). Zoom 1 without pan gives
+// the plain view: u and v span [-1, 1] across the viewport.
 FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
-                                   int volumeWidth, int volumeHeight, int volumeDepth);
+                                   int volumeWidth, int volumeHeight, int volumeDepth,
+                                   const ViewTransform &view = ViewTransform(),
+                                   const CropBox &crop = CropBox(),
+                                   const SliceCut &sliceCut = SliceCut());

@@ -52,6 +52,21 @@ void OffscreenFrame::setRotation(int xRotation, int yRotation, int zRotation)
     widget->setZRotation(zRotation);
 }
 
+void OffscreenFrame::setViewTransform(const ViewTransform &view)
+{
+    widget->setViewTransform(view);
+}
+
+void OffscreenFrame::setCropBox(const CropBox &box)
+{
+    widget->setCropBox(box);
+}
+
+void OffscreenFrame::setRenderMode(RenderMode mode)
+{
+    widget->setRenderMode(mode);
+}
+
 OffscreenResult OffscreenFrame::check(bool drawn)
 {
     // Problems reported since the last frame (a refused upload, a shader that

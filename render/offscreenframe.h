@@ -1,6 +1,7 @@
 #pragma once
 
 #include "renderingoptions.h"
+#include "viewsettings.h"
 
 #include <QGradient>
 #include <QImage>
@@ -50,6 +51,10 @@ public:
     void setGradientStops(const QGradientStops &stops);
     // Degrees, normalised like the renderer's setters.
     void setRotation(int xRotation, int yRotation, int zRotation);
+    // Zoom, pan, cropping and mode, as on the renderer.
+    void setViewTransform(const ViewTransform &view);
+    void setCropBox(const CropBox &box);
+    void setRenderMode(RenderMode mode);
 
     // Draws one frame and reads it back.
     OffscreenResult grab();

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <iostream>
+#include <iterator>
+#include <variant>
 
 #ifndef GL_ALPHA8
 #define GL_ALPHA8 0x803C
@@ -26,7 +28,7 @@
 namespace {
 
 // Passes the quad through in clip space and hands the pixel offset from the
-// viewport centre to the fragment shader. highp needs the empty precision
+// viewport centre (less the pan) to the fragment shader. highp needs the empty precision
 // defines that Qt puts ahead of desktop shader sources.
 const char vertexShaderSource[] = "attribute highp vec4 vertex;\n"
                                   "attribute vec4 texCoord;"
@@ -56,6 +58,56 @@ const char *glErrorName(GLenum code)
         return "unknown GL error";
     }
 }
+
+// What the uniforms of one frame are made from.
+struct FrameInputs
+{
+    const FrameGeometry &geometry;
+    const RenderingOptions &options;
+    RenderMode mode;
+    bool skip;
+    QVector3D brickCount;
+    QVector3D visibleMinimum;
+    QVector3D visibleMaximum;
+};
+
+using UniformValue = std::variant<GLint, GLfloat, QVector3D, QColor>;
+
+struct Uniform
+{
+    const char *name;
+    UniformValue (*value)(const FrameInputs &frame);
+};
+
+// Every uniform the host sets, in the order it sets them: a new uniform is one
+// line here and a declaration in the shader. Samplers are texture units.
+const Uniform frameUniforms[] = {
+    {"n0", [](const FrameInputs &f) -> UniformValue { return f.geometry.n0; }},
+    {"u", [](const FrameInputs &f) -> UniformValue { return f.geometry.u; }},
+    {"v", [](const FrameInputs &f) -> UniformValue { return f.geometry.v; }},
+    {"N", [](const FrameInputs &f) -> UniformValue { return GLint(f.options.samples); }},
+    {"volumeSize", [](const FrameInputs &f) -> UniformValue { return f.geometry.volumeSize; }},
+    {"volumeResolution",
+     [](const FrameInputs &f) -> UniformValue { return f.geometry.volumeResolution; }},
+    {"sampler", [](const FrameInputs &) -> UniformValue { return GLint(0); }},
+    {"c_light", [](const FrameInputs &f) -> UniformValue { return f.options.light; }},
+    {"c_ambient", [](const FrameInputs &f) -> UniformValue { return f.options.ambient; }},
+    {"c_diffuse", [](const FrameInputs &f) -> UniformValue { return f.options.diffuse; }},
+    {"c_specular", [](const FrameInputs &f) -> UniformValue { return f.options.specular; }},
+    {"c_exponent", [](const FrameInputs &f) -> UniformValue { return f.options.exponent; }},
+    {"transferSampler", [](const FrameInputs &) -> UniformValue { return GLint(1); }},
+    {"k1", [](const FrameInputs &f) -> UniformValue { return f.options.k1; }},
+    {"k2", [](const FrameInputs &f) -> UniformValue { return f.options.k2; }},
+    {"emptySpaceSkipping", [](const FrameInputs &f) -> UniformValue { return GLint(f.skip); }},
+    {"brickSampler", [](const FrameInputs &) -> UniformValue { return GLint(2); }},
+    {"brickSize", [](const FrameInputs &) -> UniformValue { return GLfloat(BrickMap::brickSize); }},
+    {"brickCount", [](const FrameInputs &f) -> UniformValue { return f.brickCount; }},
+    {"visibleMinimum", [](const FrameInputs &f) -> UniformValue { return f.visibleMinimum; }},
+    {"visibleMaximum", [](const FrameInputs &f) -> UniformValue { return f.visibleMaximum; }},
+    {"cropMinimum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMinimum; }},
+    {"cropMaximum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMaximum; }},
+    {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.mode); }},
+};
 
 } // namespace
 
@@ -151,27 +203,9 @@ void RayCaster::lookUpLocations()
         return;
     vertexLocation = program->attributeLocation("vertex");
     texCoordLocation = program->attributeLocation("texCoord");
-    n0Location = program->uniformLocation("n0");
-    uLocation = program->uniformLocation("u");
-    vLocation = program->uniformLocation("v");
-    volumeSizeLocation = program->uniformLocation("volumeSize");
-    volumeResolutionLocation = program->uniformLocation("volumeResolution");
-    samplesLocation = program->uniformLocation("N");
-    samplerLocation = program->uniformLocation("sampler");
-    lightLocation = program->uniformLocation("c_light");
-    ambientLocation = program->uniformLocation("c_ambient");
-    diffuseLocation = program->uniformLocation("c_diffuse");
-    specularLocation = program->uniformLocation("c_specular");
-    exponentLocation = program->uniformLocation("c_exponent");
-    transferSamplerLocation = program->uniformLocation("transferSampler");
-    k1Location = program->uniformLocation("k1");
-    k2Location = program->uniformLocation("k2");
-    brickSamplerLocation = program->uniformLocation("brickSampler");
-    brickCountLocation = program->uniformLocation("brickCount");
-    brickSizeLocation = program->uniformLocation("brickSize");
-    skippingLocation = program->uniformLocation("emptySpaceSkipping");
-    visibleMinimumLocation = program->uniformLocation("visibleMinimum");
-    visibleMaximumLocation = program->uniformLocation("visibleMaximum");
+    uniformLocations.clear();
+    for (const Uniform &uniform : frameUniforms)
+        uniformLocations.push_back(program->uniformLocation(uniform.name));
 }
 
 void RayCaster::lookUpEntryPoints()
@@ -380,8 +414,11 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     if (skipping && bricksStale)
         result = uploadBrickVisibility();
     const bool skip = skipping && bricksUsable;
-    if (skip && !anyBrickVisible)
-        return result; // every sample is transparent: the cleared frame is the picture
+    if (skip && !anyBrickVisible) {
+        // Every sample is transparent: the cleared frame is the picture.
+        activeTexture(GL_TEXTURE1);
+        return result;
+    }
     // Client-side arrays: no buffer object may be bound.
     functions->glBindBuffer(GL_ARRAY_BUFFER, 0);
     program->enableAttributeArray(vertexLocation);
@@ -389,27 +426,6 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     program->enableAttributeArray(texCoordLocation);
     program->setAttributeArray(texCoordLocation, geometry.quadTexCoords.data(), 2);
 
-    program->setUniformValue(n0Location, geometry.n0);
-    program->setUniformValue(uLocation, geometry.u);
-    program->setUniformValue(vLocation, geometry.v);
-    program->setUniformValue(samplesLocation, GLint(options.samples));
-    program->setUniformValue(volumeSizeLocation, geometry.volumeSize);
-    program->setUniformValue(volumeResolutionLocation, geometry.volumeResolution);
-    program->setUniformValue(samplerLocation, GLint(0));
-    program->setUniformValue(lightLocation, options.light);
-    program->setUniformValue(ambientLocation, options.ambient);
-    program->setUniformValue(diffuseLocation, options.diffuse);
-    program->setUniformValue(specularLocation, options.specular);
-    program->setUniformValue(exponentLocation, GLfloat(options.exponent));
-    program->setUniformValue(transferSamplerLocation, GLint(1));
-    program->setUniformValue(k1Location, GLfloat(options.k1));
-    program->setUniformValue(k2Location, GLfloat(options.k2));
-    program->setUniformValue(skippingLocation, GLint(skip ? 1 : 0));
-    program->setUniformValue(brickSamplerLocation, GLint(2));
-    program->setUniformValue(brickSizeLocation, GLfloat(BrickMap::brickSize));
-    program->setUniformValue(
-        brickCountLocation,
-        QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])));
     // The visible bricks' box in object coordinates, one voxel larger on every
     // side so that rounding at its faces cannot cut a visible sample off.
     QVector3D visibleMinimum;
@@ -423,15 +439,30 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         visibleMinimum[axis] = ((lowest + 0.5f) / resolution - 0.5f) * size;
         visibleMaximum[axis] = ((highest + 0.5f) / resolution - 0.5f) * size;
     }
-    program->setUniformValue(visibleMinimumLocation, visibleMinimum);
-    program->setUniformValue(visibleMaximumLocation, visibleMaximum);
+    // Skipping by bricks would leave out transparent maxima that the
+    // projection must see.
+    const FrameInputs frame{
+        geometry,
+        options,
+        renderMode,
+        skip && renderMode == RenderMode::Composite,
+        QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
+        visibleMinimum,
+        visibleMaximum};
+    // The locations stand in the table's order (looked up once the program linked).
+    for (std::size_t i = 0; i < uniformLocations.size() && i < std::size(frameUniforms); ++i) {
+        const int location = uniformLocations[i];
+        std::visit([&](const auto &value) { program->setUniformValue(location, value); },
+                   frameUniforms[i].value(frame));
+    }
 
+    // Unit 1 last: it stays the active unit after the frame.
+    activeTexture(GL_TEXTURE2);
+    functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
     activeTexture(GL_TEXTURE0);
     functions->glBindTexture(GL_TEXTURE_3D, volumeTexture);
     activeTexture(GL_TEXTURE1);
     functions->glBindTexture(GL_TEXTURE_1D, transferTexture);
-    activeTexture(GL_TEXTURE2);
-    functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
 
     functions->glDrawArrays(GL_QUADS, 0, 4);
 

@@ -2,12 +2,14 @@
 
 #include "brickmap.h"
 #include "transferfunctiontable.h"
+#include "viewsettings.h"
 
 #include <QString>
 #include <qopengl.h>
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class QOpenGLFunctions;
 class QOpenGLShaderProgram;
@@ -66,11 +68,17 @@ public:
     void setEmptySpaceSkipping(bool on) { skipping = on; }
     bool emptySpaceSkipping() const { return skipping; }
 
+    // Compositing (the default) or maximum intensity projection. The latter
+    // looks at every sample, so it never skips bricks, only a frame in which
+    // the table makes every value transparent.
+    void setRenderMode(RenderMode mode) { renderMode = mode; }
+    RenderMode currentRenderMode() const { return renderMode; }
+
     // Sets the per-frame uniforms, binds the textures and draws the quad. The
     // caller clears the buffers (to opaque black) and decides whether there is
     // anything to draw. With skipping on, the brick texture is brought up to
     // date first; if that fails the frame is drawn without skipping and the
-    // result says why.
+    // result says why. Texture unit 1 is the active unit afterwards.
     GlResult drawFrame(const FrameGeometry &geometry, const RenderingOptions &options);
 
     // All GL errors raised since the last call, as text ("GL error 0x0502
@@ -99,33 +107,15 @@ private:
 
     int vertexLocation = -1;
     int texCoordLocation = -1;
-    int n0Location = -1;
-    int uLocation = -1;
-    int vLocation = -1;
-    int volumeSizeLocation = -1;
-    int volumeResolutionLocation = -1;
-    int samplesLocation = -1;
-    int samplerLocation = -1;
-    int lightLocation = -1;
-    int ambientLocation = -1;
-    int diffuseLocation = -1;
-    int specularLocation = -1;
-    int exponentLocation = -1;
-    int transferSamplerLocation = -1;
-    int k1Location = -1;
-    int k2Location = -1;
-    int brickSamplerLocation = -1;
-    int brickCountLocation = -1;
-    int brickSizeLocation = -1;
-    int skippingLocation = -1;
-    int visibleMinimumLocation = -1;
-    int visibleMaximumLocation = -1;
+    // One per entry of the uniform table in raycaster.cpp, in its order.
+    std::vector<int> uniformLocations;
 
     GLuint volumeTexture = 0;
     GLuint transferTexture = 0;
     GLuint brickTexture = 0;
 
     bool skipping = true;
+    RenderMode renderMode = RenderMode::Composite;
     // Value ranges of the uploaded volume's bricks; empty without a volume.
     BrickMap brickMap;
     // The last table uploaded, for classifying the bricks of a later volume.

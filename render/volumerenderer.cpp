@@ -11,6 +11,7 @@
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 #include <QSurfaceFormat>
+#include <QWheelEvent>
 
 #include <iostream>
 
@@ -116,6 +117,43 @@ void VolumeRenderer::setEmptySpaceSkipping(bool on)
     update();
 }
 
+void VolumeRenderer::setViewTransform(const ViewTransform &view)
+{
+    ViewTransform clamped = view;
+    clamped.zoom = clampZoom(view.zoom);
+    if (clamped == viewTransformValue)
+        return;
+    viewTransformValue = clamped;
+    update();
+}
+
+void VolumeRenderer::setCropBox(const CropBox &box)
+{
+    const CropBox normalised = normalisedCropBox(box);
+    if (normalised == cropBoxValue)
+        return;
+    cropBoxValue = normalised;
+    update();
+}
+
+void VolumeRenderer::setSliceCut(const SliceCut &cut)
+{
+    if (cut == sliceCutValue)
+        return;
+    sliceCutValue = cut;
+    update();
+}
+
+void VolumeRenderer::setRenderMode(RenderMode mode)
+{
+    if (mode == renderModeValue)
+        return;
+    renderModeValue = mode;
+    if (rayCaster)
+        rayCaster->setRenderMode(mode);
+    update();
+}
+
 void VolumeRenderer::setXRotation(int angle)
 {
     angle = normaliseRotationAngle(angle);
@@ -162,8 +200,27 @@ void VolumeRenderer::mouseMoveEvent(QMouseEvent *event)
     } else if (event->buttons() & Qt::RightButton) {
         setXRotation(xAngle + dy);
         setZRotation(zAngle + dx);
+    } else if (event->buttons() & Qt::MiddleButton) {
+        setViewTransform(pannedByPixels(viewTransformValue, QPoint(dx, dy), size()));
     }
     lastMouse = position;
+}
+
+void VolumeRenderer::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of the click, as far as dragging is concerned.
+    lastMouse = event->position().toPoint();
+    resetView();
+}
+
+void VolumeRenderer::wheelEvent(QWheelEvent *event)
+{
+    const int delta = event->angleDelta().y();
+    if (delta == 0) {
+        event->ignore(); // a sideways scroll: not ours
+        return;
+    }
+    setViewTransform(zoomedAboutCentre(viewTransformValue, wheelZoomFactor(delta)));
 }
 
 void VolumeRenderer::initializeGL()
@@ -189,6 +246,7 @@ void VolumeRenderer::initializeGL()
         reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
     rayCaster = std::make_unique<RayCaster>(fragmentShader);
     rayCaster->setEmptySpaceSkipping(skipEmptySpace);
+    rayCaster->setRenderMode(renderModeValue);
     if (!rayCaster->isValid())
         reportProblem(rayCaster->errorMessage());
 
@@ -244,8 +302,9 @@ void VolumeRenderer::paintGL()
 
     QString errors;
     if (canDraw()) {
-        const FrameGeometry geometry = computeFrameGeometry(
-            xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height, volume->depth);
+        const FrameGeometry geometry =
+            computeFrameGeometry(xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height,
+                                 volume->depth, viewTransformValue, cropBoxValue, sliceCutValue);
         errors = rayCaster->drawFrame(geometry, *options).message;
     }
 

@@ -2,6 +2,7 @@
 
 #include "problemreporter.h"
 #include "transferfunctiontable.h"
+#include "viewsettings.h"
 
 #include <QGradient>
 #include <QImage>
@@ -30,6 +31,10 @@ struct Volume;
 //
 // Repaints are requested with update() and merge into one frame per event-loop
 // pass. Angles are whole degrees within 0..5760 (see framegeometry.h).
+//
+// Mouse: a left drag turns about X and Y, a right drag about X and Z, a middle
+// drag pans, the wheel zooms about the viewport centre and a double click
+// returns to the plain view (zoom 1, no pan).
 class VolumeRenderer : public QOpenGLWidget
 {
     Q_OBJECT
@@ -79,6 +84,26 @@ public:
     // first when needed. False when no volume could be drawn; lastError() says why.
     bool renderFrameAndWait();
 
+    // Zoom (clamped to minimumZoom..maximumZoom) and pan of the view. Repaints
+    // when it changes.
+    void setViewTransform(const ViewTransform &view);
+    const ViewTransform &viewTransform() const { return viewTransformValue; }
+    // Zoom 1, no pan.
+    void resetView() { setViewTransform(ViewTransform()); }
+
+    // The part of the data set shown (normalised, see normalisedCropBox()).
+    // Repaints when it changes.
+    void setCropBox(const CropBox &box);
+    const CropBox &cropBox() const { return cropBoxValue; }
+    // A cut at a slice on top of the cropping box, keeping the side away from
+    // the viewer as the rotation changes. Repaints when it changes.
+    void setSliceCut(const SliceCut &cut);
+    const SliceCut &sliceCut() const { return sliceCutValue; }
+
+    // Compositing or maximum intensity projection. Repaints when it changes.
+    void setRenderMode(RenderMode mode);
+    RenderMode renderMode() const { return renderModeValue; }
+
     const QGradientStops &gradientStops() const { return stops; }
     const TransferFunctionTable &transferFunctionTable() const { return table; }
     int xRotation() const { return xAngle; }
@@ -113,6 +138,8 @@ public slots:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void initializeGL() override;
     void resizeGL(int width, int height) override;
     void paintGL() override;
@@ -131,6 +158,10 @@ private:
     int yAngle = 0;
     int zAngle = 0;
     QPoint lastMouse;
+    ViewTransform viewTransformValue;
+    CropBox cropBoxValue;
+    SliceCut sliceCutValue;
+    RenderMode renderModeValue = RenderMode::Composite;
     int viewportWidth = 0;
     int viewportHeight = 0;
     QSize paintedFramebufferSize;

@@ -53,6 +53,25 @@ void TestCommandLine::modes_data()
                               << int(Mode::Batch);
     QTest::newRow("qt value missing") << QStringList{k, "a.dat", "-style"} << int(Mode::UsageError);
     QTest::newRow("qt-like unknown") << QStringList{k, "-stylish"} << int(Mode::UsageError);
+    const QStringList batch{k, "a.dat", "--output", "o.png"};
+    QTest::newRow("zoom without output")
+        << QStringList{k, "a.dat", "--zoom", "2"} << int(Mode::UsageError);
+    QTest::newRow("zoom too far") << batch + QStringList{"--zoom", "16.5"} << int(Mode::UsageError);
+    QTest::newRow("zoom too near") << batch + QStringList{"--zoom", "0.2"} << int(Mode::UsageError);
+    QTest::newRow("zoom not a number")
+        << batch + QStringList{"--zoom", "nan"} << int(Mode::UsageError);
+    QTest::newRow("zoom at its ends") << batch + QStringList{"--zoom", "0.25"} << int(Mode::Batch);
+    QTest::newRow("pan of one number")
+        << batch + QStringList{"--pan", "1"} << int(Mode::UsageError);
+    QTest::newRow("crop of five") << batch + QStringList{"--crop", "0,1,0,1,0"}
+                                  << int(Mode::UsageError);
+    QTest::newRow("crop inverted")
+        << batch + QStringList{"--crop", "0.6,0.4,0,1,0,1"} << int(Mode::UsageError);
+    QTest::newRow("crop beyond 1")
+        << batch + QStringList{"--crop", "0,1,0,1.1,0,1"} << int(Mode::UsageError);
+    QTest::newRow("crop to a plane")
+        << batch + QStringList{"--crop", "0,1,0.5,0.5,0,1"} << int(Mode::Batch);
+    QTest::newRow("unknown mode") << batch + QStringList{"--mode", "MIP"} << int(Mode::UsageError);
 }
 
 void TestCommandLine::modes()
@@ -86,6 +105,19 @@ void TestCommandLine::batchValues()
     QCOMPARE(set.size, QSize(640, 480));
     QCOMPARE(set.rotation, (std::array<int, 3>{-30, 450, 7}));
     QCOMPARE(set.samples, 250);
+    QCOMPARE(set.view, ViewTransform());
+    QVERIFY(set.crop.isFull());
+    QCOMPARE(set.renderMode, RenderMode::Composite);
+
+    const CommandLine look =
+        parseCommandLine({"kelvara", "a.dat", "--output", "o.png", "--zoom", "2.5", "--pan",
+                          "-0.5,0.25", "--crop", "0.1,0.9,0,0.5,0.25,1", "--mode", "mip"});
+    QCOMPARE(look.mode, Mode::Batch);
+    QCOMPARE(look.view, (ViewTransform{2.5, QPointF(-0.5, 0.25)}));
+    QCOMPARE(look.crop, (CropBox{{0.1, 0.0, 0.25}, {0.9, 0.5, 1.0}}));
+    QCOMPARE(look.renderMode, RenderMode::MaximumIntensity);
+    QCOMPARE(parseCommandLine({"kelvara", "a.dat", "--output", "o", "--mode", "composite"}).mode,
+             Mode::Batch);
 }
 
 void TestCommandLine::stops_data()

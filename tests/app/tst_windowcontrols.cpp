@@ -10,8 +10,15 @@
 #include "volumerenderer.h"
 #include "windowdialogs.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -42,6 +49,23 @@ QList<ColorLabel *> swatches(MainWindow &window)
     return labels;
 }
 
+void turnWheel(QWidget *widget, int angleDelta)
+{
+    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent event(centre, widget->mapToGlobal(centre), QPoint(), QPoint(0, angleDelta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+int litPixels(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += (image.pixel(x, y) & 0xffffff) != 0 ? 1 : 0;
+    return count;
+}
+
 } // namespace
 
 class TestWindowControls : public QObject
@@ -60,6 +84,9 @@ private slots:
     void dragInStripChangesRendering();
     void missingShaderIsReported();
     void oversizedVolumeIsReported();
+    void wheelZoomsMiddleButtonPans();
+    void sliceCutFollowsTheSlice();
+    void projectionIsOneClickAway();
 
 private:
     QTemporaryDir dir;
@@ -279,6 +306,106 @@ void TestWindowControls::oversizedVolumeIsReported()
 
     QVERIFY(window.loadFile(volumeFile));
     QVERIFY(renderer->isVolumeShown());
+}
+
+void TestWindowControls::wheelZoomsMiddleButtonPans()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(volumeFile));
+    VolumeRenderer *renderer = window.renderer();
+    // Clear where the box's border is, so that the box itself shows.
+    renderer->setGradientStops({{0.0, QColor(0, 0, 0, 0)}, {1.0, QColor(255, 255, 255, 255)}});
+    renderer->updateTransferFunctionTexture();
+    const int litBefore = litPixels(renderer->grabFrame());
+
+    turnWheel(renderer, 240);
+    QVERIFY(qFuzzyCompare(renderer->viewTransform().zoom, std::sqrt(2.0)));
+    const int litAfter = litPixels(renderer->grabFrame());
+    QVERIFY2(litAfter > litBefore * 3 / 2,
+             qPrintable(QString("%1 -> %2").arg(litBefore).arg(litAfter)));
+
+    // Middle drag to the right and up: the picture follows, no angle changes.
+    QTest::mousePress(renderer, Qt::MiddleButton, {}, QPoint(40, 40));
+    QMouseEvent move(QEvent::MouseMove, QPointF(60, 30), renderer->mapToGlobal(QPointF(60, 30)),
+                     Qt::NoButton, Qt::MiddleButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(renderer, &move);
+    QTest::mouseRelease(renderer, Qt::MiddleButton, {}, QPoint(60, 30));
+    QVERIFY(qFuzzyCompare(renderer->viewTransform().pan.x(), 40.0 / renderer->width()));
+    QVERIFY(qFuzzyCompare(renderer->viewTransform().pan.y(), 20.0 / renderer->height()));
+    QCOMPARE(renderer->xRotation() + renderer->yRotation() + renderer->zRotation(), 0);
+
+    QTest::mouseDClick(renderer, Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(renderer->viewTransform(), ViewTransform());
+
+    // The menu command does the same; it sits in a menu of its own after "Datei".
+    turnWheel(renderer, -120);
+    QVERIFY(renderer->viewTransform().zoom < 1.0);
+    const QList<QAction *> menus = window.menuBar()->actions();
+    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus[0]->text(), QString("Datei"));
+    QCOMPARE(menus[1]->text(), QString("Ansicht"));
+    QCOMPARE(menus[1]->menu()->actions().size(), 2);
+    auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
+    QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
+    reset->trigger();
+    QCOMPARE(renderer->viewTransform(), ViewTransform());
+}
+
+void TestWindowControls::sliceCutFollowsTheSlice()
+{
+    MainWindow window;
+    QVERIFY(window.loadFile(volumeFile));
+    VolumeRenderer *renderer = window.renderer();
+    auto *cut = window.findChild<QCheckBox *>("sliceCutCheckBox");
+    auto *scrollBar = window.findChild<QScrollBar *>("slicingScrollBar");
+    auto *axes = window.findChild<QComboBox *>("slicingComboBox");
+    QVERIFY(cut && !cut->isChecked());
+    // Below the three controls of the slicing group.
+    QCOMPARE(window.findChild<QVBoxLayout *>("verticalLayout_3")->indexOf(cut), 3);
+    QVERIFY(renderer->sliceCut().isOff());
+
+    cut->setChecked(true);
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(0, 0, 24));
+    scrollBar->setValue(10);
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(0, 10, 24));
+    axes->setCurrentIndex(2); // the range starts again at slice 0
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 0, 24));
+    scrollBar->setValue(23);
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 23, 24));
+
+    cut->setChecked(false);
+    QVERIFY(renderer->sliceCut().isOff());
+    cut->setChecked(true);
+    renderer->setCropBox(CropBox{{0.5, 0, 0}, {1, 1, 1}});
+    QVERIFY(!renderer->sliceCut().isOff());
+    window.findChild<QAction *>("actionZuschnitt_aufheben")->trigger();
+    QVERIFY(!cut->isChecked());
+    QVERIFY(renderer->sliceCut().isOff());
+    QVERIFY(renderer->cropBox().isFull());
+}
+
+void TestWindowControls::projectionIsOneClickAway()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(volumeFile));
+    window.setDefault();
+    VolumeRenderer *renderer = window.renderer();
+    auto *mip = window.findChild<QRadioButton *>("mipRadioButton");
+    auto *composite = window.findChild<QRadioButton *>("compositeRadioButton");
+    QVERIFY(composite->isChecked());
+    QCOMPARE(renderer->renderMode(), RenderMode::Composite);
+    const QImage composited = renderer->grabFrame();
+
+    QTest::mouseClick(mip, Qt::LeftButton);
+    QCOMPARE(renderer->renderMode(), RenderMode::MaximumIntensity);
+    QVERIFY(!composite->isChecked());
+    QVERIFY(renderer->grabFrame() != composited);
+    QTest::mouseClick(composite, Qt::LeftButton);
+    QCOMPARE(renderer->renderMode(), RenderMode::Composite);
 }
 
 QTEST_MAIN(TestWindowControls)

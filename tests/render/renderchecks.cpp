@@ -20,11 +20,15 @@ Ray pixelRay(const FrameGeometry &geometry, QSize viewport, int column, int row)
 {
     const int width = std::max(1, viewport.width());
     const int height = std::max(1, viewport.height());
-    const double hw = width / 2;
-    const double hh = height / 2;
-    // The quad's texture coordinates run from -hw to hw across the viewport.
-    const double tx = -hw + (column + 0.5) * (2.0 * hw / width);
-    const double ty = -hh + (height - row - 0.5) * (2.0 * hh / height);
+    // The quad's texture coordinates run linearly from the left to the right
+    // corner (bottom to top) across the viewport; the pan shifts both ends.
+    const std::array<float, 8> &corners = geometry.quadTexCoords;
+    const double left = corners[2];
+    const double right = corners[0];
+    const double bottom = corners[5];
+    const double top = corners[1];
+    const double tx = left + (column + 0.5) * ((right - left) / width);
+    const double ty = bottom + (height - row - 0.5) * ((top - bottom) / height);
     Ray ray;
     const QVector3D &u = geometry.u;
     const QVector3D &v = geometry.v;
@@ -36,19 +40,19 @@ Ray pixelRay(const FrameGeometry &geometry, QSize viewport, int column, int row)
     return ray;
 }
 
-// Length of the ray inside the box of half extents halfSize (negative if it misses).
-double segmentLength(const Ray &ray, const double halfSize[3])
+// Length of the ray inside the box lower..upper (negative if it misses).
+double segmentLength(const Ray &ray, const double lower[3], const double upper[3])
 {
     double near = -1e300;
     double far = 1e300;
     for (int i = 0; i < 3; ++i) {
         if (std::abs(ray.direction[i]) < 1e-12) {
-            if (std::abs(ray.origin[i]) > halfSize[i])
+            if (ray.origin[i] < lower[i] || ray.origin[i] > upper[i])
                 return -1.0;
             continue;
         }
-        double t0 = (-halfSize[i] - ray.origin[i]) / ray.direction[i];
-        double t1 = (halfSize[i] - ray.origin[i]) / ray.direction[i];
+        double t0 = (lower[i] - ray.origin[i]) / ray.direction[i];
+        double t1 = (upper[i] - ray.origin[i]) / ray.direction[i];
         if (t0 > t1)
             std::swap(t0, t1);
         near = std::max(near, t0);
@@ -63,17 +67,24 @@ Coverage pixelCoverage(const FrameGeometry &geometry, QSize viewport, int column
                        double marginPixels)
 {
     const Ray ray = pixelRay(geometry, viewport, column, row);
-    const double margin =
-        marginPixels * 2.0 / std::max(1, std::min(viewport.width(), viewport.height()));
-    double shrunk[3];
-    double grown[3];
+    // The margin in object units: pixels times the view-plane step.
+    const double margin = marginPixels * std::max(geometry.u.length(), geometry.v.length());
+    double shrunkLower[3];
+    double shrunkUpper[3];
+    double grownLower[3];
+    double grownUpper[3];
     for (int i = 0; i < 3; ++i) {
-        shrunk[i] = std::max(0.0, 0.5 * geometry.volumeSize[i] - margin);
-        grown[i] = 0.5 * geometry.volumeSize[i] + margin;
+        const double lower = geometry.cropMinimum[i];
+        const double upper = geometry.cropMaximum[i];
+        const double centre = 0.5 * (lower + upper);
+        shrunkLower[i] = std::min(centre, lower + margin);
+        shrunkUpper[i] = std::max(centre, upper - margin);
+        grownLower[i] = lower - margin;
+        grownUpper[i] = upper + margin;
     }
-    if (segmentLength(ray, shrunk) > 0.0)
+    if (segmentLength(ray, shrunkLower, shrunkUpper) > 0.0)
         return Coverage::Inside;
-    if (segmentLength(ray, grown) < 0.0)
+    if (segmentLength(ray, grownLower, grownUpper) < 0.0)
         return Coverage::Outside;
     return Coverage::Edge;
 }
@@ -81,10 +92,13 @@ Coverage pixelCoverage(const FrameGeometry &geometry, QSize viewport, int column
 double rayLengthInBox(const FrameGeometry &geometry, QSize viewport, int column, int row)
 {
     const Ray ray = pixelRay(geometry, viewport, column, row);
-    double half[3];
-    for (int i = 0; i < 3; ++i)
-        half[i] = 0.5 * geometry.volumeSize[i];
-    return std::max(0.0, segmentLength(ray, half));
+    double lower[3];
+    double upper[3];
+    for (int i = 0; i < 3; ++i) {
+        lower[i] = geometry.cropMinimum[i];
+        upper[i] = geometry.cropMaximum[i];
+    }
+    return std::max(0.0, segmentLength(ray, lower, upper));
 }
 
 Volume makeVolume(int width, int height, int depth,

@@ -14,8 +14,9 @@
 
 struct SampleVolume;
 
-// How the ray of one pixel meets the data-set box (centred on the origin, edge
-// lengths volumeSize).
+// How the ray of one pixel meets the cropping box of the geometry (the
+// data-set box, centred on the origin with edge lengths volumeSize, when
+// nothing is cropped).
 enum class Coverage
 {
     Inside,  // meets the box shrunk by the margin on every side
@@ -28,7 +29,7 @@ enum class Coverage
 Coverage pixelCoverage(const FrameGeometry &geometry, QSize viewport, int column, int row,
                        double marginPixels);
 
-// Length of the pixel's ray inside the box (0 when it misses).
+// Length of the pixel's ray inside the cropping box (0 when it misses).
 double rayLengthInBox(const FrameGeometry &geometry, QSize viewport, int column, int row);
 
 // Pixels of an image of an opaque white box that contradict the geometry

@@ -2,6 +2,7 @@
 #include "framegeometry.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
+#include "viewsettings.h"
 #include "volume.h"
 #include "volumerenderer.h"
 
@@ -105,6 +106,8 @@ std::array<unsigned char, 4 * TransferFunctionTable::entryCount> alphaBand(int f
 
 } // namespace
 
+Q_DECLARE_METATYPE(CropBox)
+
 class RenderUnitTest : public QObject
 {
     Q_OBJECT
@@ -119,6 +122,12 @@ private slots:
     void rotationMatchesQtComposition();
     void volumeExtents_data();
     void volumeExtents();
+    void zoomAndPan_data();
+    void zoomAndPan();
+    void zoomKeepsTheCentre_data();
+    void zoomKeepsTheCentre();
+    void cropBounds_data();
+    void cropBounds();
     void angleNormalisation_data();
     void angleNormalisation();
     void shaderSearchOrder();
@@ -241,6 +250,136 @@ void RenderUnitTest::volumeExtents()
         computeFrameGeometry(0, 0, 0, QSize(10, 10), width, height, depth);
     QCOMPARE(geometry.volumeResolution, QVector3D(float(width), float(height), float(depth)));
     QVERIFY2(fuzzyEqual(geometry.volumeSize, size), qPrintable(text(geometry.volumeSize)));
+}
+
+void RenderUnitTest::zoomAndPan_data()
+{
+    QTest::addColumn<int>("y");
+    QTest::addColumn<QSize>("viewport");
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<QPointF>("pan");
+    QTest::addColumn<double>("zoomUsed");
+    const QSize wide(400, 300);
+    QTest::newRow("zoom 2") << 0 << wide << 2.0 << QPointF() << 2.0;
+    QTest::newRow("zoom 0.5, turned") << 30 << wide << 0.5 << QPointF() << 0.5;
+    QTest::newRow("pan right and up") << 0 << wide << 1.0 << QPointF(0.5, 0.25) << 1.0;
+    QTest::newRow("pan and zoom, odd size")
+        << 45 << QSize(401, 301) << 3.0 << QPointF(-1, 2) << 3.0;
+    QTest::newRow("zoom above 16") << 0 << wide << 100.0 << QPointF() << 16.0;
+    QTest::newRow("zoom below 0.25") << 0 << wide << 0.01 << QPointF() << 0.25;
+    QTest::newRow("zoom not a number") << 0 << wide << std::nan("") << QPointF() << 1.0;
+}
+
+// The view-plane steps shrink with the zoom, the pan shifts the quad's pixel
+// offsets, and the rotation and data set are untouched.
+void RenderUnitTest::zoomAndPan()
+{
+    QFETCH(int, y);
+    QFETCH(QSize, viewport);
+    QFETCH(double, zoom);
+    QFETCH(QPointF, pan);
+    QFETCH(double, zoomUsed);
+    const FrameGeometry plain = computeFrameGeometry(10, y, 0, viewport, 20, 10, 5);
+    const FrameGeometry zoomed =
+        computeFrameGeometry(10, y, 0, viewport, 20, 10, 5, ViewTransform{zoom, pan});
+    QCOMPARE(zoomed.n0, plain.n0);
+    QCOMPARE(zoomed.volumeSize, plain.volumeSize);
+    QVERIFY2(fuzzyEqual(zoomed.u, plain.u / float(zoomUsed)), qPrintable(text(zoomed.u)));
+    QVERIFY2(fuzzyEqual(zoomed.v, plain.v / float(zoomUsed)), qPrintable(text(zoomed.v)));
+    const float shiftX = float(pan.x() * viewport.width() / 2);
+    const float shiftY = float(pan.y() * viewport.height() / 2);
+    for (int corner = 0; corner < 4; ++corner) {
+        QCOMPARE(zoomed.quadTexCoords[2 * corner], plain.quadTexCoords[2 * corner] - shiftX);
+        QCOMPARE(zoomed.quadTexCoords[2 * corner + 1],
+                 plain.quadTexCoords[2 * corner + 1] - shiftY);
+    }
+    // The plain view is exactly the frame without a view transform.
+    const FrameGeometry unit =
+        computeFrameGeometry(10, y, 0, viewport, 20, 10, 5, ViewTransform(), CropBox());
+    QCOMPARE(unit.u, plain.u);
+    QCOMPARE(unit.v, plain.v);
+    QCOMPARE(unit.quadTexCoords, plain.quadTexCoords);
+}
+
+void RenderUnitTest::zoomKeepsTheCentre_data()
+{
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<QPointF>("pan");
+    QTest::addColumn<int>("wheel");
+    QTest::addColumn<double>("expectedZoom");
+    QTest::newRow("one notch closer") << 1.0 << QPointF(0.4, -0.2) << 120 << std::pow(2.0, 0.25);
+    QTest::newRow("four notches back") << 2.0 << QPointF(0.4, -0.2) << -480 << 1.0;
+    QTest::newRow("stops at 16") << 15.0 << QPointF(1, 1) << 480 << 16.0;
+    QTest::newRow("stops at 0.25") << 0.25 << QPointF(-0.1, 0.3) << -120 << 0.25;
+}
+
+// The view-plane point shown at the viewport centre, -pan / zoom, stays where
+// it is while the wheel zooms.
+void RenderUnitTest::zoomKeepsTheCentre()
+{
+    QFETCH(double, zoom);
+    QFETCH(QPointF, pan);
+    QFETCH(int, wheel);
+    QFETCH(double, expectedZoom);
+    const ViewTransform before{zoom, pan};
+    const ViewTransform after = zoomedAboutCentre(before, wheelZoomFactor(wheel));
+    QVERIFY(qFuzzyCompare(after.zoom, expectedZoom));
+    const QPointF centreBefore = -before.pan / before.zoom;
+    const QPointF centreAfter = -after.pan / after.zoom;
+    QVERIFY(std::abs(centreAfter.x() - centreBefore.x()) < 1e-12);
+    QVERIFY(std::abs(centreAfter.y() - centreBefore.y()) < 1e-12);
+}
+
+void RenderUnitTest::cropBounds_data()
+{
+    QTest::addColumn<CropBox>("box");
+    QTest::addColumn<CropBox>("expected");
+    const double nan = std::nan("");
+    QTest::newRow("full") << CropBox() << CropBox();
+    QTest::newRow("inside") << CropBox{{0.1, 0.2, 0.3}, {0.9, 0.8, 0.7}}
+                            << CropBox{{0.1, 0.2, 0.3}, {0.9, 0.8, 0.7}};
+    QTest::newRow("beyond the ends") << CropBox{{-1, 0, 0}, {1, 2, 1}} << CropBox();
+    QTest::newRow("inverted keeps nothing")
+        << CropBox{{0.7, 0, 0}, {0.2, 1, 1}} << CropBox{{0.7, 0, 0}, {0.7, 1, 1}};
+    QTest::newRow("not a number") << CropBox{{nan, 0, 0}, {1, nan, 1}} << CropBox();
+    const QVector3D forward(0, 0, -1);
+    const CropBox cutZ = cutAtSlice(CropBox(), sliceCutAt(2, 3, 8), forward);
+    QTest::newRow("slice 3 of 8 along Z") << cutZ << CropBox{{0, 0, 0}, {1, 1, 0.4375}};
+    QTest::newRow("seen from behind, the upper side stays")
+        << cutAtSlice(CropBox(), sliceCutAt(2, 3, 8), QVector3D(0.3f, 0, 0.9f))
+        << CropBox{{0, 0, 0.4375}, {1, 1, 1}};
+    QTest::newRow("cut within a cropping box")
+        << cutAtSlice(CropBox{{0, 0, 0.5}, {1, 1, 1}}, sliceCutAt(2, 3, 8), forward)
+        << CropBox{{0, 0, 0.5}, {1, 1, 0.5}};
+    QTest::newRow("last slice along X")
+        << cutAtSlice(CropBox(), sliceCutAt(0, 9, 10), forward) << CropBox{{0, 0, 0}, {0.95, 1, 1}};
+    QTest::newRow("slice beyond the end") << cutAtSlice(CropBox(), sliceCutAt(1, 50, 4), forward)
+                                          << CropBox{{0, 0, 0}, {1, 0.875, 1}};
+    QTest::newRow("axis out of range")
+        << cutAtSlice(CropBox(), sliceCutAt(3, 1, 4), forward) << CropBox();
+    QTest::newRow("no slices") << cutAtSlice(CropBox(), sliceCutAt(0, 0, 0), forward) << CropBox();
+}
+
+// Bounds are normalised and reach the shader as object coordinates, fraction f
+// at (f - 0.5) * volumeSize.
+void RenderUnitTest::cropBounds()
+{
+    QFETCH(CropBox, box);
+    QFETCH(CropBox, expected);
+    const CropBox normalised = normalisedCropBox(box);
+    for (int axis = 0; axis < 3; ++axis) {
+        QCOMPARE(normalised.lower[axis], expected.lower[axis]);
+        QCOMPARE(normalised.upper[axis], expected.upper[axis]);
+    }
+    const FrameGeometry geometry =
+        computeFrameGeometry(0, 0, 0, QSize(10, 10), 100, 50, 25, ViewTransform(), box);
+    const QVector3D size = geometry.volumeSize;
+    for (int axis = 0; axis < 3; ++axis) {
+        QVERIFY(qFuzzyCompare(1.0f + geometry.cropMinimum[axis],
+                              1.0f + float((expected.lower[axis] - 0.5) * size[axis])));
+        QVERIFY(qFuzzyCompare(1.0f + geometry.cropMaximum[axis],
+                              1.0f + float((expected.upper[axis] - 0.5) * size[axis])));
+    }
 }
 
 void RenderUnitTest::angleNormalisation_data()
