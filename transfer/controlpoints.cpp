@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace ControlPoints {
 
@@ -58,22 +59,36 @@ int insertionIndex(const QPolygonF &points, const QPointF &pos, SortOrder order)
     return 0;
 }
 
-int sortKeepingActive(QPolygonF &points, SortOrder order, int activeIndex)
+int sortKeepingActive(QPolygonF &points, SortOrder order, int activeIndex, QList<int> *newIndices)
 {
-    if (order == Unsorted)
-        return activeIndex;
-
+    QList<int> oldIndexAt(points.size());
+    std::iota(oldIndexAt.begin(), oldIndexAt.end(), 0);
     const bool hasActive = activeIndex >= 0 && activeIndex < points.size();
     const QPointF old = hasActive ? points.at(activeIndex) : QPointF();
 
-    if (order == SortByX)
-        std::sort(points.begin(), points.end(),
-                  [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); });
-    else
-        std::sort(points.begin(), points.end(),
-                  [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
+    if (order != Unsorted) {
+        // Stable: with an unstable sort two points on the same x may swap, and
+        // since lock words stay with indices a dragged point could take over
+        // the lock of the end point it meets at the edge.
+        const auto key = [&](int index) {
+            return order == SortByX ? points.at(index).x() : points.at(index).y();
+        };
+        std::stable_sort(oldIndexAt.begin(), oldIndexAt.end(),
+                         [&](int a, int b) { return key(a) < key(b); });
+        QPolygonF sorted;
+        sorted.reserve(points.size());
+        for (int index : std::as_const(oldIndexAt))
+            sorted.append(points.at(index));
+        points = sorted;
+    }
 
-    if (!hasActive)
+    if (newIndices) {
+        newIndices->resize(points.size());
+        for (int i = 0; i < oldIndexAt.size(); ++i)
+            (*newIndices)[oldIndexAt.at(i)] = i;
+    }
+
+    if (order == Unsorted || !hasActive)
         return activeIndex;
     for (int i = 0; i < points.size(); ++i) {
         const QPointF &p = points.at(i);

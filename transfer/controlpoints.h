@@ -59,7 +59,12 @@ int insertionIndex(const QPolygonF &points, const QPointF &pos, SortOrder order)
 // Sorts points ascending by x or y (no-op for Unsorted) and returns the index
 // the point formerly at activeIndex has now: the first point equal to it within
 // 1e-12, or activeIndex unchanged when none matches. -1 stays -1.
-int sortKeepingActive(QPolygonF &points, SortOrder order, int activeIndex);
+// The sort is stable: points of equal key keep their order, so a strip's end
+// point stays at its (locked) index when another point reaches the same edge.
+// newIndices, when given, receives for every old index the index its point has
+// now (identity for Unsorted).
+int sortKeepingActive(QPolygonF &points, SortOrder order, int activeIndex,
+                      QList<int> *newIndices = nullptr);
 
 // The point a new finger at pos takes, or -1. With exactly two points and one
 // of them driven, the finger takes the other regardless of distance; otherwise

@@ -36,6 +36,8 @@ void HoverPoints::setControlPoints(const QPolygonF &newPoints)
         points.append(ControlPoints::clampToLimits(p, limits, 0));
     locks.clear();
     locks.resize(points.size(), 0u);
+    // Points set while the widget has no area replace what it had before.
+    forgetCollapse();
 }
 
 void HoverPoints::setLockFlags(int index, uint flags)
@@ -91,12 +93,7 @@ bool HoverPoints::eventFilter(QObject *object, QEvent *event)
 
     case QEvent::Resize: {
         const auto *resize = static_cast<QResizeEvent *>(event);
-        const std::optional<QPolygonF> scaled = ControlPoints::scaledPoints(
-            points, locks, resize->oldSize(), resize->size(), effectiveLimits());
-        if (!scaled)
-            return false;
-        points = *scaled;
-        resortAndNotify();
+        this->resize(resize->oldSize(), resize->size());
         return false;
     }
 
@@ -159,6 +156,7 @@ bool HoverPoints::mousePress(QMouseEvent *event)
         const int pos = ControlPoints::insertionIndex(points, clickPos, sortOrder);
         points.insert(pos, clickPos);
         locks.insert(pos, 0u);
+        forgetCollapse();
         activeIndex = pos;
         resortAndNotify();
         return true;
@@ -170,6 +168,7 @@ bool HoverPoints::mousePress(QMouseEvent *event)
         if (locks.at(index) == 0) {
             points.remove(index);
             locks.remove(index);
+            forgetCollapse();
             // A drag in progress would now designate another point, or none.
             activeIndex = -1;
         }
@@ -178,6 +177,37 @@ bool HoverPoints::mousePress(QMouseEvent *event)
     }
 
     return false;
+}
+
+void HoverPoints::resize(const QSize &oldSize, const QSize &newSize)
+{
+    const auto hasArea = [](const QSize &size) { return size.width() > 0 && size.height() > 0; };
+    QPolygonF from = points;
+    QSize fromSize = oldSize;
+    if (!hasArea(oldSize) && hasArea(newSize) && !sizeBeforeCollapse.isEmpty() &&
+        pointsBeforeCollapse.size() == points.size()) {
+        from = pointsBeforeCollapse;
+        fromSize = sizeBeforeCollapse;
+    }
+    if (hasArea(oldSize) && !hasArea(newSize) && sizeBeforeCollapse.isEmpty()) {
+        pointsBeforeCollapse = points;
+        sizeBeforeCollapse = oldSize;
+    } else if (hasArea(newSize)) {
+        forgetCollapse();
+    }
+
+    const std::optional<QPolygonF> scaled =
+        ControlPoints::scaledPoints(from, locks, fromSize, newSize, effectiveLimits());
+    if (!scaled)
+        return;
+    points = *scaled;
+    resortAndNotify();
+}
+
+void HoverPoints::forgetCollapse()
+{
+    pointsBeforeCollapse.clear();
+    sizeBeforeCollapse = QSize();
 }
 
 void HoverPoints::touchUpdate(QTouchEvent *event)
@@ -248,8 +278,13 @@ void HoverPoints::moveControlPoint(int index, const QPointF &pos, bool notify)
 void HoverPoints::resortAndNotify()
 {
     // Only the points move: lock words stay with their indices, so the locked
-    // ends of a strip stay locked whichever point is at an end.
-    activeIndex = ControlPoints::sortKeepingActive(points, sortOrder, activeIndex);
+    // ends of a strip stay locked whichever point is at an end. Fingers follow
+    // their points to the new indices, as the mouse's dragged point does.
+    QList<int> newIndices;
+    activeIndex = ControlPoints::sortKeepingActive(points, sortOrder, activeIndex, &newIndices);
+    for (auto it = touchAssignments.begin(); it != touchAssignments.end(); ++it)
+        if (it.value() >= 0 && it.value() < newIndices.size())
+            it.value() = newIndices.at(it.value());
     emit pointsChanged(points);
 }
 

@@ -9,6 +9,7 @@
 #include <QPen>
 #include <QPolygonF>
 #include <QRectF>
+#include <QSize>
 #include <QSizeF>
 
 class QEvent;
@@ -97,6 +98,8 @@ private:
     QRectF markerRect(const QPointF &p) const;
     void moveControlPoint(int index, const QPointF &pos, bool notify);
     void resortAndNotify();
+    void resize(const QSize &oldSize, const QSize &newSize);
+    void forgetCollapse();
     void drawOverlay();
 
     QWidget *watchedWidget;
@@ -114,6 +117,11 @@ private:
     QPen markerPen;
     QBrush markerBrush;
     QPen linkPen;
+    // The points and size from just before the widget was squeezed to no
+    // area: scaling them to zero put every point on the origin, so growing
+    // again starts from these instead. Empty while the widget has an area.
+    QPolygonF pointsBeforeCollapse;
+    QSize sizeBeforeCollapse;
     // Set while the widget paints itself inside our paint handling, so the
     // nested paint event is passed through instead of filtered again.
     bool forwardingPaint = false;

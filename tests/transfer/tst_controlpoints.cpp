@@ -25,6 +25,7 @@ private slots:
     void resortFollowsActivePoint();
     void resortOfEqualPointsPicksFirst();
     void resortWithoutSortOrderOrActive();
+    void resortIsStableAndReportsNewIndices();
     void touch_data();
     void touch();
     void scalingFromNoSize_data();
@@ -133,6 +134,27 @@ void TestControlPoints::resortWithoutSortOrderOrActive()
 
     QCOMPARE(sortKeepingActive(points, SortByX, -1), -1);
     QCOMPARE(points, QPolygonF({QPointF(30, 7), QPointF(80, 5)}));
+}
+
+void TestControlPoints::resortIsStableAndReportsNewIndices()
+{
+    // More points than an insertion sort handles, many sharing one x: their
+    // order (and with it which of them holds an index's lock) must not change.
+    QPolygonF points;
+    for (int i = 0; i < 40; ++i)
+        points.append(QPointF(i % 3 == 0 ? 0.0 : 100.0 - i, i));
+    const QPolygonF original = points;
+    QList<int> newIndices;
+    sortKeepingActive(points, SortByX, -1, &newIndices);
+
+    QCOMPARE(newIndices.size(), original.size());
+    for (int i = 0; i < original.size(); ++i)
+        QCOMPARE(points.at(newIndices.at(i)), original.at(i));
+    for (int i = 1; i < points.size(); ++i) {
+        QVERIFY(points.at(i - 1).x() <= points.at(i).x());
+        if (points.at(i - 1).x() == points.at(i).x())
+            QVERIFY(points.at(i - 1).y() < points.at(i).y());
+    }
 }
 
 void TestControlPoints::touch_data()

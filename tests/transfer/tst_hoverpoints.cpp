@@ -60,6 +60,7 @@ private slots:
     void insertionRightOfAllFollowsResort();
     void unsortedInsertionShiftsLockWords();
     void lockWordsStayWithIndicesWhenDragging();
+    void dragToLockedEdgeKeepsFollowing();
     void rightPress();
     void addRemoveDisallowedPassesPresses();
     void removalDuringDragEndsDrag();
@@ -67,10 +68,12 @@ private slots:
     void setLockFlagsIgnoresMissingIndex();
     void resizeScalesPoints();
     void resizeFromZeroSizeDoesNothing();
+    void squeezedToZeroAndBackKeepsPoints();
     void paintsOverlayAfterWidget();
     void disablingRepaintsAndLetsEventsThrough();
     void touchDrivesNearestPoints();
     void touchFarFromPointsIsLeftToWidget();
+    void fingerKeepsItsPointPastNeighbour();
 
 private:
     QPointingDevice *touchScreen = nullptr;
@@ -228,6 +231,34 @@ void TestHoverPoints::lockWordsStayWithIndicesWhenDragging()
     QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(7, 25));
 }
 
+void TestHoverPoints::dragToLockedEdgeKeepsFollowing()
+{
+    // A strip with many points: the dragged one reaches the left edge, where
+    // the locked end point sits, and must come away from it again.
+    Canvas canvas;
+    canvas.resize(400, 40);
+    HoverPoints points(&canvas, HoverPoints::EllipseMarker);
+    points.setSortOrder(HoverPoints::SortByX);
+    QPolygonF initial;
+    for (int i = 0; i < 24; ++i)
+        initial.append(QPointF(i * 400.0 / 23, i % 2 ? 10 : 30));
+    points.setControlPoints(initial);
+    points.setLockFlags(0, HoverPoints::LockLeftEdge);
+    points.setLockFlags(23, HoverPoints::LockRightEdge);
+
+    for (int target : {5, 12, 20}) {
+        const QPoint start = points.controlPoints().at(target).toPoint();
+        QTest::mousePress(&canvas, Qt::LeftButton, {}, start);
+        QTest::mouseMove(&canvas, QPoint(-20, 20));
+        QTest::mouseMove(&canvas, QPoint(-5, 25));
+        QTest::mouseMove(&canvas, QPoint(start.x(), 20));
+        QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(start.x(), 20));
+        const QPolygonF now = points.controlPoints();
+        QCOMPARE(now.first(), QPointF(0, 30));
+        QVERIFY2(now.contains(QPointF(start.x(), 20)), qPrintable(QString::number(target)));
+    }
+}
+
 void TestHoverPoints::rightPress()
 {
     Canvas canvas;
@@ -381,6 +412,37 @@ void TestHoverPoints::resizeFromZeroSizeDoesNothing()
     QCOMPARE(lastPoints(spy), QPolygonF({QPointF(0, 0), QPointF(0, 0)}));
 }
 
+void TestHoverPoints::squeezedToZeroAndBackKeepsPoints()
+{
+    Canvas canvas;
+    canvas.resize(200, 60);
+    HoverPoints points(&canvas, HoverPoints::EllipseMarker);
+    points.setSortOrder(HoverPoints::SortByX);
+    const QPolygonF initial({QPointF(0, 60), QPointF(50, 20), QPointF(200, 0)});
+    points.setControlPoints(initial);
+    points.setLockFlags(0, HoverPoints::LockLeftEdge);
+    points.setLockFlags(2, HoverPoints::LockRightEdge);
+    canvas.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&canvas));
+    QSignalSpy spy(&points, &HoverPoints::pointsChanged);
+
+    // Squeezed away (a splitter pulled shut), then given twice the room.
+    canvas.resize(0, 60);
+    canvas.resize(0, 0);
+    QCOMPARE(lastPoints(spy).at(1).x(), 0.0);
+    canvas.resize(400, 120);
+    QCOMPARE(lastPoints(spy), QPolygonF({QPointF(0, 120), QPointF(100, 40), QPointF(400, 0)}));
+
+    // Points set while squeezed replace the remembered ones; a resize from
+    // no size then has nothing to scale from.
+    canvas.resize(0, 0);
+    points.setControlPoints(QPolygonF({QPointF(0, 0)}));
+    const int emitted = spy.count();
+    canvas.resize(400, 120);
+    QCOMPARE(spy.count(), emitted);
+    QCOMPARE(points.controlPoints(), QPolygonF({QPointF(0, 0)}));
+}
+
 void TestHoverPoints::paintsOverlayAfterWidget()
 {
     Canvas canvas;
@@ -493,6 +555,29 @@ void TestHoverPoints::touchFarFromPointsIsLeftToWidget()
     QCOMPARE(points.controlPoints(),
              QPolygonF({QPointF(0, 50), QPointF(260, 50), QPointF(500, 50), QPointF(1000, 50)}));
     QCOMPARE(points.activePointIndex(), -1);
+}
+
+void TestHoverPoints::fingerKeepsItsPointPastNeighbour()
+{
+    if (!touchScreen)
+        touchScreen = QTest::createTouchDevice();
+    Canvas canvas;
+    canvas.resize(400, 100);
+    HoverPoints points(&canvas, HoverPoints::EllipseMarker);
+    points.setSortOrder(HoverPoints::SortByX);
+    points.setControlPoints(QPolygonF({QPointF(20, 50), QPointF(150, 50), QPointF(380, 50)}));
+    canvas.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&canvas));
+
+    auto touch = QTest::touchEvent(&canvas, touchScreen, false);
+    touch.press(0, QPoint(25, 50)).commit();
+    touch.move(0, QPoint(200, 40)).commit(); // past the middle point: indices swap
+    QCOMPARE(points.controlPoints(),
+             QPolygonF({QPointF(150, 50), QPointF(200, 40), QPointF(380, 50)}));
+    touch.move(0, QPoint(250, 30)).commit();
+    touch.release(0, QPoint(260, 30)).commit();
+    QCOMPARE(points.controlPoints(),
+             QPolygonF({QPointF(150, 50), QPointF(260, 30), QPointF(380, 50)}));
 }
 
 QTEST_MAIN(TestHoverPoints)
