@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gradientstopstext.h"
 #include "viewsettings.h"
 
 #include <QGradient>
@@ -35,10 +36,6 @@ struct CommandLine
     CropBox crop;         // --crop
     RenderMode renderMode = RenderMode::Composite; // --mode
 };
-
-// Parses "POS:#AARRGGBB,..." (positions 0..1, colours as "#AARRGGBB" or
-// "#RRGGBB"). Returns false with a reason on any malformed stop.
-bool parseStops(const QString &text, QGradientStops *stops, QString *reason);
 
 // Takes Qt's own options (-style NAME, -platform NAME, -reverse, --style=NAME,
 // ...) out of the arguments: QApplication reads those from argv itself. False

@@ -1,7 +1,7 @@
 #include "benchcommands.h"
 #include "timing.h"
 
-#include "commandline.h"
+#include "gradientstopstext.h"
 #include "datreader.h"
 #include "offscreenframe.h"
 #include "transferfunctiontable.h"

@@ -3,9 +3,13 @@
 #include "controlpoints.h"
 #include "hoverpoints.h"
 #include "shadewidget.h"
+#include "transferfunction.h"
 
 #include <QColor>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -80,4 +84,57 @@ void GradientEditor::pointsUpdated()
         return;
     alphaShade->setAlphaBackdrop(sampled.stops);
     emit gradientStopsChanged(sampled.stops);
+}
+
+void GradientEditor::setTransferFunction(const TransferFunction &function)
+{
+    const QList<ShadeWidget *> all = strips();
+    for (int c = 0; c < all.size(); ++c) {
+        ShadeWidget *strip = all.at(c);
+        const ChannelPoints &channel = function.channels[std::size_t(c)];
+        const double w = strip->width();
+        const double h = strip->height();
+        QPolygonF points;
+        points.reserve(channel.points.size());
+        for (const QPointF &p : channel.points)
+            points.append(QPointF(p.x() * w, h - p.y() * h));
+        HoverPoints *editor = strip->pointEditor();
+        editor->setControlPoints(points);
+        for (int i = 0; i < channel.locks.size(); ++i)
+            editor->setLockFlags(i, channel.locks.at(i));
+        strip->update();
+    }
+    alphaShade->setAlphaBackdrop(function.toStops());
+}
+
+TransferFunction GradientEditor::transferFunction() const
+{
+    TransferFunction function;
+    const QList<ShadeWidget *> all = strips();
+    for (int c = 0; c < all.size(); ++c) {
+        const ShadeWidget *strip = all.at(c);
+        const double w = strip->width();
+        const double h = strip->height();
+        const auto unit = [](double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; };
+        const HoverPoints *editor = strip->pointEditor();
+        ChannelPoints &channel = function.channels[std::size_t(c)];
+        const QPolygonF points = editor->controlPoints();
+        for (int i = 0; i < points.size(); ++i) {
+            channel.points.append(
+                QPointF(unit(points.at(i).x() / w), unit((h - points.at(i).y()) / h)));
+            channel.locks.append(editor->lockFlags(i));
+        }
+    }
+    return function;
+}
+
+void GradientEditor::setHistogram(const Histogram &histogram)
+{
+    for (ShadeWidget *strip : strips())
+        strip->setHistogram(histogram);
+}
+
+QList<ShadeWidget *> GradientEditor::strips() const
+{
+    return {redShade, greenShade, blueShade, alphaShade};
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QGradient>
+#include <QList>
 #include <QWidget>
 
+class Histogram;
 class ShadeWidget;
+struct TransferFunction;
 
 // The transfer-function editor: four channel strips (red, green, blue, alpha,
 // top to bottom) whose control points it merges into gradient stops, and onto
@@ -29,6 +32,18 @@ public:
     // Not re-entrant; GUI thread only.
     const QGradientStops &gradientStops();
 
+    // Places the function's points on the strips, each exactly (x * width,
+    // height - y * height) with its lock word, and shows the function's colours
+    // behind the alpha strip. Emits nothing, as setGradientStops.
+    void setTransferFunction(const TransferFunction &function);
+
+    // The strips' points now, in the function's normalised coordinates
+    // (x / width, (height - y) / height, clamped into 0..1), with their locks.
+    TransferFunction transferFunction() const;
+
+    // Drawn behind every strip; an empty histogram removes it.
+    void setHistogram(const Histogram &histogram);
+
     ShadeWidget *redStrip() const { return redShade; }
     ShadeWidget *greenStrip() const { return greenShade; }
     ShadeWidget *blueStrip() const { return blueShade; }
@@ -44,6 +59,9 @@ signals:
     void gradientStopsChanged(const QGradientStops &stops);
 
 private:
+    // red, green, blue, alpha: the order of ShadeChannel.
+    QList<ShadeWidget *> strips() const;
+
     ShadeWidget *redShade;
     ShadeWidget *greenShade;
     ShadeWidget *blueShade;

@@ -3,6 +3,7 @@
 #include "hoverpoints.h"
 
 #include <QPainter>
+#include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
 
@@ -48,9 +49,33 @@ void ShadeWidget::paintEvent(QPaintEvent *)
     QPainter painter(this);
     if (!shadeImage.isNull())
         painter.drawImage(0, 0, shadeImage);
+    paintHistogram(painter);
     painter.setPen(QColor(146, 146, 146));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(0, 0, width() - 1, height() - 1);
+}
+
+void ShadeWidget::setHistogram(const Histogram &newHistogram)
+{
+    dataHistogram = newHistogram;
+    update();
+}
+
+void ShadeWidget::paintHistogram(QPainter &painter) const
+{
+    if (dataHistogram.isEmpty() || width() <= 0 || height() <= 0)
+        return;
+    // One bar per bin, grown from the bottom edge; light and translucent so
+    // that the shade stays readable beneath it.
+    const int bins = dataHistogram.binCount();
+    const double binWidth = double(width()) / bins;
+    QPainterPath bars;
+    for (int bin = 0; bin < bins; ++bin) {
+        const double barHeight = dataHistogram.logHeight(bin) * height();
+        if (barHeight > 0.0)
+            bars.addRect(QRectF(bin * binWidth, height() - barHeight, binWidth, barHeight));
+    }
+    painter.fillPath(bars, QColor(255, 255, 255, 70));
 }
 
 void ShadeWidget::ensureShadeImage()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controlpoints.h"
+#include "histogram.h"
 
 #include <QGradient>
 #include <QImage>
@@ -8,6 +9,7 @@
 #include <QWidget>
 
 class HoverPoints;
+class QPainter;
 
 // One channel strip of the transfer-function editor: a vertical shade of one
 // channel (full value at the top edge, zero at the bottom; the alpha strip
@@ -35,6 +37,12 @@ public:
     // ignore it.
     void setAlphaBackdrop(const QGradientStops &stops);
 
+    // The data set's histogram, drawn over the shade and under the points
+    // across the strip's width; an empty one draws nothing. It never enters
+    // the shade image, so sampleColor is not affected.
+    void setHistogram(const Histogram &newHistogram);
+    const Histogram &histogram() const { return dataHistogram; }
+
     QSize sizeHint() const override;
 
 signals:
@@ -46,9 +54,11 @@ protected:
 
 private:
     void ensureShadeImage();
+    void paintHistogram(QPainter &painter) const;
 
     ShadeChannel channel;
     QImage shadeImage; // cached shade, rebuilt when missing or of another size
     HoverPoints *hoverPoints;
     QLinearGradient alphaBackdrop;
+    Histogram dataHistogram;
 };

@@ -1,7 +1,9 @@
 #include "gradienteditor.h"
 
 #include "hoverpoints.h"
+#include "histogram.h"
 #include "shadewidget.h"
+#include "transferfunction.h"
 
 #include <QLayout>
 #include <QRegularExpression>
@@ -49,6 +51,8 @@ private slots:
     void gradientStopsSharesOneContainer();
     void zeroWidthStrips();
     void dragEmitsStops();
+    void transferFunctionToStripsAndBack();
+    void histogramLeavesSamplesAlone();
 };
 
 void TestGradientEditor::init()
@@ -292,6 +296,66 @@ void TestGradientEditor::dragEmitsStops()
     QCOMPARE(stops.last().first, 1.0);
     QVERIFY(qGreen(stops.last().second.rgba()) <= 10);
     QVERIFY(qRed(stops.last().second.rgba()) >= 245);
+}
+
+void TestGradientEditor::transferFunctionToStripsAndBack()
+{
+    LaidOutEditor laidOut;
+    GradientEditor &editor = laidOut.editor;
+    TransferFunction function;
+    function.channels[RedChannel] = {QPolygonF({QPointF(0, 1.0 / 3), QPointF(1, 0.1)}),
+                                     {HoverPoints::LockLeftEdge, HoverPoints::LockRightEdge}};
+    function.channels[GreenChannel] = {
+        QPolygonF({QPointF(0, 0), QPointF(0.123, 0.77), QPointF(0.5, 1), QPointF(1, 0)}),
+        {1, 0, 4, 2}};
+    function.channels[AlphaChannel] = {QPolygonF({QPointF(0.5, 0.5)}), {0}};
+    QSignalSpy spy(&editor, &GradientEditor::gradientStopsChanged);
+    editor.setTransferFunction(function);
+    QCOMPARE(spy.count(), 0);
+
+    // Each strip holds its own points, unmixed with the other strips'.
+    QCOMPARE(editor.redStrip()->pointEditor()->controlPoints(),
+             QPolygonF({QPointF(0, 40 - 40.0 / 3), QPointF(150, 36)}));
+    QCOMPARE(editor.greenStrip()->pointEditor()->lockFlags(2), uint(HoverPoints::LockTopEdge));
+    const TransferFunction back = editor.transferFunction();
+    for (int c = 0; c < 4; ++c) {
+        const ChannelPoints &got = back.channels[c];
+        const ChannelPoints &want = function.channels[c];
+        QCOMPARE(got.locks, want.locks);
+        QCOMPARE(got.points.size(), want.points.size());
+        for (int i = 0; i < want.points.size(); ++i) {
+            QVERIFY(std::abs(got.points[i].x() - want.points[i].x()) < 1e-12);
+            QVERIFY(std::abs(got.points[i].y() - want.points[i].y()) < 1e-12);
+        }
+    }
+}
+
+void TestGradientEditor::histogramLeavesSamplesAlone()
+{
+    LaidOutEditor laidOut;
+    GradientEditor &editor = laidOut.editor;
+    editor.setGradientStops(defaultStops);
+    ShadeWidget *red = editor.redStrip();
+    QList<QRgb> before;
+    for (int x = 0; x <= red->width(); ++x)
+        before << red->sampleColor(x);
+    const QImage plain = red->grab().toImage();
+
+    // Values in the lowest tenth only: bars over the first 15 columns.
+    std::vector<float> values(1000);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = float(i) / 10000.0f;
+    editor.setHistogram(Histogram::of(values.data(), values.size()));
+    QVERIFY(!editor.alphaStrip()->histogram().isEmpty());
+    QList<QRgb> after;
+    for (int x = 0; x <= red->width(); ++x)
+        after << red->sampleColor(x);
+    QCOMPARE(after, before);
+
+    // Drawn at the bottom of the data's columns only (clear of the markers).
+    const QImage drawn = red->grab().toImage();
+    QVERIFY(qGray(drawn.pixel(8, 30)) > qGray(plain.pixel(8, 30)));
+    QCOMPARE(drawn.pixel(75, 30), plain.pixel(75, 30));
 }
 
 QTEST_MAIN(TestGradientEditor)
