@@ -1,9 +1,11 @@
 #include "batchrender.h"
 
 #include "commandline.h"
+#include "datarange.h"
 
 #include "datreader.h"
 #include "offscreenframe.h"
+#include "transferfunctionpresets.h"
 #include "volume.h"
 
 #include <QApplication>
@@ -18,12 +20,24 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
     if (!loadDatFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
         return 1;
 
+    QGradientStops stops = commandLine.stops;
+    if (!commandLine.transferFunction.isEmpty()) {
+        const TransferFunctionFile::ReadResult read =
+            presetOrFile(commandLine.transferFunction, dataRangeOf(&volume));
+        if (!read.ok) {
+            std::cerr << "+ Error loading transfer function " << read.reason.toStdString()
+                      << std::endl;
+            return 1;
+        }
+        stops = read.function.toStops();
+    }
+
     QApplication application(argc, argv);
     RenderingOptions options;
     options.samples = commandLine.samples;
     OffscreenFrame frame(commandLine.size);
     frame.setRenderingOptions(options);
-    frame.setGradientStops(commandLine.stops);
+    frame.setGradientStops(stops);
     frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
     frame.setViewTransform(commandLine.view);
     frame.setCropBox(commandLine.crop);

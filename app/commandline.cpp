@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
 
 #include <QColor>
@@ -114,6 +115,13 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     const QCommandLineOption stops(
         "stops", "Transfer function of --output (default: black to white ramp, opaque).",
         "POS:#AARRGGBB,...");
+    const QCommandLineOption transferFunction(
+        "transfer-function",
+        "Transfer function: a preset (see --list-presets) or a file (ours or a ParaView colour "
+        "map). The window applies it after its start-up default; --output renders with it.",
+        "FILE|PRESET");
+    const QCommandLineOption listPresets("list-presets",
+                                         "Print the names of the transfer-function presets.");
     const QCommandLineOption zoom("zoom", "Zoom of --output, 0.25..16 (default 1).", "F");
     const QCommandLineOption pan("pan",
                                  "Pan of --output in view units, the view spanning 2; positive "
@@ -127,7 +135,8 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                                   "Rendering of --output: composite (default) or mip (maximum "
                                   "intensity projection).",
                                   "composite|mip");
-    parser.addOptions({output, size, rotation, samples, stops, zoom, pan, crop, mode});
+    parser.addOptions({output, size, rotation, samples, stops, transferFunction, listPresets, zoom,
+                       pan, crop, mode});
     parser.addPositionalArgument("FILE", "DAT volume to open.", "[FILE]");
 
     if (!parser.parse(arguments))
@@ -145,12 +154,28 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         return result;
     }
 
+    if (parser.isSet(listPresets)) {
+        result.mode = CommandLine::Mode::ListPresets;
+        QStringList names;
+        for (const TransferFunctionPreset &preset : transferFunctionPresets())
+            names << preset.name;
+        result.text = names.join('\n');
+        return result;
+    }
+
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
         return usageError("only one FILE can be opened");
     if (!files.isEmpty())
         result.file = files.first();
     result.stops = blackToWhiteStops();
+    if (parser.isSet(transferFunction)) {
+        result.transferFunction = parser.value(transferFunction);
+        if (result.transferFunction.isEmpty())
+            return usageError("--transfer-function needs a file or a preset name");
+        if (parser.isSet(stops))
+            return usageError("--stops and --transfer-function cannot be used together");
+    }
 
     bool batchOnly = false;
     for (const QCommandLineOption *option :

@@ -20,11 +20,12 @@ struct CommandLine
         Batch,
         Help,
         Version,
+        ListPresets,
         UsageError
     };
 
     Mode mode = Mode::Window;
-    QString text; // help or version text, or the usage error
+    QString text; // help or version text, the preset names, or the usage error
 
     QString file;   // volume to open; empty for none
     QString output; // PNG file of batch mode
@@ -32,8 +33,11 @@ struct CommandLine
     std::array<int, 3> rotation = {0, 0, 0}; // degrees about X, Y, Z
     int samples = 100;
     QGradientStops stops; // the window's start-up ramp unless --stops is given
-    ViewTransform view;   // --zoom and --pan
-    CropBox crop;         // --crop
+    // --transfer-function: a preset's name or a file, read by the window (after
+    // its start-up default) or by batch mode (instead of stops); empty for none.
+    QString transferFunction;
+    ViewTransform view;                            // --zoom and --pan
+    CropBox crop;                                  // --crop
     RenderMode renderMode = RenderMode::Composite; // --mode
 };
 

@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
     switch (commandLine.mode) {
     case CommandLine::Mode::Help:
     case CommandLine::Mode::Version:
+    case CommandLine::Mode::ListPresets:
         std::cout << commandLine.text.toStdString() << std::endl;
         return 0;
     case CommandLine::Mode::UsageError:
@@ -34,6 +35,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(KELVARA_VERSION);
 
     MainWindow window;
+    if (!commandLine.transferFunction.isEmpty())
+        window.setStartupTransferFunction(commandLine.transferFunction);
     QTimer::singleShot(50, &window, &MainWindow::setDefault);
     window.show();
     if (!commandLine.file.isEmpty())

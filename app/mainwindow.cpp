@@ -1,12 +1,15 @@
 #include "mainwindow.h"
 
 #include "colorlabel.h"
+#include "datarange.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
 #include "datreader.h"
 #include "gradienteditor.h"
+#include "histogram.h"
 #include "sliceimage.h"
+#include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
 #include "volumerenderer.h"
@@ -21,6 +24,8 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <iostream>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<MainWindowUi>()),
@@ -71,6 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->slicingScrollBar->setMinimum(0);
     addViewControls();
+    addTransferFunctionMenu();
     updateTransferFunction();
 }
 
@@ -121,6 +127,89 @@ void MainWindow::addViewControls()
         volumeRenderer->setSliceCut(SliceCut());
         volumeRenderer->setCropBox(CropBox());
     });
+}
+
+void MainWindow::addTransferFunctionMenu()
+{
+    QMenu *menu = menuBar()->addMenu(tr("Transferfunktion"));
+    menu->setObjectName("menuTransferfunktion");
+    QAction *load = menu->addAction(tr("Transferfunktion laden..."));
+    load->setObjectName("actionTransferfunktion_laden");
+    connect(load, &QAction::triggered, this, [this] {
+        const QString fileName = dialogs->openTransferFunctionFileName(this);
+        if (!fileName.isEmpty())
+            loadTransferFunctionFile(fileName);
+    });
+    QAction *save = menu->addAction(tr("Transferfunktion speichern..."));
+    save->setObjectName("actionTransferfunktion_speichern");
+    connect(save, &QAction::triggered, this,
+            [this] { askToSaveTransferFunction(TransferFunctionFile::Format::Kelvara); });
+    QAction *exportMap = menu->addAction(tr("Als ParaView-Farbtabelle exportieren..."));
+    exportMap->setObjectName("actionParaView_Farbtabelle_exportieren");
+    connect(exportMap, &QAction::triggered, this,
+            [this] { askToSaveTransferFunction(TransferFunctionFile::Format::ParaView); });
+
+    QMenu *presets = menu->addMenu(tr("Vorlage anwenden"));
+    presets->setObjectName("menuVorlage_anwenden");
+    for (const TransferFunctionPreset &preset : transferFunctionPresets()) {
+        QAction *apply = presets->addAction(tr(preset.menuText.toUtf8().constData()));
+        apply->setObjectName("actionVorlage_" + QString(preset.name).replace('-', '_'));
+        const TransferFunction function = preset.function;
+        connect(apply, &QAction::triggered, this,
+                [this, function] { applyTransferFunction(function); });
+    }
+}
+
+void MainWindow::askToSaveTransferFunction(TransferFunctionFile::Format format)
+{
+    QString fileName = dialogs->saveTransferFunctionFileName(
+        this, format == TransferFunctionFile::Format::ParaView);
+    if (fileName.isEmpty())
+        return;
+    if (!fileName.endsWith(".json"))
+        fileName += ".json";
+    saveTransferFunctionFile(fileName, format);
+}
+
+void MainWindow::applyTransferFunction(const TransferFunction &function)
+{
+    gradientEditor->setTransferFunction(function);
+    volumeRenderer->setGradientStops(function.toStops());
+    volumeRenderer->updateTransferFunctionTexture();
+}
+
+bool MainWindow::loadTransferFunctionFile(const QString &fileName)
+{
+    const TransferFunctionFile::ReadResult read =
+        TransferFunctionFile::readFile(fileName, dataRangeOf(volume.get()));
+    if (!read.ok) {
+        statusBar()->showMessage(tr("Could not load transfer function %1: %2")
+                                     .arg(QFileInfo(fileName).fileName(), read.reason));
+        return false;
+    }
+    applyTransferFunction(read.function);
+    statusBar()->showMessage(tr("Transfer function %1 loaded").arg(QFileInfo(fileName).fileName()));
+    return true;
+}
+
+bool MainWindow::saveTransferFunctionFile(const QString &fileName,
+                                          TransferFunctionFile::Format format)
+{
+    QString reason;
+    if (!TransferFunctionFile::writeFile(fileName, gradientEditor->transferFunction(), format,
+                                         dataRangeOf(volume.get()), &reason)) {
+        statusBar()->showMessage(tr("Could not save transfer function %1: %2")
+                                     .arg(QFileInfo(fileName).fileName(), reason));
+        return false;
+    }
+    statusBar()->showMessage(
+        tr("Transfer function saved to %1").arg(QFileInfo(fileName).fileName()));
+    return true;
+}
+
+void MainWindow::setStartupTransferFunction(const QString &nameOrFile)
+{
+    startupTransferFunction = nameOrFile;
 }
 
 void MainWindow::updateSliceCut()
@@ -188,6 +277,7 @@ bool MainWindow::loadFile(const QString &fileName)
     updateSlicingView();
     updateSliceCut();
     volumeRenderer->setVolume(volume.get());
+    gradientEditor->setHistogram(Histogram::of(volume->data.data(), volume->data.size()));
     previous.reset();
     return true;
 }
@@ -199,6 +289,20 @@ void MainWindow::setDefault()
     gradientEditor->setGradientStops(stops);
     volumeRenderer->setGradientStops(stops);
     volumeRenderer->updateTransferFunctionTexture();
+
+    // The command line's function replaces the default once it is in place.
+    if (startupTransferFunction.isEmpty())
+        return;
+    const TransferFunctionFile::ReadResult read =
+        presetOrFile(startupTransferFunction, dataRangeOf(volume.get()));
+    startupTransferFunction.clear();
+    if (!read.ok) {
+        const QString message = tr("Could not load transfer function %1").arg(read.reason);
+        std::cerr << "+ " << message.toStdString() << std::endl;
+        statusBar()->showMessage(message);
+        return;
+    }
+    applyTransferFunction(read.function);
 }
 
 void MainWindow::updateTransferFunction()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "renderingoptions.h"
+#include "transferfunctionfile.h"
 
 #include <QGradient>
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 #include <array>
 #include <memory>
 
+struct TransferFunction;
 struct Volume;
 class ColorLabel;
 class QAction;
@@ -51,6 +53,24 @@ public:
     // The rendering widget (zoom, pan, cropping and mode live there).
     VolumeRenderer *renderer() const { return volumeRenderer; }
 
+    // The transfer-function editor of the window.
+    GradientEditor *transferFunctionEditor() const { return gradientEditor; }
+
+    // Shows the function on the editor's strips and renders with its stops.
+    void applyTransferFunction(const TransferFunction &function);
+
+    // Reads a transfer-function file (ours or a ParaView colour map, data
+    // units through the loaded data set's range) and applies it. On failure
+    // nothing changes and the status bar names the file and what is wrong.
+    bool loadTransferFunctionFile(const QString &fileName);
+
+    // Writes the editor's function; on failure the status bar says why.
+    bool saveTransferFunctionFile(const QString &fileName, TransferFunctionFile::Format format);
+
+    // A preset's name or a file that setDefault() applies after the default
+    // ramp, once (the command line's --transfer-function).
+    void setStartupTransferFunction(const QString &nameOrFile);
+
 public slots:
     void setDefault();
 
@@ -70,6 +90,9 @@ private:
     // and the "Ansicht" menu. Plain functions and lambdas, not slots, so the
     // window's own meta-object stays as it is.
     void addViewControls();
+    // The "Transferfunktion" menu: load, save, export and the presets.
+    void addTransferFunctionMenu();
+    void askToSaveTransferFunction(TransferFunctionFile::Format format);
     // Cuts the rendering at the slice shown while the cut is on.
     void updateSliceCut();
 
@@ -83,4 +106,5 @@ private:
     QCheckBox *sliceCutCheckBox = nullptr;
     QRadioButton *compositeRadioButton = nullptr;
     QRadioButton *mipRadioButton = nullptr;
+    QString startupTransferFunction;
 };

@@ -17,6 +17,25 @@ QString WindowDialogs::saveImageFileName(QWidget *parent)
     return QFileDialog::getSaveFileName(parent, "Save image", QString(), "PNG Image (*.png)");
 }
 
+QString WindowDialogs::openTransferFunctionFileName(QWidget *parent)
+{
+    return QFileDialog::getOpenFileName(
+        parent, QCoreApplication::translate("MainWindow", "Transferfunktion laden"), QString(),
+        QCoreApplication::translate("MainWindow",
+                                    "Transfer functions and ParaView colour maps (*.json)"));
+}
+
+QString WindowDialogs::saveTransferFunctionFileName(QWidget *parent, bool paraView)
+{
+    return QFileDialog::getSaveFileName(
+        parent,
+        paraView ? QCoreApplication::translate("MainWindow", "Als ParaView-Farbtabelle exportieren")
+                 : QCoreApplication::translate("MainWindow", "Transferfunktion speichern"),
+        QString(),
+        paraView ? QCoreApplication::translate("MainWindow", "ParaView colour maps (*.json)")
+                 : QCoreApplication::translate("MainWindow", "Transfer functions (*.json)"));
+}
+
 QColor WindowDialogs::pickColor(const QColor &initial, QWidget *parent)
 {
     return QColorDialog::getColor(initial, parent);

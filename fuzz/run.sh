@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # run.sh SECONDS [CORPUS_DIR [LIBFUZZER_FLAG...]]
 #
-# Fuzzes the DAT reader for SECONDS on one core. Configures build-fuzz with the
-# 'fuzz' preset if that has not been done, builds kelvara-dat-fuzzer, writes the
-# starting inputs to build-fuzz/fuzz-start and grows CORPUS_DIR (default:
-# fuzz/corpus-run, ignored by git) from them. Works from a clean checkout; CI
-# runs `fuzz/run.sh 60`.
+# Fuzzes the DAT reader for three quarters of SECONDS and the transfer-function
+# file parser for the rest, one after the other on one core. Configures
+# build-fuzz with the 'fuzz' preset if that has not been done, builds
+# kelvara-dat-fuzzer and kelvara-transfer-function-fuzzer, writes their
+# starting inputs to build-fuzz/fuzz-start and build-fuzz/fuzz-start-transfer-function
+# and grows CORPUS_DIR (default: fuzz/corpus-run, ignored by git) and
+# CORPUS_DIR-transfer-function from them. Works from a clean checkout; CI runs
+# `fuzz/run.sh 60`.
 #
 # Exits non-zero on a finding (crash, sanitizer report, broken invariant,
 # timeout or memory limit); the input that caused it is kept in
-# build-fuzz/fuzz-artifacts/ and replays with
+# build-fuzz/fuzz-artifacts/ and replays with the fuzzer that found it, e.g.
 #   build-fuzz/bin/kelvara-dat-fuzzer build-fuzz/fuzz-artifacts/crash-...
 set -euo pipefail
 
@@ -23,38 +26,50 @@ corpus=$(realpath -m "${2:-$root/fuzz/corpus-run}")
 shift $(($# < 2 ? $# : 2))
 
 build=$root/build-fuzz
-fuzzer=$build/bin/kelvara-dat-fuzzer
-starters=$build/fuzz-start
 artifacts=$build/fuzz-artifacts
-log=$build/fuzz-last-run.log
 
 cd "$root"
 if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake --preset fuzz
 fi
-cmake --build "$build" --target kelvara-dat-fuzzer
-
-rm -rf "$starters"
-"$root/fuzz/make-corpus.sh" "$starters"
-mkdir -p "$corpus" "$artifacts"
-
+cmake --build "$build" --target kelvara-dat-fuzzer kelvara-transfer-function-fuzzer
+mkdir -p "$artifacts"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
-# One process, one thread: the machines running this are shared.
-status=0
-start=$SECONDS
-"$fuzzer" "$corpus" "$starters" \
-    -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=65536 -timeout=10 \
-    -artifact_prefix="$artifacts/" -print_final_stats=1 "$@" 2>&1 | tee "$log" ||
-    status=${PIPESTATUS[0]}
 
-elapsed=$((SECONDS - start))
-# The final statistics are missing when the run ends on a finding.
-executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-files=$(find "$corpus" -type f | wc -l)
-bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
-echo "kelvara-dat-fuzzer: ${executions:-?} executions in ${elapsed} s;" \
-    "corpus $corpus: $files inputs, $bytes bytes"
-if [[ $status -ne 0 ]]; then
-    echo "kelvara-dat-fuzzer: FINDING (exit status $status); see $log and $artifacts/" >&2
-fi
+# fuzz NAME SECONDS CORPUS STARTERS MAKE_STARTERS [LIBFUZZER_FLAG...]
+fuzz() {
+    local name=$1 time=$2 corpus=$3 starters=$4 make=$5
+    shift 5
+    local fuzzer=$build/bin/$name log=$build/$name-last-run.log
+    rm -rf "$starters"
+    "$make" "$starters"
+    mkdir -p "$corpus"
+    # One process, one thread: the machines running this are shared.
+    local status=0 start=$SECONDS
+    "$fuzzer" "$corpus" "$starters" \
+        -max_total_time="$time" -rss_limit_mb=2048 -max_len=65536 -timeout=10 \
+        -artifact_prefix="$artifacts/" -print_final_stats=1 "$@" 2>&1 | tee "$log" ||
+        status=${PIPESTATUS[0]}
+
+    local elapsed=$((SECONDS - start))
+    # The final statistics are missing when the run ends on a finding.
+    local executions files bytes
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    files=$(find "$corpus" -type f | wc -l)
+    bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }')
+    echo "$name: ${executions:-?} executions in ${elapsed} s;" \
+        "corpus $corpus: $files inputs, $bytes bytes"
+    if [[ $status -ne 0 ]]; then
+        echo "$name: FINDING (exit status $status); see $log and $artifacts/" >&2
+    fi
+    return "$status"
+}
+
+datSeconds=$((seconds * 3 / 4 > 0 ? seconds * 3 / 4 : 1))
+transferSeconds=$((seconds - datSeconds > 0 ? seconds - datSeconds : 1))
+status=0
+fuzz kelvara-dat-fuzzer "$datSeconds" "$corpus" "$build/fuzz-start" \
+    "$root/fuzz/make-corpus.sh" "$@" || status=$?
+fuzz kelvara-transfer-function-fuzzer "$transferSeconds" "$corpus-transfer-function" \
+    "$build/fuzz-start-transfer-function" "$root/fuzz/make-transfer-corpus.sh" "$@" || status=$?
 exit "$status"

@@ -2,13 +2,15 @@
 # Sets up a Debian 12 machine for Kelvara, builds it, and then either opens the
 # viewer on a sample volume ("run") or runs every test ("test").
 #
-#   tools/setup.sh run    install what is missing, build, open the viewer
+#   tools/setup.sh run    install what is missing, build, open the viewer on
+#                         the head phantom with the "skin" transfer function
 #   tools/setup.sh test   install what is missing, build, run all checks:
 #                         that the package list covers the build and tests,
 #                         the formatting of the sources, the test suite in the
 #                         optimised build and under
 #                         AddressSanitizer/UBSan/LeakSanitizer, and a short
-#                         fuzzing run of the DAT parser
+#                         fuzzing run of the DAT parser (three quarters of
+#                         the time) and the transfer-function file parser
 #
 # Tests that need OpenGL run under Xvfb with Mesa's software rasteriser when
 # no display is available.
@@ -59,7 +61,9 @@ with_display() {
 case "$mode" in
 run)
     build release
-    with_display ./build/bin/kelvara build/samples/head.dat
+    # A preset that shows the phantom at once (the start-up ramp is opaque
+    # black at value 0, so it shows nothing but black).
+    with_display ./build/bin/kelvara build/samples/head.dat --transfer-function skin
     ;;
 test)
     echo "== Checking that tools/packages.txt covers what the build and tests use"
@@ -75,7 +79,7 @@ test)
     # The sanitizer options (leak check, suppressions) come with each test.
     (cd build-asan && with_display ctest --output-on-failure -j "$jobs")
     if [ -x fuzz/run.sh ]; then
-        echo "== Fuzzing the DAT parser for 60 seconds"
+        echo "== Fuzzing the DAT parser (45 seconds) and the transfer-function file parser (15 seconds)"
         fuzz/run.sh 60
     fi
     ;;

@@ -72,6 +72,16 @@ void TestCommandLine::modes_data()
     QTest::newRow("crop to a plane")
         << batch + QStringList{"--crop", "0,1,0.5,0.5,0,1"} << int(Mode::Batch);
     QTest::newRow("unknown mode") << batch + QStringList{"--mode", "MIP"} << int(Mode::UsageError);
+    QTest::newRow("list presets") << QStringList{k, "--list-presets"} << int(Mode::ListPresets);
+    QTest::newRow("function in the window")
+        << QStringList{k, "a.dat", "--transfer-function", "skin"} << int(Mode::Window);
+    QTest::newRow("function in batch")
+        << batch + QStringList{"--transfer-function", "f.json"} << int(Mode::Batch);
+    QTest::newRow("function and stops")
+        << batch + QStringList{"--transfer-function", "skin", "--stops", "0:#ff000000"}
+        << int(Mode::UsageError);
+    QTest::newRow("function empty")
+        << batch + QStringList{"--transfer-function", ""} << int(Mode::UsageError);
 }
 
 void TestCommandLine::modes()
@@ -118,6 +128,11 @@ void TestCommandLine::batchValues()
     QCOMPARE(look.renderMode, RenderMode::MaximumIntensity);
     QCOMPARE(parseCommandLine({"kelvara", "a.dat", "--output", "o", "--mode", "composite"}).mode,
              Mode::Batch);
+
+    QCOMPARE(parseCommandLine({"kelvara", "--transfer-function", "bone"}).transferFunction,
+             QString("bone"));
+    QCOMPARE(parseCommandLine({"kelvara", "--list-presets"}).text,
+             QString("skin\nbone\nsoft-tissue\ngrey-ramp"));
 }
 
 void TestCommandLine::stops_data()

@@ -46,6 +46,8 @@ private slots:
     void windowKeepsDataSet();
     void batchExitStatus_data() { windowKeepsDataSet_data(); }
     void batchExitStatus();
+    void batchTransferFunction_data();
+    void batchTransferFunction();
 
 private:
     QTemporaryDir dir;
@@ -177,6 +179,43 @@ void TestHostileFiles::batchExitStatus()
         QVERIFY(image.load(output, "PNG"));
         QCOMPARE(image.size(), QSize(64, 64));
     }
+}
+
+void TestHostileFiles::batchTransferFunction_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const QString broken = prepare("broken.json", "{\"kelvara-transfer-function\": 1,", false);
+    const QString paraView =
+        prepare("map.json", R"([{"RGBPoints": [0, 1, 1, 1, 4095, 1, 1, 1]}])", false);
+    QTest::newRow("preset") << QStringList{"--transfer-function", "bone"} << 0 << QString();
+    QTest::newRow("paraview map") << QStringList{"--transfer-function", paraView} << 0 << QString();
+    QTest::newRow("broken file")
+        << QStringList{"--transfer-function", broken} << 1
+        << QString("+ Error loading transfer function '%1': not JSON").arg(broken);
+    QTest::newRow("no such file or preset")
+        << QStringList{"--transfer-function", "skn"} << 1
+        << "'skn': cannot be read (no such file); it is not a preset either";
+    QTest::newRow("with stops") << QStringList{"--transfer-function", "skin", "--stops",
+                                               "0:#ffffffff"}
+                                << 2 << "--stops and --transfer-function cannot be used together";
+}
+
+void TestHostileFiles::batchTransferFunction()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString output = dir.filePath(QString("tf-%1.png").arg(QTest::currentDataTag()));
+    QProcess process;
+    process.start(KELVARA_EXECUTABLE,
+                  QStringList{goodFile, "--output", output, "--size", "64x64"} + arguments);
+    QVERIFY(process.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == exitCode, qPrintable(err));
+    QVERIFY2(err.contains(message), qPrintable(err));
+    QCOMPARE(QFile::exists(output), exitCode == 0);
 }
 
 QTEST_MAIN(TestHostileFiles)

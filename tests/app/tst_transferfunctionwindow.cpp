@@ -1,0 +1,210 @@
+#include "gradienteditor.h"
+#include "hoverpoints.h"
+#include "mainwindow.h"
+#include "samplevolumes.h"
+#include "shadewidget.h"
+#include "transferfunction.h"
+#include "transferfunctionfile.h"
+#include "transferfunctionpresets.h"
+#include "transferfunctiontable.h"
+#include "volumerenderer.h"
+#include "windowdialogs.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+class ScriptedDialogs : public WindowDialogs
+{
+public:
+    QString openAnswer;
+    QString saveAnswer;
+    bool askedForParaView = false;
+
+    QString openTransferFunctionFileName(QWidget *) override { return openAnswer; }
+    QString saveTransferFunctionFileName(QWidget *, bool paraView) override
+    {
+        askedForParaView = paraView;
+        return saveAnswer;
+    }
+};
+
+// The same points and locks, up to the rounding of the pixel mapping.
+bool samePoints(const TransferFunction &a, const TransferFunction &b)
+{
+    for (int c = 0; c < 4; ++c) {
+        const ChannelPoints &p = a.channels[c];
+        const ChannelPoints &q = b.channels[c];
+        if (p.locks != q.locks || p.points.size() != q.points.size())
+            return false;
+        for (int i = 0; i < p.points.size(); ++i)
+            if (QLineF(p.points[i], q.points[i]).length() > 1e-12)
+                return false;
+    }
+    return true;
+}
+
+int litPixels(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += qGray(image.pixel(x, y)) > 20 ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+class TestTransferFunctionWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+    void saveAndLoadThroughTheMenu();
+    void badFilesChangeNothing();
+    void presetsShowThePhantom();
+    void startupFunctionFollowsTheDefault();
+
+private:
+    QTemporaryDir dir;
+    QString headFile;
+    ScriptedDialogs *dialogs = nullptr;
+
+    // A window with the phantom loaded and the start-up default in place.
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto window = std::make_unique<MainWindow>();
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        window->setDialogs(std::move(scripted));
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()) || !window->loadFile(headFile))
+            qFatal("no window with the phantom");
+        window->setDefault();
+        return window;
+    }
+};
+
+void TestTransferFunctionWindow::initTestCase()
+{
+    headFile = dir.filePath("head.dat");
+    QVERIFY(writeDatFile(headFile.toStdString(), makeHeadPhantom(48, 48, 48)));
+}
+
+void TestTransferFunctionWindow::saveAndLoadThroughTheMenu()
+{
+    const auto window = makeWindow();
+    GradientEditor *editor = window->transferFunctionEditor();
+    const QList<QAction *> menus = window->menuBar()->actions();
+    QCOMPARE(menus.last()->text(), QString("Transferfunktion"));
+
+    // A red strip of two points, the others of several at odd places.
+    TransferFunction function = *presetNamed("soft-tissue");
+    function.channels[RedChannel] = {QPolygonF({QPointF(0, 0.3), QPointF(1, 0.9)}),
+                                     {HoverPoints::LockLeftEdge, HoverPoints::LockRightEdge}};
+    window->applyTransferFunction(function);
+    const TransferFunction shown = editor->transferFunction();
+    QVERIFY(samePoints(shown, function));
+    QCOMPARE(window->renderer()->gradientStops(), function.toStops());
+
+    dialogs->saveAnswer = dir.filePath("mine");
+    window->findChild<QAction *>("actionTransferfunktion_speichern")->trigger();
+    QVERIFY(!dialogs->askedForParaView);
+    QVERIFY(QFile::exists(dir.filePath("mine.json")));
+
+    window->findChild<QAction *>("actionVorlage_grey_ramp")->trigger();
+    QVERIFY(!samePoints(editor->transferFunction(), function));
+
+    dialogs->openAnswer = dir.filePath("mine.json");
+    window->findChild<QAction *>("actionTransferfunktion_laden")->trigger();
+    QCOMPARE(editor->redStrip()->pointEditor()->controlPoints().size(), 2);
+    QVERIFY(samePoints(editor->transferFunction(), shown));
+    QCOMPARE(window->renderer()->gradientStops(), editor->transferFunction().toStops());
+
+    // The ParaView form renders as the same stops (positions up to rounding).
+    dialogs->saveAnswer = dir.filePath("paraview.json");
+    window->findChild<QAction *>("actionParaView_Farbtabelle_exportieren")->trigger();
+    QVERIFY(dialogs->askedForParaView);
+    const QGradientStops before = window->renderer()->gradientStops();
+    window->findChild<QAction *>("actionVorlage_skin")->trigger();
+    QVERIFY(window->loadTransferFunctionFile(dir.filePath("paraview.json")));
+    const QGradientStops after = window->renderer()->gradientStops();
+    QCOMPARE(after.size(), before.size());
+    for (int i = 0; i < after.size(); ++i) {
+        QVERIFY(std::abs(after[i].first - before[i].first) < 1e-9);
+        QCOMPARE(after[i].second, before[i].second);
+    }
+}
+
+void TestTransferFunctionWindow::badFilesChangeNothing()
+{
+    const auto window = makeWindow();
+    GradientEditor *editor = window->transferFunctionEditor();
+    window->findChild<QAction *>("actionVorlage_bone")->trigger();
+    const TransferFunction function = editor->transferFunction();
+    const QGradientStops stops = window->renderer()->gradientStops();
+
+    QFile broken(dir.filePath("broken.json"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(R"({"kelvara-transfer-function": 1, "red": [[0, 0.5], [1, 7]]})");
+    broken.close();
+    const std::pair<QString, QString> cases[] = {
+        {broken.fileName(), "broken.json: point 2 of \"red\": x and y must be numbers in 0..1"},
+        {dir.filePath("absent.json"), "absent.json: cannot be read (no such file)"},
+    };
+    for (const auto &[file, message] : cases) {
+        dialogs->openAnswer = file;
+        window->findChild<QAction *>("actionTransferfunktion_laden")->trigger();
+        const QString shown = window->statusBar()->currentMessage();
+        QVERIFY2(shown.endsWith(message), qPrintable(shown));
+        QVERIFY(editor->transferFunction() == function);
+        QCOMPARE(window->renderer()->gradientStops(), stops);
+    }
+}
+
+void TestTransferFunctionWindow::presetsShowThePhantom()
+{
+    const auto window = makeWindow();
+    const int pixels = window->renderer()->width() * window->renderer()->height();
+    // The start-up ramp hides the phantom in its black bounding box.
+    QCOMPARE(litPixels(window->renderer()->grabFrame()), 0);
+    const QList<QAction *> presets = window->findChild<QMenu *>("menuVorlage_anwenden")->actions();
+    QCOMPARE(presets.size(), transferFunctionPresets().size());
+    for (QAction *preset : presets) {
+        preset->trigger();
+        const int lit = litPixels(window->renderer()->grabFrame());
+        QVERIFY2(lit > pixels / 20, qPrintable(preset->text() + ": " + QString::number(lit)));
+    }
+    QCOMPARE(presets.first()->text(), QString("Haut"));
+    QVERIFY(!window->transferFunctionEditor()->alphaStrip()->histogram().isEmpty());
+}
+
+void TestTransferFunctionWindow::startupFunctionFollowsTheDefault()
+{
+    MainWindow window;
+    window.setStartupTransferFunction("skin");
+    window.setDefault();
+    QCOMPARE(window.renderer()->gradientStops(), presetNamed("skin")->toStops());
+    // Only once: a later default is the default.
+    window.setDefault();
+    QCOMPARE(window.renderer()->gradientStops(), blackToWhiteStops());
+
+    window.setStartupTransferFunction(dir.filePath("nowhere.json"));
+    window.setDefault();
+    QCOMPARE(window.renderer()->gradientStops(), blackToWhiteStops());
+    QVERIFY(window.statusBar()->currentMessage().contains("nowhere.json': cannot be read"));
+}
+
+QTEST_MAIN(TestTransferFunctionWindow)
+#include "tst_transferfunctionwindow.moc"
