@@ -37,6 +37,7 @@ MainWindow::MainWindow(QWidget *parent)
     gradientEditor = new GradientEditor(ui->transferFunctionGroupBox);
     auto *transferLayout = new QVBoxLayout(ui->transferFunctionGroupBox);
     transferLayout->addWidget(gradientEditor);
+    addDataRangeLabels(transferLayout);
 
     volumeRenderer = new VolumeRenderer(ui->rendererGroupBox);
     ui->renderingLayout->addWidget(volumeRenderer);
@@ -127,6 +128,34 @@ void MainWindow::addViewControls()
         volumeRenderer->setSliceCut(SliceCut());
         volumeRenderer->setCropBox(CropBox());
     });
+}
+
+void MainWindow::addDataRangeLabels(QVBoxLayout *transferLayout)
+{
+    // The data values at the strips' left and right ends, under the editor:
+    // where the histogram and the function sit in the data's own units.
+    auto *row = new QWidget(ui->transferFunctionGroupBox);
+    row->setObjectName("dataRangeRow");
+    auto *rowLayout = new QHBoxLayout(row);
+    rowLayout->setContentsMargins(0, 0, 0, 0);
+    dataRangeLabels[0] = new QLabel(row);
+    dataRangeLabels[0]->setObjectName("dataRangeMinimumLabel");
+    dataRangeLabels[1] = new QLabel(row);
+    dataRangeLabels[1]->setObjectName("dataRangeMaximumLabel");
+    dataRangeLabels[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (QLabel *label : dataRangeLabels)
+        rowLayout->addWidget(label);
+    row->hide();
+    transferLayout->addWidget(row);
+}
+
+void MainWindow::updateDataRange()
+{
+    const DataRange range = dataRangeOf(volume.get());
+    dataRangeLabels[0]->setText(QString::number(range.minimum, 'g', 6));
+    dataRangeLabels[1]->setText(QString::number(range.maximum, 'g', 6));
+    dataRangeLabels[0]->parentWidget()->show();
+    gradientEditor->setHistogram(Histogram::of(volume->data.data(), volume->data.size()));
 }
 
 void MainWindow::addTransferFunctionMenu()
@@ -277,7 +306,7 @@ bool MainWindow::loadFile(const QString &fileName)
     updateSlicingView();
     updateSliceCut();
     volumeRenderer->setVolume(volume.get());
-    gradientEditor->setHistogram(Histogram::of(volume->data.data(), volume->data.size()));
+    updateDataRange();
     previous.reset();
     return true;
 }

@@ -14,6 +14,8 @@ struct Volume;
 class ColorLabel;
 class QAction;
 class QCheckBox;
+class QLabel;
+class QVBoxLayout;
 class QRadioButton;
 class GradientEditor;
 class VolumeRenderer;
@@ -90,6 +92,10 @@ private:
     // and the "Ansicht" menu. Plain functions and lambdas, not slots, so the
     // window's own meta-object stays as it is.
     void addViewControls();
+    // The data range under the editor, and the histogram behind it, for the
+    // loaded data set.
+    void addDataRangeLabels(QVBoxLayout *transferLayout);
+    void updateDataRange();
     // The "Transferfunktion" menu: load, save, export and the presets.
     void addTransferFunctionMenu();
     void askToSaveTransferFunction(TransferFunctionFile::Format format);
@@ -107,4 +113,5 @@ private:
     QRadioButton *compositeRadioButton = nullptr;
     QRadioButton *mipRadioButton = nullptr;
     QString startupTransferFunction;
+    std::array<QLabel *, 2> dataRangeLabels{}; // minimum, maximum
 };

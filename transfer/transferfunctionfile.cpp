@@ -253,11 +253,14 @@ ReadResult parse(const QByteArray &bytes, const DataRange &range)
 
 ReadResult readFile(const QString &fileName, const DataRange &range)
 {
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return failure("cannot be read (no such file)");
+    if (!info.isFile())
+        return failure("cannot be read (not a file)");
     QFile file(fileName);
-    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
-        return failure(
-            QString("cannot be read (%1)")
-                .arg(QFileInfo::exists(fileName) ? file.errorString() : QString("no such file")));
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(QString("cannot be read (%1)").arg(file.errorString()));
     if (file.size() > maximumFileBytes)
         return failure(QString("larger than %1 MiB").arg(maximumFileBytes / (1024 * 1024)));
     // One byte more than allowed tells a file that grew since from one that fits.

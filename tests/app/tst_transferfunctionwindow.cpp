@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -126,11 +127,16 @@ void TestTransferFunctionWindow::saveAndLoadThroughTheMenu()
     window->findChild<QAction *>("actionVorlage_grey_ramp")->trigger();
     QVERIFY(!samePoints(editor->transferFunction(), function));
 
+    // The file holds the strips' points as they were, and loading puts them
+    // back point for point.
+    const TransferFunctionFile::ReadResult saved =
+        TransferFunctionFile::readFile(dir.filePath("mine.json"), DataRange());
+    QVERIFY(saved.ok && saved.function == shown);
     dialogs->openAnswer = dir.filePath("mine.json");
     window->findChild<QAction *>("actionTransferfunktion_laden")->trigger();
     QCOMPARE(editor->redStrip()->pointEditor()->controlPoints().size(), 2);
     QVERIFY(samePoints(editor->transferFunction(), shown));
-    QCOMPARE(window->renderer()->gradientStops(), editor->transferFunction().toStops());
+    QCOMPARE(window->renderer()->gradientStops(), shown.toStops());
 
     // The ParaView form renders as the same stops (positions up to rounding).
     dialogs->saveAnswer = dir.filePath("paraview.json");
@@ -188,6 +194,7 @@ void TestTransferFunctionWindow::presetsShowThePhantom()
     }
     QCOMPARE(presets.first()->text(), QString("Haut"));
     QVERIFY(!window->transferFunctionEditor()->alphaStrip()->histogram().isEmpty());
+    QCOMPARE(window->findChild<QLabel *>("dataRangeMaximumLabel")->text(), QString("4095"));
 }
 
 void TestTransferFunctionWindow::startupFunctionFollowsTheDefault()
