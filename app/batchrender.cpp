@@ -2,9 +2,9 @@
 
 #include "commandline.h"
 
-#include "datreader.h"
 #include "offscreenframe.h"
 #include "volume.h"
+#include "volumefile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -15,7 +15,7 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
 {
     Volume volume;
     // The loader prints its own progress and error lines.
-    if (!loadDatFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
+    if (!loadVolumeFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
         return 1;
 
     QApplication application(argc, argv);
