@@ -3,10 +3,10 @@
 #include "commandline.h"
 #include "datarange.h"
 
-#include "datreader.h"
 #include "offscreenframe.h"
 #include "transferfunctionpresets.h"
 #include "volume.h"
+#include "volumefile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -17,7 +17,7 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
 {
     Volume volume;
     // The loader prints its own progress and error lines.
-    if (!loadDatFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
+    if (!loadVolumeFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
         return 1;
 
     QGradientStops stops = commandLine.stops;

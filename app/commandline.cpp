@@ -137,7 +137,9 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                                   "composite|mip");
     parser.addOptions({output, size, rotation, samples, stops, transferFunction, listPresets, zoom,
                        pan, crop, mode});
-    parser.addPositionalArgument("FILE", "DAT volume to open.", "[FILE]");
+    parser.addPositionalArgument(
+        "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
+        "[FILE]");
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());

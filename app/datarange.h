@@ -1,13 +1,14 @@
 #pragma once
 
 #include "transferfunctionfile.h"
-
-struct Volume;
+#include "volume.h"
 
 // The data units that a transfer function's 0..1 stand for with this data set
-// (ParaView colour maps are written in them). A DAT file's units are its
-// samples, 0..4095; with no data set loaded the same range applies.
-inline DataRange dataRangeOf(const Volume *)
+// (ParaView colour maps are written in them): the volume's original value
+// range. With no data set loaded, that of a DAT file, its samples 0..4095.
+inline DataRange dataRangeOf(const Volume *volume)
 {
-    return DataRange{0.0, 4095.0};
+    if (!volume)
+        return DataRange{};
+    return DataRange{volume->valueRange.minimum, volume->valueRange.maximum};
 }

@@ -5,24 +5,27 @@
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
-#include "datreader.h"
 #include "gradienteditor.h"
 #include "histogram.h"
+#include "loadstatus.h"
 #include "sliceimage.h"
 #include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
+#include "volumefile.h"
 #include "volumerenderer.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include <iostream>
@@ -76,6 +79,7 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::updateTransferFunction);
 
     ui->slicingScrollBar->setMinimum(0);
+    addDicomFolderAction();
     addViewControls();
     addTransferFunctionMenu();
     updateTransferFunction();
@@ -272,28 +276,14 @@ bool MainWindow::loadFile(const QString &fileName)
     // Read into a fresh record so that a failed load leaves the current data
     // set untouched; the file name is encoded the way the file system expects.
     auto loaded = std::make_unique<Volume>();
-    const DatReadResult result = loadDatFile(QFile::encodeName(fileName).toStdString(), *loaded);
-    const QString shownName = QFileInfo(fileName).fileName();
-    if (!result.ok) {
-        statusBar()->showMessage(
-            tr("Could not load %1: %2")
-                .arg(shownName, result.reason.empty()
-                                    ? tr("the file cannot be read or is not a DAT file")
-                                    : QString::fromStdString(result.reason)));
-        return false;
-    }
-
-    QString message = tr("%1: %2 x %3 x %4 voxels")
-                          .arg(shownName)
-                          .arg(loaded->width)
-                          .arg(loaded->height)
-                          .arg(loaded->depth);
-    if (result.missingSamples > 0)
-        message += tr(" (file truncated: %1 samples missing, shown as 0)")
-                       .arg(qulonglong(result.missingSamples));
+    const VolumeReadResult result =
+        loadVolumeFile(QFile::encodeName(fileName).toStdString(), *loaded);
     // Shown first, so that a problem the renderer reports with this data set
     // (too large for the graphics card, say) replaces it.
-    statusBar()->showMessage(message);
+    statusBar()->showMessage(
+        loadStatusText(QFileInfo(QDir::cleanPath(fileName)).fileName(), *loaded, result));
+    if (!result.ok)
+        return false;
 
     // Hand the new data set to every view before the old one is freed.
     std::unique_ptr<Volume> previous = std::move(volume);
@@ -383,6 +373,20 @@ void MainWindow::on_actionBeenden_triggered()
     QCoreApplication::quit();
 }
 
+void MainWindow::addDicomFolderAction()
+{
+    // Beside the file command: a DICOM series is a folder, which a file
+    // dialog cannot pick.
+    auto *action = new QAction(tr("DICOM-Ordner laden..."), this);
+    action->setObjectName("actionDicomOrdner_laden");
+    ui->menuDatei->insertAction(ui->actionBild_speichern, action);
+    connect(action, &QAction::triggered, this, [this] {
+        const QString folder = dialogs->openDicomFolder(this);
+        if (!folder.isEmpty())
+            loadFile(folder);
+    });
+}
+
 void MainWindow::on_actionDatensatz_laden_triggered()
 {
     const QString fileName = dialogs->openVolumeFileName(this);
@@ -397,7 +401,10 @@ void MainWindow::updateSlicingView()
     view->axis = ui->slicingComboBox->currentIndex();
     view->slice = ui->slicingScrollBar->value();
     if (volume) {
-        const QSize size = sliceImageSize(*volume, view->axis);
+        // The slice view must never push the window beyond the screen.
+        const QScreen *shown = screen();
+        const QSize limit = shown ? shown->availableSize() / 2 : QSize(1024, 1024);
+        const QSize size = sliceDisplaySize(*volume, view->axis, limit);
         if (size.isValid()) {
             view->setMinimumSize(size);
             view->setMaximumSize(size);

@@ -38,7 +38,8 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Loads a DAT file through the same path as the menu command. On failure
+    // Loads a volume file (any supported format, or a DICOM folder) through
+    // the same path as the menu command. On failure
     // the current data set, slice and range stay as they were and the status
     // bar says why. Returns whether the file was loaded.
     bool loadFile(const QString &fileName);
@@ -92,6 +93,7 @@ private:
     // and the "Ansicht" menu. Plain functions and lambdas, not slots, so the
     // window's own meta-object stays as it is.
     void addViewControls();
+    void addDicomFolderAction();
     // The data range under the editor, and the histogram behind it, for the
     // loaded data set.
     void addDataRangeLabels(QVBoxLayout *transferLayout);

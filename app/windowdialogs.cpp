@@ -5,11 +5,32 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+QString volumeFileFilters()
+{
+    const QStringList filters = {
+        QCoreApplication::translate("MainWindow", "All volumes (*.dat *.nii *.nii.gz *.hdr *.img "
+                                                  "*.nrrd *.nhdr *.mha *.mhd *.dcm)"),
+        QCoreApplication::translate("MainWindow", "DAT files (*.dat)"),
+        QCoreApplication::translate("MainWindow", "NIfTI (*.nii *.nii.gz *.hdr *.img)"),
+        QCoreApplication::translate("MainWindow", "NRRD (*.nrrd *.nhdr)"),
+        QCoreApplication::translate("MainWindow", "MetaImage (*.mha *.mhd)"),
+        QCoreApplication::translate("MainWindow", "DICOM (*.dcm)"),
+        QCoreApplication::translate("MainWindow", "All files (*)"),
+    };
+    return filters.join(";;");
+}
+
 QString WindowDialogs::openVolumeFileName(QWidget *parent)
 {
     return QFileDialog::getOpenFileName(
         parent, QCoreApplication::translate("MainWindow", "Datensatz laden"), ".",
-        QCoreApplication::translate("MainWindow", "DAT files (*.dat)"));
+        volumeFileFilters());
+}
+
+QString WindowDialogs::openDicomFolder(QWidget *parent)
+{
+    return QFileDialog::getExistingDirectory(
+        parent, QCoreApplication::translate("MainWindow", "DICOM-Ordner laden"), ".");
 }
 
 QString WindowDialogs::saveImageFileName(QWidget *parent)

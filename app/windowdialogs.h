@@ -5,6 +5,11 @@
 
 class QWidget;
 
+// The open dialog's filters, ";;"-separated: all supported volumes first, then
+// DAT files and one filter per scan format, then every file (DICOM files often
+// have no extension).
+QString volumeFileFilters();
+
 // The modal dialogs the main window opens. Tests replace them with scripted
 // answers; the application uses this default, which opens the real dialogs.
 class WindowDialogs
@@ -12,8 +17,11 @@ class WindowDialogs
 public:
     virtual ~WindowDialogs() = default;
 
-    // A ".dat" file to load; empty when the user cancelled.
+    // A volume file to load (any format of volumeFileFilters()); empty when
+    // the user cancelled.
     virtual QString openVolumeFileName(QWidget *parent);
+    // A folder holding a DICOM series; empty when the user cancelled.
+    virtual QString openDicomFolder(QWidget *parent);
     // A PNG file name to save to; empty when the user cancelled.
     virtual QString saveImageFileName(QWidget *parent);
     // A transfer-function file to load; empty when the user cancelled.

@@ -2,7 +2,7 @@
 #include "timing.h"
 
 #include "gradientstopstext.h"
-#include "datreader.h"
+#include "volumefile.h"
 #include "offscreenframe.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
@@ -94,7 +94,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
 
     Volume volume;
     std::ostringstream discard;
-    if (!readDatFile(arguments[0], volume, discard, discard, DatReadOptions()).ok) {
+    if (!readVolumeFile(arguments[0], volume, discard, discard, VolumeReadOptions()).ok) {
         std::cerr << "kelvara-bench: cannot load " << arguments[0] << std::endl;
         return 1;
     }

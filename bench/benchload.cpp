@@ -1,7 +1,7 @@
 #include "benchcommands.h"
 #include "timing.h"
 
-#include "datreader.h"
+#include "volumefile.h"
 #include "sliceimage.h"
 #include "volume.h"
 
@@ -117,8 +117,8 @@ int benchLoad(const std::vector<std::string> &argumentList)
         const bool peakReset = resetPeakResident();
         const long before = statusKilobytes("VmRSS:");
         Volume volume;
-        const DatReadResult result =
-            readDatFile(path, volume, nullStream, nullStream, DatReadOptions());
+        const VolumeReadResult result =
+            readVolumeFile(path, volume, nullStream, nullStream, VolumeReadOptions());
         if (!result.ok) {
             std::cerr << "kelvara-bench: cannot load " << path << std::endl;
             return 1;
@@ -133,7 +133,7 @@ int benchLoad(const std::vector<std::string> &argumentList)
     Timings load, read, warmRead, copy;
     load.measure(repetitions, [&] {
         Volume volume;
-        readDatFile(path, volume, nullStream, nullStream, DatReadOptions());
+        readVolumeFile(path, volume, nullStream, nullStream, VolumeReadOptions());
     });
     read.measure(repetitions, [&] { readWholeFile(path, fileBytes); });
     {
@@ -184,7 +184,7 @@ int benchSlice(const std::vector<std::string> &argumentList)
     } else if (arguments.size() == 1) {
         NullBuffer nullBuffer;
         std::ostream nullStream(&nullBuffer);
-        if (!readDatFile(arguments[0], volume, nullStream, nullStream, DatReadOptions()).ok) {
+        if (!readVolumeFile(arguments[0], volume, nullStream, nullStream, VolumeReadOptions()).ok) {
             std::cerr << "kelvara-bench: cannot load " << arguments[0] << std::endl;
             return 1;
         }

@@ -19,7 +19,9 @@
 // alpha = 1 - (1 - a)^(dt / REFERENCE_STEP), so the picture does not depend on N.
 //
 // Shading (Blinn-Phong, light fixed to the viewer). g = central difference of
-// the volume, one voxel each way; the normal is -g / |g| turned towards the
+// the volume, one voxel each way, times gradientScale (finest spacing over the
+// axis' spacing, so that g is per unit of length when voxels are not cubes;
+// (1, 1, 1) when they are); the normal is -g / |g| turned towards the
 // viewer. L points to gl_LightSource[0].position (view coordinates: x along u,
 // y along v, z towards the viewer), V = -n0, H = normalize(L + V):
 //   colour = tf.rgb * (c_ambient + c_diffuse * c_light * max(n.L, 0))
@@ -68,6 +70,7 @@ uniform vec3 v;
 uniform int N;
 uniform vec3 volumeSize;
 uniform vec3 volumeResolution;
+uniform vec3 gradientScale;
 uniform sampler3D sampler;
 uniform vec4 c_light;
 uniform vec4 c_ambient;
@@ -277,7 +280,8 @@ void main(void)
                  voxel(clamp(s + dy, lowestCentre, highestCentre)) -
                      voxel(clamp(s - dy, lowestCentre, highestCentre)),
                  voxel(clamp(s + dz, lowestCentre, highestCentre)) -
-                     voxel(clamp(s - dz, lowestCentre, highestCentre)));
+                     voxel(clamp(s - dz, lowestCentre, highestCentre))) *
+            gradientScale;
         float diffuseFactor = 1.0;
         float specularFactor = 0.0;
         float gradientLength = length(gradient);

@@ -70,7 +70,7 @@ int normaliseRotationAngle(int angle)
 FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
                                    int volumeWidth, int volumeHeight, int volumeDepth,
                                    const ViewTransform &view, const CropBox &crop,
-                                   const SliceCut &sliceCut)
+                                   const SliceCut &sliceCut, const std::array<double, 3> &spacing)
 {
     const SinCos x = sinCosDegrees(xRotation);
     const SinCos y = sinCosDegrees(yRotation);
@@ -101,9 +101,25 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
 
     geometry.volumeResolution =
         QVector3D(float(volumeWidth), float(volumeHeight), float(volumeDepth));
+    std::array<double, 3> voxelSize = spacing;
+    for (double &length : voxelSize)
+        if (!(length > 0.0) || !std::isfinite(length))
+            length = 1.0;
+    const bool equalSpacing = voxelSize[0] == voxelSize[1] && voxelSize[1] == voxelSize[2];
     if (volumeWidth > 0 && volumeHeight > 0 && volumeDepth > 0) {
-        const float longest = float(std::max({volumeWidth, volumeHeight, volumeDepth}));
-        geometry.volumeSize = geometry.volumeResolution / longest;
+        if (equalSpacing) {
+            const float longest = float(std::max({volumeWidth, volumeHeight, volumeDepth}));
+            geometry.volumeSize = geometry.volumeResolution / longest;
+        } else {
+            const double extent[] = {volumeWidth * voxelSize[0], volumeHeight * voxelSize[1],
+                                     volumeDepth * voxelSize[2]};
+            const double longest = std::max({extent[0], extent[1], extent[2]});
+            const double finest = std::min({voxelSize[0], voxelSize[1], voxelSize[2]});
+            for (int axis = 0; axis < 3; ++axis) {
+                geometry.volumeSize[axis] = float(extent[axis] / longest);
+                geometry.gradientScale[axis] = float(finest / voxelSize[std::size_t(axis)]);
+            }
+        }
     }
     const CropBox box = cutAtSlice(crop, sliceCut, geometry.n0);
     for (int axis = 0; axis < 3; ++axis) {

@@ -45,9 +45,15 @@ struct FrameGeometry
     std::array<float, 8> quadTexCoords{};
     // Voxel counts (width, height, depth).
     QVector3D volumeResolution;
-    // Edge lengths of the data-set box: the voxel counts divided by the largest
-    // of them (longest side 1). All zero when a count is not positive.
+    // Edge lengths of the data-set box: its physical extents (voxel counts times
+    // the spacing) divided by the largest of them (longest side 1); with equal
+    // spacing, the voxel counts divided by the largest count. All zero when a
+    // count is not positive.
     QVector3D volumeSize;
+    // Factors for the central differences along each axis, so that shading's
+    // gradient is taken per unit of length: the finest spacing divided by the
+    // axis' spacing, (1, 1, 1) with equal spacing.
+    QVector3D gradientScale = QVector3D(1.0f, 1.0f, 1.0f);
     // The cropping box in object coordinates: fraction f of an axis lies at
     // (f - 0.5) * volumeSize. The whole box when nothing is cropped.
     QVector3D cropMinimum;
@@ -59,10 +65,12 @@ struct FrameGeometry
 // the viewport in device pixels (a side below 1 counts as 1) and the data set's
 // voxel counts, the zoom and pan (the zoom clamped, see clampZoom()) and the
 // cropping box (normalised, see normalisedCropBox()), cut by the slice cut on
-// the side away from the viewer (see cutAtSlice()). Zoom 1 without pan gives
-// the plain view: u and v span [-1, 1] across the viewport.
+// the side away from the viewer (see cutAtSlice()), and the voxel spacing
+// (any unit; a spacing that is not a positive number counts as 1). Zoom 1
+// without pan gives the plain view: u and v span [-1, 1] across the viewport.
 FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
                                    int volumeWidth, int volumeHeight, int volumeDepth,
                                    const ViewTransform &view = ViewTransform(),
                                    const CropBox &crop = CropBox(),
-                                   const SliceCut &sliceCut = SliceCut());
+                                   const SliceCut &sliceCut = SliceCut(),
+                                   const std::array<double, 3> &spacing = {{1.0, 1.0, 1.0}});

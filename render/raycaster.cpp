@@ -89,6 +89,8 @@ const Uniform frameUniforms[] = {
     {"volumeSize", [](const FrameInputs &f) -> UniformValue { return f.geometry.volumeSize; }},
     {"volumeResolution",
      [](const FrameInputs &f) -> UniformValue { return f.geometry.volumeResolution; }},
+    {"gradientScale",
+     [](const FrameInputs &f) -> UniformValue { return f.geometry.gradientScale; }},
     {"sampler", [](const FrameInputs &) -> UniformValue { return GLint(0); }},
     {"c_light", [](const FrameInputs &f) -> UniformValue { return f.options.light; }},
     {"c_ambient", [](const FrameInputs &f) -> UniformValue { return f.options.ambient; }},

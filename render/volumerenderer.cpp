@@ -302,9 +302,9 @@ void VolumeRenderer::paintGL()
 
     QString errors;
     if (canDraw()) {
-        const FrameGeometry geometry =
-            computeFrameGeometry(xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height,
-                                 volume->depth, viewTransformValue, cropBoxValue, sliceCutValue);
+        const FrameGeometry geometry = computeFrameGeometry(
+            xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height, volume->depth,
+            viewTransformValue, cropBoxValue, sliceCutValue, volume->spacing);
         errors = rayCaster->drawFrame(geometry, *options).message;
     }
 

@@ -3,6 +3,7 @@
 #include "volume.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 namespace {
@@ -27,6 +28,31 @@ QSize sliceImageSize(const Volume &volume, int axis)
     default:
         return QSize();
     }
+}
+
+QSize sliceDisplaySize(const Volume &volume, int axis, QSize limit)
+{
+    const QSize voxels = sliceImageSize(volume, axis);
+    if (voxels.isEmpty())
+        return QSize();
+    // Spacing of the image's columns and rows.
+    const int across[] = {2, 0, 0};
+    const int down[] = {1, 2, 1};
+    const double columnSpacing = volume.spacing[std::size_t(across[axis])];
+    const double rowSpacing = volume.spacing[std::size_t(down[axis])];
+    double width = voxels.width();
+    double height = voxels.height();
+    if (columnSpacing != rowSpacing && columnSpacing > 0.0 && rowSpacing > 0.0) {
+        const double finer = std::min(columnSpacing, rowSpacing);
+        width *= columnSpacing / finer;
+        height *= rowSpacing / finer;
+    }
+    const double scale =
+        std::min({1.0, std::max(1, limit.width()) / width, std::max(1, limit.height()) / height});
+    if (scale == 1.0 && width == voxels.width() && height == voxels.height())
+        return voxels;
+    return QSize(std::max(1, int(std::lround(width * scale))),
+                 std::max(1, int(std::lround(height * scale))));
 }
 
 int sliceCount(const Volume &volume, int axis)

@@ -19,6 +19,13 @@ enum SliceAxis
 // invalid QSize.
 QSize sliceImageSize(const Volume &volume, int axis);
 
+// Size at which the slice view shows a slice: one pixel per voxel where the
+// slice's two directions have equal spacing, else stretched along the coarser
+// one to physical proportions; then, proportions kept, scaled down to fit
+// within limit. Invalid for an invalid axis or a slice without pixels (the
+// view then keeps its size).
+QSize sliceDisplaySize(const Volume &volume, int axis, QSize limit);
+
 // Number of slices along the axis (width, height or depth); 0 for an invalid
 // axis.
 int sliceCount(const Volume &volume, int axis);

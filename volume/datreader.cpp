@@ -1,5 +1,6 @@
 #include "datreader.h"
 
+#include "loadreport.h"
 #include "memorylimit.h"
 #include "volume.h"
 
@@ -14,17 +15,9 @@ namespace {
 constexpr int maxSample = 4095;
 constexpr std::size_t blockSamples = 4096;
 
-void reportError(std::ostream &err, const std::string &reason)
-{
-    err << "+ Error loading file." << std::endl;
-    if (!reason.empty())
-        err << "+ " << reason << std::endl;
-    err << std::endl;
-}
-
 DatReadResult failure(std::ostream &err, std::string reason)
 {
-    reportError(err, reason);
+    reportLoadError(err, reason);
     DatReadResult result;
     result.reason = std::move(reason);
     return result;
@@ -106,7 +99,11 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     // The raw samples are read into the upper half of the float array and
     // widened in place, so a load needs no second buffer. The array starts
     // zeroed, which also gives samples missing from a short file the value 0.
-    VoxelArray values(count);
+    VoxelArray values;
+    if (!tryResizeVoxels(values, std::size_t(count)))
+        return failure(err, "There is not enough memory for the " +
+                                dimensionsText(width, height, depth) + " samples (" +
+                                std::to_string(dataBytes >> 20) + " MiB as floats).");
     unsigned char *bytes = reinterpret_cast<unsigned char *>(values.data());
     unsigned char *sampleBytes = bytes + 2 * count;
     const std::size_t samplesRead = count ? std::fread(sampleBytes, 2, count, file) : 0;
@@ -139,5 +136,7 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     target.height = int(height);
     target.depth = int(depth);
     target.data.swap(values);
+    target.spacing = {{1.0, 1.0, 1.0}};
+    target.valueRange = Volume::ValueRange();
     return result;
 }

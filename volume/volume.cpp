@@ -1,8 +1,8 @@
 #include "volume.h"
 
-#include "datreader.h"
+#include "volumefile.h"
 
 bool Volume::load(const std::string &fileName)
 {
-    return loadDatFile(fileName, *this).ok;
+    return loadVolumeFile(fileName, *this).ok;
 }

@@ -2,6 +2,7 @@
 
 #include "voxelallocator.h"
 
+#include <array>
 #include <string>
 
 // A regular grid of scalar samples normalised to 0..1.
@@ -16,7 +17,22 @@ struct Volume
     int depth = 1;
     VoxelArray data = VoxelArray(1, 0.0f);
 
-    // Reads a DAT file (see datreader.h) and reports progress on standard output
+    // Edge lengths of a voxel in mm along X, Y and Z. DAT files carry none:
+    // their voxels are cubes of 1 mm.
+    std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
+
+    // The data units that the values 0 and 1 of data stand for: a value v is
+    // minimum + v * (maximum - minimum) in the file's own units. For DAT files
+    // these are the samples, 0..4095.
+    struct ValueRange
+    {
+        double minimum = 0.0;
+        double maximum = 4095.0;
+    };
+    ValueRange valueRange;
+
+    // Reads a volume file of any supported format (see volumefile.h) and
+    // reports progress on standard output
     // and failures on standard error. The name is passed to the file-open call
     // as it is: an 8-bit path in the file system's encoding.
     //

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace {
 
@@ -34,4 +35,16 @@ void releaseVoxelBytes(void *pointer, std::size_t bytes)
         std::free(pointer);
     else
         munmap(pointer, bytes);
+}
+
+bool tryResizeVoxels(VoxelArray &array, std::size_t count)
+{
+    try {
+        array.resize(count);
+    } catch (const std::bad_alloc &) {
+        return false;
+    } catch (const std::length_error &) {
+        return false;
+    }
+    return true;
 }

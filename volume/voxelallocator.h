@@ -37,3 +37,8 @@ template <typename T> struct VoxelAllocator
 
 // The voxel values of a volume: a growable array of floats.
 using VoxelArray = std::vector<float, VoxelAllocator<float>>;
+
+// Resizes array to count values, new ones 0. Returns false, leaving array as
+// it was, when the memory cannot be had: large volumes must fail a load, not
+// end the program.
+[[nodiscard]] bool tryResizeVoxels(VoxelArray &array, std::size_t count);

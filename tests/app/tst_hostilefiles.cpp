@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 namespace {
 
 enum class Outcome
@@ -101,6 +103,25 @@ void TestHostileFiles::windowKeepsDataSet_data()
         << "zero.dat" << datHeader(5, 7, 0) << false << Outcome::LoadedEmpty;
     QTest::newRow("one slice") << "oneslice.dat" << datHeader(3, 2, 1) + QByteArray(12, '\x01')
                                << false << Outcome::Loaded;
+    // Scans go through the same load path and keep the same promise.
+    const QByteArray nrrd = "NRRD0004\ntype: float\nendian: little\nencoding: raw\n";
+    const float mixed[] = {std::numeric_limits<float>::quiet_NaN(), 1.0f, 2.0f,
+                           std::numeric_limits<float>::infinity()};
+    const QByteArray mixedBytes(reinterpret_cast<const char *>(mixed), sizeof mixed);
+    QTest::newRow("text named .nii")
+        << "notes.nii" << QByteArray("not a scan\n") << false << Outcome::Refused;
+    QTest::newRow("scan shorter than its header")
+        << "short.nrrd" << nrrd + "dimension: 3\nsizes: 40 40 40\n\n" + mixedBytes << false
+        << Outcome::Refused;
+    QTest::newRow("4D scan") << "4d.nrrd" << nrrd + "dimension: 4\nsizes: 1 1 2 2\n\n" + mixedBytes
+                             << false << Outcome::Refused;
+    QTest::newRow("empty DICOM folder") << "series" << QByteArray() << true << Outcome::Refused;
+    QTest::newRow("scan with NaN and Inf, one slice")
+        << "nan.nrrd" << nrrd + "dimension: 2\nsizes: 2 2\n\n" + mixedBytes << false
+        << Outcome::Loaded;
+    QTest::newRow("scan with zero spacing")
+        << "flat.nrrd" << nrrd + "dimension: 3\nsizes: 1 2 2\nspacings: 0 1 1\n\n" + mixedBytes
+        << false << Outcome::Refused;
     QTest::newRow("non-ASCII name")
         << QString::fromUtf8("Kopf-τομή-头.dat") << datHeader(2, 2, 2) + QByteArray(16, '\x02')
         << false << Outcome::Loaded;

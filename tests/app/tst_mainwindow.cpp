@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QDir>
 #include <QTest>
 
 namespace {
@@ -26,6 +27,11 @@ public:
     int openCalls = 0;
 
     QString openVolumeFileName(QWidget *) override
+    {
+        ++openCalls;
+        return openAnswer;
+    }
+    QString openDicomFolder(QWidget *) override
     {
         ++openCalls;
         return openAnswer;
@@ -48,6 +54,7 @@ private slots:
     void cancelledDialogKeepsDataSet();
     void slicingBeforeAnyLoad();
     void menuLoadUsesDialog();
+    void dicomFolderCommand();
 
 private:
     QTemporaryDir dir;
@@ -82,9 +89,13 @@ void TestMainWindow::layoutAndTexts()
     QCOMPARE(child<QAction>(window, "actionBeenden")->text(), QString("Beenden"));
     QCOMPARE(child<QMenu>(window, "menuDatei")->title(), QString("Datei"));
     const QList<QAction *> actions = child<QMenu>(window, "menuDatei")->actions();
-    QCOMPARE(actions.size(), 3);
+    // The folder command for DICOM series joins the file command.
+    QCOMPARE(actions.size(), 4);
     QCOMPARE(actions[0]->objectName(), QString("actionDatensatz_laden"));
-    QCOMPARE(actions[2]->objectName(), QString("actionBeenden"));
+    QCOMPARE(actions[1]->objectName(), QString("actionDicomOrdner_laden"));
+    QCOMPARE(actions[1]->text(), QString("DICOM-Ordner laden..."));
+    QCOMPARE(actions[2]->objectName(), QString("actionBild_speichern"));
+    QCOMPARE(actions[3]->objectName(), QString("actionBeenden"));
 
     const std::pair<const char *, const char *> titles[] = {
         {"transferFunctionGroupBox", "Transfer Function"},
@@ -179,7 +190,8 @@ void TestMainWindow::axisSurvivesReload()
     QCOMPARE(scrollBar->maximum(), 4);
     QCOMPARE(view->minimumSize(), QSize(8, 6));
     QCOMPARE(window.currentVolume()->width, 8);
-    QVERIFY(window.statusBar()->currentMessage().contains("8 x 6 x 5"));
+    QVERIFY(window.statusBar()->currentMessage().contains(
+        "8 x 6 x 5 voxels of 1 x 1 x 1 mm, values 0 to 4095"));
 }
 
 void TestMainWindow::failedLoadKeepsDataSet()
@@ -237,6 +249,27 @@ void TestMainWindow::menuLoadUsesDialog()
     QVERIFY(window.currentVolume() != nullptr);
     QCOMPARE(window.currentVolume()->depth, 5);
     QCOMPARE(child<SlicingView>(window, "slicingView")->minimumSize(), QSize(5, 6));
+}
+
+void TestMainWindow::dicomFolderCommand()
+{
+    MainWindow window;
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    ScriptedDialogs *script = dialogs.get();
+    window.setDialogs(std::move(dialogs));
+    QVERIFY(window.loadFile(file8));
+    const Volume *loaded = window.currentVolume();
+    QAction *command = child<QAction>(window, "actionDicomOrdner_laden");
+    command->trigger(); // cancelled
+    QCOMPARE(script->openCalls, 1);
+    QCOMPARE(window.currentVolume(), loaded);
+
+    QVERIFY(QDir().mkpath(dir.filePath("no-series")));
+    script->openAnswer = dir.filePath("no-series") + "/";
+    command->trigger();
+    QCOMPARE(window.currentVolume(), loaded);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QString("Could not load no-series: The folder holds no DICOM series."));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -76,6 +76,7 @@ private slots:
     void badFilesChangeNothing();
     void presetsShowThePhantom();
     void startupFunctionFollowsTheDefault();
+    void dataUnitsFollowTheScan();
 
 private:
     QTemporaryDir dir;
@@ -211,6 +212,38 @@ void TestTransferFunctionWindow::startupFunctionFollowsTheDefault()
     window.setDefault();
     QCOMPARE(window.renderer()->gradientStops(), blackToWhiteStops());
     QVERIFY(window.statusBar()->currentMessage().contains("nowhere.json': cannot be read"));
+}
+
+void TestTransferFunctionWindow::dataUnitsFollowTheScan()
+{
+    // A scan in its own units (-1000..2000): ParaView maps travel in those.
+    QFile scan(dir.filePath("ct.nrrd"));
+    QVERIFY(scan.open(QIODevice::WriteOnly));
+    scan.write("NRRD0004\ntype: short\ndimension: 3\nsizes: 2 2 2\nencoding: raw\n"
+               "endian: little\n\n");
+    for (qint16 value : {-1000, 500, 500, 500, 500, 500, 500, 2000})
+        scan.write(reinterpret_cast<const char *>(&value), sizeof value);
+    scan.close();
+    const auto window = makeWindow();
+    QVERIFY(window->loadFile(scan.fileName()));
+    QCOMPARE(window->findChild<QLabel *>("dataRangeMinimumLabel")->text(), QString("-1000"));
+
+    QFile map(dir.filePath("ct-map.json"));
+    QVERIFY(map.open(QIODevice::WriteOnly));
+    map.write(R"([{"RGBPoints": [-1000, 0, 0, 0, 500, 1, 1, 1, 2000, 0, 0, 0]}])");
+    map.close();
+    QVERIFY(window->loadTransferFunctionFile(map.fileName()));
+    const QGradientStops stops = window->renderer()->gradientStops();
+    QCOMPARE(stops.size(), 3);
+    QCOMPARE(stops[1], QGradientStop(0.5, QColor(255, 255, 255, 255)));
+
+    dialogs->saveAnswer = dir.filePath("ct-export.json");
+    window->findChild<QAction *>("actionParaView_Farbtabelle_exportieren")->trigger();
+    QFile exported(dialogs->saveAnswer);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QByteArray text = exported.readAll().simplified();
+    QVERIFY2(text.contains("\"RGBPoints\": [ -1000, 0, 0, 0, 500, 1, 1, 1, 2000, 0, 0, 0 ]"),
+             text.constData());
 }
 
 QTEST_MAIN(TestTransferFunctionWindow)

@@ -307,6 +307,8 @@ private slots:
     void skippingFollowsTableAndVolume();
     void activeUnitAfterFrame_data();
     void activeUnitAfterFrame();
+    void spacingGivesProportions_data();
+    void spacingGivesProportions();
     void croppedAndZoomedSilhouette_data();
     void croppedAndZoomedSilhouette();
     void maximumIntensityClosedForm_data();
@@ -1194,6 +1196,42 @@ void RenderGlTest::croppedAndZoomedSilhouette()
     QImage reference;
     const int wrong = silhouetteMismatches(result.image, geometry, &reference);
     QVERIFY(countNonBlack(reference) > 100);
+    if (wrong != 0) {
+        QFAIL(qPrintable(QStringLiteral("%1 pixels off the silhouette; %2")
+                             .arg(wrong)
+                             .arg(keepImages(QStringLiteral("frame"), result.image, reference))));
+    }
+}
+
+void RenderGlTest::spacingGivesProportions_data()
+{
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::newRow("front") << 0 << 0;
+    QTest::newRow("side") << 0 << 90;
+    QTest::newRow("from above, turned") << 90 << 30;
+}
+
+void RenderGlTest::spacingGivesProportions()
+{
+    // 16 x 16 x 4 voxels of 1 x 1 x 4 mm: a cube, whichever way it is seen.
+    QFETCH(int, x);
+    QFETCH(int, y);
+    Volume volume = uniformVolume(16, 16, 4, 1.0f);
+    volume.spacing = {{1.0, 1.0, 4.0}};
+    OffscreenFrame frame(QSize(64, 64));
+    frame.setRenderingOptions(plainOptions());
+    frame.setGradientStops(constantStops(Qt::white));
+    frame.setVolume(&volume);
+    frame.setRotation(x, y, 0);
+    const OffscreenResult result = frame.grab();
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const FrameGeometry geometry =
+        computeFrameGeometry(x, y, 0, result.image.size(), 16, 16, 4, ViewTransform(), CropBox(),
+                             SliceCut(), volume.spacing);
+    QCOMPARE(geometry.volumeSize, QVector3D(1, 1, 1));
+    QImage reference;
+    const int wrong = silhouetteMismatches(result.image, geometry, &reference);
     if (wrong != 0) {
         QFAIL(qPrintable(QStringLiteral("%1 pixels off the silhouette; %2")
                              .arg(wrong)

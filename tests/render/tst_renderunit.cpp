@@ -233,11 +233,23 @@ void RenderUnitTest::volumeExtents_data()
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::addColumn<int>("depth");
+    QTest::addColumn<QVector3D>("spacing");
     QTest::addColumn<QVector3D>("size");
-    QTest::newRow("256x256x128") << 256 << 256 << 128 << QVector3D(1, 1, 0.5f);
-    QTest::newRow("100x50x25") << 100 << 50 << 25 << QVector3D(1, 0.5f, 0.25f);
-    QTest::newRow("deepest along z") << 10 << 20 << 40 << QVector3D(0.25f, 0.5f, 1);
-    QTest::newRow("no voxels") << 0 << 5 << 5 << QVector3D(0, 0, 0);
+    QTest::addColumn<QVector3D>("gradientScale");
+    const QVector3D cubes(1, 1, 1);
+    QTest::newRow("256x256x128") << 256 << 256 << 128 << cubes << QVector3D(1, 1, 0.5f) << cubes;
+    QTest::newRow("100x50x25") << 100 << 50 << 25 << cubes << QVector3D(1, 0.5f, 0.25f) << cubes;
+    QTest::newRow("deepest along z")
+        << 10 << 20 << 40 << cubes << QVector3D(0.25f, 0.5f, 1) << cubes;
+    QTest::newRow("no voxels") << 0 << 5 << 5 << cubes << QVector3D(0, 0, 0) << cubes;
+    // A brain series of 0.86 x 0.86 x 7 mm voxels is about two thirds as high
+    // as wide, not a thirteenth.
+    QTest::newRow("thick slices") << 256 << 256 << 20 << QVector3D(0.86f, 0.86f, 7)
+                                  << QVector3D(1, 1, 140 / 220.16f) << QVector3D(1, 1, 0.86f / 7);
+    QTest::newRow("equal spacing of 2 mm")
+        << 100 << 50 << 25 << QVector3D(2, 2, 2) << QVector3D(1, 0.5f, 0.25f) << cubes;
+    QTest::newRow("zero spacing counts as 1")
+        << 10 << 10 << 10 << QVector3D(0, 1, 1) << cubes << cubes;
 }
 
 void RenderUnitTest::volumeExtents()
@@ -245,11 +257,16 @@ void RenderUnitTest::volumeExtents()
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, depth);
+    QFETCH(QVector3D, spacing);
     QFETCH(QVector3D, size);
-    const FrameGeometry geometry =
-        computeFrameGeometry(0, 0, 0, QSize(10, 10), width, height, depth);
+    QFETCH(QVector3D, gradientScale);
+    const FrameGeometry geometry = computeFrameGeometry(
+        0, 0, 0, QSize(10, 10), width, height, depth, ViewTransform(), CropBox(), SliceCut(),
+        {{double(spacing.x()), double(spacing.y()), double(spacing.z())}});
     QCOMPARE(geometry.volumeResolution, QVector3D(float(width), float(height), float(depth)));
     QVERIFY2(fuzzyEqual(geometry.volumeSize, size), qPrintable(text(geometry.volumeSize)));
+    QVERIFY2(fuzzyEqual(geometry.gradientScale, gradientScale),
+             qPrintable(text(geometry.gradientScale)));
 }
 
 void RenderUnitTest::zoomAndPan_data()

@@ -42,6 +42,8 @@ private slots:
     void viewIsBlackWithoutVolume();
     void viewPaintsNothingForInvalidSlice();
     void viewStretchesSlice();
+    void displaySize_data();
+    void displaySize();
 };
 
 void TestSlicing::geometryPerAxis_data()
@@ -150,6 +152,33 @@ void TestSlicing::viewStretchesSlice()
     const QImage shot = view.grab().toImage();
     QCOMPARE(qRed(shot.pixel(7, 8)), 3 + 10 * 2 + 50);
     QCOMPARE(qRed(shot.pixel(0, 0)), 50);
+}
+
+void TestSlicing::displaySize_data()
+{
+    QTest::addColumn<int>("axis");
+    QTest::addColumn<QSize>("limit");
+    QTest::addColumn<QSize>("size");
+    // 40 x 30 x 10 voxels of 1 x 1 x 3 mm.
+    const QSize roomy(1000, 1000);
+    QTest::newRow("Z, equal spacing: a pixel per voxel") << 2 << roomy << QSize(40, 30);
+    QTest::newRow("X, stretched across") << 0 << roomy << QSize(30, 30);
+    QTest::newRow("Y, stretched down") << 1 << roomy << QSize(40, 30);
+    QTest::newRow("scaled into the limit") << 2 << QSize(20, 100) << QSize(20, 15);
+    QTest::newRow("stretched, then scaled") << 0 << QSize(100, 15) << QSize(15, 15);
+    QTest::newRow("invalid axis") << 3 << roomy << QSize();
+}
+
+void TestSlicing::displaySize()
+{
+    QFETCH(int, axis);
+    QFETCH(QSize, limit);
+    QFETCH(QSize, size);
+    Volume volume = codedVolume(40, 30, 10);
+    volume.spacing = {{1.0, 1.0, 3.0}};
+    QCOMPARE(sliceDisplaySize(volume, axis, limit), size);
+    // A slice without pixels leaves the view's size alone.
+    QVERIFY(!sliceDisplaySize(codedVolume(4, 3, 0), 0, limit).isValid());
 }
 
 QTEST_MAIN(TestSlicing)

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// A small scan as a test writes it: values in stored index order (X fastest),
+// the direction matrix in LPS (row-major, column i along index i).
+struct TestScan
+{
+    std::array<std::size_t, 3> size{};
+    std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
+    std::array<double, 9> direction{{1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    std::vector<float> values;
+};
+
+// Writes the scan as 16-bit integers with ITK's writer for the file name's
+// format (.nii, .nii.gz, .nrrd, .mha, ...). False when ITK fails.
+bool writeScanWithItk(const std::string &path, const TestScan &scan);
+
+// Writes the scan as a DICOM series, one file per Z slice, into folder (which
+// must exist), all of series seriesUid. False when ITK fails.
+bool writeDicomSeriesWithItk(const std::string &folder, const TestScan &scan,
+                             const std::string &seriesUid);

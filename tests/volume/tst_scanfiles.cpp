@@ -1,0 +1,413 @@
+#include "datheader.h"
+#include "datreader.h"
+#include "orientation.h"
+#include "scanwriter.h"
+#include "volume.h"
+#include "volumefile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+struct ScanLoad
+{
+    Volume volume;
+    VolumeReadResult result;
+    std::string out;
+    std::string err;
+};
+
+ScanLoad load(const QString &path, std::uint64_t maxDataBytes = UINT64_MAX)
+{
+    ScanLoad run;
+    std::ostringstream out, err;
+    VolumeReadOptions options;
+    options.maxDataBytes = maxDataBytes;
+    run.result =
+        readVolumeFile(QFile::encodeName(path).toStdString(), run.volume, out, err, options);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray rawBytes(const std::vector<float> &values, const char *type)
+{
+    QByteArray bytes;
+    for (float value : values) {
+        if (!std::strcmp(type, "float")) {
+            bytes.append(reinterpret_cast<const char *>(&value), sizeof value);
+        } else if (!std::strcmp(type, "int8")) {
+            bytes.append(char(std::int8_t(value)));
+        } else {
+            const std::uint16_t sample = std::uint16_t(value);
+            bytes.append(reinterpret_cast<const char *>(&sample), sizeof sample);
+        }
+    }
+    return bytes;
+}
+
+// An NRRD file with the given header fields (each line ends in a line break)
+// and raw little-endian voxels.
+QByteArray nrrd(const QByteArray &fields, const QByteArray &voxels)
+{
+    return "NRRD0004\n" + fields + "endian: little\nencoding: raw\n\n" + voxels;
+}
+
+// The reference object in LPS order: 5 x 4 x 3 voxels, all values distinct,
+// so any wrong flip or permutation shows.
+constexpr std::size_t referenceSize[3] = {5, 4, 3};
+const std::array<double, 3> referenceSpacing = {{0.5, 0.75, 2.0}};
+
+float referenceValue(std::size_t x, std::size_t y, std::size_t z)
+{
+    return float(1 + x + 5 * y + 20 * z);
+}
+
+// A stored orientation: stored axis a runs along LPS axis lpsAxis[a], against
+// it where sign[a] is -1.
+struct StoredOrientation
+{
+    std::array<int, 3> lpsAxis;
+    std::array<int, 3> sign;
+};
+
+TestScan storedReference(const StoredOrientation &orientation)
+{
+    TestScan scan;
+    for (int a = 0; a < 3; ++a) {
+        const int lps = orientation.lpsAxis[a];
+        scan.size[a] = referenceSize[lps];
+        scan.spacing[a] = referenceSpacing[lps];
+        for (int row = 0; row < 3; ++row)
+            scan.direction[3 * row + a] = row == lps ? orientation.sign[a] : 0.0;
+    }
+    for (std::size_t k = 0; k < scan.size[2]; ++k)
+        for (std::size_t j = 0; j < scan.size[1]; ++j)
+            for (std::size_t i = 0; i < scan.size[0]; ++i) {
+                std::size_t lps[3];
+                const std::size_t stored[3] = {i, j, k};
+                for (int a = 0; a < 3; ++a) {
+                    const std::size_t n = referenceSize[orientation.lpsAxis[a]];
+                    lps[orientation.lpsAxis[a]] =
+                        orientation.sign[a] > 0 ? stored[a] : n - 1 - stored[a];
+                }
+                scan.values.push_back(referenceValue(lps[0], lps[1], lps[2]));
+            }
+    return scan;
+}
+
+// NRRD "space directions" of a stored scan in the given space; RAS space
+// negates the first two components.
+QByteArray nrrdGeometry(const TestScan &scan, bool ras)
+{
+    QByteArray text = QByteArray("dimension: 3\nspace: ") +
+                      (ras ? "right-anterior-superior\n" : "left-posterior-superior\n") +
+                      "sizes: " + QByteArray::number(qulonglong(scan.size[0])) + " " +
+                      QByteArray::number(qulonglong(scan.size[1])) + " " +
+                      QByteArray::number(qulonglong(scan.size[2])) + "\nspace directions:";
+    for (int a = 0; a < 3; ++a) {
+        text += " (";
+        for (int row = 0; row < 3; ++row) {
+            double value = scan.direction[3 * row + a] * scan.spacing[a];
+            if (ras && row < 2)
+                value = -value;
+            text += QByteArray::number(value + 0.0) + (row < 2 ? "," : ")");
+        }
+    }
+    return text + "\n";
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(StoredOrientation)
+
+class TestScanFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+    void orientationsGiveTheSameVolume_data();
+    void orientationsGiveTheSameVolume();
+    void valuesMapToTheirRange_data();
+    void valuesMapToTheirRange();
+    void dicomSeriesChoice();
+    void obliqueScanSnaps();
+    void hostileFiles_data();
+    void hostileFiles();
+    void datOutputUnchanged();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestScanFiles::orientationsGiveTheSameVolume_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<StoredOrientation>("orientation");
+    const StoredOrientation lps{{{0, 1, 2}}, {{1, 1, 1}}};
+    const StoredOrientation ras{{{0, 1, 2}}, {{-1, -1, 1}}};
+    const StoredOrientation las{{{0, 1, 2}}, {{1, -1, 1}}};
+    // Posterior, inferior, right: permuted as well as flipped.
+    const StoredOrientation pir{{{1, 2, 0}}, {{1, -1, -1}}};
+    QTest::newRow("NRRD LPS") << "lps.nrrd" << lps;
+    QTest::newRow("NRRD RAS space") << "ras.nrrd" << ras;
+    QTest::newRow("NRRD PIR") << "pir.nrrd" << pir;
+    QTest::newRow("MetaImage RAS") << "ras.mha" << ras;
+    QTest::newRow("NIfTI LAS") << "las.nii" << las;
+    QTest::newRow("NIfTI PIR gzip") << "pir.nii.gz" << pir;
+    QTest::newRow("DICOM series") << "dicom" << lps;
+}
+
+void TestScanFiles::orientationsGiveTheSameVolume()
+{
+    QFETCH(QString, name);
+    QFETCH(StoredOrientation, orientation);
+    const TestScan scan = storedReference(orientation);
+    const QString path = dir.filePath(name);
+    if (name.endsWith(".nrrd")) {
+        const bool ras = QByteArray(QTest::currentDataTag()).contains("RAS");
+        QVERIFY(writeFile(path, nrrd("type: uint16\n" + nrrdGeometry(scan, ras),
+                                     rawBytes(scan.values, "uint16"))));
+    } else if (name.endsWith(".mha")) {
+        // A diagonal matrix reads the same whichever way round it is taken.
+        QByteArray header =
+            "ObjectType = Image\nNDims = 3\nBinaryData = True\n"
+            "BinaryDataByteOrderMSB = False\nTransformMatrix = -1 0 0 0 -1 0 0 0 1\n"
+            "ElementSpacing = 0.5 0.75 2\nDimSize = 5 4 3\n"
+            "ElementType = MET_USHORT\nElementDataFile = LOCAL\n";
+        QVERIFY(writeFile(path, header + rawBytes(scan.values, "uint16")));
+    } else if (name == "dicom") {
+        QVERIFY(QDir().mkpath(path));
+        QVERIFY(writeDicomSeriesWithItk(path.toStdString(), scan, "1.2.826.0.1.3680043.2.1143.7"));
+    } else {
+        QVERIFY(writeScanWithItk(path.toStdString(), scan));
+    }
+
+    const ScanLoad run = load(path);
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QVERIFY2(run.result.warnings.empty(), run.err.c_str());
+    QCOMPARE(run.volume.width, 5);
+    QCOMPARE(run.volume.height, 4);
+    QCOMPARE(run.volume.depth, 3);
+    for (int axis = 0; axis < 3; ++axis)
+        QVERIFY(std::fabs(run.volume.spacing[axis] - referenceSpacing[axis]) < 1e-5);
+    QCOMPARE(run.volume.valueRange.minimum, 1.0);
+    QCOMPARE(run.volume.valueRange.maximum, 60.0);
+    std::size_t i = 0;
+    for (std::size_t z = 0; z < 3; ++z)
+        for (std::size_t y = 0; y < 4; ++y)
+            for (std::size_t x = 0; x < 5; ++x, ++i)
+                if (run.volume.data[i] != float((referenceValue(x, y, z) - 1.0) / 59.0))
+                    QFAIL(qPrintable(QString("voxel (%1, %2, %3) holds %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(z)
+                                         .arg(run.volume.data[i] * 59 + 1)));
+    QVERIFY(run.out.find("- File loaded.\n") != std::string::npos);
+    QVERIFY(run.out.find("\r- Preparing data (100%) ...\n- Data prepared.\n") != std::string::npos);
+}
+
+void TestScanFiles::valuesMapToTheirRange_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<std::vector<float>>("values");
+    QTest::addColumn<double>("minimum");
+    QTest::addColumn<double>("maximum");
+    QTest::addColumn<std::vector<float>>("expected");
+    QTest::addColumn<QString>("warning");
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    QTest::newRow("float with NaN and Inf")
+        << QByteArray("float") << std::vector<float>{nan, -2.5f, 7.5f, -infinity} << -2.5 << 7.5
+        << std::vector<float>{0, 0, 1, 0} << "2 samples are not numbers";
+    QTest::newRow("signed bytes") << QByteArray("int8") << std::vector<float>{-5, 0, 7, 1} << -5.0
+                                  << 7.0 << std::vector<float>{0, 5 / 12.0f, 1, 0.5f} << "";
+    QTest::newRow("constant") << QByteArray("uint16") << std::vector<float>{9, 9, 9, 9} << 9.0
+                              << 9.0 << std::vector<float>{0, 0, 0, 0} << "";
+    QTest::newRow("all NaN") << QByteArray("float") << std::vector<float>{nan, nan, nan, nan} << 0.0
+                             << 0.0 << std::vector<float>{0, 0, 0, 0} << "4 samples";
+}
+
+void TestScanFiles::valuesMapToTheirRange()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(std::vector<float>, values);
+    QFETCH(double, minimum);
+    QFETCH(double, maximum);
+    QFETCH(std::vector<float>, expected);
+    QFETCH(QString, warning);
+    // A single slice, stored as a 2D image.
+    const QString path = dir.filePath(QString("values-%1.nrrd").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(path, nrrd("type: " + type + "\ndimension: 2\nsizes: 2 2\n",
+                                 rawBytes(values, type.constData()))));
+    const ScanLoad run = load(path);
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QCOMPARE(run.volume.depth, 1);
+    QCOMPARE(run.volume.valueRange.minimum, minimum);
+    QCOMPARE(run.volume.valueRange.maximum, maximum);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        QVERIFY(std::fabs(run.volume.data[i] - expected[i]) < 1e-6f);
+    QCOMPARE(run.err.find("+ Warning: " + warning.toStdString()) != std::string::npos,
+             !warning.isEmpty());
+}
+
+void TestScanFiles::dicomSeriesChoice()
+{
+    const QString folder = dir.filePath("two-series");
+    QVERIFY(QDir().mkpath(folder + "/a"));
+    QVERIFY(QDir().mkpath(folder + "/b"));
+    TestScan big = storedReference({{{0, 1, 2}}, {{1, 1, 1}}});
+    TestScan small = big;
+    small.size[2] = 2;
+    small.values.resize(5 * 4 * 2);
+    QVERIFY(writeDicomSeriesWithItk((folder + "/a").toStdString(), big, "1.2.3.4.1"));
+    QVERIFY(writeDicomSeriesWithItk((folder + "/b").toStdString(), small, "1.2.3.4.2"));
+    // Gather both series in one folder.
+    for (const QString &sub : QStringList{"a", "b"})
+        for (const QString &file : QDir(folder + "/" + sub).entryList(QDir::Files))
+            QVERIFY(
+                QFile::rename(folder + "/" + sub + "/" + file, folder + "/" + sub + "-" + file));
+
+    const ScanLoad whole = load(folder);
+    QVERIFY2(whole.result.ok, whole.err.c_str());
+    QCOMPARE(whole.volume.depth, 3);
+    QVERIFY(whole.err.find("holds 2 series; the one with the most slices (3)") !=
+            std::string::npos);
+
+    // One file of the smaller series picks that series.
+    const ScanLoad chosen = load(folder + "/b-slice1.dcm");
+    QVERIFY2(chosen.result.ok, chosen.err.c_str());
+    QCOMPARE(chosen.volume.depth, 2);
+}
+
+void TestScanFiles::obliqueScanSnaps()
+{
+    // Turned 20 degrees about Z: snaps to the axes, with a note.
+    const double c = std::cos(20 * M_PI / 180), s = std::sin(20 * M_PI / 180);
+    const DirectionMatrix turned = {{c, -s, 0, s, c, 0, 0, 0, 1}};
+    const Reorientation snapped = reorientationFromDirection(turned);
+    QCOMPARE(snapped.sourceAxis, (std::array<int, 3>{{0, 1, 2}}));
+    QVERIFY(snapped.oblique);
+    QVERIFY(std::fabs(snapped.obliqueDegrees - 20.0) < 1e-9);
+    // Beyond 45 degrees the axes swap.
+    const DirectionMatrix quarter = {{0, -1, 0, 1, 0, 0, 0, 0, 1}};
+    const Reorientation swapped = reorientationFromDirection(quarter);
+    QCOMPARE(swapped.sourceAxis, (std::array<int, 3>{{1, 0, 2}}));
+    QCOMPARE(swapped.flipped, (std::array<bool, 3>{{true, false, false}}));
+    QVERIFY(!swapped.oblique);
+
+    const QString path = dir.filePath("oblique.nrrd");
+    QVERIFY(writeFile(path, nrrd("type: uint16\ndimension: 3\nspace: left-posterior-superior\n"
+                                 "sizes: 2 2 1\nspace directions: (0.9397,0.3420,0) "
+                                 "(-0.3420,0.9397,0) (0,0,1)\n",
+                                 rawBytes({1, 2, 3, 4}, "uint16"))));
+    const ScanLoad run = load(path);
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QVERIFY2(run.err.find("+ Warning: The scan is oblique (up to 20") != std::string::npos,
+             run.err.c_str());
+}
+
+void TestScanFiles::hostileFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason"); // what the refusal must say
+
+    QTest::newRow("text named .nii")
+        << "text.nii" << QByteArray("just some notes\n") << "named like a NIfTI file";
+    QTest::newRow("promises more data")
+        << "short.nrrd" << nrrd("type: uint16\ndimension: 3\nsizes: 64 64 64\n", QByteArray(100, 1))
+        << "";
+    QTest::newRow("4D") << "4d.nrrd"
+                        << nrrd("type: uint8\ndimension: 4\nsizes: 2 2 2 3\n", QByteArray(24, 1))
+                        << "fourth dimension";
+    QTest::newRow("colour")
+        << "rgb.nrrd"
+        << nrrd("type: uint8\ndimension: 3\nsizes: 3 2 2\nkinds: RGB-color domain domain\n",
+                QByteArray(12, 1))
+        << "3 components per voxel";
+    QTest::newRow("empty folder") << "empty-folder" << QByteArray() << "no DICOM series";
+    QTest::newRow("beyond memory")
+        << "big.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 100 100 100\n", QByteArray(8, 1))
+        << "more than can be held in memory";
+    QTest::newRow("zero spacing")
+        << "flat.nrrd"
+        << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nspacings: 1 1 0\n", QByteArray(8, 1))
+        << "";
+}
+
+void TestScanFiles::hostileFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    const QString path = dir.filePath(name);
+    if (content.isNull())
+        QVERIFY(QDir().mkpath(path));
+    else
+        QVERIFY(writeFile(path, content));
+    const ScanLoad run = load(path, 1 << 20);
+    QCOMPARE(run.out.rfind("- Loading file '", 0), std::size_t(0));
+    if (QByteArray(QTest::currentDataTag()) == "zero spacing") {
+        // Either answer is sound; a load must not keep the zero.
+        if (run.result.ok)
+            QCOMPARE(run.volume.spacing[2], 1.0);
+        else
+            QVERIFY(!run.result.reason.empty());
+        return;
+    }
+    QVERIFY(!run.result.ok);
+    QCOMPARE(run.volume.width, 1); // untouched
+    QCOMPARE(run.err.rfind("+ Error loading file.\n+ ", 0), std::size_t(0));
+    QVERIFY2(run.result.reason.find(reason.toStdString()) != std::string::npos,
+             run.result.reason.c_str());
+}
+
+void TestScanFiles::datOutputUnchanged()
+{
+    // A DAT file reads exactly as through its own reader, streams included.
+    const QString path = dir.filePath("plain.dat");
+    QVERIFY(writeFile(path, datHeader(2, 1, 3) + QByteArray(10, '\x05')));
+    std::ostringstream out, err;
+    Volume own;
+    QVERIFY(readDatFile(path.toStdString(), own, out, err, DatReadOptions()).ok);
+    const ScanLoad run = load(path);
+    QVERIFY(run.result.ok);
+    QCOMPARE(run.out, out.str());
+    QCOMPARE(run.err, err.str());
+    QVERIFY(run.volume.data == own.data);
+    QCOMPARE(run.volume.spacing, (std::array<double, 3>{{1, 1, 1}}));
+    QCOMPARE(run.volume.valueRange.maximum, 4095.0);
+
+    // A cut-off .nii.gz is found out although ITK would read it.
+    TestScan scan = storedReference({{{0, 1, 2}}, {{1, 1, 1}}});
+    const QString gz = dir.filePath("cut.nii.gz");
+    QVERIFY(writeScanWithItk(gz.toStdString(), scan));
+    QVERIFY(gzipStreamIsComplete(gz.toStdString()));
+    QFile file(gz);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.resize(file.size() / 2));
+    file.close();
+    QVERIFY(!gzipStreamIsComplete(gz.toStdString()));
+    const ScanLoad cut = load(gz);
+    QVERIFY(!cut.result.ok);
+    QVERIFY(cut.result.reason.find("cut off") != std::string::npos);
+}
+
+QTEST_APPLESS_MAIN(TestScanFiles)
+#include "tst_scanfiles.moc"
