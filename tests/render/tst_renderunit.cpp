@@ -1,5 +1,6 @@
 #include "brickmap.h"
 #include "framegeometry.h"
+#include "samplevolumes.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
@@ -141,6 +143,7 @@ private slots:
     void tableEntrySpans_data();
     void tableEntrySpans();
     void brickClassification();
+    void noisyPhantomHasNoEmptySpace();
 };
 
 void RenderUnitTest::viewGeometry_data()
@@ -672,6 +675,45 @@ void RenderUnitTest::rendererMethodTable()
         if (expected[i].type == QMetaMethod::Slot)
             QCOMPARE(method.access(), QMetaMethod::Public);
     }
+}
+
+// The noisy phantom stands in for a real scan in benchmarks: the same head,
+// but nothing for empty-space skipping to find under a ramp that is
+// transparent only at 0, and the same samples every time.
+void RenderUnitTest::noisyPhantomHasNoEmptySpace()
+{
+    const SampleVolume clean = makeHeadPhantom(40, 36, 32);
+    const SampleVolume noisy = makeNoisyHeadPhantom(40, 36, 32);
+    QCOMPARE(makeNoisyHeadPhantom(40, 36, 32).samples, noisy.samples);
+    QVERIFY(makeNoisyHeadPhantom(40, 36, 32, 2).samples != noisy.samples);
+    QVERIFY(*std::min_element(noisy.samples.begin(), noisy.samples.end()) > 0);
+
+    // Noise everywhere, but the head is still the head: samples stay within a
+    // tenth of full scale of the clean ones, and differ from them nearly everywhere.
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < clean.samples.size(); ++i) {
+        const int difference = int(noisy.samples[i]) - int(clean.samples[i]);
+        QVERIFY2(std::abs(difference) < 410, qPrintable(QString::number(i)));
+        changed += difference != 0 ? 1 : 0;
+    }
+    QVERIFY(changed > clean.samples.size() * 9 / 10);
+
+    // Entry 1 would already take in value 0 (the filter blends it in).
+    const auto ramp = alphaBand(2, TransferFunctionTable::entryCount - 1);
+    const auto visibleBricks = [&](const SampleVolume &sample) {
+        Volume volume;
+        volume.width = sample.width;
+        volume.height = sample.height;
+        volume.depth = sample.depth;
+        volume.data.resize(sample.samples.size());
+        for (std::size_t i = 0; i < sample.samples.size(); ++i)
+            volume.data[i] = sample.samples[i] / 4095.0f;
+        const BrickVisibility visibility = classifyBricks(computeBrickMap(volume), ramp.data());
+        return std::count(visibility.flags.begin(), visibility.flags.end(), 255);
+    };
+    const auto bricks = std::size_t(5 * 5 * 4);
+    QVERIFY(std::size_t(visibleBricks(clean)) < bricks);
+    QCOMPARE(std::size_t(visibleBricks(noisy)), bricks);
 }
 
 QTEST_MAIN(RenderUnitTest)
