@@ -66,6 +66,7 @@ struct FrameInputs
     const RenderingOptions &options;
     RenderMode mode;
     bool skip;
+    bool jitter;
     QVector3D brickCount;
     QVector3D visibleMinimum;
     QVector3D visibleMaximum;
@@ -109,6 +110,7 @@ const Uniform frameUniforms[] = {
     {"cropMinimum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMinimum; }},
     {"cropMaximum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMaximum; }},
     {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.mode); }},
+    {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.jitter); }},
 };
 
 } // namespace
@@ -382,6 +384,8 @@ GlResult RayCaster::uploadBrickVisibility()
     visibleLower = visibility.lower;
     visibleUpper = visibility.upper;
     anyBrickVisible = visibility.anyVisible();
+    everyBrickVisible =
+        std::find(visibility.flags.begin(), visibility.flags.end(), 0) == visibility.flags.end();
 
     activeTexture(GL_TEXTURE2);
     functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
@@ -442,12 +446,14 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         visibleMaximum[axis] = ((highest + 0.5f) / resolution - 0.5f) * size;
     }
     // Skipping by bricks would leave out transparent maxima that the
-    // projection must see.
+    // projection must see. With every brick visible the visible box is the
+    // whole box and there is nothing to skip.
     const FrameInputs frame{
         geometry,
         options,
         renderMode,
-        skip && renderMode == RenderMode::Composite,
+        skip && renderMode == RenderMode::Composite && !everyBrickVisible,
+        jitterOn,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
         visibleMaximum};

@@ -117,6 +117,14 @@ void VolumeRenderer::setEmptySpaceSkipping(bool on)
     update();
 }
 
+void VolumeRenderer::setJitter(bool on)
+{
+    jitterOn = on;
+    if (rayCaster)
+        rayCaster->setJitter(on);
+    update();
+}
+
 void VolumeRenderer::setViewTransform(const ViewTransform &view)
 {
     ViewTransform clamped = view;
@@ -246,6 +254,7 @@ void VolumeRenderer::initializeGL()
         reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
     rayCaster = std::make_unique<RayCaster>(fragmentShader);
     rayCaster->setEmptySpaceSkipping(skipEmptySpace);
+    rayCaster->setJitter(jitterOn);
     rayCaster->setRenderMode(renderModeValue);
     if (!rayCaster->isValid())
         reportProblem(rayCaster->errorMessage());

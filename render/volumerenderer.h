@@ -67,6 +67,12 @@ public:
     void setEmptySpaceSkipping(bool on);
     bool emptySpaceSkipping() const { return skipEmptySpace; }
 
+    // Whether each ray's first sample is offset by a per-pixel hash, which turns
+    // the rings of opaque surfaces into fine noise (on by default; see
+    // RayCaster::setJitter). Repaints.
+    void setJitter(bool on);
+    bool jitter() const { return jitterOn; }
+
     // Files tried in order for the fragment shader at the next GL
     // initialisation (default: defaultFragmentShaderCandidates()).
     void setFragmentShaderCandidates(const QStringList &paths) { shaderCandidates = paths; }
@@ -169,6 +175,7 @@ private:
     const RenderingOptions *options = nullptr;
 
     bool skipEmptySpace = true;
+    bool jitterOn = true;
     std::unique_ptr<RayCaster> rayCaster;
     QMetaObject::Connection contextConnection;
     QStringList shaderCandidates;
