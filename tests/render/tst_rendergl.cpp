@@ -320,6 +320,7 @@ private slots:
     void baselineImages_data();
     void baselineImages();
     void jitterTurnsRingsIntoNoise();
+    void dragsDrawReducedFrames();
 };
 
 void RenderGlTest::setterSignals()
@@ -1443,6 +1444,26 @@ double meanLitGrey(const QImage &image, const QImage &reference)
 // each ray's samples by a fraction of a step, which the rings turn into noise
 // about the same mean. (The closed-form checks above run with jitter on: their
 // pictures may not depend on where in a step the samples lie.)
+// Mean absolute grey difference of the two images' averages over blocks of
+// block x block pixels: small when one is a blurred or blocky copy of the
+// other, large when it is shifted, flipped or cut off.
+double blockDifference(const QImage &a, const QImage &b, int block)
+{
+    double total = 0.0;
+    int blocks = 0;
+    for (int top = 0; top + block <= a.height(); top += block) {
+        for (int left = 0; left + block <= a.width(); left += block) {
+            double difference = 0.0;
+            for (int y = top; y < top + block; ++y)
+                for (int x = left; x < left + block; ++x)
+                    difference += qGray(a.pixel(x, y)) - qGray(b.pixel(x, y));
+            total += std::abs(difference) / (block * block);
+            ++blocks;
+        }
+    }
+    return total / blocks;
+}
+
 void RenderGlTest::jitterTurnsRingsIntoNoise()
 {
     Scene scene;
@@ -1487,6 +1508,51 @@ void RenderGlTest::jitterTurnsRingsIntoNoise()
                            .arg(fine)
                            .arg(keepImages(QStringLiteral("jittered"), noise.image, rings.image))));
     }
+}
+
+// A drag on a renderer whose frames exceed the budget (0 here) draws quarter
+// frames scaled over the whole view; saving still gets a full frame, and one
+// follows on screen once the drag has settled.
+void RenderGlTest::dragsDrawReducedFrames()
+{
+    Scene scene;
+    scene.volume = toVolume(makeHeadPhantom(48, 48, 48));
+    scene.stops = {{0.0, QColor(0, 0, 0, 0)}, {0.1, QColor(255, 200, 150, 255)}};
+    scene.size = QSize(96, 96);
+    VolumeRenderer renderer;
+    renderer.setJitter(false);
+    renderer.setInteractionFrameBudget(0.0);
+    prepare(renderer, scene);
+    const QImage full = renderer.grabFrame();
+    QCOMPARE(renderer.lastFrameDivisor(), 1);
+    QVERIFY(countNonBlack(full) > 1000);
+
+    // There and back: the same view, drawn during a drag.
+    sendMouse(&renderer, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton);
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(14, 10), Qt::NoButton, Qt::LeftButton);
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(renderer.yRotation(), 0);
+    QVERIFY(renderer.isInteracting());
+    const QImage reduced = renderer.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(renderer.lastFrameDivisor(), 4);
+    QCOMPARE(reduced.size(), full.size());
+    int differing = 0;
+    QVERIFY(largestDifference(reduced, full, &differing) > 0);
+    const double difference = blockDifference(reduced, full, 8);
+    if (difference > 6.0) {
+        QFAIL(qPrintable(QStringLiteral("8x8 blocks differ by %1 on average; %2")
+                             .arg(difference)
+                             .arg(keepImages(QStringLiteral("reduced"), reduced, full))));
+    }
+    QCOMPARE(renderer.grabFrame(), full);
+    QCOMPARE(renderer.lastFrameDivisor(), 1);
+
+    renderer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&renderer));
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(20, 10), Qt::NoButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(renderer.lastFrameDivisor(), 4, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!renderer.isInteracting(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(renderer.lastFrameDivisor(), 1, 2000);
 }
 
 QTEST_MAIN(RenderGlTest)

@@ -1,5 +1,6 @@
 #include "brickmap.h"
 #include "framegeometry.h"
+#include "interactionresolution.h"
 #include "samplevolumes.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
@@ -144,6 +145,8 @@ private slots:
     void tableEntrySpans();
     void brickClassification();
     void noisyPhantomHasNoEmptySpace();
+    void interactionDivisor_data();
+    void interactionDivisor();
 };
 
 void RenderUnitTest::viewGeometry_data()
@@ -714,6 +717,32 @@ void RenderUnitTest::noisyPhantomHasNoEmptySpace()
     const auto bricks = std::size_t(5 * 5 * 4);
     QVERIFY(std::size_t(visibleBricks(clean)) < bricks);
     QCOMPARE(std::size_t(visibleBricks(noisy)), bricks);
+}
+
+void RenderUnitTest::interactionDivisor_data()
+{
+    QTest::addColumn<double>("fullFrame");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<double>("budget");
+    QTest::addColumn<int>("divisor");
+    QTest::newRow("fits") << 39.0 << 1 << 40.0 << 1;
+    QTest::newRow("a quarter of the pixels fits") << 150.0 << 1 << 40.0 << 2;
+    QTest::newRow("a sixteenth") << 161.0 << 1 << 40.0 << 4;
+    QTest::newRow("even a sixteenth is too slow") << 2000.0 << 1 << 40.0 << 4;
+    // Back to a finer divisor only with a quarter of the budget to spare.
+    QTest::newRow("near the budget stays coarse") << 35.0 << 2 << 40.0 << 2;
+    QTest::newRow("well under goes finer") << 29.0 << 2 << 40.0 << 1;
+    QTest::newRow("from 4 to 2") << 110.0 << 4 << 40.0 << 2;
+    QTest::newRow("no budget") << 0.0 << 1 << 0.0 << 4;
+}
+
+void RenderUnitTest::interactionDivisor()
+{
+    QFETCH(double, fullFrame);
+    QFETCH(int, current);
+    QFETCH(double, budget);
+    QFETCH(int, divisor);
+    QCOMPARE(InteractionResolution::divisorFor(fullFrame, current, budget), divisor);
 }
 
 QTEST_MAIN(RenderUnitTest)
