@@ -13,6 +13,8 @@
 #include <QOpenGLFunctions>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -28,6 +30,18 @@ bool parseNumbers(const std::string &text, int count, double *values)
             return false;
     }
     return stream.peek() == std::char_traits<char>::eof();
+}
+
+// The process's peak resident memory in MiB (llvmpipe keeps textures in host
+// memory, so this includes them), or -1 where /proc does not tell.
+double peakResidentMegabytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::atol(line.c_str() + 6) / 1024.0;
+    return -1.0;
 }
 
 QColor grey(double level)
@@ -96,7 +110,12 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
 
     Volume volume;
     std::ostringstream discard;
-    if (!readVolumeFile(arguments[0], volume, discard, discard, VolumeReadOptions()).ok) {
+    Timings load;
+    bool loaded = false;
+    load.measure(1, [&] {
+        loaded = readVolumeFile(arguments[0], volume, discard, discard, VolumeReadOptions()).ok;
+    });
+    if (!loaded) {
         std::cerr << "kelvara-bench: cannot load " << arguments[0] << std::endl;
         return 1;
     }
@@ -136,10 +155,12 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
             return 1;
         }
     }
+    // first_ms: the first frame, which builds the program and uploads the
+    // textures; load_ms: reading the file.
     std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s jitter=%s %s "
-                "first_ms=%.1f renderer=\"%s\"\n",
+                "first_ms=%.1f load_ms=%.1f peak_mb=%.0f renderer=\"%s\"\n",
                 arguments[0].c_str(), width, height, samples, frames, noSkipping ? "off" : "on",
-                noJitter ? "off" : "on", timings.summary().c_str(), first.median(),
-                renderer.c_str());
+                noJitter ? "off" : "on", timings.summary().c_str(), first.median(), load.median(),
+                peakResidentMegabytes(), renderer.c_str());
     return 0;
 }
