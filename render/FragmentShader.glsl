@@ -58,8 +58,6 @@
 // into bricks of brickSize voxels (brickCount along each axis) and marks in
 // brickSampler those that hold a sample the table may make visible; voxel
 // position w = s * volumeResolution - 0.5 lies in brick floor(w / brickSize).
-// (The host switches skipping off when every brick is marked: the visible box
-// is then the whole box and the brick lookup would find nothing to skip.)
 // A ray only takes the samples between visibleMinimum and visibleMaximum (the
 // object-space box of the marked bricks), and from a sample in an unmarked brick
 // it goes on with the first sample t_i at or beyond the brick's far face. The

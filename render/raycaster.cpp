@@ -384,8 +384,6 @@ GlResult RayCaster::uploadBrickVisibility()
     visibleLower = visibility.lower;
     visibleUpper = visibility.upper;
     anyBrickVisible = visibility.anyVisible();
-    everyBrickVisible =
-        std::find(visibility.flags.begin(), visibility.flags.end(), 0) == visibility.flags.end();
 
     activeTexture(GL_TEXTURE2);
     functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
@@ -446,13 +444,12 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         visibleMaximum[axis] = ((highest + 0.5f) / resolution - 0.5f) * size;
     }
     // Skipping by bricks would leave out transparent maxima that the
-    // projection must see. With every brick visible the visible box is the
-    // whole box and there is nothing to skip.
+    // projection must see.
     const FrameInputs frame{
         geometry,
         options,
         renderMode,
-        skip && renderMode == RenderMode::Composite && !everyBrickVisible,
+        skip && renderMode == RenderMode::Composite,
         jitterOn,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,

@@ -137,8 +137,6 @@ private:
     std::array<int, 3> visibleLower{};
     std::array<int, 3> visibleUpper{};
     bool anyBrickVisible = false;
-    // Nothing to skip (dense data): the brick lookups would only cost.
-    bool everyBrickVisible = false;
 
     TexImage3DFunction texImage3D = nullptr;
     ActiveTextureFunction activeTexture = nullptr;

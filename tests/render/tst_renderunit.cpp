@@ -691,16 +691,6 @@ void RenderUnitTest::noisyPhantomHasNoEmptySpace()
     QVERIFY(makeNoisyHeadPhantom(40, 36, 32, 2).samples != noisy.samples);
     QVERIFY(*std::min_element(noisy.samples.begin(), noisy.samples.end()) > 0);
 
-    // Noise everywhere, but the head is still the head: samples stay within a
-    // tenth of full scale of the clean ones, and differ from them nearly everywhere.
-    std::size_t changed = 0;
-    for (std::size_t i = 0; i < clean.samples.size(); ++i) {
-        const int difference = int(noisy.samples[i]) - int(clean.samples[i]);
-        QVERIFY2(std::abs(difference) < 410, qPrintable(QString::number(i)));
-        changed += difference != 0 ? 1 : 0;
-    }
-    QVERIFY(changed > clean.samples.size() * 9 / 10);
-
     // Entry 1 would already take in value 0 (the filter blends it in).
     const auto ramp = alphaBand(2, TransferFunctionTable::entryCount - 1);
     const auto visibleBricks = [&](const SampleVolume &sample) {
