@@ -13,6 +13,8 @@
 #include <QOpenGLFunctions>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -30,6 +32,18 @@ bool parseNumbers(const std::string &text, int count, double *values)
     return stream.peek() == std::char_traits<char>::eof();
 }
 
+// The process's peak resident memory in MiB (llvmpipe keeps textures in host
+// memory, so this includes them), or -1 where /proc does not tell.
+double peakResidentMegabytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::atol(line.c_str() + 6) / 1024.0;
+    return -1.0;
+}
+
 QColor grey(double level)
 {
     const int v = int(std::clamp(level, 0.0, 1.0) * 255.0 + 0.5);
@@ -43,6 +57,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     std::vector<std::string> arguments = argumentList;
     const bool quick = takeFlag(arguments, "--quick");
     const bool noSkipping = takeFlag(arguments, "--no-skipping");
+    const bool noJitter = takeFlag(arguments, "--no-jitter");
     const std::string sizeText = takeOption(arguments, "--size", "512x512");
     const int samples = std::atoi(takeOption(arguments, "--samples", "100").c_str());
     const int frames = std::atoi(takeOption(arguments, "--frames", quick ? "3" : "10").c_str());
@@ -56,7 +71,8 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         height < 1 || samples < 1 || frames < 1) {
         std::cerr << "usage: kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
                      "       [--stops POS:#AARRGGBB,...] [--lighting AMBIENT,DIFFUSE,SPECULAR,"
-                     "EXPONENT]\n       [--depth-cueing K1,K2] [--no-skipping] [--quick]"
+                     "EXPONENT]\n       [--depth-cueing K1,K2] [--no-skipping] [--no-jitter]\n"
+                     "       [--quick]"
                   << std::endl;
         return 2;
     }
@@ -94,7 +110,12 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
 
     Volume volume;
     std::ostringstream discard;
-    if (!readVolumeFile(arguments[0], volume, discard, discard, VolumeReadOptions()).ok) {
+    Timings load;
+    bool loaded = false;
+    load.measure(1, [&] {
+        loaded = readVolumeFile(arguments[0], volume, discard, discard, VolumeReadOptions()).ok;
+    });
+    if (!loaded) {
         std::cerr << "kelvara-bench: cannot load " << arguments[0] << std::endl;
         return 1;
     }
@@ -104,6 +125,8 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     frame.setRenderingOptions(options);
     // The plain ray caster, for the gain of empty-space skipping in one run.
     frame.renderer().setEmptySpaceSkipping(!noSkipping);
+    // Samples at fixed step midpoints, for the cost of jitter in one run.
+    frame.renderer().setJitter(!noJitter);
     std::ostringstream probe; // the table's probe line is not part of the figures
     std::streambuf *previous = std::cout.rdbuf(probe.rdbuf());
     frame.setGradientStops(stops);
@@ -132,9 +155,12 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
             return 1;
         }
     }
-    std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s %s first_ms=%.1f "
-                "renderer=\"%s\"\n",
+    // first_ms: the first frame, which builds the program and uploads the
+    // textures; load_ms: reading the file.
+    std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s jitter=%s %s "
+                "first_ms=%.1f load_ms=%.1f peak_mb=%.0f renderer=\"%s\"\n",
                 arguments[0].c_str(), width, height, samples, frames, noSkipping ? "off" : "on",
-                timings.summary().c_str(), first.median(), renderer.c_str());
+                noJitter ? "off" : "on", timings.summary().c_str(), first.median(), load.median(),
+                peakResidentMegabytes(), renderer.c_str());
     return 0;
 }

@@ -5,8 +5,14 @@ Renders the same DAT file with VTK (the mapper that ParaView and 3D Slicer use)
 and with kelvara-bench frame, in one run on one machine, and prints the ratio.
 
     xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/python3 bench/compare_vtk.py \
-        --bench build/bin/kelvara-bench FILE.dat [--size 512] [--samples 100 400] \
-        [--frames 10] [--quick]
+        --bench build/bin/kelvara-bench [FILE.dat ...] [--phantom-size 256] \
+        [--size 512] [--samples 100 400] [--frames 10] [--quick]
+
+Without files it writes the clean head phantom and its noisy, MRI-like variant
+(kelvara-make-volume head and noisy-head, --phantom-size voxels per side) into a
+temporary folder and measures both in the same run: the clean one has empty
+space around the head for skipping to find, the noisy one has none, like a
+real scan.
 
 How the two are matched:
 - Data: the same file, read the same way (min(sample, 4095) / 4095 as floats).
@@ -33,8 +39,10 @@ different thresholds (early termination). The pictures are alike, not equal.
 """
 import argparse
 import re
+import os
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -140,10 +148,37 @@ def kelvara_frames(bench, path, size, samples, frames):
     return median, line
 
 
+def make_phantoms(args, folder):
+    tool = args.make_volume or os.path.join(os.path.dirname(args.bench), "kelvara-make-volume")
+    side = args.phantom_size
+    paths = []
+    for kind in ("head", "noisy-head"):
+        path = os.path.join(folder, "%s-%d.dat" % (kind, side))
+        subprocess.run([tool, kind, "%dx%dx%d" % (side, side, side), path], check=True)
+        paths.append(path)
+    return paths
+
+
+def compare(args, path, samples, frames):
+    vtk_times, capabilities = vtk_frames(path, args.size, samples, frames)
+    v_median, v_min, v_max = summary(vtk_times)
+    print("vtk file=%s size=%dx%d samples=%d frames=%d median_ms=%.1f min_ms=%.1f max_ms=%.1f "
+          "renderer=\"%s\"" % (path, args.size, args.size, samples, frames, v_median, v_min,
+                               v_max, " / ".join(c.strip() for c in capabilities)))
+    k_median, k_line = kelvara_frames(args.bench, path, args.size, samples, frames)
+    print(k_line)
+    print("ratio kelvara/vtk=%.3f file=%s size=%dx%d samples=%d"
+          % (k_median / v_median, os.path.basename(path), args.size, args.size, samples))
+    sys.stdout.flush()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("file")
+    parser.add_argument("files", nargs="*")
     parser.add_argument("--bench", default="build/bin/kelvara-bench")
+    parser.add_argument("--make-volume", default=None,
+                        help="kelvara-make-volume (default: beside --bench)")
+    parser.add_argument("--phantom-size", type=int, default=256)
     parser.add_argument("--size", type=int, default=512)
     parser.add_argument("--samples", type=int, nargs="+", default=[100, 400])
     parser.add_argument("--frames", type=int, default=10)
@@ -151,17 +186,11 @@ def main():
     args = parser.parse_args()
     frames = 3 if args.quick else args.frames
 
-    for samples in args.samples:
-        vtk_times, capabilities = vtk_frames(args.file, args.size, samples, frames)
-        v_median, v_min, v_max = summary(vtk_times)
-        print("vtk file=%s size=%dx%d samples=%d frames=%d median_ms=%.1f min_ms=%.1f max_ms=%.1f "
-              "renderer=\"%s\"" % (args.file, args.size, args.size, samples, frames, v_median,
-                                   v_min, v_max, " / ".join(c.strip() for c in capabilities)))
-        k_median, k_line = kelvara_frames(args.bench, args.file, args.size, samples, frames)
-        print(k_line)
-        print("ratio kelvara/vtk=%.3f size=%dx%d samples=%d" % (k_median / v_median, args.size,
-                                                               args.size, samples))
-        sys.stdout.flush()
+    with tempfile.TemporaryDirectory(prefix="kelvara-compare-") as folder:
+        files = args.files or make_phantoms(args, folder)
+        for path in files:
+            for samples in args.samples:
+                compare(args, path, samples, frames)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,14 @@
 // (tc = gl_TexCoord[0].xy, pixels from the viewport centre, less the pan; the
 // zoom is in the lengths of u and v); its ray
 // x(t) = p + t * n0 enters the box at tNear on the viewer's side and leaves at
-// tFar. N samples (clamped to 1..4096) lie at t_i = tNear + (i + 0.5) * dt with
-// dt = (tFar - tNear) / N.
+// tFar. N samples (clamped to 1..4096) lie at t_i = tNear + (i + o) * dt with
+// dt = (tFar - tNear) / N and the first-sample offset o in [0, 1).
+//
+// Jitter. With jitter on, o is a hash of the pixel's position (interleaved
+// gradient noise), so neighbouring rays sample at different depths and the
+// rings that equally spaced samples draw through opaque surfaces ("wood
+// grain") become fine noise. It depends on nothing else: the same frame twice
+// is the same picture. With jitter off o = 0.5, the midpoints of N equal steps.
 //
 // Texture coordinates. Volume: s = x / volumeSize + 0.5, clamped to
 // [0.5 / res, 1 - 0.5 / res] so that the repeat wrap never blends the opposite
@@ -89,6 +95,7 @@ uniform vec3 visibleMaximum;
 uniform vec3 cropMinimum;
 uniform vec3 cropMaximum;
 uniform int renderMode;
+uniform int jitter;
 
 const int MAX_SAMPLES = 4096;
 const float REFERENCE_STEP = 0.01;
@@ -105,6 +112,16 @@ float voxel(vec3 s)
 vec4 classify(float value)
 {
     return texture1D(transferSampler, clamp(value, 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0);
+}
+
+// The offset in [0, 1) of a pixel's first sample, in steps: interleaved
+// gradient noise of the window position, which spreads neighbouring offsets
+// evenly (no visible pattern at the scale of a few pixels).
+float firstSampleOffset()
+{
+    if (jitter == 0)
+        return 0.5;
+    return fract(52.9829189 * fract(dot(gl_FragCoord.xy, vec2(0.06711056, 0.00583715))));
 }
 
 // Component-wise guard against division by zero in the slab test: a tiny
@@ -127,20 +144,20 @@ vec2 boxSpan(vec3 p, vec3 inverseDirection, vec3 lower, vec3 upper)
     return vec2(max(max(tMin.x, tMin.y), tMin.z), min(min(tMax.x, tMax.y), tMax.z));
 }
 
-// The indices [x, y) of the samples t_i = tNear + (i + 0.5) * dt that lie in
+// The indices [x, y) of the samples t_i = tNear + (i + offset) * dt that lie in
 // span, clamped to 0..samples.
-ivec2 samplesInSpan(vec2 span, float tNear, float inverseDt, int samples)
+ivec2 samplesInSpan(vec2 span, float tNear, float inverseDt, float offset, int samples)
 {
     if (span.y < span.x)
         return ivec2(0, 0);
-    float firstIndex = ceil((span.x - tNear) * inverseDt - 0.5);
-    float endIndex = floor((span.y - tNear) * inverseDt - 0.5) + 1.0;
+    float firstIndex = ceil((span.x - tNear) * inverseDt - offset);
+    float endIndex = floor((span.y - tNear) * inverseDt - offset) + 1.0;
     return ivec2(int(clamp(firstIndex, 0.0, float(samples))),
                  int(clamp(endIndex, 0.0, float(samples))));
 }
 
 // Maximum intensity projection over the samples [first, end).
-vec3 maximumIntensity(vec3 p, float tNear, float dt, int first, int end)
+vec3 maximumIntensity(vec3 p, float tNear, float dt, float offset, int first, int end)
 {
     vec3 inverseSize = 1.0 / volumeSize;
     vec3 lowestCentre = 0.5 / volumeResolution;
@@ -150,7 +167,7 @@ vec3 maximumIntensity(vec3 p, float tNear, float dt, int first, int end)
         int i = first + taken;
         if (i >= end)
             break;
-        vec3 x = p + (tNear + (float(i) + 0.5) * dt) * n0;
+        vec3 x = p + (tNear + (float(i) + offset) * dt) * n0;
         highest = max(highest, voxel(clamp(x * inverseSize + 0.5, lowestCentre, highestCentre)));
     }
     if (highest < 0.0)
@@ -180,21 +197,22 @@ void main(void)
     float inverseDt = 1.0 / dt;
     float exponentOfStep = dt / REFERENCE_STEP;
     bool skipping = emptySpaceSkipping != 0;
+    float offset = firstSampleOffset();
 
     // Samples [first, end) of the ray: those in the cropping box and, with
     // skipping, in the visible box (one more either way against rounding).
     ivec2 cropped = samplesInSpan(boxSpan(p, inverseDirection, cropMinimum, cropMaximum), tNear,
-                                  inverseDt, samples);
+                                  inverseDt, offset, samples);
     int first = cropped.x;
     int end = cropped.y;
     if (renderMode == 1) {
-        gl_FragColor = vec4(maximumIntensity(p, tNear, dt, first, end), 1.0);
+        gl_FragColor = vec4(maximumIntensity(p, tNear, dt, offset, first, end), 1.0);
         return;
     }
     if (skipping) {
         vec2 visible = boxSpan(p, inverseDirection, visibleMinimum, visibleMaximum);
-        float firstIndex = ceil((visible.x - tNear) * inverseDt - 0.5) - 1.0;
-        float endIndex = floor((visible.y - tNear) * inverseDt - 0.5) + 2.0;
+        float firstIndex = ceil((visible.x - tNear) * inverseDt - offset) - 1.0;
+        float endIndex = floor((visible.y - tNear) * inverseDt - offset) + 2.0;
         first = max(first, int(clamp(firstIndex, 0.0, float(samples))));
         end = visible.y >= visible.x ? min(end, int(clamp(endIndex, 0.0, float(samples)))) : 0;
     }
@@ -237,7 +255,7 @@ void main(void)
     vec3 faceSlope = brickSize * objectPerVoxel * inverseDirection * inverseDt;
     vec3 faceOffset =
         (((farFace * brickSize + 0.5) * objectPerVoxel - halfSize - p) * inverseDirection - tNear) *
-            inverseDt - 0.5;
+            inverseDt - offset;
 
     vec3 colour = vec3(0.0);
     float transmittance = 1.0;
@@ -248,7 +266,7 @@ void main(void)
         for (int searchStep = 0; searchStep < MAX_SAMPLES; ++searchStep) {
             if (i >= end)
                 break;
-            vec3 x = p + (tNear + (float(i) + 0.5) * dt) * n0;
+            vec3 x = p + (tNear + (float(i) + offset) * dt) * n0;
             vec3 s = clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
             if (skipping) {
                 vec3 brick = floor(s * brickScale + brickOffset);
@@ -268,7 +286,7 @@ void main(void)
         if (i >= end)
             break;
         // Recomputed rather than carried out of the search: cheaper there.
-        vec3 x = p + (tNear + (float(i) + 0.5) * dt) * n0;
+        vec3 x = p + (tNear + (float(i) + offset) * dt) * n0;
         vec3 s = clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
         ++i;
 

@@ -66,6 +66,7 @@ struct FrameInputs
     const RenderingOptions &options;
     RenderMode mode;
     bool skip;
+    bool jitter;
     QVector3D brickCount;
     QVector3D visibleMinimum;
     QVector3D visibleMaximum;
@@ -109,6 +110,7 @@ const Uniform frameUniforms[] = {
     {"cropMinimum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMinimum; }},
     {"cropMaximum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMaximum; }},
     {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.mode); }},
+    {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.jitter); }},
 };
 
 } // namespace
@@ -448,6 +450,7 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         options,
         renderMode,
         skip && renderMode == RenderMode::Composite,
+        jitterOn,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
         visibleMaximum};

@@ -74,6 +74,13 @@ public:
     void setRenderMode(RenderMode mode) { renderMode = mode; }
     RenderMode currentRenderMode() const { return renderMode; }
 
+    // Whether each ray's first sample is offset by a per-pixel hash in [0, 1) of
+    // a step (on by default; see the shader), which turns the rings that equally
+    // spaced samples draw through opaque surfaces into fine noise. Off, samples
+    // lie at the midpoints of N equal steps, which closed-form checks rely on.
+    void setJitter(bool on) { jitterOn = on; }
+    bool jitter() const { return jitterOn; }
+
     // Sets the per-frame uniforms, binds the textures and draws the quad. The
     // caller clears the buffers (to opaque black) and decides whether there is
     // anything to draw. With skipping on, the brick texture is brought up to
@@ -115,6 +122,7 @@ private:
     GLuint brickTexture = 0;
 
     bool skipping = true;
+    bool jitterOn = true;
     RenderMode renderMode = RenderMode::Composite;
     // Value ranges of the uploaded volume's bricks; empty without a volume.
     BrickMap brickMap;

@@ -1,15 +1,19 @@
 #include "volumerenderer.h"
 
 #include "framegeometry.h"
+#include "interactionresolution.h"
 #include "raycaster.h"
+#include "reducedframe.h"
 #include "renderingoptions.h"
 #include "shadersource.h"
 #include "volume.h"
 
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
+#include <QScopeGuard>
 #include <QSurfaceFormat>
 #include <QWheelEvent>
 
@@ -21,6 +25,9 @@ VolumeRenderer::VolumeRenderer(QWidget *parent)
     QSurfaceFormat surfaceFormat = QSurfaceFormat::defaultFormat();
     surfaceFormat.setSamples(4);
     setFormat(surfaceFormat);
+    settleTimer.setSingleShot(true);
+    settleTimer.setInterval(InteractionResolution::settleMilliseconds);
+    connect(&settleTimer, &QTimer::timeout, this, &VolumeRenderer::settle);
 }
 
 VolumeRenderer::~VolumeRenderer()
@@ -88,8 +95,23 @@ void VolumeRenderer::setGradientStops(const QGradientStops &newStops)
     update();
 }
 
+void VolumeRenderer::noteInteraction()
+{
+    interacting = true;
+    settleTimer.start(); // restarts: 200 ms after the last move
+}
+
+void VolumeRenderer::settle()
+{
+    interacting = false;
+    if (paintedDivisor > 1)
+        update();
+}
+
 void VolumeRenderer::updateTransferFunctionTexture()
 {
+    // A drag in the editor arrives as a stream of these.
+    noteInteraction();
     table.copyRgbaBytes(tableBytes.data());
     tableUploadRequested = true;
     tableUploadPending = true;
@@ -114,6 +136,14 @@ void VolumeRenderer::setEmptySpaceSkipping(bool on)
     skipEmptySpace = on;
     if (rayCaster)
         rayCaster->setEmptySpaceSkipping(on);
+    update();
+}
+
+void VolumeRenderer::setJitter(bool on)
+{
+    jitterOn = on;
+    if (rayCaster)
+        rayCaster->setJitter(on);
     update();
 }
 
@@ -194,6 +224,8 @@ void VolumeRenderer::mouseMoveEvent(QMouseEvent *event)
     const QPoint position = event->position().toPoint();
     const int dx = position.x() - lastMouse.x();
     const int dy = position.y() - lastMouse.y();
+    if (event->buttons() & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton))
+        noteInteraction();
     if (event->buttons() & Qt::LeftButton) {
         setXRotation(xAngle + dy);
         setYRotation(yAngle + dx);
@@ -220,6 +252,7 @@ void VolumeRenderer::wheelEvent(QWheelEvent *event)
         event->ignore(); // a sideways scroll: not ours
         return;
     }
+    noteInteraction();
     setViewTransform(zoomedAboutCentre(viewTransformValue, wheelZoomFactor(delta)));
 }
 
@@ -245,7 +278,10 @@ void VolumeRenderer::initializeGL()
     if (fragmentShader.found && !fragmentShader.problem.isEmpty())
         reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
     rayCaster = std::make_unique<RayCaster>(fragmentShader);
+    // Without it every frame is drawn at full resolution.
+    reducedFrame = std::make_unique<ReducedFrame>();
     rayCaster->setEmptySpaceSkipping(skipEmptySpace);
+    rayCaster->setJitter(jitterOn);
     rayCaster->setRenderMode(renderModeValue);
     if (!rayCaster->isValid())
         reportProblem(rayCaster->errorMessage());
@@ -261,6 +297,7 @@ void VolumeRenderer::releaseGl()
     if (!rayCaster)
         return;
     makeCurrent();
+    reducedFrame.reset();
     rayCaster.reset();
     doneCurrent();
     volumeUploadPending = volume != nullptr;
@@ -301,12 +338,32 @@ void VolumeRenderer::paintGL()
     functions->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
     QString errors;
+    int divisor = 1;
     if (canDraw()) {
-        const FrameGeometry geometry = computeFrameGeometry(
-            xAngle, yAngle, zAngle, framebuffer, volume->width, volume->height, volume->depth,
-            viewTransformValue, cropBoxValue, sliceCutValue, volume->spacing);
+        divisor = divisorForNextFrame();
+        const QSize drawn =
+            divisor > 1 ? (framebuffer / divisor).expandedTo(QSize(1, 1)) : framebuffer;
+        if (divisor > 1 && !reducedFrame->begin(drawn)) {
+            // Full resolution after all.
+            divisor = 1;
+            functions->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+            functions->glViewport(0, 0, viewportWidth, viewportHeight);
+        }
+        const FrameGeometry geometry =
+            computeFrameGeometry(xAngle, yAngle, zAngle, divisor > 1 ? drawn : framebuffer,
+                                 volume->width, volume->height, volume->depth, viewTransformValue,
+                                 cropBoxValue, sliceCutValue, volume->spacing);
+        QElapsedTimer timer;
+        timer.start();
         errors = rayCaster->drawFrame(geometry, *options).message;
+        if (divisor > 1)
+            reducedFrame->present(defaultFramebufferObject(), framebuffer);
+        // Waiting here costs nothing the compositor would not wait for anyway,
+        // and tells how long the frame really took.
+        functions->glFinish();
+        fullFrameEstimate = double(timer.nsecsElapsed()) / 1.0e6 * divisor * divisor;
     }
+    paintedDivisor = divisor;
 
     // Once per distinct problem, not once per frame.
     if (rayCaster) {
@@ -319,9 +376,18 @@ void VolumeRenderer::paintGL()
     lastFrameProblem = errors;
 }
 
+int VolumeRenderer::divisorForNextFrame() const
+{
+    if (!interacting || fullResolutionOnly || !reducedFrame || !reducedFrame->isValid())
+        return 1;
+    return InteractionResolution::divisorFor(fullFrameEstimate, paintedDivisor, frameBudget);
+}
+
 QImage VolumeRenderer::grabFrame()
 {
+    fullResolutionOnly = true;
     const QImage frame = grabFramebuffer();
+    fullResolutionOnly = false;
     if (frame.isNull()) {
         reportProblem(QStringLiteral("No OpenGL context: the volume rendering cannot be drawn"));
         return QImage();
@@ -333,6 +399,8 @@ bool VolumeRenderer::renderFrameAndWait()
 {
     // grabFramebuffer() initialises a widget that was never shown and resizes a
     // hidden widget's framebuffer; it draws a frame on the way.
+    fullResolutionOnly = true;
+    const auto fullAgain = qScopeGuard([this] { fullResolutionOnly = false; });
     if (!rayCaster || framebufferSize() != paintedFramebufferSize) {
         if (grabFramebuffer().isNull() || !rayCaster) {
             reportProblem(

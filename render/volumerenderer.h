@@ -1,5 +1,6 @@
 #pragma once
 
+#include "interactionresolution.h"
 #include "problemreporter.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
@@ -10,11 +11,13 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
 #include <memory>
 
 class RayCaster;
+class ReducedFrame;
 struct RenderingOptions;
 struct Volume;
 
@@ -31,6 +34,13 @@ struct Volume;
 //
 // Repaints are requested with update() and merge into one frame per event-loop
 // pass. Angles are whole degrees within 0..5760 (see framegeometry.h).
+//
+// While the user drags (turns, pans, zooms, or changes the transfer function
+// through updateTransferFunctionTexture()), frames that take longer than the
+// budget at full resolution are drawn at a half or a quarter of it and scaled
+// up; a full frame follows once nothing has moved for
+// InteractionResolution::settleMilliseconds. grabFrame() and
+// renderFrameAndWait() always draw at full resolution.
 //
 // Mouse: a left drag turns about X and Y, a right drag about X and Z, a middle
 // drag pans, the wheel zooms about the viewport centre and a double click
@@ -66,6 +76,12 @@ public:
     // (on by default; see RayCaster::setEmptySpaceSkipping). Repaints.
     void setEmptySpaceSkipping(bool on);
     bool emptySpaceSkipping() const { return skipEmptySpace; }
+
+    // Whether each ray's first sample is offset by a per-pixel hash, which turns
+    // the rings of opaque surfaces into fine noise (on by default; see
+    // RayCaster::setJitter). Repaints.
+    void setJitter(bool on);
+    bool jitter() const { return jitterOn; }
 
     // Files tried in order for the fragment shader at the next GL
     // initialisation (default: defaultFragmentShaderCandidates()).
@@ -111,6 +127,16 @@ public:
     int zRotation() const { return zAngle; }
     QPoint lastMousePosition() const { return lastMouse; }
 
+    // The time in milliseconds above which frames during a drag are drawn at
+    // reduced resolution (default InteractionResolution::frameBudgetMilliseconds;
+    // 0 reduces every frame of a drag, a huge value none).
+    void setInteractionFrameBudget(double milliseconds) { frameBudget = milliseconds; }
+    // The divisor of width and height of the last frame painted: 1 at full
+    // resolution, 2 or 4 during a drag.
+    int lastFrameDivisor() const { return paintedDivisor; }
+    // A drag is under way: frames may be reduced until it settles.
+    bool isInteracting() const { return interacting; }
+
     // GL is initialised and the program can draw.
     bool isGlReady() const;
     // A data set is uploaded and frames draw it (given options).
@@ -151,6 +177,9 @@ private:
     void uploadTransferTableNow();
     void releaseGl();
     void reportProblem(const QString &message);
+    void noteInteraction();
+    void settle();
+    int divisorForNextFrame() const;
 
     QGradientStops stops;
     TransferFunctionTable table;
@@ -169,7 +198,16 @@ private:
     const RenderingOptions *options = nullptr;
 
     bool skipEmptySpace = true;
+    bool jitterOn = true;
     std::unique_ptr<RayCaster> rayCaster;
+    std::unique_ptr<ReducedFrame> reducedFrame;
+    QTimer settleTimer;
+    bool interacting = false;
+    bool fullResolutionOnly = false; // grabFrame(), renderFrameAndWait()
+    double frameBudget = InteractionResolution::frameBudgetMilliseconds;
+    // The last frame's time scaled to full resolution, in milliseconds.
+    double fullFrameEstimate = 0.0;
+    int paintedDivisor = 1;
     QMetaObject::Connection contextConnection;
     QStringList shaderCandidates;
     QString shaderOrigin;

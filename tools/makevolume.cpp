@@ -2,8 +2,9 @@
 //
 //   kelvara-make-volume KIND WIDTHxHEIGHTxDEPTH OUT.dat
 //
-// KIND is head (a Shepp-Logan-style head phantom), marschner-lobb, box (a centred
-// box of full density), uniform (every sample 4095) or zero.
+// KIND is head (a Shepp-Logan-style head phantom), noisy-head (the same head as
+// an MRI scan shows it: noisy, with no sample exactly 0), marschner-lobb, box (a
+// centred box of full density), uniform (every sample 4095) or zero.
 
 #include "samplevolumes.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 int usage()
 {
-    std::cerr << "usage: kelvara-make-volume head|marschner-lobb|box|uniform|zero "
+    std::cerr << "usage: kelvara-make-volume head|noisy-head|marschner-lobb|box|uniform|zero "
                  "WIDTHxHEIGHTxDEPTH OUT.dat"
               << std::endl;
     return 2;
@@ -38,6 +39,8 @@ int main(int argc, char **argv)
     SampleVolume volume;
     if (kind == "head")
         volume = makeHeadPhantom(w, h, d);
+    else if (kind == "noisy-head")
+        volume = makeNoisyHeadPhantom(w, h, d);
     else if (kind == "marschner-lobb")
         volume = makeMarschnerLobb(w, h, d);
     else if (kind == "box")

@@ -54,6 +54,43 @@ const Ellipsoid headEllipsoids[] = {
     {0.023, 0.046, 0.02, 0.06, -0.605, 0.0, 0.0, 0.3},
 };
 
+// A well-mixed 32-bit hash of a lattice point (the finaliser of a 64-bit mixer
+// applied to the packed coordinates), mapped to [-1, 1].
+double latticeNoise(std::uint32_t x, std::uint32_t y, std::uint32_t z, std::uint32_t seed)
+{
+    std::uint64_t h = (std::uint64_t(x) * 0x9E3779B97F4A7C15ull) ^
+                      (std::uint64_t(y) * 0xC2B2AE3D27D4EB4Full) ^
+                      (std::uint64_t(z) * 0x165667B19E3779F9ull) ^ (std::uint64_t(seed) << 32);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    return double(h >> 11) / double(1ull << 52) - 1.0;
+}
+
+double fade(double t)
+{
+    return t * t * (3.0 - 2.0 * t);
+}
+
+// Value noise in [-1, 1] that varies over about cell voxels: lattice values
+// blended with smoothstep weights, so it has no edges at the cell faces.
+double smoothNoise(int x, int y, int z, int cell, std::uint32_t seed)
+{
+    const int ix = x / cell, iy = y / cell, iz = z / cell;
+    const double fx = fade(double(x % cell) / cell);
+    const double fy = fade(double(y % cell) / cell);
+    const double fz = fade(double(z % cell) / cell);
+    double value = 0.0;
+    for (int corner = 0; corner < 8; ++corner) {
+        const int cx = corner & 1, cy = (corner >> 1) & 1, cz = corner >> 2;
+        const double weight = (cx ? fx : 1.0 - fx) * (cy ? fy : 1.0 - fy) * (cz ? fz : 1.0 - fz);
+        value += weight * latticeNoise(ix + cx, iy + cy, iz + cz, seed);
+    }
+    return value;
+}
+
 } // namespace
 
 SampleVolume makeHeadPhantom(int width, int height, int depth)
@@ -80,6 +117,30 @@ SampleVolume makeHeadPhantom(int width, int height, int depth)
                         value += e.density;
                 }
                 volume.samples[index++] = toSample(value);
+            }
+        }
+    }
+    return volume;
+}
+
+SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_t seed)
+{
+    SampleVolume volume = makeHeadPhantom(width, height, depth);
+    // Features of the noise scale with the volume, so that a small copy looks
+    // like a scaled-down large one.
+    const int cell = std::max(2, std::max({width, height, depth}) / 12);
+    constexpr double background = 0.03;
+    constexpr double lowestSample = 1.0 / 4095.0; // nothing exactly 0
+    std::size_t index = 0;
+    for (int z = 0; z < depth; ++z) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x, ++index) {
+                const double clean = volume.samples[index] / 4095.0;
+                const double slow = smoothNoise(x, y, z, cell, seed);
+                const double fine = latticeNoise(x, y, z, seed + 1);
+                const double gain = 1.0 + 0.08 * smoothNoise(x, y, z, 2 * cell, seed + 2);
+                double value = clean * gain + background * (1.0 + 0.5 * slow) + 0.015 * fine;
+                volume.samples[index] = toSample(std::max(value, lowestSample));
             }
         }
     }

@@ -18,6 +18,13 @@ struct SampleVolume
 // different densities summed over [-1, 1]^3 and scaled into 0..4095.
 SampleVolume makeHeadPhantom(int width, int height, int depth);
 
+// The head phantom as an MRI scan shows it: a smooth, positive background
+// (about 3 % of full scale, so that no sample is exactly 0 and there is no empty
+// space to skip), a slowly varying gain over the tissue (the coil's bias field)
+// and fine per-voxel noise everywhere. The same arguments give the same samples
+// on every platform (integer hashing, no library random numbers).
+SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_t seed = 1);
+
 // The Marschner-Lobb test signal (f_M = 6, alpha = 0.25) over [-1, 1]^3.
 SampleVolume makeMarschnerLobb(int width, int height, int depth);
 

@@ -61,6 +61,7 @@ struct Scene
     CropBox crop;
     SliceCut sliceCut;
     RenderMode mode = RenderMode::Composite;
+    bool jitter = true; // the default; closed forms hold with it too
 };
 
 // One frame through the batch path.
@@ -75,6 +76,7 @@ OffscreenResult render(const Scene &scene)
     frame.setCropBox(scene.crop);
     frame.renderer().setSliceCut(scene.sliceCut);
     frame.setRenderMode(scene.mode);
+    frame.renderer().setJitter(scene.jitter);
     return frame.grab();
 }
 
@@ -317,6 +319,8 @@ private slots:
     void ballIsBrightTowardsTheLight();
     void baselineImages_data();
     void baselineImages();
+    void jitterTurnsRingsIntoNoise();
+    void dragsDrawReducedFrames();
 };
 
 void RenderGlTest::setterSignals()
@@ -1345,7 +1349,7 @@ void RenderGlTest::ballIsBrightTowardsTheLight()
     options.specular = QColor(0, 0, 0);
     frame.setRenderingOptions(options);
     frame.setGradientStops({{0.0, QColor(255, 255, 255, 0)},
-                            {0.45, QColor(255, 255, 255, 0)},
+                            {0.49, QColor(255, 255, 255, 0)},
                             {0.5, QColor(255, 255, 255, 255)},
                             {1.0, QColor(255, 255, 255, 255)}});
     frame.setVolume(&volume);
@@ -1409,9 +1413,146 @@ void RenderGlTest::baselineImages()
     scene.crop = crop;
     scene.view.zoom = zoom;
     scene.mode = mode;
+    scene.jitter = false; // the baselines show samples at step midpoints
     const OffscreenResult result = render(scene);
     QVERIFY2(result.ok, qPrintable(result.message));
     compareWithBaseline(name, result.image);
+}
+
+namespace {
+
+// Mean grey of the pixels that the reference lights.
+double meanLitGrey(const QImage &image, const QImage &reference)
+{
+    double sum = 0.0;
+    int lit = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (isBlack(reference.pixel(x, y)))
+                continue;
+            sum += qGray(image.pixel(x, y));
+            ++lit;
+        }
+    }
+    return lit ? sum / lit : 0.0;
+}
+
+} // namespace
+
+// Few samples through an opaque ball draw rings (the samples of neighbouring
+// rays lie on the same planes, and depth cueing shows the steps); jitter moves
+// each ray's samples by a fraction of a step, which the rings turn into noise
+// about the same mean. (The closed-form checks above run with jitter on: their
+// pictures may not depend on where in a step the samples lie.)
+// Mean absolute grey difference of the two images' averages over blocks of
+// block x block pixels: small when one is a blurred or blocky copy of the
+// other, large when it is shifted, flipped or cut off.
+double blockDifference(const QImage &a, const QImage &b, int block)
+{
+    double total = 0.0;
+    int blocks = 0;
+    for (int top = 0; top + block <= a.height(); top += block) {
+        for (int left = 0; left + block <= a.width(); left += block) {
+            double difference = 0.0;
+            for (int y = top; y < top + block; ++y)
+                for (int x = left; x < left + block; ++x)
+                    difference += qGray(a.pixel(x, y)) - qGray(b.pixel(x, y));
+            total += std::abs(difference) / (block * block);
+            ++blocks;
+        }
+    }
+    return total / blocks;
+}
+
+void RenderGlTest::jitterTurnsRingsIntoNoise()
+{
+    Scene scene;
+    scene.volume = ballVolume();
+    // Strong depth cueing: rings show as steps of brightness.
+    scene.options = RenderingOptions();
+    scene.options.k1 = 0.0f;
+    scene.options.k2 = 4.0f;
+    scene.stops = {{0.0, QColor(0, 0, 0, 0)},
+                   {0.49, QColor(255, 255, 255, 0)},
+                   {0.51, QColor(255, 255, 255, 255)},
+                   {1.0, QColor(255, 255, 255, 255)}};
+    scene.size = QSize(96, 96);
+    scene.x = 20;
+    scene.y = 30;
+    scene.jitter = false;
+    scene.options.samples = 1000;
+    const OffscreenResult reference = render(scene);
+    scene.options.samples = 12;
+    const OffscreenResult rings = render(scene);
+    scene.jitter = true;
+    const OffscreenResult noise = render(scene);
+    const OffscreenResult again = render(scene);
+    for (const OffscreenResult *result : {&reference, &rings, &noise, &again})
+        QVERIFY2(result->ok, qPrintable(result->message));
+
+    int differing = 0;
+    QCOMPARE(largestDifference(noise.image, again.image, &differing), 0);
+    largestDifference(noise.image, rings.image, &differing);
+    // Most pixels of the ball move.
+    QVERIFY2(differing > countNonBlack(reference.image) / 2,
+             qPrintable(QString::number(differing)));
+    const double fine = meanLitGrey(reference.image, reference.image);
+    const double withRings = meanLitGrey(rings.image, reference.image);
+    const double withNoise = meanLitGrey(noise.image, reference.image);
+    // Both put the surface about half a step deep on average.
+    if (std::abs(withNoise - withRings) > 1.5) {
+        QFAIL(
+            qPrintable(QStringLiteral("mean grey %1 with jitter, %2 without, %3 finely sampled; %4")
+                           .arg(withNoise)
+                           .arg(withRings)
+                           .arg(fine)
+                           .arg(keepImages(QStringLiteral("jittered"), noise.image, rings.image))));
+    }
+}
+
+// A drag on a renderer whose frames exceed the budget (0 here) draws quarter
+// frames scaled over the whole view; saving still gets a full frame, and one
+// follows on screen once the drag has settled.
+void RenderGlTest::dragsDrawReducedFrames()
+{
+    Scene scene;
+    scene.volume = toVolume(makeHeadPhantom(48, 48, 48));
+    scene.stops = {{0.0, QColor(0, 0, 0, 0)}, {0.1, QColor(255, 200, 150, 255)}};
+    scene.size = QSize(96, 96);
+    VolumeRenderer renderer;
+    renderer.setJitter(false);
+    renderer.setInteractionFrameBudget(0.0);
+    prepare(renderer, scene);
+    const QImage full = renderer.grabFrame();
+    QCOMPARE(renderer.lastFrameDivisor(), 1);
+    QVERIFY(countNonBlack(full) > 1000);
+
+    // There and back: the same view, drawn during a drag.
+    sendMouse(&renderer, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton);
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(14, 10), Qt::NoButton, Qt::LeftButton);
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(renderer.yRotation(), 0);
+    QVERIFY(renderer.isInteracting());
+    const QImage reduced = renderer.grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(renderer.lastFrameDivisor(), 4);
+    QCOMPARE(reduced.size(), full.size());
+    int differing = 0;
+    QVERIFY(largestDifference(reduced, full, &differing) > 0);
+    const double difference = blockDifference(reduced, full, 8);
+    if (difference > 6.0) {
+        QFAIL(qPrintable(QStringLiteral("8x8 blocks differ by %1 on average; %2")
+                             .arg(difference)
+                             .arg(keepImages(QStringLiteral("reduced"), reduced, full))));
+    }
+    QCOMPARE(renderer.grabFrame(), full);
+    QCOMPARE(renderer.lastFrameDivisor(), 1);
+
+    renderer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&renderer));
+    sendMouse(&renderer, QEvent::MouseMove, QPoint(20, 10), Qt::NoButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(renderer.lastFrameDivisor(), 4, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!renderer.isInteracting(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(renderer.lastFrameDivisor(), 1, 2000);
 }
 
 QTEST_MAIN(RenderGlTest)

@@ -1,5 +1,7 @@
 #include "brickmap.h"
 #include "framegeometry.h"
+#include "interactionresolution.h"
+#include "samplevolumes.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
@@ -141,6 +144,9 @@ private slots:
     void tableEntrySpans_data();
     void tableEntrySpans();
     void brickClassification();
+    void noisyPhantomHasNoEmptySpace();
+    void interactionDivisor_data();
+    void interactionDivisor();
 };
 
 void RenderUnitTest::viewGeometry_data()
@@ -672,6 +678,61 @@ void RenderUnitTest::rendererMethodTable()
         if (expected[i].type == QMetaMethod::Slot)
             QCOMPARE(method.access(), QMetaMethod::Public);
     }
+}
+
+// The noisy phantom stands in for a real scan in benchmarks: the same head,
+// but nothing for empty-space skipping to find under a ramp that is
+// transparent only at 0, and the same samples every time.
+void RenderUnitTest::noisyPhantomHasNoEmptySpace()
+{
+    const SampleVolume clean = makeHeadPhantom(40, 36, 32);
+    const SampleVolume noisy = makeNoisyHeadPhantom(40, 36, 32);
+    QCOMPARE(makeNoisyHeadPhantom(40, 36, 32).samples, noisy.samples);
+    QVERIFY(makeNoisyHeadPhantom(40, 36, 32, 2).samples != noisy.samples);
+    QVERIFY(*std::min_element(noisy.samples.begin(), noisy.samples.end()) > 0);
+
+    // Entry 1 would already take in value 0 (the filter blends it in).
+    const auto ramp = alphaBand(2, TransferFunctionTable::entryCount - 1);
+    const auto visibleBricks = [&](const SampleVolume &sample) {
+        Volume volume;
+        volume.width = sample.width;
+        volume.height = sample.height;
+        volume.depth = sample.depth;
+        volume.data.resize(sample.samples.size());
+        for (std::size_t i = 0; i < sample.samples.size(); ++i)
+            volume.data[i] = sample.samples[i] / 4095.0f;
+        const BrickVisibility visibility = classifyBricks(computeBrickMap(volume), ramp.data());
+        return std::count(visibility.flags.begin(), visibility.flags.end(), 255);
+    };
+    const auto bricks = std::size_t(5 * 5 * 4);
+    QVERIFY(std::size_t(visibleBricks(clean)) < bricks);
+    QCOMPARE(std::size_t(visibleBricks(noisy)), bricks);
+}
+
+void RenderUnitTest::interactionDivisor_data()
+{
+    QTest::addColumn<double>("fullFrame");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<double>("budget");
+    QTest::addColumn<int>("divisor");
+    QTest::newRow("fits") << 39.0 << 1 << 40.0 << 1;
+    QTest::newRow("a quarter of the pixels fits") << 150.0 << 1 << 40.0 << 2;
+    QTest::newRow("a sixteenth") << 161.0 << 1 << 40.0 << 4;
+    QTest::newRow("even a sixteenth is too slow") << 2000.0 << 1 << 40.0 << 4;
+    // Back to a finer divisor only with a quarter of the budget to spare.
+    QTest::newRow("near the budget stays coarse") << 35.0 << 2 << 40.0 << 2;
+    QTest::newRow("well under goes finer") << 29.0 << 2 << 40.0 << 1;
+    QTest::newRow("from 4 to 2") << 110.0 << 4 << 40.0 << 2;
+    QTest::newRow("no budget") << 0.0 << 1 << 0.0 << 4;
+}
+
+void RenderUnitTest::interactionDivisor()
+{
+    QFETCH(double, fullFrame);
+    QFETCH(int, current);
+    QFETCH(double, budget);
+    QFETCH(int, divisor);
+    QCOMPARE(InteractionResolution::divisorFor(fullFrame, current, budget), divisor);
 }
 
 QTEST_MAIN(RenderUnitTest)
