@@ -101,6 +101,19 @@ double rayLengthInBox(const FrameGeometry &geometry, QSize viewport, int column,
     return std::max(0.0, segmentLength(ray, lower, upper));
 }
 
+QString silhouetteFailure(const QImage &image, const FrameGeometry &geometry, int *litPixels)
+{
+    QImage reference;
+    const int wrong = silhouetteMismatches(image, geometry, &reference);
+    if (litPixels)
+        *litPixels = countNonBlack(reference);
+    if (wrong == 0)
+        return QString();
+    return QStringLiteral("%1 pixels off the silhouette; %2")
+        .arg(wrong)
+        .arg(keepImages(QStringLiteral("frame"), image, reference));
+}
+
 Volume makeVolume(int width, int height, int depth,
                   const std::function<float(int x, int y, int z)> &value)
 {

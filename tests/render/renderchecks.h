@@ -37,6 +37,12 @@ double rayLengthInBox(const FrameGeometry &geometry, QSize viewport, int column,
 // expected picture (edge pixels copied from the image).
 int silhouetteMismatches(const QImage &image, const FrameGeometry &geometry, QImage *reference);
 
+// Empty when the image matches the geometry's silhouette; else the failure
+// message, with the images kept (see keepImages()). litPixels, when given,
+// receives the number of non-black pixels the silhouette expects.
+QString silhouetteFailure(const QImage &image, const FrameGeometry &geometry,
+                          int *litPixels = nullptr);
+
 // A data set with value(x, y, z) in 0..1 for every voxel.
 Volume makeVolume(int width, int height, int depth,
                   const std::function<float(int x, int y, int z)> &value);
