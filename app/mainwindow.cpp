@@ -95,7 +95,7 @@ void MainWindow::addViewControls()
     ui->verticalLayout_3->addWidget(sliceCutCheckBox);
     connect(sliceCutCheckBox, &QCheckBox::toggled, this, [this] { updateSliceCut(); });
 
-    // A new row under the specified four of the options grid.
+    // A new row under the four rows of colours and coefficients.
     auto *modeLabel = new QLabel(tr("Mode"), ui->optionsGroupBox);
     modeLabel->setObjectName("renderModeLabel");
     auto *modeButtons = new QWidget(ui->optionsGroupBox);

@@ -56,11 +56,11 @@ const Ellipsoid headEllipsoids[] = {
 
 // A well-mixed 32-bit hash of a lattice point (the finaliser of a 64-bit mixer
 // applied to the packed coordinates), mapped to [-1, 1].
-double latticeNoise(std::uint32_t x, std::uint32_t y, std::uint32_t z, std::uint32_t seed)
+double latticeNoise(std::uint32_t x, std::uint32_t y, std::uint32_t z, std::uint32_t salt)
 {
     std::uint64_t h = (std::uint64_t(x) * 0x9E3779B97F4A7C15ull) ^
                       (std::uint64_t(y) * 0xC2B2AE3D27D4EB4Full) ^
-                      (std::uint64_t(z) * 0x165667B19E3779F9ull) ^ (std::uint64_t(seed) << 32);
+                      (std::uint64_t(z) * 0x165667B19E3779F9ull) ^ (std::uint64_t(salt) << 32);
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDull;
     h ^= h >> 33;
@@ -76,7 +76,7 @@ double fade(double t)
 
 // Value noise in [-1, 1] that varies over about cell voxels: lattice values
 // blended with smoothstep weights, so it has no edges at the cell faces.
-double smoothNoise(int x, int y, int z, int cell, std::uint32_t seed)
+double smoothNoise(int x, int y, int z, int cell, std::uint32_t salt)
 {
     const int ix = x / cell, iy = y / cell, iz = z / cell;
     const double fx = fade(double(x % cell) / cell);
@@ -86,7 +86,7 @@ double smoothNoise(int x, int y, int z, int cell, std::uint32_t seed)
     for (int corner = 0; corner < 8; ++corner) {
         const int cx = corner & 1, cy = (corner >> 1) & 1, cz = corner >> 2;
         const double weight = (cx ? fx : 1.0 - fx) * (cy ? fy : 1.0 - fy) * (cz ? fz : 1.0 - fz);
-        value += weight * latticeNoise(ix + cx, iy + cy, iz + cz, seed);
+        value += weight * latticeNoise(ix + cx, iy + cy, iz + cz, salt);
     }
     return value;
 }
@@ -123,7 +123,7 @@ SampleVolume makeHeadPhantom(int width, int height, int depth)
     return volume;
 }
 
-SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_t seed)
+SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_t salt)
 {
     SampleVolume volume = makeHeadPhantom(width, height, depth);
     // Features of the noise scale with the volume, so that a small copy looks
@@ -136,9 +136,9 @@ SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x, ++index) {
                 const double clean = volume.samples[index] / 4095.0;
-                const double slow = smoothNoise(x, y, z, cell, seed);
-                const double fine = latticeNoise(x, y, z, seed + 1);
-                const double gain = 1.0 + 0.08 * smoothNoise(x, y, z, 2 * cell, seed + 2);
+                const double slow = smoothNoise(x, y, z, cell, salt);
+                const double fine = latticeNoise(x, y, z, salt + 1);
+                const double gain = 1.0 + 0.08 * smoothNoise(x, y, z, 2 * cell, salt + 2);
                 double value = clean * gain + background * (1.0 + 0.5 * slow) + 0.015 * fine;
                 volume.samples[index] = toSample(std::max(value, lowestSample));
             }

@@ -22,8 +22,9 @@ SampleVolume makeHeadPhantom(int width, int height, int depth);
 // (about 3 % of full scale, so that no sample is exactly 0 and there is no empty
 // space to skip), a slowly varying gain over the tissue (the coil's bias field)
 // and fine per-voxel noise everywhere. The same arguments give the same samples
-// on every platform (integer hashing, no library random numbers).
-SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_t seed = 1);
+// on every platform (integer hashing, no library random numbers); another
+// salt gives another noise pattern.
+SampleVolume makeNoisyHeadPhantom(int width, int height, int depth, std::uint32_t salt = 1);
 
 // The Marschner-Lobb test signal (f_M = 6, alpha = 0.25) over [-1, 1]^3.
 SampleVolume makeMarschnerLobb(int width, int height, int depth);
