@@ -58,6 +58,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     const bool quick = takeFlag(arguments, "--quick");
     const bool noSkipping = takeFlag(arguments, "--no-skipping");
     const bool noJitter = takeFlag(arguments, "--no-jitter");
+    const bool noStoredGradients = takeFlag(arguments, "--no-stored-gradients");
     const std::string sizeText = takeOption(arguments, "--size", "512x512");
     const int samples = std::atoi(takeOption(arguments, "--samples", "100").c_str());
     const int frames = std::atoi(takeOption(arguments, "--frames", quick ? "3" : "10").c_str());
@@ -72,7 +73,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         std::cerr << "usage: kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
                      "       [--stops POS:#AARRGGBB,...] [--lighting AMBIENT,DIFFUSE,SPECULAR,"
                      "EXPONENT]\n       [--depth-cueing K1,K2] [--no-skipping] [--no-jitter]\n"
-                     "       [--quick]"
+                     "       [--no-stored-gradients] [--quick]"
                   << std::endl;
         return 2;
     }
@@ -127,6 +128,8 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     frame.renderer().setEmptySpaceSkipping(!noSkipping);
     // Samples at fixed step midpoints, for the cost of jitter in one run.
     frame.renderer().setJitter(!noJitter);
+    // Gradients from six neighbours, as without a gradient texture.
+    frame.renderer().setStoredGradients(!noStoredGradients);
     std::ostringstream probe; // the table's probe line is not part of the figures
     std::streambuf *previous = std::cout.rdbuf(probe.rdbuf());
     frame.setGradientStops(stops);
@@ -157,10 +160,13 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     }
     // first_ms: the first frame, which builds the program and uploads the
     // textures; load_ms: reading the file.
-    std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s jitter=%s %s "
-                "first_ms=%.1f load_ms=%.1f peak_mb=%.0f renderer=\"%s\"\n",
+    const char *gradients = !frame.renderer().gradientsStored() ? "computed"
+                            : noStoredGradients                 ? "stored-unused"
+                                                                : "stored";
+    std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s jitter=%s "
+                "gradients=%s %s first_ms=%.1f load_ms=%.1f peak_mb=%.0f renderer=\"%s\"\n",
                 arguments[0].c_str(), width, height, samples, frames, noSkipping ? "off" : "on",
-                noJitter ? "off" : "on", timings.summary().c_str(), first.median(), load.median(),
-                peakResidentMegabytes(), renderer.c_str());
+                noJitter ? "off" : "on", gradients, timings.summary().c_str(), first.median(),
+                load.median(), peakResidentMegabytes(), renderer.c_str());
     return 0;
 }

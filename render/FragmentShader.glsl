@@ -27,14 +27,17 @@
 // Shading (Blinn-Phong, light fixed to the viewer). g = central difference of
 // the volume, one voxel each way, times gradientScale (finest spacing over the
 // axis' spacing, so that g is per unit of length when voxels are not cubes;
-// (1, 1, 1) when they are); the normal is -g / |g| turned towards the
+// (1, 1, 1) when they are). It is read from gradientSampler where the host
+// stored the differences with the values (traversals 1 and 2 below: the same g
+// within half a 65535th), else computed from six neighbours of the sample in
+// sampler. The normal is -g / |g| turned towards the
 // viewer. L points to gl_LightSource[0].position (view coordinates: x along u,
 // y along v, z towards the viewer), V = -n0, H = normalize(L + V):
 //   colour = tf.rgb * (c_ambient + c_diffuse * c_light * max(n.L, 0))
 //          + c_specular * c_light * max(n.H, 0)^c_exponent   (only where n.L > 0)
 // clamped to 0..1. Where |g| < GRADIENT_EPSILON (homogeneous material) n.L is
 // taken as 1 and there is no highlight. Alpha components of the colours are
-// not used. Samples with a = 0 cost one lookup each and no shading.
+// not used. Samples with a = 0 add nothing.
 //
 // Depth cueing. d = distance of the sample behind the plane that touches the
 // box's bounding sphere on the viewer's side, d in [0, |volumeSize|];
@@ -64,11 +67,22 @@
 // samples left out all have alpha 0, and those taken lie where they lie without
 // skipping, so the picture is the same.
 //
-// Cost. Software rasterisers run a group of fragments in lock step and evaluate
-// both sides of a branch for the whole group, but leave a loop only when every
-// fragment of the group has: so the cheap search for the next sample with
-// alpha > 0 is a loop of its own, and the shading (seven volume lookups) runs
-// once per such sample rather than once per step.
+// Traversal (KELVARA_TRAVERSAL, which the host defines in front of this text
+// for the program of each traversal; 0 where it does not). 0 and 1 search for
+// the next sample with alpha > 0 in a loop of their own and shade only the
+// samples found: worth it where much of the volume is transparent. 0 takes
+// the gradient from six lookups of sampler, 1 from one of gradientSampler. 2
+// takes every sample from one lookup of gradientSampler (value and gradient)
+// and composites it, transparent or not: for dense data, where a search finds
+// the next sample at once and only adds its own lookup. All three give the
+// same picture. Software rasterisers run a group of fragments in lock step,
+// evaluate both sides of a branch for the whole group, but leave a loop only
+// when every fragment of the group has: so the search is a loop of its own,
+// and the traversals are programs of their own rather than branches.
+
+#ifndef KELVARA_TRAVERSAL
+#define KELVARA_TRAVERSAL 0
+#endif
 
 uniform vec3 n0;
 uniform vec3 u;
@@ -96,6 +110,7 @@ uniform vec3 cropMinimum;
 uniform vec3 cropMaximum;
 uniform int renderMode;
 uniform int jitter;
+uniform sampler3D gradientSampler;
 
 const int MAX_SAMPLES = 4096;
 const float REFERENCE_STEP = 0.01;
@@ -176,6 +191,129 @@ vec3 maximumIntensity(vec3 p, float tNear, float dt, float offset, int first, in
     return tf.rgb * tf.a;
 }
 
+// What one ray's samples share, set once in main().
+vec3 rayStart;       // p
+vec3 rayDirection;   // n0
+float rayNear;       // tNear
+float rayStep;       // dt
+float rayOffset;     // first-sample offset, in steps
+vec3 inverseSize;
+vec3 lowestCentre;
+vec3 highestCentre;
+vec3 lightObject;
+bool directional;
+float radius;
+float linear;
+float quadratic;
+float exponent;
+float exponentOfStep;
+vec3 colour;
+float transmittance;
+
+vec3 samplePosition(int i)
+{
+    return rayStart + (rayNear + (float(i) + rayOffset) * rayStep) * rayDirection;
+}
+
+// Texture coordinate of object point x, between the outermost texel centres.
+vec3 textureCoordinate(vec3 x)
+{
+    return clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
+}
+
+vec3 neighbourGradient(vec3 s)
+{
+    vec3 spacing = 1.0 / volumeResolution;
+    vec3 dx = vec3(spacing.x, 0.0, 0.0);
+    vec3 dy = vec3(0.0, spacing.y, 0.0);
+    vec3 dz = vec3(0.0, 0.0, spacing.z);
+    return vec3(voxel(clamp(s + dx, lowestCentre, highestCentre)) -
+                    voxel(clamp(s - dx, lowestCentre, highestCentre)),
+                voxel(clamp(s + dy, lowestCentre, highestCentre)) -
+                    voxel(clamp(s - dy, lowestCentre, highestCentre)),
+                voxel(clamp(s + dz, lowestCentre, highestCentre)) -
+                    voxel(clamp(s - dz, lowestCentre, highestCentre))) *
+           gradientScale;
+}
+
+// The differences d are stored as (d + 65536) / 2 in 16 bits; this decodes
+// them within half a step either way.
+vec3 storedGradient(vec4 texel)
+{
+    return (2.0 * texel.rgb - 65535.5 / 65535.0) * gradientScale;
+}
+
+// Shades the sample at x with table entry tf and gradient g and composites it;
+// true once the ray is opaque enough to stop.
+bool composite(vec4 tf, vec3 gradient, vec3 x)
+{
+    float alpha = tf.a >= 1.0 ? 1.0 : 1.0 - pow(1.0 - tf.a, exponentOfStep);
+    vec3 toViewer = -rayDirection;
+    float diffuseFactor = 1.0;
+    float specularFactor = 0.0;
+    float gradientLength = length(gradient);
+    if (gradientLength >= GRADIENT_EPSILON) {
+        vec3 normal = -gradient / gradientLength;
+        if (dot(normal, toViewer) < 0.0)
+            normal = -normal;
+        vec3 toLight = normalize(directional ? lightObject : lightObject - x);
+        float nDotL = dot(normal, toLight);
+        diffuseFactor = max(nDotL, 0.0);
+        if (nDotL > 0.0) {
+            vec3 halfway = normalize(toLight + toViewer);
+            specularFactor = pow(max(dot(normal, halfway), 1.0e-6), exponent);
+        }
+    }
+    vec3 shaded = tf.rgb * (c_ambient.rgb + c_diffuse.rgb * c_light.rgb * diffuseFactor) +
+                  c_specular.rgb * c_light.rgb * specularFactor;
+    shaded = clamp(shaded, 0.0, 1.0);
+
+    float depth = dot(x, rayDirection) + radius;
+    shaded *= 1.0 / (1.0 + linear * depth + quadratic * depth * depth);
+
+    colour += transmittance * alpha * shaded;
+    transmittance *= 1.0 - alpha;
+    return 1.0 - transmittance > OPAQUE;
+}
+
+// Empty-space skipping: brick = floor(s * brickScale + brickOffset). The far
+// face of a brick (the one ahead along each axis) is crossed at sample index
+// brick * faceSlope + faceOffset (not rounded), since voxel position w lies at
+// object coordinate (w + 0.5) * volumeSize / volumeResolution - halfSize.
+bool skipping;
+vec3 brickScale;
+vec3 brickOffset;
+vec3 brickTexel;
+vec3 faceSlope;
+vec3 faceOffset;
+
+// The index of the first sample at or after i, before end, whose table entry
+// tf has alpha > 0; end when there is none.
+int nextVisibleSample(int i, int end, out vec4 tf)
+{
+    tf = vec4(0.0);
+    for (int searchStep = 0; searchStep < MAX_SAMPLES; ++searchStep) {
+        if (i >= end)
+            break;
+        vec3 s = textureCoordinate(samplePosition(i));
+        if (skipping) {
+            vec3 brick = floor(s * brickScale + brickOffset);
+            if (texture3D(brickSampler, (brick + 0.5) * brickTexel).a == 0.0) {
+                // On with the first sample beyond the brick, but always ahead.
+                vec3 faceIndex = brick * faceSlope + faceOffset;
+                float next = ceil(min(min(faceIndex.x, faceIndex.y), faceIndex.z));
+                i = int(clamp(next, float(i + 1), float(end)));
+                continue;
+            }
+        }
+        tf = classify(voxel(s));
+        if (tf.a > 0.0)
+            break;
+        ++i;
+    }
+    return i;
+}
+
 void main(void)
 {
     vec2 tc = gl_TexCoord[0].xy;
@@ -195,9 +333,8 @@ void main(void)
     int samples = N < 1 ? 1 : (N > MAX_SAMPLES ? MAX_SAMPLES : N);
     float dt = (tFar - tNear) / float(samples);
     float inverseDt = 1.0 / dt;
-    float exponentOfStep = dt / REFERENCE_STEP;
-    bool skipping = emptySpaceSkipping != 0;
     float offset = firstSampleOffset();
+    skipping = emptySpaceSkipping != 0;
 
     // Samples [first, end) of the ray: those in the cropping box and, with
     // skipping, in the visible box (one more either way against rounding).
@@ -217,115 +354,67 @@ void main(void)
         end = visible.y >= visible.x ? min(end, int(clamp(endIndex, 0.0, float(samples)))) : 0;
     }
 
+    rayStart = p;
+    rayDirection = n0;
+    rayNear = tNear;
+    rayStep = dt;
+    rayOffset = offset;
+    exponentOfStep = dt / REFERENCE_STEP;
+
     // The light and the view in object space.
-    vec3 viewX = normalize(u);
-    vec3 viewY = normalize(v);
-    vec3 viewZ = -n0;
     vec4 light = gl_LightSource[0].position;
-    vec3 lightObject = light.x * viewX + light.y * viewY + light.z * viewZ;
-    bool directional = light.w == 0.0;
+    lightObject = light.x * normalize(u) + light.y * normalize(v) - light.z * n0;
+    directional = light.w == 0.0;
     if (!directional)
         lightObject /= light.w;
-    vec3 toViewer = -n0;
+    radius = 0.5 * length(volumeSize);
+    linear = max(k1, 0.0);
+    quadratic = max(k2, 0.0);
+    exponent = max(c_exponent, 0.0);
 
-    float radius = 0.5 * length(volumeSize);
-    float linear = max(k1, 0.0);
-    float quadratic = max(k2, 0.0);
-    float exponent = max(c_exponent, 0.0);
-
-    // Texture coordinates s = x / volumeSize + 0.5 between the outermost texel
-    // centres, and the neighbours one voxel away for the gradient.
-    vec3 inverseSize = 1.0 / volumeSize;
+    inverseSize = 1.0 / volumeSize;
     vec3 spacing = 1.0 / volumeResolution;
-    vec3 lowestCentre = 0.5 * spacing;
-    vec3 highestCentre = 1.0 - lowestCentre;
-    vec3 dx = vec3(spacing.x, 0.0, 0.0);
-    vec3 dy = vec3(0.0, spacing.y, 0.0);
-    vec3 dz = vec3(0.0, 0.0, spacing.z);
+    lowestCentre = 0.5 * spacing;
+    highestCentre = 1.0 - lowestCentre;
 
-    // Bricks: brick = floor(s * brickScale + brickOffset). The far face of a
-    // brick (the one ahead along each axis) is crossed at sample index
-    // brick * faceSlope + faceOffset (not rounded), since voxel position w lies
-    // at object coordinate (w + 0.5) * volumeSize / volumeResolution - halfSize.
     vec3 objectPerVoxel = volumeSize * spacing;
-    vec3 brickScale = volumeResolution / brickSize;
-    vec3 brickOffset = vec3(-0.5 / brickSize);
-    vec3 brickTexel = 1.0 / brickCount;
+    brickScale = volumeResolution / brickSize;
+    brickOffset = vec3(-0.5 / brickSize);
+    brickTexel = 1.0 / brickCount;
     vec3 farFace = step(0.0, direction);
-    vec3 faceSlope = brickSize * objectPerVoxel * inverseDirection * inverseDt;
-    vec3 faceOffset =
+    faceSlope = brickSize * objectPerVoxel * inverseDirection * inverseDt;
+    faceOffset =
         (((farFace * brickSize + 0.5) * objectPerVoxel - halfSize - p) * inverseDirection - tNear) *
             inverseDt - offset;
 
-    vec3 colour = vec3(0.0);
-    float transmittance = 1.0;
-    int i = first;
-    // Each pass finds the next sample with alpha > 0 and shades it.
-    for (int shadedSamples = 0; shadedSamples < MAX_SAMPLES; ++shadedSamples) {
-        vec4 tf = vec4(0.0);
-        for (int searchStep = 0; searchStep < MAX_SAMPLES; ++searchStep) {
-            if (i >= end)
-                break;
-            vec3 x = p + (tNear + (float(i) + offset) * dt) * n0;
-            vec3 s = clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
-            if (skipping) {
-                vec3 brick = floor(s * brickScale + brickOffset);
-                if (texture3D(brickSampler, (brick + 0.5) * brickTexel).a == 0.0) {
-                    // On with the first sample beyond the brick, but always ahead.
-                    vec3 faceIndex = brick * faceSlope + faceOffset;
-                    float next = ceil(min(min(faceIndex.x, faceIndex.y), faceIndex.z));
-                    i = int(clamp(next, float(i + 1), float(end)));
-                    continue;
-                }
-            }
-            tf = classify(voxel(s));
-            if (tf.a > 0.0)
-                break;
-            ++i;
-        }
+    colour = vec3(0.0);
+    transmittance = 1.0;
+#if KELVARA_TRAVERSAL == 2
+    for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
+        int i = first + taken;
         if (i >= end)
             break;
-        // Recomputed rather than carried out of the search: cheaper there.
-        vec3 x = p + (tNear + (float(i) + offset) * dt) * n0;
-        vec3 s = clamp(x * inverseSize + 0.5, lowestCentre, highestCentre);
-        ++i;
-
-        float alpha = tf.a >= 1.0 ? 1.0 : 1.0 - pow(1.0 - tf.a, exponentOfStep);
-
-        vec3 gradient =
-            vec3(voxel(clamp(s + dx, lowestCentre, highestCentre)) -
-                     voxel(clamp(s - dx, lowestCentre, highestCentre)),
-                 voxel(clamp(s + dy, lowestCentre, highestCentre)) -
-                     voxel(clamp(s - dy, lowestCentre, highestCentre)),
-                 voxel(clamp(s + dz, lowestCentre, highestCentre)) -
-                     voxel(clamp(s - dz, lowestCentre, highestCentre))) *
-            gradientScale;
-        float diffuseFactor = 1.0;
-        float specularFactor = 0.0;
-        float gradientLength = length(gradient);
-        if (gradientLength >= GRADIENT_EPSILON) {
-            vec3 normal = -gradient / gradientLength;
-            if (dot(normal, toViewer) < 0.0)
-                normal = -normal;
-            vec3 toLight = normalize(directional ? lightObject : lightObject - x);
-            float nDotL = dot(normal, toLight);
-            diffuseFactor = max(nDotL, 0.0);
-            if (nDotL > 0.0) {
-                vec3 halfway = normalize(toLight + toViewer);
-                specularFactor = pow(max(dot(normal, halfway), 1.0e-6), exponent);
-            }
-        }
-        vec3 shaded = tf.rgb * (c_ambient.rgb + c_diffuse.rgb * c_light.rgb * diffuseFactor) +
-                      c_specular.rgb * c_light.rgb * specularFactor;
-        shaded = clamp(shaded, 0.0, 1.0);
-
-        float depth = dot(x, n0) + radius;
-        shaded *= 1.0 / (1.0 + linear * depth + quadratic * depth * depth);
-
-        colour += transmittance * alpha * shaded;
-        transmittance *= 1.0 - alpha;
-        if (1.0 - transmittance > OPAQUE)
+        vec3 x = samplePosition(i);
+        vec4 texel = texture3D(gradientSampler, textureCoordinate(x));
+        if (composite(classify(texel.a), storedGradient(texel), x))
             break;
     }
+#else
+    int i = first;
+    for (int shadedSamples = 0; shadedSamples < MAX_SAMPLES; ++shadedSamples) {
+        vec4 tf;
+        i = nextVisibleSample(i, end, tf);
+        if (i >= end)
+            break;
+        vec3 x = samplePosition(i++);
+#if KELVARA_TRAVERSAL == 1
+        vec3 gradient = storedGradient(texture3D(gradientSampler, textureCoordinate(x)));
+#else
+        vec3 gradient = neighbourGradient(textureCoordinate(x));
+#endif
+        if (composite(tf, gradient, x))
+            break;
+    }
+#endif
     gl_FragColor = vec4(colour, 1.0);
 }

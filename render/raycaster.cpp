@@ -1,6 +1,7 @@
 #include "raycaster.h"
 
 #include "brickmap.h"
+#include "gradienttexels.h"
 #include "framegeometry.h"
 #include "renderingoptions.h"
 #include "shadersource.h"
@@ -111,6 +112,7 @@ const Uniform frameUniforms[] = {
     {"cropMaximum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMaximum; }},
     {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.mode); }},
     {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.jitter); }},
+    {"gradientSampler", [](const FrameInputs &) -> UniformValue { return GLint(3); }},
 };
 
 } // namespace
@@ -133,11 +135,14 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
     glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
 
     buildProgram(fragmentShader);
-    lookUpLocations();
+    // An unlinked program has no locations; asking would only raise warnings.
+    if (linked)
+        lookUpLocations(programs[0]);
 
     functions->glGenTextures(1, &volumeTexture);
     functions->glGenTextures(1, &transferTexture);
     functions->glGenTextures(1, &brickTexture);
+    functions->glGenTextures(1, &gradientTexture);
 
     lookUpEntryPoints();
 
@@ -148,6 +153,7 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
 
 RayCaster::~RayCaster()
 {
+    functions->glDeleteTextures(1, &gradientTexture);
     functions->glDeleteTextures(1, &brickTexture);
     functions->glDeleteTextures(1, &transferTexture);
     functions->glDeleteTextures(1, &volumeTexture);
@@ -161,7 +167,10 @@ void RayCaster::fail(const QString &message)
 
 void RayCaster::buildProgram(const ShaderSource &fragmentShader)
 {
-    program = std::make_unique<QOpenGLShaderProgram>();
+    programs[0].program = std::make_unique<QOpenGLShaderProgram>();
+    program = programs[0].program.get();
+    programTried[0] = true;
+    fragmentText = fragmentShader.text;
 
     const bool vertexOk =
         program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShaderSource);
@@ -200,16 +209,35 @@ void RayCaster::buildProgram(const ShaderSource &fragmentShader)
     }
 }
 
-void RayCaster::lookUpLocations()
+void RayCaster::lookUpLocations(LinkedProgram &linkedProgram)
 {
-    // An unlinked program has no locations; asking would only raise warnings.
-    if (!linked)
-        return;
-    vertexLocation = program->attributeLocation("vertex");
-    texCoordLocation = program->attributeLocation("texCoord");
-    uniformLocations.clear();
+    QOpenGLShaderProgram &shaders = *linkedProgram.program;
+    linkedProgram.vertexLocation = shaders.attributeLocation("vertex");
+    linkedProgram.texCoordLocation = shaders.attributeLocation("texCoord");
+    linkedProgram.uniformLocations.clear();
     for (const Uniform &uniform : frameUniforms)
-        uniformLocations.push_back(program->uniformLocation(uniform.name));
+        linkedProgram.uniformLocations.push_back(shaders.uniformLocation(uniform.name));
+}
+
+RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
+{
+    LinkedProgram &linkedProgram = programs[std::size_t(traversal)];
+    if (traversal == 0)
+        return linked ? &linkedProgram : nullptr;
+    if (!programTried[std::size_t(traversal)]) {
+        programTried[std::size_t(traversal)] = true;
+        auto shaders = std::make_unique<QOpenGLShaderProgram>();
+        const QByteArray definition = "KELVARA_TRAVERSAL " + QByteArray::number(traversal);
+        shaders->bindAttributeLocation("vertex", 0);
+        if (shaders->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShaderSource) &&
+            shaders->addShaderFromSourceCode(QOpenGLShader::Fragment,
+                                             withDefinition(fragmentText, definition)) &&
+            shaders->link()) {
+            linkedProgram.program = std::move(shaders);
+            lookUpLocations(linkedProgram);
+        }
+    }
+    return linkedProgram.program ? &linkedProgram : nullptr;
 }
 
 void RayCaster::lookUpEntryPoints()
@@ -219,6 +247,12 @@ void RayCaster::lookUpEntryPoints()
     texImage3D = reinterpret_cast<TexImage3DFunction>(context->getProcAddress("glTexImage3DEXT"));
     if (!texImage3D)
         texImage3D = reinterpret_cast<TexImage3DFunction>(context->getProcAddress("glTexImage3D"));
+    texSubImage3D =
+        reinterpret_cast<TexSubImage3DFunction>(context->getProcAddress("glTexSubImage3DEXT"));
+    if (!texSubImage3D) {
+        texSubImage3D =
+            reinterpret_cast<TexSubImage3DFunction>(context->getProcAddress("glTexSubImage3D"));
+    }
     activeTexture =
         reinterpret_cast<ActiveTextureFunction>(context->getProcAddress("glActiveTexture"));
     if (!activeTexture) {
@@ -301,10 +335,12 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return result;
     }
 
-    // Whatever happens below, the old bricks no longer describe the texture.
+    // Whatever happens below, the old bricks and gradients no longer describe
+    // the texture.
     brickMap = BrickMap();
     bricksUsable = false;
     bricksStale = true;
+    gradientTextureUsable = false;
 
     activeTexture(GL_TEXTURE0);
     functions->glBindTexture(GL_TEXTURE_3D, volumeTexture);
@@ -325,8 +361,69 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return result;
     }
     brickMap = computeBrickMap(volume);
+    gradientTextureUsable = uploadValueGradients(volume);
     result.ok = true;
     return result;
+}
+
+bool RayCaster::uploadValueGradients(const Volume &volume)
+{
+    const std::uint64_t voxelCount =
+        std::uint64_t(volume.width) * std::uint64_t(volume.height) * std::uint64_t(volume.depth);
+    const std::uint64_t bytes = voxelCount * gradienttexels::channels * sizeof(std::uint16_t);
+    activeTexture(GL_TEXTURE3);
+    functions->glBindTexture(GL_TEXTURE_3D, gradientTexture);
+    // An empty image gives back the memory of an earlier volume's texels.
+    const auto release = [&] {
+        takeGlErrors("the gradient upload");
+        texImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, 0, 0, 0, 0, GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
+        activeTexture(GL_TEXTURE0);
+        return false;
+    };
+    if (!texSubImage3D || voxelCount == 0 || bytes > maximumGradientTextureBytes)
+        return release();
+    texImage3D(GL_PROXY_TEXTURE_3D, 0, GL_RGBA16, volume.width, volume.height, volume.depth, 0,
+               GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
+    GLint proxyWidth = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
+    if (proxyWidth == 0)
+        return release();
+
+    texImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, volume.width, volume.height, volume.depth, 0, GL_RGBA,
+               GL_UNSIGNED_SHORT, nullptr);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    // Filled in slabs of about a million voxels, so that the texels never
+    // need more host memory than 8 MiB beside the texture itself.
+    const std::size_t sliceVoxels = std::size_t(volume.width) * std::size_t(volume.height);
+    const int slabSlices = int(std::clamp<std::size_t>((std::size_t(1) << 20) / sliceVoxels, 1,
+                                                       std::size_t(volume.depth)));
+    std::vector<std::uint16_t> slab(sliceVoxels * std::size_t(slabSlices) *
+                                    gradienttexels::channels);
+    for (int z = 0; z < volume.depth; z += slabSlices) {
+        const int slices = std::min(slabSlices, volume.depth - z);
+        gradienttexels::fill(volume, z, slices, slab.data());
+        texSubImage3D(GL_TEXTURE_3D, 0, 0, 0, z, volume.width, volume.height, slices, GL_RGBA,
+                      GL_UNSIGNED_SHORT, slab.data());
+    }
+    // A failed upload costs speed, not the picture: frames compute gradients.
+    if (!takeGlErrors("the gradient upload").isEmpty())
+        return release();
+    activeTexture(GL_TEXTURE0);
+    return true;
+}
+
+// 0: search, gradients from neighbours; 1: search, stored gradients; 2: every
+// sample, stored gradients (see the shader).
+int RayCaster::traversal(bool skip) const
+{
+    if (!gradientTextureUsable || !storedGradients)
+        return 0;
+    // Searching pays where skipping leaves out a good part of the volume;
+    // with most bricks visible every sample is taken anyway (with the ramp on
+    // the noisy head, 100 % visible, taking every sample was 1.4x faster).
+    constexpr double denseShare = 0.9;
+    return skip && visibleBrickShare < denseShare ? 1 : 2;
 }
 
 GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes)
@@ -384,6 +481,11 @@ GlResult RayCaster::uploadBrickVisibility()
     visibleLower = visibility.lower;
     visibleUpper = visibility.upper;
     anyBrickVisible = visibility.anyVisible();
+    visibleBrickShare =
+        visibility.flags.empty()
+            ? 0.0
+            : double(std::count(visibility.flags.begin(), visibility.flags.end(), 255)) /
+                  double(visibility.flags.size());
 
     activeTexture(GL_TEXTURE2);
     functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
@@ -423,12 +525,22 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         activeTexture(GL_TEXTURE1);
         return result;
     }
+    // The start-up program stays bound between frames; another one is bound
+    // for this frame only.
+    LinkedProgram *chosen =
+        renderMode == RenderMode::Composite ? programFor(traversal(skip)) : nullptr;
+    if (!chosen || !chosen->program->bind())
+        chosen = &programs[0];
+    QOpenGLShaderProgram &shaders = *chosen->program;
+    const int vertexLocation = chosen->vertexLocation;
+    const int texCoordLocation = chosen->texCoordLocation;
+
     // Client-side arrays: no buffer object may be bound.
     functions->glBindBuffer(GL_ARRAY_BUFFER, 0);
-    program->enableAttributeArray(vertexLocation);
-    program->setAttributeArray(vertexLocation, quadVertices.data(), 3);
-    program->enableAttributeArray(texCoordLocation);
-    program->setAttributeArray(texCoordLocation, geometry.quadTexCoords.data(), 2);
+    shaders.enableAttributeArray(vertexLocation);
+    shaders.setAttributeArray(vertexLocation, quadVertices.data(), 3);
+    shaders.enableAttributeArray(texCoordLocation);
+    shaders.setAttributeArray(texCoordLocation, geometry.quadTexCoords.data(), 2);
 
     // The visible bricks' box in object coordinates, one voxel larger on every
     // side so that rounding at its faces cannot cut a visible sample off.
@@ -455,13 +567,16 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         visibleMinimum,
         visibleMaximum};
     // The locations stand in the table's order (looked up once the program linked).
+    const std::vector<int> &uniformLocations = chosen->uniformLocations;
     for (std::size_t i = 0; i < uniformLocations.size() && i < std::size(frameUniforms); ++i) {
         const int location = uniformLocations[i];
-        std::visit([&](const auto &value) { program->setUniformValue(location, value); },
+        std::visit([&](const auto &value) { shaders.setUniformValue(location, value); },
                    frameUniforms[i].value(frame));
     }
 
     // Unit 1 last: it stays the active unit after the frame.
+    activeTexture(GL_TEXTURE3);
+    functions->glBindTexture(GL_TEXTURE_3D, gradientTexture);
     activeTexture(GL_TEXTURE2);
     functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
     activeTexture(GL_TEXTURE0);
@@ -471,7 +586,9 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
 
     functions->glDrawArrays(GL_QUADS, 0, 4);
 
-    program->disableAttributeArray(vertexLocation);
-    program->disableAttributeArray(texCoordLocation);
+    shaders.disableAttributeArray(vertexLocation);
+    shaders.disableAttributeArray(texCoordLocation);
+    if (chosen != &programs[0])
+        program->bind();
     return result;
 }

@@ -4,10 +4,12 @@
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
 
+#include <QByteArray>
 #include <QString>
 #include <qopengl.h>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -29,7 +31,8 @@ struct GlResult
 // vertex shader, the given fragment shader), its attribute and uniform
 // locations, the 3D volume texture (unit 0), the 1D transfer-function texture
 // (unit 1), the 3D texture of bricks that may be visible (unit 2, see
-// BrickMap) and the entry points looked up at run time.
+// BrickMap), the 3D texture of values with their gradients (unit 3, see
+// gradienttexels.h) and the entry points looked up at run time.
 //
 // Every member function, the constructor and the destructor need the context
 // they were created with to be current. The object belongs to that context's
@@ -56,7 +59,24 @@ public:
     // (GL_ALPHA16). Refuses, leaving no usable image, a data set whose voxel count
     // does not match its data, that exceeds the implementation's 3D texture size,
     // or whose upload raises a GL error.
+    // Where it fits (at most maximumGradientTextureBytes and what the
+    // implementation accepts), it also stores the values with their gradients
+    // (8 more bytes per voxel), which frames then read instead of computing
+    // gradients from six neighbours; where not, frames compute them, with the
+    // same picture, more slowly.
     GlResult uploadVolume(const Volume &volume);
+
+    // llvmpipe keeps textures in host memory; beyond this (a 512^3 volume)
+    // the memory is worth more than the speed.
+    static constexpr std::uint64_t maximumGradientTextureBytes = std::uint64_t(1) << 30;
+
+    // Whether the uploaded volume's gradients are stored (see uploadVolume).
+    bool gradientsStored() const { return gradientTextureUsable; }
+
+    // Whether frames read the stored gradients when there are any (on by
+    // default); off, they compute them as for a volume too large to store
+    // them, for comparisons.
+    void setStoredGradients(bool on) { storedGradients = on; }
 
     // Replaces the transfer-function texture with TransferFunctionTable::entryCount
     // RGBA texels, 4 bytes each (red, green, blue, alpha).
@@ -98,31 +118,55 @@ private:
                                                         GLsizei height, GLsizei depth, GLint border,
                                                         GLenum format, GLenum type,
                                                         const void *pixels);
+    using TexSubImage3DFunction = void(QOPENGLF_APIENTRYP)(
+        GLenum target, GLint level, GLint xOffset, GLint yOffset, GLint zOffset, GLsizei width,
+        GLsizei height, GLsizei depth, GLenum format, GLenum type, const void *pixels);
     using ActiveTextureFunction = void(QOPENGLF_APIENTRYP)(GLenum texture);
 
     void buildProgram(const ShaderSource &fragmentShader);
-    void lookUpLocations();
     void lookUpEntryPoints();
     void fail(const QString &message);
     GlResult uploadBrickVisibility();
+    bool uploadValueGradients(const Volume &volume);
+    int traversal(bool skip) const;
 
     QOpenGLFunctions *functions = nullptr;
-    std::unique_ptr<QOpenGLShaderProgram> program;
+    // A program with its locations (-1 for what it lacks).
+    struct LinkedProgram
+    {
+        std::unique_ptr<QOpenGLShaderProgram> program;
+        int vertexLocation = -1;
+        int texCoordLocation = -1;
+        // One per entry of the uniform table in raycaster.cpp, in its order.
+        std::vector<int> uniformLocations;
+    };
+    static void lookUpLocations(LinkedProgram &linkedProgram);
+    // The program of the given traversal (see the shader), built the first
+    // time it is asked for; null where it cannot be built.
+    LinkedProgram *programFor(int traversal);
+
+    // Per traversal; [0] is built at start-up from the fragment shader as it
+    // is (its logs are the ones written), the others when first needed from
+    // the same text with KELVARA_TRAVERSAL defined. Software rasterisers pay
+    // for every branch a fragment group takes on either side, so the three
+    // ways through the volume are programs of their own, not branches.
+    std::array<LinkedProgram, 3> programs;
+    std::array<bool, 3> programTried{};
+    QByteArray fragmentText;
+    QOpenGLShaderProgram *program = nullptr; // programs[0]'s
     bool linked = false;
     bool valid = true;
     QString error;
 
-    int vertexLocation = -1;
-    int texCoordLocation = -1;
-    // One per entry of the uniform table in raycaster.cpp, in its order.
-    std::vector<int> uniformLocations;
-
     GLuint volumeTexture = 0;
     GLuint transferTexture = 0;
     GLuint brickTexture = 0;
+    GLuint gradientTexture = 0;
 
     bool skipping = true;
     bool jitterOn = true;
+    bool storedGradients = true;
+    bool gradientTextureUsable = false;
     RenderMode renderMode = RenderMode::Composite;
     // Value ranges of the uploaded volume's bricks; empty without a volume.
     BrickMap brickMap;
@@ -137,7 +181,10 @@ private:
     std::array<int, 3> visibleLower{};
     std::array<int, 3> visibleUpper{};
     bool anyBrickVisible = false;
+    // Share of the bricks that may be visible, 0..1.
+    double visibleBrickShare = 0.0;
 
     TexImage3DFunction texImage3D = nullptr;
+    TexSubImage3DFunction texSubImage3D = nullptr;
     ActiveTextureFunction activeTexture = nullptr;
 };

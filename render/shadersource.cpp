@@ -60,3 +60,16 @@ ShaderSource loadShaderSource(const QStringList &candidates)
     }
     return source;
 }
+
+QByteArray withDefinition(const QByteArray &text, const QByteArray &definition)
+{
+    const QByteArray line = "#define " + definition + '\n';
+    // #version must come first, after comments and blank lines at most.
+    const int version = text.startsWith("#version") ? 0 : text.indexOf("\n#version");
+    if (version < 0)
+        return line + text;
+    const int lineEnd = text.indexOf('\n', version == 0 ? 0 : version + 1);
+    if (lineEnd < 0)
+        return text + '\n' + line;
+    return text.left(lineEnd + 1) + line + text.mid(lineEnd + 1);
+}

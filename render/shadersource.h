@@ -25,3 +25,8 @@ QString embeddedFragmentShaderPath();
 // Reads the first candidate that exists. A candidate that exists but cannot be
 // read is noted in problem and the search goes on.
 ShaderSource loadShaderSource(const QStringList &candidates);
+
+// The shader text with "#define DEFINITION" inserted after its #version line
+// (before everything else where it has none), so that one file can hold
+// several programs.
+QByteArray withDefinition(const QByteArray &text, const QByteArray &definition);

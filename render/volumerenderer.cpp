@@ -147,6 +147,19 @@ void VolumeRenderer::setJitter(bool on)
     update();
 }
 
+void VolumeRenderer::setStoredGradients(bool on)
+{
+    storedGradients = on;
+    if (rayCaster)
+        rayCaster->setStoredGradients(on);
+    update();
+}
+
+bool VolumeRenderer::gradientsStored() const
+{
+    return rayCaster && rayCaster->gradientsStored();
+}
+
 void VolumeRenderer::setViewTransform(const ViewTransform &view)
 {
     ViewTransform clamped = view;
@@ -282,6 +295,7 @@ void VolumeRenderer::initializeGL()
     reducedFrame = std::make_unique<ReducedFrame>();
     rayCaster->setEmptySpaceSkipping(skipEmptySpace);
     rayCaster->setJitter(jitterOn);
+    rayCaster->setStoredGradients(storedGradients);
     rayCaster->setRenderMode(renderModeValue);
     if (!rayCaster->isValid())
         reportProblem(rayCaster->errorMessage());

@@ -83,6 +83,13 @@ public:
     void setJitter(bool on);
     bool jitter() const { return jitterOn; }
 
+    // Whether frames read the gradients stored with the volume where it has
+    // them (on by default; see RayCaster::uploadVolume). Repaints.
+    void setStoredGradients(bool on);
+    // Whether the uploaded volume's gradients are stored; false before the
+    // upload.
+    bool gradientsStored() const;
+
     // Files tried in order for the fragment shader at the next GL
     // initialisation (default: defaultFragmentShaderCandidates()).
     void setFragmentShaderCandidates(const QStringList &paths) { shaderCandidates = paths; }
@@ -199,6 +206,7 @@ private:
 
     bool skipEmptySpace = true;
     bool jitterOn = true;
+    bool storedGradients = true;
     std::unique_ptr<RayCaster> rayCaster;
     std::unique_ptr<ReducedFrame> reducedFrame;
     QTimer settleTimer;

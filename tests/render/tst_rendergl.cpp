@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -154,31 +155,37 @@ Volume skippingVolume(const QString &name)
     return toVolume(makeMarschnerLobb(41, 37, 30));
 }
 
-// Renders the frame with empty-space skipping, then without, and fails when the
-// two differ by more than the tolerance.
-void compareSkipping(OffscreenFrame &frame, const QString &label)
+// Renders the frame with a setting on, then off, and fails when the two
+// pictures differ by more than the tolerance.
+void compareSetting(OffscreenFrame &frame, const QString &label,
+                    const std::function<void(bool on)> &set, int tolerance)
 {
-    // Two steps of 255: the pictures should agree up to float rounding.
-    constexpr int tolerance = 2;
-    frame.renderer().setEmptySpaceSkipping(true);
-    const OffscreenResult skipped = frame.grab();
-    QVERIFY2(skipped.ok, qPrintable(skipped.message));
-    frame.renderer().setEmptySpaceSkipping(false);
-    const OffscreenResult plain = frame.grab();
-    QVERIFY2(plain.ok, qPrintable(plain.message));
-    // Two black frames would agree for any skipping.
+    set(true);
+    const OffscreenResult on = frame.grab();
+    QVERIFY2(on.ok, qPrintable(on.message));
+    set(false);
+    const OffscreenResult off = frame.grab();
+    QVERIFY2(off.ok, qPrintable(off.message));
+    // Two black frames would agree for any setting.
     QVERIFY2(
-        countNonBlack(plain.image) > 100,
-        qPrintable(QStringLiteral("%1: %2 pixels lit").arg(label).arg(countNonBlack(plain.image))));
+        countNonBlack(off.image) > 100,
+        qPrintable(QStringLiteral("%1: %2 pixels lit").arg(label).arg(countNonBlack(off.image))));
     int differing = 0;
-    const int largest = largestDifference(skipped.image, plain.image, &differing);
+    const int largest = largestDifference(on.image, off.image, &differing);
     if (largest > tolerance) {
         QFAIL(qPrintable(QStringLiteral("%1: %2 pixels differ, by up to %3 of 255; %4")
                              .arg(label)
                              .arg(differing)
                              .arg(largest)
-                             .arg(keepImages(label, skipped.image, plain.image))));
+                             .arg(keepImages(label, on.image, off.image))));
     }
+}
+
+void compareSkipping(OffscreenFrame &frame, const QString &label)
+{
+    // Two steps of 255: the pictures should agree up to float rounding.
+    compareSetting(
+        frame, label, [&](bool on) { frame.renderer().setEmptySpaceSkipping(on); }, 2);
 }
 
 void sendMouse(QWidget *widget, QEvent::Type type, QPoint position, Qt::MouseButton button,
@@ -307,6 +314,8 @@ private slots:
     void skippingKeepsThePicture_data();
     void skippingKeepsThePicture();
     void skippingFollowsTableAndVolume();
+    void storedGradientsKeepThePicture_data();
+    void storedGradientsKeepThePicture();
     void activeUnitAfterFrame_data();
     void activeUnitAfterFrame();
     void spacingGivesProportions_data();
@@ -1105,6 +1114,61 @@ void RenderGlTest::skippingFollowsTableAndVolume()
     // Another data set with other bricks.
     frame.setVolume(&waves);
     compareSkipping(frame, QStringLiteral("waves"));
+}
+
+void RenderGlTest::storedGradientsKeepThePicture_data()
+{
+    QTest::addColumn<QString>("volume");
+    QTest::addColumn<QString>("stops");
+    QTest::addColumn<bool>("skipping");
+    QTest::addColumn<bool>("depthCueing");
+    QTest::addColumn<double>("zSpacing");
+    QTest::addColumn<CropBox>("crop");
+    // With skipping the head is searched (traversal 1), the others have
+    // (nearly) every brick visible and take every sample (2); without
+    // skipping every volume takes every sample.
+    QTest::newRow("head, searched") << "head"
+                                    << "ramp" << true << false << 1.0 << CropBox();
+    QTest::newRow("head, band, searched") << "head"
+                                          << "band" << true << true << 1.0 << CropBox();
+    QTest::newRow("head, every sample") << "head"
+                                        << "ramp" << false << true << 1.0 << CropBox();
+    QTest::newRow("waves, every sample") << "waves"
+                                         << "ramp" << true << false << 1.0 << CropBox();
+    QTest::newRow("noisy head, thick slices") << "noisy head"
+                                              << "ramp" << true << false << 2.5 << CropBox();
+    QTest::newRow("noisy head, cropped")
+        << "noisy head"
+        << "band" << true << true << 1.0 << CropBox{{0.3, 0.2, 0.25}, {0.8, 0.7, 0.6}};
+}
+
+// Gradients read from the texture that stores them with the values shade as
+// those computed from six neighbours, whichever way the rays go through.
+void RenderGlTest::storedGradientsKeepThePicture()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, stops);
+    QFETCH(bool, skipping);
+    QFETCH(bool, depthCueing);
+    QFETCH(double, zSpacing);
+    QFETCH(CropBox, crop);
+    Volume data = volume == QLatin1String("head")    ? skippingVolume(volume)
+                  : volume == QLatin1String("waves") ? skippingVolume("marschner-lobb")
+                                                     : toVolume(makeNoisyHeadPhantom(40, 36, 32));
+    data.spacing[2] = zSpacing;
+    OffscreenFrame frame(QSize(96, 96));
+    frame.setRenderingOptions(depthCueing ? RenderingOptions() : plainOptions());
+    frame.setGradientStops(skippingStops(stops));
+    frame.setVolume(&data);
+    frame.setRotation(30, 45, 10);
+    frame.setCropBox(crop);
+    frame.renderer().setEmptySpaceSkipping(skipping);
+    // One step more than skipping: stored differences are within half a
+    // 65535th, which turns the normals of near-homogeneous noise a little.
+    compareSetting(
+        frame, QStringLiteral("frame"), [&](bool on) { frame.renderer().setStoredGradients(on); },
+        3);
+    QVERIFY(frame.renderer().gradientsStored());
 }
 
 void RenderGlTest::activeUnitAfterFrame_data()

@@ -1,5 +1,6 @@
 #include "brickmap.h"
 #include "framegeometry.h"
+#include "gradienttexels.h"
 #include "interactionresolution.h"
 #include "samplevolumes.h"
 #include "shadersource.h"
@@ -135,6 +136,9 @@ private slots:
     void angleNormalisation();
     void shaderSearchOrder();
     void shippedShaderCopies();
+    void definitionGoesAfterVersion_data();
+    void definitionGoesAfterVersion();
+    void gradientTexels();
 
     void brickRangesCoverTheirSamples_data();
     void brickRangesCoverTheirSamples();
@@ -683,6 +687,74 @@ void RenderUnitTest::rendererMethodTable()
 // The noisy phantom stands in for a real scan in benchmarks: the same head,
 // but nothing for empty-space skipping to find under a ramp that is
 // transparent only at 0, and the same samples every time.
+void RenderUnitTest::definitionGoesAfterVersion_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("version first") << QByteArray("#version 120\nvoid main() {}\n")
+                                   << QByteArray("#version 120\n#define A 1\nvoid main() {}\n");
+    QTest::newRow("comment first")
+        << QByteArray("// c\n#version 120\nx") << QByteArray("// c\n#version 120\n#define A 1\nx");
+    QTest::newRow("no version") << QByteArray("x\n") << QByteArray("#define A 1\nx\n");
+    QTest::newRow("version only, no line end")
+        << QByteArray("#version 120") << QByteArray("#version 120\n#define A 1\n");
+}
+
+void RenderUnitTest::definitionGoesAfterVersion()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(withDefinition(text, "A 1"), expected);
+}
+
+// The stored differences decode to those of the 16-bit values, with the
+// neighbours clamped at the faces like the shader's lookups.
+void RenderUnitTest::gradientTexels()
+{
+    QCOMPARE(gradienttexels::quantized(-0.5f), std::uint16_t(0));
+    QCOMPARE(gradienttexels::quantized(1.5f), std::uint16_t(65535));
+    QCOMPARE(gradienttexels::quantized(std::nanf("")), std::uint16_t(0));
+    QCOMPARE(gradienttexels::quantized(0.5f), std::uint16_t(32768)); // 32767.5, ties to even
+
+    const int w = 4, h = 3, d = 5;
+    const auto value = [](int x, int y, int z) { return float(x * x + 3 * y + 7 * z) / 64.0f; };
+    Volume volume;
+    volume.width = w;
+    volume.height = h;
+    volume.depth = d;
+    volume.data.resize(std::size_t(w * h * d));
+    for (int z = 0; z < d; ++z)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                volume.data[std::size_t((z * h + y) * w + x)] = value(x, y, z);
+    const auto q = [&](int x, int y, int z) {
+        return int(gradienttexels::quantized(
+            value(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1), std::clamp(z, 0, d - 1))));
+    };
+    // Slabs of two slices and a last one of one, as the upload cuts them.
+    std::vector<std::uint16_t> texels(std::size_t(4 * w * h * d));
+    for (int z = 0; z < d; z += 2)
+        gradienttexels::fill(volume, z, std::min(2, d - z), texels.data() + 4 * w * h * z);
+    // As the shader decodes them, in 65535ths: within half of one of d.
+    const auto error = [](std::uint16_t t, int difference) {
+        return std::abs(2.0 * t - 65535.5 - difference);
+    };
+    for (int z = 0; z < d; ++z) {
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::uint16_t *t = &texels[std::size_t(4 * ((z * h + y) * w + x))];
+                const int dx = q(x + 1, y, z) - q(x - 1, y, z);
+                const int dy = q(x, y + 1, z) - q(x, y - 1, z);
+                const int dz = q(x, y, z + 1) - q(x, y, z - 1);
+                QCOMPARE(error(t[0], dx), 0.5);
+                QCOMPARE(error(t[1], dy), 0.5);
+                QCOMPARE(error(t[2], dz), 0.5);
+                QCOMPARE(int(t[3]), q(x, y, z));
+            }
+        }
+    }
+}
+
 void RenderUnitTest::noisyPhantomHasNoEmptySpace()
 {
     const SampleVolume clean = makeHeadPhantom(40, 36, 32);
