@@ -66,9 +66,11 @@ public:
     // same picture, more slowly.
     GlResult uploadVolume(const Volume &volume);
 
-    // llvmpipe keeps textures in host memory; beyond this (a 512^3 volume)
-    // the memory is worth more than the speed.
-    static constexpr std::uint64_t maximumGradientTextureBytes = std::uint64_t(1) << 30;
+    // 32 Mi voxels (320^3, 512 x 512 x 128). llvmpipe keeps textures in host
+    // memory, and its first touch of a new texture's pages costs about 4 s per
+    // GiB on a virtual machine: beyond this, opening a volume would take
+    // seconds longer for frames about twice as fast.
+    static constexpr std::uint64_t maximumGradientTextureBytes = std::uint64_t(1) << 28;
 
     // Whether the uploaded volume's gradients are stored (see uploadVolume).
     bool gradientsStored() const { return gradientTextureUsable; }
