@@ -240,25 +240,27 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
     return linkedProgram.program ? &linkedProgram : nullptr;
 }
 
+namespace {
+
+// The entry point under its first name, else under its second.
+template <typename Function>
+Function lookUp(QOpenGLContext *context, const char *name, const char *otherName)
+{
+    QFunctionPointer found = context->getProcAddress(name);
+    if (!found)
+        found = context->getProcAddress(otherName);
+    return reinterpret_cast<Function>(found);
+}
+
+} // namespace
+
 void RayCaster::lookUpEntryPoints()
 {
     QOpenGLContext *context = QOpenGLContext::currentContext();
-    // The extension names first, then the core names of the same functions.
-    texImage3D = reinterpret_cast<TexImage3DFunction>(context->getProcAddress("glTexImage3DEXT"));
-    if (!texImage3D)
-        texImage3D = reinterpret_cast<TexImage3DFunction>(context->getProcAddress("glTexImage3D"));
-    texSubImage3D =
-        reinterpret_cast<TexSubImage3DFunction>(context->getProcAddress("glTexSubImage3DEXT"));
-    if (!texSubImage3D) {
-        texSubImage3D =
-            reinterpret_cast<TexSubImage3DFunction>(context->getProcAddress("glTexSubImage3D"));
-    }
-    activeTexture =
-        reinterpret_cast<ActiveTextureFunction>(context->getProcAddress("glActiveTexture"));
-    if (!activeTexture) {
-        activeTexture =
-            reinterpret_cast<ActiveTextureFunction>(context->getProcAddress("glActiveTextureARB"));
-    }
+    // Each under its extension name or its core name, whichever the driver has.
+    texImage3D = lookUp<TexImage3DFunction>(context, "glTexImage3DEXT", "glTexImage3D");
+    texSubImage3D = lookUp<TexSubImage3DFunction>(context, "glTexSubImage3DEXT", "glTexSubImage3D");
+    activeTexture = lookUp<ActiveTextureFunction>(context, "glActiveTexture", "glActiveTextureARB");
     if (!texImage3D)
         fail(QStringLiteral("This GL implementation has no glTexImage3D: volumes cannot be shown"));
     if (!activeTexture)
