@@ -6,19 +6,28 @@
 // (tc = gl_TexCoord[0].xy, pixels from the viewport centre, less the pan; the
 // zoom is in the lengths of u and v); its ray
 // x(t) = p + t * n0 enters the box at tNear on the viewer's side and leaves at
-// tFar. N samples (clamped to 1..4096) lie at t_i = tNear + (i + o) * dt with
+// tFar. A ray parallel to a pair of faces lies inside their slab everywhere
+// (also on a face itself) or nowhere, so rays that graze a face at an
+// axis-aligned view are whole, not cut short. N samples (clamped to 1..4096) lie at t_i = tNear + (i + o) * dt with
 // dt = (tFar - tNear) / N and the first-sample offset o in [0, 1).
 //
-// Jitter. With jitter on, o is a hash of the pixel's position (interleaved
-// gradient noise), so neighbouring rays sample at different depths and the
-// rings that equally spaced samples draw through opaque surfaces ("wood
-// grain") become fine noise. It depends on nothing else: the same frame twice
-// is the same picture. With jitter off o = 0.5, the midpoints of N equal steps.
+// Jitter. With jitter on, o is a hash of the pixel's position, so
+// neighbouring rays sample at different depths and the rings that equally
+// spaced samples draw through opaque surfaces ("wood grain") become fine
+// grain. The hash behaves like white noise (neighbouring offsets uncorrelated,
+// a flat spectrum): a structured sequence would turn the rings into stripes or
+// checks instead. It depends on nothing else: the same frame twice is the same
+// picture. With jitter off o = 0.5, the midpoints of N equal steps.
 //
 // Texture coordinates. Volume: s = x / volumeSize + 0.5, clamped to
 // [0.5 / res, 1 - 0.5 / res] so that the repeat wrap never blends the opposite
 // face in. Table: value f in 0..1 reads entry index f * 1023 at coordinate
 // (index + 0.5) / 1024 (f = 1 reads entry 1023 exactly).
+//
+// Classification reads preciseTransferSampler: the transfer function in float
+// texels, entry i holding the function at value i / 1023, so that faint
+// opacities keep their precision. transferSampler holds the same function in
+// bytes, for the host's own uses; it is not read here.
 //
 // Opacity. The table's alpha a is the opacity of a slab REFERENCE_STEP = 0.01
 // thick (a hundredth of the longest side); a sample covering dt has
@@ -98,6 +107,7 @@ uniform vec4 c_diffuse;
 uniform vec4 c_specular;
 uniform float c_exponent;
 uniform sampler1D transferSampler;
+uniform sampler1D preciseTransferSampler;
 uniform float k1;
 uniform float k2;
 uniform int emptySpaceSkipping;
@@ -126,36 +136,55 @@ float voxel(vec3 s)
 // (position + 0.5) / 1024, folded into one multiply-add.
 vec4 classify(float value)
 {
-    return texture1D(transferSampler, clamp(value, 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0);
+    return texture1D(preciseTransferSampler,
+                     clamp(value, 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0);
 }
 
-// The offset in [0, 1) of a pixel's first sample, in steps: interleaved
-// gradient noise of the window position, which spreads neighbouring offsets
-// evenly (no visible pattern at the scale of a few pixels).
+// The offset in [0, 1) of a pixel's first sample, in steps: a hash of the
+// pixel's window position. Three fractions of the position with unrelated
+// periods are mixed by one dot product and one product, all in float
+// arithmetic that GLSL 1.20 has (no integer bit operations there); for window
+// positions up to several thousand the result is as uncorrelated from one
+// pixel to the next as white noise.
 float firstSampleOffset()
 {
     if (jitter == 0)
         return 0.5;
-    return fract(52.9829189 * fract(dot(gl_FragCoord.xy, vec2(0.06711056, 0.00583715))));
+    vec2 pixel = gl_FragCoord.xy;
+    vec3 q = fract(vec3(pixel, pixel.x + pixel.y) * vec3(0.1031, 0.11369, 0.13787));
+    q += dot(q, q.yzx + 19.19);
+    return fract((q.x + q.y) * q.z);
 }
 
+// Far beyond any parameter a ray through the box can have.
+const float UNBOUNDED = 1.0e30;
+
 // Component-wise guard against division by zero in the slab test: a tiny
-// component is replaced by 1e-6, whose huge parameters never bound the ray
-// inside the slab and put it outside when it starts outside.
+// component is replaced by 1e-6; boxSpan() treats such axes as parallel.
 vec3 safeDirection(vec3 d)
 {
     return vec3(abs(d.x) < 1.0e-6 ? 1.0e-6 : d.x, abs(d.y) < 1.0e-6 ? 1.0e-6 : d.y,
                 abs(d.z) < 1.0e-6 ? 1.0e-6 : d.z);
 }
 
+// 1 for the axes along which the ray direction d is (nearly) zero.
+vec3 parallelAxes(vec3 d)
+{
+    return vec3(lessThan(abs(d), vec3(1.0e-6)));
+}
+
 // The parameters at which the line p + t * direction enters and leaves the
-// box lower..upper (enter > leave when it misses).
-vec2 boxSpan(vec3 p, vec3 inverseDirection, vec3 lower, vec3 upper)
+// box lower..upper (enter > leave when it misses). Along a parallel axis the
+// slab bounds nothing when p lies in it (faces included) and everything when
+// not: dividing by the stand-in 1e-6 would instead cut a ray that lies on a
+// face, or within a few millionths of one, short.
+vec2 boxSpan(vec3 p, vec3 inverseDirection, vec3 parallel, vec3 lower, vec3 upper)
 {
     vec3 t0 = (lower - p) * inverseDirection;
     vec3 t1 = (upper - p) * inverseDirection;
-    vec3 tMin = min(t0, t1);
-    vec3 tMax = max(t0, t1);
+    vec3 inside = step(lower, p) * step(p, upper);
+    vec3 tMin = mix(min(t0, t1), mix(vec3(UNBOUNDED), vec3(-UNBOUNDED), inside), parallel);
+    vec3 tMax = mix(max(t0, t1), mix(vec3(-UNBOUNDED), vec3(UNBOUNDED), inside), parallel);
     return vec2(max(max(tMin.x, tMin.y), tMin.z), min(min(tMax.x, tMax.y), tMax.z));
 }
 
@@ -322,7 +351,8 @@ void main(void)
     vec3 halfSize = 0.5 * volumeSize;
     vec3 direction = safeDirection(n0);
     vec3 inverseDirection = 1.0 / direction;
-    vec2 boxNearFar = boxSpan(p, inverseDirection, -halfSize, halfSize);
+    vec3 parallel = parallelAxes(n0);
+    vec2 boxNearFar = boxSpan(p, inverseDirection, parallel, -halfSize, halfSize);
     float tNear = boxNearFar.x;
     float tFar = boxNearFar.y;
     if (!(tFar - tNear > 1.0e-6)) {
@@ -338,8 +368,8 @@ void main(void)
 
     // Samples [first, end) of the ray: those in the cropping box and, with
     // skipping, in the visible box (one more either way against rounding).
-    ivec2 cropped = samplesInSpan(boxSpan(p, inverseDirection, cropMinimum, cropMaximum), tNear,
-                                  inverseDt, offset, samples);
+    ivec2 cropped = samplesInSpan(boxSpan(p, inverseDirection, parallel, cropMinimum, cropMaximum),
+                                  tNear, inverseDt, offset, samples);
     int first = cropped.x;
     int end = cropped.y;
     if (renderMode == 1) {
@@ -347,7 +377,7 @@ void main(void)
         return;
     }
     if (skipping) {
-        vec2 visible = boxSpan(p, inverseDirection, visibleMinimum, visibleMaximum);
+        vec2 visible = boxSpan(p, inverseDirection, parallel, visibleMinimum, visibleMaximum);
         float firstIndex = ceil((visible.x - tNear) * inverseDt - offset) - 1.0;
         float endIndex = floor((visible.y - tNear) * inverseDt - offset) + 2.0;
         first = max(first, int(clamp(firstIndex, 0.0, float(samples))));
@@ -383,9 +413,10 @@ void main(void)
     brickTexel = 1.0 / brickCount;
     vec3 farFace = step(0.0, direction);
     faceSlope = brickSize * objectPerVoxel * inverseDirection * inverseDt;
+    // A ray parallel to an axis never crosses that axis' brick faces.
     faceOffset =
         (((farFace * brickSize + 0.5) * objectPerVoxel - halfSize - p) * inverseDirection - tNear) *
-            inverseDt - offset;
+            inverseDt - offset + parallel * UNBOUNDED;
 
     colour = vec3(0.0);
     transmittance = 1.0;

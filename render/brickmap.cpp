@@ -132,14 +132,14 @@ TableEntrySpan tableEntrySpan(float low, float high)
     return span;
 }
 
-BrickVisibility classifyBricks(const BrickMap &map, const unsigned char *rgbaBytes)
+BrickVisibility classifyBricks(const BrickMap &map, const float *rgbaFloats)
 {
     constexpr int entries = TransferFunctionTable::entryCount;
     // visibleBefore[i]: entries with alpha > 0 among the first i, so that any
     // span is answered with one subtraction.
     std::array<int, entries + 1> visibleBefore{};
     for (int i = 0; i < entries; ++i)
-        visibleBefore[i + 1] = visibleBefore[i] + (rgbaBytes[4 * i + 3] != 0 ? 1 : 0);
+        visibleBefore[i + 1] = visibleBefore[i] + (rgbaFloats[4 * i + 3] > 0.0f ? 1 : 0);
 
     BrickVisibility visibility;
     visibility.flags.assign(map.minimum.size(), 0);

@@ -58,6 +58,7 @@ struct BrickVisibility
     bool anyVisible() const { return upper[0] > lower[0]; }
 };
 
-// rgbaBytes: the table as uploaded, TransferFunctionTable::entryCount entries of
-// red, green, blue, alpha bytes.
-BrickVisibility classifyBricks(const BrickMap &map, const unsigned char *rgbaBytes);
+// rgbaFloats: the table the shader classifies with, TransferFunctionTable::entryCount
+// entries of red, green, blue, alpha in 0..1; an entry is visible where its
+// alpha is above 0, however little.
+BrickVisibility classifyBricks(const BrickMap &map, const float *rgbaFloats);

@@ -85,15 +85,19 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
     const int width = std::max(1, viewport.width());
     const int height = std::max(1, viewport.height());
     geometry.n0 = column(geometry.rotation, 2, -1.0);
-    // Zoom 1 divides by exactly 1: the plain view's steps to the last bit.
+    // One step length across and up: the view square fits the shorter side and
+    // the longer side shows more of the view plane, so the data keep their
+    // proportions at any viewport shape. Zoom 1 divides by exactly 1: the
+    // plain view's steps to the last bit.
     const double zoom = clampZoom(view.zoom);
-    geometry.u = column(geometry.rotation, 0, 2.0 / width / zoom);
-    geometry.v = column(geometry.rotation, 1, 2.0 / height / zoom);
+    const int shorter = std::min(width, height);
+    geometry.u = column(geometry.rotation, 0, 2.0 / shorter / zoom);
+    geometry.v = column(geometry.rotation, 1, 2.0 / shorter / zoom);
 
     // Panning shifts the pixel offsets rather than the view plane, so that the
     // pan is in screen units whatever the zoom and rotation.
-    const float panX = float(view.pan.x() * width / 2.0);
-    const float panY = float(view.pan.y() * height / 2.0);
+    const float panX = float(view.pan.x() * shorter / 2.0);
+    const float panY = float(view.pan.y() * shorter / 2.0);
     const float hw = float(width / 2);
     const float hh = float(height / 2);
     geometry.quadTexCoords = {hw - panX,  hh - panY,  -hw - panX, hh - panY,

@@ -31,17 +31,18 @@ struct FrameGeometry
     std::array<double, 9> rotation{};
     // M (0, 0, -1): unit view direction, into the screen.
     QVector3D n0;
-    // 2 M (1 / (zoom width), 0, 0): the view-plane step from one pixel column to
-    // the next.
+    // 2 M (1 / (zoom s), 0, 0) with s = min(width, height): the view-plane step
+    // from one pixel column to the next. The same length as v, so a pixel
+    // covers a square of the view plane at any viewport shape.
     QVector3D u;
-    // 2 M (0, 1 / (zoom height), 0): the step from one pixel row to the next,
+    // 2 M (0, 1 / (zoom s), 0): the step from one pixel row to the next,
     // upwards.
     QVector3D v;
     // Offsets in pixels of the quad's corners from the point of the viewport
     // that shows the view-plane centre, (x, y) per vertex in the order of
     // quadVertices: (hw - px, hh - py), (-hw - px, hh - py), (-hw - px, -hh - py),
     // (hw - px, -hh - py) with hw = width / 2 and hh = height / 2 in whole pixels
-    // and the pan (px, py) = (pan.x width / 2, pan.y height / 2) in pixels.
+    // and the pan (px, py) = (pan.x s / 2, pan.y s / 2) in pixels.
     std::array<float, 8> quadTexCoords{};
     // Voxel counts (width, height, depth).
     QVector3D volumeResolution;
@@ -67,7 +68,8 @@ struct FrameGeometry
 // cropping box (normalised, see normalisedCropBox()), cut by the slice cut on
 // the side away from the viewer (see cutAtSlice()), and the voxel spacing
 // (any unit; a spacing that is not a positive number counts as 1). Zoom 1
-// without pan gives the plain view: u and v span [-1, 1] across the viewport.
+// without pan gives the plain view: u and v span [-1, 1] across the viewport's
+// shorter side, and more of the view plane along the longer one.
 FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
                                    int volumeWidth, int volumeHeight, int volumeDepth,
                                    const ViewTransform &view = ViewTransform(),

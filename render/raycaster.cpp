@@ -25,6 +25,9 @@
 #ifndef GL_ALPHA16
 #define GL_ALPHA16 0x803E
 #endif
+#ifndef GL_RGBA32F
+#define GL_RGBA32F 0x8814
+#endif
 
 namespace {
 
@@ -113,6 +116,7 @@ const Uniform frameUniforms[] = {
     {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.mode); }},
     {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.jitter); }},
     {"gradientSampler", [](const FrameInputs &) -> UniformValue { return GLint(3); }},
+    {"preciseTransferSampler", [](const FrameInputs &) -> UniformValue { return GLint(4); }},
 };
 
 } // namespace
@@ -143,6 +147,7 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
     functions->glGenTextures(1, &transferTexture);
     functions->glGenTextures(1, &brickTexture);
     functions->glGenTextures(1, &gradientTexture);
+    functions->glGenTextures(1, &preciseTransferTexture);
 
     lookUpEntryPoints();
 
@@ -153,6 +158,7 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
 
 RayCaster::~RayCaster()
 {
+    functions->glDeleteTextures(1, &preciseTransferTexture);
     functions->glDeleteTextures(1, &gradientTexture);
     functions->glDeleteTextures(1, &brickTexture);
     functions->glDeleteTextures(1, &transferTexture);
@@ -428,7 +434,7 @@ int RayCaster::traversal(bool skip) const
     return skip && visibleBrickShare < denseShare ? 1 : 2;
 }
 
-GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes)
+GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats)
 {
     GlResult result;
     if (!activeTexture) {
@@ -451,11 +457,30 @@ GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes)
     // repeat wrap, rounding there would blend in the entry at the other end
     // (and the brick classification would have to allow for it).
     functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    std::copy(rgbaBytes, rgbaBytes + tableBytes.size(), tableBytes.begin());
+    const QString byteErrors = takeGlErrors("the transfer-function upload");
+
+    // 32-bit floats: translucent functions need far finer opacities than a
+    // byte holds (the opacity of a hundredth of the box compounds a hundred
+    // times across it), and 1024 entries cost 16 KiB.
+    activeTexture(GL_TEXTURE4);
+    functions->glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
+    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA32F, TransferFunctionTable::entryCount, 0, GL_RGBA,
+                 GL_FLOAT, rgbaFloats);
+    std::copy(rgbaFloats, rgbaFloats + tableFloats.size(), tableFloats.begin());
+    if (!takeGlErrors("the float transfer-function upload").isEmpty()) {
+        glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA8, TransferFunctionTable::entryCount, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, rgbaBytes);
+        for (std::size_t i = 0; i < tableFloats.size(); ++i)
+            tableFloats[i] = float(rgbaBytes[i]) / 255.0f;
+    }
+    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    activeTexture(GL_TEXTURE1);
     tableUploaded = true;
     bricksUsable = false;
     bricksStale = true;
-    const QString errors = takeGlErrors("the transfer-function upload");
+    const QString errors = byteErrors + takeGlErrors("the transfer-function upload");
     if (!errors.isEmpty()) {
         result.message = errors;
         return result;
@@ -479,7 +504,7 @@ GlResult RayCaster::uploadBrickVisibility()
         result.message = earlier;
         return result;
     }
-    const BrickVisibility visibility = classifyBricks(brickMap, tableBytes.data());
+    const BrickVisibility visibility = classifyBricks(brickMap, tableFloats.data());
     visibleLower = visibility.lower;
     visibleUpper = visibility.upper;
     anyBrickVisible = visibility.anyVisible();
@@ -577,6 +602,8 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     }
 
     // Unit 1 last: it stays the active unit after the frame.
+    activeTexture(GL_TEXTURE4);
+    functions->glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
     activeTexture(GL_TEXTURE3);
     functions->glBindTexture(GL_TEXTURE_3D, gradientTexture);
     activeTexture(GL_TEXTURE2);

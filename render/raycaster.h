@@ -32,7 +32,8 @@ struct GlResult
 // locations, the 3D volume texture (unit 0), the 1D transfer-function texture
 // (unit 1), the 3D texture of bricks that may be visible (unit 2, see
 // BrickMap), the 3D texture of values with their gradients (unit 3, see
-// gradienttexels.h) and the entry points looked up at run time.
+// gradienttexels.h), the 1D float transfer-function texture that frames
+// classify with (unit 4) and the entry points looked up at run time.
 //
 // Every member function, the constructor and the destructor need the context
 // they were created with to be current. The object belongs to that context's
@@ -81,8 +82,12 @@ public:
     void setStoredGradients(bool on) { storedGradients = on; }
 
     // Replaces the transfer-function texture with TransferFunctionTable::entryCount
-    // RGBA texels, 4 bytes each (red, green, blue, alpha).
-    GlResult uploadTransferTable(const unsigned char *rgbaBytes);
+    // RGBA texels, 4 bytes each (red, green, blue, alpha), and the texture the
+    // shader classifies with (unit 4) with the same function at full precision:
+    // as many entries of four floats, see TransferFunctionTable::rgbaFloats().
+    // Where the implementation refuses float texels, the bytes stand in for
+    // them.
+    GlResult uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats);
 
     // Whether rays step over bricks that the table makes wholly transparent (on
     // by default). Either way the samples that are taken lie where the plain
@@ -164,6 +169,7 @@ private:
     GLuint transferTexture = 0;
     GLuint brickTexture = 0;
     GLuint gradientTexture = 0;
+    GLuint preciseTransferTexture = 0;
 
     bool skipping = true;
     bool jitterOn = true;
@@ -172,8 +178,9 @@ private:
     RenderMode renderMode = RenderMode::Composite;
     // Value ranges of the uploaded volume's bricks; empty without a volume.
     BrickMap brickMap;
-    // The last table uploaded, for classifying the bricks of a later volume.
-    std::array<unsigned char, 4 * TransferFunctionTable::entryCount> tableBytes{};
+    // The last table uploaded (at full precision, as the shader classifies),
+    // for classifying the bricks of a later volume.
+    std::array<float, 4 * TransferFunctionTable::entryCount> tableFloats{};
     bool tableUploaded = false;
     // The brick texture no longer matches the volume and table.
     bool bricksStale = false;

@@ -26,10 +26,10 @@ double wheelZoomFactor(int angleDelta)
 
 ViewTransform pannedByPixels(const ViewTransform &view, QPoint delta, QSize widgetSize)
 {
-    const int width = std::max(1, widgetSize.width());
-    const int height = std::max(1, widgetSize.height());
+    // View units: the shorter side spans 2, as it does in the frame geometry.
+    const int shorter = std::max(1, std::min(widgetSize.width(), widgetSize.height()));
     ViewTransform panned = view;
-    panned.pan += QPointF(2.0 * delta.x() / width, -2.0 * delta.y() / height);
+    panned.pan += QPointF(2.0 * delta.x() / shorter, -2.0 * delta.y() / shorter);
     return panned;
 }
 

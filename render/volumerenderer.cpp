@@ -113,6 +113,7 @@ void VolumeRenderer::updateTransferFunctionTexture()
     // A drag in the editor arrives as a stream of these.
     noteInteraction();
     table.copyRgbaBytes(tableBytes.data());
+    tableFloats = table.rgbaFloats();
     tableUploadRequested = true;
     tableUploadPending = true;
     if (rayCaster) {
@@ -126,7 +127,7 @@ void VolumeRenderer::updateTransferFunctionTexture()
 void VolumeRenderer::uploadTransferTableNow()
 {
     tableUploadPending = false;
-    const GlResult result = rayCaster->uploadTransferTable(tableBytes.data());
+    const GlResult result = rayCaster->uploadTransferTable(tableBytes.data(), tableFloats.data());
     if (!result.ok)
         reportProblem(result.message);
 }

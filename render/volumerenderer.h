@@ -15,6 +15,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class RayCaster;
 class ReducedFrame;
@@ -225,6 +226,7 @@ private:
     // The table as handed to the last updateTransferFunctionTexture(), kept so
     // that a replaced context gets the same texture back.
     std::array<unsigned char, 4 * TransferFunctionTable::entryCount> tableBytes{};
+    std::vector<float> tableFloats = std::vector<float>(4 * TransferFunctionTable::entryCount);
     bool tableUploadRequested = false;
     bool tableUploadPending = false;
 

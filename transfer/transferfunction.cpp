@@ -5,14 +5,34 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// A stop colour's channel in 0..1 from its 16 bits: a byte-valued colour gives
+// exactly byte / 255 (65535 = 255 * 257).
+double channelOf(QRgba64 colour, ShadeChannel channel)
+{
+    switch (channel) {
+    case RedChannel:
+        return colour.red() / 65535.0;
+    case GreenChannel:
+        return colour.green() / 65535.0;
+    case BlueChannel:
+        return colour.blue() / 65535.0;
+    case AlphaChannel:
+        break;
+    }
+    return colour.alpha() / 65535.0;
+}
+
+} // namespace
+
 TransferFunction TransferFunction::fromStops(const QGradientStops &stops)
 {
     TransferFunction function;
     for (ShadeChannel c : {RedChannel, GreenChannel, BlueChannel, AlphaChannel}) {
         ChannelPoints &channel = function.channel(c);
         for (const QGradientStop &stop : stops)
-            channel.points.append(
-                QPointF(stop.first, ControlPoints::channelValue(stop.second.rgba(), c) / 255.0));
+            channel.points.append(QPointF(stop.first, channelOf(stop.second.rgba64(), c)));
         channel.locks = QList<uint>(channel.points.size(), 0u);
         // As on the strips: a single point ends up locked right only.
         if (!channel.locks.isEmpty()) {
@@ -51,8 +71,10 @@ QGradientStops TransferFunction::toStops() const
     std::sort(xs.begin(), xs.end());
     xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
 
-    const auto byte = [](double value) {
-        return int(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
+    // QColor keeps 16 bits a channel: faint opacities survive, and byte
+    // values (b / 255) come out as exactly the colour QColor(b, ...) makes.
+    const auto level = [](double value) {
+        return quint16(std::lround(std::clamp(value, 0.0, 1.0) * 65535.0));
     };
     QGradientStops stops;
     for (double x : std::as_const(xs)) {
@@ -60,13 +82,13 @@ QGradientStops TransferFunction::toStops() const
         bool jumps = false;
         for (std::size_t c = 0; c < channels.size(); ++c) {
             values[c] = channelValueAt(channels[c], x);
-            jumps = jumps || byte(values[c].first) != byte(values[c].second);
+            jumps = jumps || level(values[c].first) != level(values[c].second);
         }
         const auto colour = [&](bool right) {
             const auto v = [&](std::size_t c) {
-                return byte(right ? values[c].second : values[c].first);
+                return level(right ? values[c].second : values[c].first);
             };
-            return QColor(v(0), v(1), v(2), v(3));
+            return QColor(QRgba64::fromRgba64(v(0), v(1), v(2), v(3)));
         };
         stops.append({x, colour(false)});
         if (jumps)

@@ -39,14 +39,15 @@ struct TransferFunction
     bool operator==(const TransferFunction &other) const { return channels == other.channels; }
     bool operator!=(const TransferFunction &other) const { return !(*this == other); }
 
-    // One point per stop on every channel (the stop's byte / 255), the first
+    // One point per stop on every channel (the stop's 16-bit value / 65535,
+    // byte / 255 for colours given in bytes), the first
     // locked to the left edge and the last to the right edge, as the editor
     // places stops on its strips.
     static TransferFunction fromStops(const QGradientStops &stops);
 
     // Stops at every x where some channel has a point, each channel's value
-    // there rounded to a byte. Where a channel jumps (two points on one x) two
-    // stops at that x give the jump. Empty when no channel has a point.
+    // there rounded to 16 bits (QColor's own precision). Where a channel jumps (two points on one
+    // x) two stops at that x give the jump. Empty when no channel has a point.
     QGradientStops toStops() const;
 };
 

@@ -1,6 +1,7 @@
 #include "renderchecks.h"
 
 #include "samplevolumes.h"
+#include "volumerenderer.h"
 
 #include <QDir>
 #include <QTest>
@@ -244,4 +245,19 @@ QString keepImages(const QString &label, const QImage &produced, const QImage &r
         }
     }
     return QStringLiteral("images kept as %1*").arg(directory.filePath(base));
+}
+
+OffscreenResult render(const Scene &scene)
+{
+    OffscreenFrame frame(scene.size);
+    frame.setRenderingOptions(scene.options);
+    frame.setGradientStops(scene.stops);
+    frame.setVolume(&scene.volume);
+    frame.setRotation(scene.x, scene.y, scene.z);
+    frame.setViewTransform(scene.view);
+    frame.setCropBox(scene.crop);
+    frame.renderer().setSliceCut(scene.sliceCut);
+    frame.setRenderMode(scene.mode);
+    frame.renderer().setJitter(scene.jitter);
+    return frame.grab();
 }

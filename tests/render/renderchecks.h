@@ -1,7 +1,9 @@
 #pragma once
 
 #include "framegeometry.h"
+#include "offscreenframe.h"
 #include "renderingoptions.h"
+#include "viewsettings.h"
 #include "volume.h"
 
 #include <QColor>
@@ -53,6 +55,26 @@ Volume toVolume(const SampleVolume &sample);
 // The default options with depth cueing off, so that pictures have closed forms.
 RenderingOptions plainOptions();
 QGradientStops constantStops(const QColor &colour);
+
+// Everything one frame of the batch path depends on.
+struct Scene
+{
+    Volume volume = uniformVolume(8, 8, 8, 1.0f);
+    RenderingOptions options = plainOptions();
+    QGradientStops stops = constantStops(Qt::white);
+    int x = 0;
+    int y = 0;
+    int z = 0;
+    QSize size = QSize(32, 32);
+    ViewTransform view;
+    CropBox crop;
+    SliceCut sliceCut;
+    RenderMode mode = RenderMode::Composite;
+    bool jitter = true; // the default; closed forms hold with it too
+};
+
+// One frame through the batch path.
+OffscreenResult render(const Scene &scene);
 
 bool isBlack(QRgb pixel);
 int countNonBlack(const QImage &image);

@@ -49,38 +49,6 @@ private:
     std::streambuf *oldErr;
 };
 
-struct Scene
-{
-    Volume volume = uniformVolume(8, 8, 8, 1.0f);
-    RenderingOptions options = plainOptions();
-    QGradientStops stops = constantStops(Qt::white);
-    int x = 0;
-    int y = 0;
-    int z = 0;
-    QSize size = QSize(32, 32);
-    ViewTransform view;
-    CropBox crop;
-    SliceCut sliceCut;
-    RenderMode mode = RenderMode::Composite;
-    bool jitter = true; // the default; closed forms hold with it too
-};
-
-// One frame through the batch path.
-OffscreenResult render(const Scene &scene)
-{
-    OffscreenFrame frame(scene.size);
-    frame.setRenderingOptions(scene.options);
-    frame.setGradientStops(scene.stops);
-    frame.setVolume(&scene.volume);
-    frame.setRotation(scene.x, scene.y, scene.z);
-    frame.setViewTransform(scene.view);
-    frame.setCropBox(scene.crop);
-    frame.renderer().setSliceCut(scene.sliceCut);
-    frame.setRenderMode(scene.mode);
-    frame.renderer().setJitter(scene.jitter);
-    return frame.grab();
-}
-
 // The scene on a VolumeRenderer directly, nothing initialised yet.
 void prepare(VolumeRenderer &renderer, const Scene &scene)
 {

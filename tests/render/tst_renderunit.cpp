@@ -96,16 +96,17 @@ float trilinear(const Volume &volume, const std::array<double, 3> &w)
     return float(sum);
 }
 
-// A table with alpha 255 in entries [first, last] and 0 elsewhere; the colour
-// is white throughout, so that only alpha can make an entry visible.
-std::array<unsigned char, 4 * TransferFunctionTable::entryCount> alphaBand(int first, int last)
+// A table with the given alpha in entries [first, last] and 0 elsewhere; the
+// colour is white throughout, so that only alpha can make an entry visible.
+std::array<float, 4 * TransferFunctionTable::entryCount> alphaBand(int first, int last,
+                                                                   float alpha = 1.0f)
 {
-    std::array<unsigned char, 4 * TransferFunctionTable::entryCount> bytes{};
+    std::array<float, 4 * TransferFunctionTable::entryCount> entries{};
     for (int i = 0; i < TransferFunctionTable::entryCount; ++i) {
-        bytes[4 * i] = bytes[4 * i + 1] = bytes[4 * i + 2] = 255;
-        bytes[4 * i + 3] = i >= first && i <= last ? 255 : 0;
+        entries[4 * i] = entries[4 * i + 1] = entries[4 * i + 2] = 1.0f;
+        entries[4 * i + 3] = i >= first && i <= last ? alpha : 0.0f;
     }
-    return bytes;
+    return entries;
 }
 
 } // namespace
@@ -168,25 +169,26 @@ void RenderUnitTest::viewGeometry_data()
     const QSize wide(400, 300);
     QTest::newRow("400x400") << 0 << 0 << 0 << square << forward << QVector3D(0.005f, 0, 0)
                              << QVector3D(0, 0.005f, 0);
+    // The shorter side spans [-1, 1]: one step length across and up.
     QTest::newRow("401x300") << 0 << 0 << 0 << QSize(401, 300) << forward
-                             << QVector3D(2.0f / 401, 0, 0) << QVector3D(0, 2.0f / 300, 0);
+                             << QVector3D(2.0f / 300, 0, 0) << QVector3D(0, 2.0f / 300, 0);
     QTest::newRow("800x600") << 0 << 0 << 0 << QSize(800, 600) << forward
-                             << QVector3D(0.0025f, 0, 0) << QVector3D(0, 1.0f / 300, 0);
+                             << QVector3D(1.0f / 300, 0, 0) << QVector3D(0, 1.0f / 300, 0);
     QTest::newRow("90 about X") << 90 << 0 << 0 << wide << QVector3D(0, 1, 0)
-                                << QVector3D(2.0f / 400, 0, 0) << QVector3D(0, 0, 2.0f / 300);
+                                << QVector3D(2.0f / 300, 0, 0) << QVector3D(0, 0, 2.0f / 300);
     QTest::newRow("90 about Y") << 0 << 90 << 0 << wide << QVector3D(-1, 0, 0)
-                                << QVector3D(0, 0, -2.0f / 400) << QVector3D(0, 2.0f / 300, 0);
-    QTest::newRow("90 about Z") << 0 << 0 << 90 << wide << forward << QVector3D(0, 2.0f / 400, 0)
+                                << QVector3D(0, 0, -2.0f / 300) << QVector3D(0, 2.0f / 300, 0);
+    QTest::newRow("90 about Z") << 0 << 0 << 90 << wide << forward << QVector3D(0, 2.0f / 300, 0)
                                 << QVector3D(-2.0f / 300, 0, 0);
     QTest::newRow("450 is 90") << 450 << 0 << 0 << wide << QVector3D(0, 1, 0)
-                               << QVector3D(2.0f / 400, 0, 0) << QVector3D(0, 0, 2.0f / 300);
+                               << QVector3D(2.0f / 300, 0, 0) << QVector3D(0, 0, 2.0f / 300);
     QTest::newRow("-270 is 90") << -270 << 0 << 0 << wide << QVector3D(0, 1, 0)
-                                << QVector3D(2.0f / 400, 0, 0) << QVector3D(0, 0, 2.0f / 300);
+                                << QVector3D(2.0f / 300, 0, 0) << QVector3D(0, 0, 2.0f / 300);
     QTest::newRow("5760 is 0") << 5760 << 5760 << 5760 << square << forward
                                << QVector3D(0.005f, 0, 0) << QVector3D(0, 0.005f, 0);
     // Rx(90) Ry(90): the order of the product matters (Ry Rx would give n0 = +y).
     QTest::newRow("90 about X then Y")
-        << 90 << 90 << 0 << wide << QVector3D(-1, 0, 0) << QVector3D(0, 2.0f / 400, 0)
+        << 90 << 90 << 0 << wide << QVector3D(-1, 0, 0) << QVector3D(0, 2.0f / 300, 0)
         << QVector3D(0, 0, 2.0f / 300);
 }
 
@@ -228,7 +230,7 @@ void RenderUnitTest::rotationMatchesQtComposition()
         m.rotate(float(z % 360), 0, 0, 1);
         const QByteArray angles = QStringLiteral("%1 %2 %3").arg(x).arg(y).arg(z).toLatin1();
         QVERIFY2(fuzzyEqual(geometry.n0, m.map(QVector3D(0, 0, -1)), 1e-5f), angles);
-        QVERIFY2(fuzzyEqual(geometry.u, 2.0f * m.map(QVector3D(1.0f / 300, 0, 0))), angles);
+        QVERIFY2(fuzzyEqual(geometry.u, 2.0f * m.map(QVector3D(1.0f / 200, 0, 0))), angles);
         QVERIFY2(fuzzyEqual(geometry.v, 2.0f * m.map(QVector3D(0, 1.0f / 200, 0))), angles);
         QVERIFY(qAbs(QVector3D::dotProduct(geometry.u, geometry.n0)) < 1e-6f);
         QVERIFY(qAbs(QVector3D::dotProduct(geometry.v, geometry.n0)) < 1e-6f);
@@ -313,8 +315,9 @@ void RenderUnitTest::zoomAndPan()
     QCOMPARE(zoomed.volumeSize, plain.volumeSize);
     QVERIFY2(fuzzyEqual(zoomed.u, plain.u / float(zoomUsed)), qPrintable(text(zoomed.u)));
     QVERIFY2(fuzzyEqual(zoomed.v, plain.v / float(zoomUsed)), qPrintable(text(zoomed.v)));
-    const float shiftX = float(pan.x() * viewport.width() / 2);
-    const float shiftY = float(pan.y() * viewport.height() / 2);
+    const int shorter = std::min(viewport.width(), viewport.height());
+    const float shiftX = float(pan.x() * shorter / 2);
+    const float shiftY = float(pan.y() * shorter / 2);
     for (int corner = 0; corner < 4; ++corner) {
         QCOMPARE(zoomed.quadTexCoords[2 * corner], plain.quadTexCoords[2 * corner] - shiftX);
         QCOMPARE(zoomed.quadTexCoords[2 * corner + 1],
@@ -638,6 +641,10 @@ void RenderUnitTest::brickClassification()
     QCOMPARE(visibility.flags, (std::vector<unsigned char>{0, 0, 0, 0, 255, 0}));
     QCOMPARE(visibility.lower, (std::array<int, 3>{1, 1, 0}));
     QCOMPARE(visibility.upper, (std::array<int, 3>{2, 2, 1}));
+
+    // An opacity far below a byte's resolution still shows.
+    visibility = classifyBricks(map, alphaBand(600, 700, 1.0e-6f).data());
+    QCOMPARE(visibility.flags, (std::vector<unsigned char>{0, 0, 0, 0, 255, 0}));
 
     // A table transparent everywhere: nothing to draw.
     const auto transparent = alphaBand(1, 0);

@@ -77,10 +77,11 @@ void TestTransferFunction::toStopsSamplesEveryChannel()
     function.channel(AlphaChannel) = channel({QPointF(0, 0), QPointF(0.5, 1), QPointF(1, 0)});
     // Green covers only the middle: 0 outside, as a strip samples it.
     function.channel(GreenChannel) = channel({QPointF(0.25, 1), QPointF(0.75, 1)});
+    // Values that no byte holds keep QColor's 16 bits.
     const QGradientStops expected{{0.0, QColor(0, 0, 0, 0)},
-                                  {0.25, QColor(64, 255, 0, 128)},
-                                  {0.5, QColor(128, 255, 0, 255)},
-                                  {0.75, QColor(191, 255, 0, 128)},
+                                  {0.25, QColor::fromRgbF(0.25f, 1, 0, 0.5f)},
+                                  {0.5, QColor::fromRgbF(0.5f, 1, 0, 1)},
+                                  {0.75, QColor::fromRgbF(0.75f, 1, 0, 0.5f)},
                                   {1.0, QColor(255, 0, 0, 0)}};
     QCOMPARE(function.toStops(), expected);
     QCOMPARE(TransferFunction().toStops(), QGradientStops());
@@ -119,7 +120,7 @@ void TestTransferFunction::paraViewImport()
                                   DataRange{0, 4095});
     QVERIFY2(ramp.ok, qPrintable(ramp.reason));
     const QGradientStops expected{{0.0, QColor(0, 0, 0, 0)},
-                                  {0.5, QColor(128, 128, 128, 255)},
+                                  {0.5, QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1)},
                                   {1.0, QColor(255, 255, 255, 0)}};
     QCOMPARE(ramp.function.toStops(), expected);
 

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cmath>
 #include <limits>
 #include <sstream>
 #include <vector>
@@ -20,6 +21,7 @@ private slots:
     void lookupClamps_data();
     void lookupClamps();
     void rgbaByteOrder();
+    void straightCurvesAtFullPrecision();
 };
 
 namespace {
@@ -120,6 +122,34 @@ void TestTransferFunctionTable::rgbaByteOrder()
         QCOMPARE(int(bytes[4 * i + 2]), 0x20);
         QCOMPARE(int(bytes[4 * i + 3]), 0x80);
     }
+}
+
+// Between a transparent black and an opaque white stop lie greys of rising
+// opacity, not white (as an interpolation premultiplied by opacity gives);
+// the float entries keep opacities no byte holds, and a jump at one position
+// keeps its stops' order.
+void TestTransferFunctionTable::straightCurvesAtFullPrecision()
+{
+    TransferFunctionTable table;
+    std::ostringstream probe;
+    table.rebuild({{0.0, QColor(0, 0, 0, 0)}, {1.0, QColor(255, 255, 255, 255)}}, probe);
+    const QRgb middle = entry(table, 511);
+    QVERIFY2(std::abs(qRed(middle) - 128) <= 1 && std::abs(qAlpha(middle) - 128) <= 1,
+             qPrintable(QString::number(middle, 16)));
+    const std::vector<float> &floats = table.rgbaFloats();
+    QCOMPARE(floats.size(), std::size_t(4 * TransferFunctionTable::entryCount));
+    for (int i : {0, 300, 1023}) {
+        const float expected = float(i) / 1023.0f;
+        for (int channel = 0; channel < 4; ++channel)
+            QVERIFY(std::abs(floats[4 * i + channel] - expected) < 1e-6f);
+    }
+
+    const QColor faint = QColor::fromRgbF(1, 1, 1, 0.001f);
+    table.rebuild({{0.0, faint}, {0.5, faint}, {0.5, QColor(255, 0, 0, 255)}}, probe);
+    QCOMPARE(qAlpha(table.transfer(0.25f)), 0); // a byte cannot hold it
+    QVERIFY(std::abs(table.rgbaFloats()[4 * 200 + 3] - 0.001f) < 1e-5f);
+    QCOMPARE(table.transfer(0.75f), 0xffff0000u);
+    QVERIFY(std::abs(table.rgbaFloats()[4 * 600 + 1]) < 1e-6f);
 }
 
 QTEST_MAIN(TestTransferFunctionTable)

@@ -1,0 +1,274 @@
+// Pictures against what the data and the drawn function say they must be:
+// proportions at any viewport shape, the colours and opacities of the curves,
+// a jitter without pattern and whole rays at the box faces.
+#include "renderchecks.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct LitBox
+{
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+LitBox litBox(const QImage &image)
+{
+    int left = image.width();
+    int right = -1;
+    int top = image.height();
+    int bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (isBlack(image.pixel(x, y)))
+                continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    return {left, top, right - left + 1, bottom - top + 1};
+}
+
+// Pearson correlation of the grey levels of pixels (x, y) and (x + dx, y + dy)
+// over the region.
+double neighbourCorrelation(const QImage &image, const QRect &region, int dx, int dy)
+{
+    double sumA = 0, sumB = 0, sumAA = 0, sumBB = 0, sumAB = 0;
+    int count = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        for (int x = region.left(); x <= region.right(); ++x) {
+            const double a = qGray(image.pixel(x, y));
+            const double b = qGray(image.pixel(x + dx, y + dy));
+            sumA += a;
+            sumB += b;
+            sumAA += a * a;
+            sumBB += b * b;
+            sumAB += a * b;
+            ++count;
+        }
+    }
+    const double covariance = sumAB / count - (sumA / count) * (sumB / count);
+    const double varianceA = sumAA / count - (sumA / count) * (sumA / count);
+    const double varianceB = sumBB / count - (sumB / count) * (sumB / count);
+    return covariance / std::sqrt(varianceA * varianceB);
+}
+
+} // namespace
+
+class RenderPictureTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+    void proportionsAtAnyViewportShape_data();
+    void proportionsAtAnyViewportShape();
+    void tableFollowsTheCurves_data();
+    void tableFollowsTheCurves();
+    void faintOpacitiesAccumulate_data();
+    void faintOpacitiesAccumulate();
+    void jitterIsNoise();
+    void wholeRaysAtTheFaces_data();
+    void wholeRaysAtTheFaces();
+};
+
+// A 96 x 64 x 32 box seen along z: the view square fits the shorter side, so
+// a data unit (the longest side) is half that side in pixels whatever the
+// viewport's shape.
+void RenderPictureTest::proportionsAtAnyViewportShape_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("wide") << QSize(384, 192);
+    QTest::newRow("tall") << QSize(192, 384);
+    QTest::newRow("the window's shape") << QSize(400, 665);
+    QTest::newRow("reduced frame of it") << QSize(100, 166);
+}
+
+void RenderPictureTest::proportionsAtAnyViewportShape()
+{
+    QFETCH(QSize, size);
+    Scene scene;
+    scene.volume = uniformVolume(96, 64, 32, 1.0f);
+    scene.size = size;
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const double unit = std::min(size.width(), size.height()) / 2.0;
+    const LitBox box = litBox(result.image);
+    const QString seen = QStringLiteral("%1 x %2 at (%3, %4)")
+                             .arg(box.width)
+                             .arg(box.height)
+                             .arg(box.left)
+                             .arg(box.top);
+    QVERIFY2(std::abs(box.width - unit) <= 1.0, qPrintable(seen));
+    QVERIFY2(std::abs(box.height - unit * 64 / 96) <= 1.0, qPrintable(seen));
+    // Centred.
+    QVERIFY2(std::abs(2 * box.left + box.width - size.width()) <= 2, qPrintable(seen));
+    QVERIFY2(std::abs(2 * box.top + box.height - size.height()) <= 2, qPrintable(seen));
+}
+
+// A uniform volume at 0.5: its colour is the function's at 0.5, which between
+// a transparent black and an opaque white point is a half-opaque mid grey.
+void RenderPictureTest::tableFollowsTheCurves_data()
+{
+    QTest::addColumn<QGradientStops>("stops");
+    QTest::addColumn<int>("grey");
+    const QGradientStops ramp{{0.0, QColor(0, 0, 0, 0)}, {1.0, QColor(255, 255, 255, 255)}};
+    // rgb * a = 0.5 * 0.5.
+    QTest::newRow("grey ramp") << ramp << 64;
+    // Opacity rises alone: the colour stays white, shown at opacity 0.5.
+    QTest::newRow("opacity ramp under white")
+        << QGradientStops{{0.0, QColor(255, 255, 255, 0)}, {1.0, QColor(255, 255, 255, 255)}}
+        << 128;
+    // Four points, each channel its own curve: red 0.25 at 0.5, opacity 1.
+    QTest::newRow("points of several channels") << QGradientStops{{0.0, QColor(0, 0, 0, 0)},
+                                                                  {0.25, QColor(0, 0, 0, 255)},
+                                                                  {0.75, QColor(128, 0, 0, 255)},
+                                                                  {1.0, QColor(128, 0, 0, 0)}}
+                                                << qGray(64, 0, 0);
+}
+
+void RenderPictureTest::tableFollowsTheCurves()
+{
+    QFETCH(QGradientStops, stops);
+    QFETCH(int, grey);
+    Scene scene;
+    scene.volume = uniformVolume(16, 16, 16, 0.5f);
+    scene.stops = stops;
+    scene.mode = RenderMode::MaximumIntensity;
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const QRgb centre = result.image.pixel(16, 16);
+    QVERIFY2(std::abs(qGray(centre) - grey) <= 3, qPrintable(rgbText(centre)));
+}
+
+// Seen along z through a cube, a ray crosses 100 slabs of the opacity's
+// reference thickness: 1 - (1 - a)^100 of white over black, unlit (a
+// homogeneous volume has no gradient: ambient + diffuse = 1).
+void RenderPictureTest::faintOpacitiesAccumulate_data()
+{
+    QTest::addColumn<double>("opacity");
+    for (double opacity : {0.001, 0.002, 0.004, 0.006, 0.01})
+        QTest::newRow(qPrintable(QString::number(opacity))) << opacity;
+}
+
+void RenderPictureTest::faintOpacitiesAccumulate()
+{
+    QFETCH(double, opacity);
+    Scene scene;
+    scene.volume = uniformVolume(16, 16, 16, 0.5f);
+    scene.stops = constantStops(QColor::fromRgbF(1, 1, 1, float(opacity)));
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const double exact = 255.0 * (1.0 - std::pow(1.0 - opacity, 100.0));
+    const QRgb centre = result.image.pixel(16, 16);
+    QVERIFY2(std::abs(qRed(centre) - exact) <= 3.0,
+             qPrintable(QStringLiteral("%1, exact %2").arg(rgbText(centre)).arg(exact)));
+}
+
+// One sample per ray through a volume that rises along z shows each ray's
+// first-sample offset as a grey level: neighbouring offsets must be as
+// unrelated as noise at every short distance, and the same frame twice the
+// same picture.
+void RenderPictureTest::jitterIsNoise()
+{
+    Scene scene;
+    scene.volume = makeVolume(64, 64, 64, [](int, int, int z) { return z / 63.0f; });
+    scene.stops = {{0.0, QColor(0, 0, 0, 255)}, {1.0, QColor(255, 255, 255, 255)}};
+    scene.mode = RenderMode::MaximumIntensity;
+    scene.options.samples = 1;
+    scene.size = QSize(160, 160);
+    scene.view.zoom = 2.0; // the box's face fills the view
+    const OffscreenResult first = render(scene);
+    const OffscreenResult second = render(scene);
+    QVERIFY2(first.ok, qPrintable(first.message));
+    QVERIFY(first.image == second.image);
+
+    const QRect region(8, 8, 136, 136);
+    double worst = 0.0;
+    QString where;
+    for (int dy = 0; dy <= 4; ++dy) {
+        for (int dx = -4; dx <= 4; ++dx) {
+            if (dy == 0 && dx <= 0)
+                continue;
+            const double correlation = neighbourCorrelation(first.image, region, dx, dy);
+            if (std::abs(correlation) > std::abs(worst)) {
+                worst = correlation;
+                where = QStringLiteral("%1 at (%2, %3)").arg(correlation).arg(dx).arg(dy);
+            }
+        }
+    }
+    // White noise over 136^2 pixels: about 0.007 either way.
+    if (std::abs(worst) > 0.05)
+        QFAIL(qPrintable(where + QStringLiteral("; ") + keepImages("offsets", first.image)));
+    // The offsets cover a step: the greys span most of the ramp.
+    int darkest = 255;
+    int brightest = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        for (int x = region.left(); x <= region.right(); ++x) {
+            darkest = std::min(darkest, qGray(first.image.pixel(x, y)));
+            brightest = std::max(brightest, qGray(first.image.pixel(x, y)));
+        }
+    }
+    QVERIFY2(darkest < 10 && brightest > 245,
+             qPrintable(QStringLiteral("%1..%2").arg(darkest).arg(brightest)));
+}
+
+// Sizes at which the box's faces fall on pixel centres: the rays there lie in
+// a face, and must cross the whole depth like their neighbours (or miss).
+void RenderPictureTest::wholeRaysAtTheFaces_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::newRow("190 x 190") << QSize(190, 190) << 0 << 0;
+    QTest::newRow("190 x 190, from the side") << QSize(190, 190) << 0 << 90;
+    QTest::newRow("300 x 190") << QSize(300, 190) << 0 << 0;
+    QTest::newRow("from above") << QSize(190, 190) << 90 << 0;
+}
+
+void RenderPictureTest::wholeRaysAtTheFaces()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    Scene scene;
+    scene.volume = uniformVolume(95, 63, 47, 0.5f);
+    scene.stops = constantStops(QColor::fromRgbF(1, 1, 1, 0.01f));
+    scene.size = size;
+    scene.x = x;
+    scene.y = y;
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    const QImage &image = result.image;
+    const QRgb centre = image.pixel(size.width() / 2, size.height() / 2);
+    int darker = 0;
+    QString first;
+    for (int row = 0; row < image.height(); ++row) {
+        for (int column = 0; column < image.width(); ++column) {
+            const QRgb pixel = image.pixel(column, row);
+            if (isBlack(pixel) || std::abs(qRed(pixel) - qRed(centre)) <= 2)
+                continue;
+            if (darker++ == 0)
+                first = QStringLiteral("(%1, %2) %3 against %4")
+                            .arg(column)
+                            .arg(row)
+                            .arg(rgbText(pixel), rgbText(centre));
+        }
+    }
+    if (darker > 0)
+        QFAIL(qPrintable(QStringLiteral("%1 pixels unlike the centre, first %2; %3")
+                             .arg(darker)
+                             .arg(first, keepImages("faces", image))));
+}
+
+QTEST_MAIN(RenderPictureTest)
+#include "tst_renderpicture.moc"
