@@ -129,6 +129,14 @@ TableEntrySpan tableEntrySpan(float low, float high)
     TableEntrySpan span;
     span.first = std::clamp(int(std::floor(lowPosition - slack)), 0, lastEntry);
     span.last = std::clamp(int(std::floor(highPosition + slack)) + 1, 0, lastEntry);
+    // The ends are exact: 0 is stored and filtered as exactly 0 and read at the
+    // centre of entry 0, which the filter takes alone (likewise 1 and the last
+    // entry). A ramp's first entries are faintly opaque in the float table, and
+    // empty background must stay skippable beside them.
+    if (highPosition <= 0.0)
+        span.last = 0;
+    if (lowPosition >= lastEntry)
+        span.first = lastEntry;
     return span;
 }
 

@@ -36,7 +36,8 @@ BrickMap computeBrickMap(const Volume &volume);
 // value in [low, high] may blend: the shader reads value f at entry position
 // clamp(f, 0, 1) * (entryCount - 1) with linear filtering, which mixes the
 // entries below and above that position. The span allows for the 16-bit storage
-// of the volume and the filter's rounding (a sixteenth of an entry either way).
+// of the volume and the filter's rounding (a sixteenth of an entry either way);
+// the values 0 and 1 themselves read entry 0 and the last entry alone.
 struct TableEntrySpan
 {
     int first = 0;

@@ -598,8 +598,10 @@ void RenderUnitTest::tableEntrySpans_data()
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("last");
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    QTest::newRow("0 reads entries 0 and 1") << 0.0f << 0.0f << 0 << 1;
-    QTest::newRow("1 reads entries 1022 and 1023") << 1.0f << 1.0f << 1022 << 1023;
+    QTest::newRow("0 reads entry 0 alone") << 0.0f << 0.0f << 0 << 0;
+    QTest::newRow("just above 0 blends entry 1 in") << 0.0f << 1e-5f << 0 << 1;
+    QTest::newRow("1 reads entry 1023 alone") << 1.0f << 1.0f << 1023 << 1023;
+    QTest::newRow("just below 1 blends entry 1022 in") << 0.99999f << 1.0f << 1022 << 1023;
     QTest::newRow("between entries 511 and 512") << 0.5f << 0.5f << 511 << 512;
     QTest::newRow("on entry 512: either neighbour") << 512.0f / 1023 << 512.0f / 1023 << 511 << 513;
     QTest::newRow("a range") << 0.25f << 0.75f << 255 << 768;
@@ -654,10 +656,10 @@ void RenderUnitTest::brickClassification()
     QCOMPARE(visibility.upper, (std::array<int, 3>{0, 0, 0}));
 
     // The start of a ramp from transparent black: value 0 stays invisible when
-    // entries 0 and 1 have no alpha, even though entry 2 has.
+    // entry 0 has no alpha, even though entry 1 has.
     map.minimum = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-    map.maximum = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.5f / 1023};
-    const auto ramp = alphaBand(2, 1023);
+    map.maximum = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.5f / 1023};
+    const auto ramp = alphaBand(1, 1023);
     visibility = classifyBricks(map, ramp.data());
     QCOMPARE(visibility.flags, (std::vector<unsigned char>{0, 0, 0, 0, 0, 255}));
 }
