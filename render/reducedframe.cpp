@@ -24,8 +24,8 @@ const char fragmentSource[] = "uniform sampler2D frame;\n"
                               "    gl_FragColor = vec4(texture2D(frame, position).rgb, 1.0);\n"
                               "}\n";
 
-// A unit the ray caster leaves alone.
-constexpr int frameUnit = 4;
+// A unit the ray caster leaves alone (it uses 0 to 4).
+constexpr int frameUnit = 5;
 
 } // namespace
 
