@@ -1,16 +1,17 @@
 #include "raycaster.h"
 
 #include "brickmap.h"
-#include "gradienttexels.h"
 #include "framegeometry.h"
+#include "glfunctions.h"
+#include "gradienttexels.h"
 #include "renderingoptions.h"
+#include "shaderprogram.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
 
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
-#include <QOpenGLShaderProgram>
+#include <QColor>
+#include <QStringList>
 #include <QVector3D>
 
 #include <algorithm>
@@ -121,33 +122,33 @@ const Uniform frameUniforms[] = {
 
 } // namespace
 
-RayCaster::RayCaster(const ShaderSource &fragmentShader)
-    : functions(QOpenGLContext::currentContext()->functions())
+RayCaster::RayCaster(const GlFunctions &functions, const ShaderSource &fragmentShader)
+    : gl(functions)
 {
-    functions->glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    functions->glEnable(GL_DEPTH_TEST);
-    functions->glEnable(GL_CULL_FACE);
-    glShadeModel(GL_SMOOTH);
-    functions->glEnable(GL_LIGHTING);
-    functions->glEnable(GL_LIGHT0);
-    functions->glEnable(GL_MULTISAMPLE);
-    functions->glEnable(GL_TEXTURE_1D);
-    functions->glEnable(GL_TEXTURE_3D);
+    gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    gl.glEnable(GL_DEPTH_TEST);
+    gl.glEnable(GL_CULL_FACE);
+    gl.glShadeModel(GL_SMOOTH);
+    gl.glEnable(GL_LIGHTING);
+    gl.glEnable(GL_LIGHT0);
+    gl.glEnable(GL_MULTISAMPLE);
+    gl.glEnable(GL_TEXTURE_1D);
+    gl.glEnable(GL_TEXTURE_3D);
     // The shader reads this as gl_LightSource[0].position: a light fixed relative
     // to the viewer, above, right of and in front of the view plane.
     const GLfloat lightPosition[4] = {0.5f, 5.0f, 7.0f, 1.0f};
-    glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
+    gl.glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
 
     buildProgram(fragmentShader);
     // An unlinked program has no locations; asking would only raise warnings.
     if (linked)
         lookUpLocations(programs[0]);
 
-    functions->glGenTextures(1, &volumeTexture);
-    functions->glGenTextures(1, &transferTexture);
-    functions->glGenTextures(1, &brickTexture);
-    functions->glGenTextures(1, &gradientTexture);
-    functions->glGenTextures(1, &preciseTransferTexture);
+    gl.glGenTextures(1, &volumeTexture);
+    gl.glGenTextures(1, &transferTexture);
+    gl.glGenTextures(1, &brickTexture);
+    gl.glGenTextures(1, &gradientTexture);
+    gl.glGenTextures(1, &preciseTransferTexture);
 
     lookUpEntryPoints();
 
@@ -158,11 +159,11 @@ RayCaster::RayCaster(const ShaderSource &fragmentShader)
 
 RayCaster::~RayCaster()
 {
-    functions->glDeleteTextures(1, &preciseTransferTexture);
-    functions->glDeleteTextures(1, &gradientTexture);
-    functions->glDeleteTextures(1, &brickTexture);
-    functions->glDeleteTextures(1, &transferTexture);
-    functions->glDeleteTextures(1, &volumeTexture);
+    gl.glDeleteTextures(1, &preciseTransferTexture);
+    gl.glDeleteTextures(1, &gradientTexture);
+    gl.glDeleteTextures(1, &brickTexture);
+    gl.glDeleteTextures(1, &transferTexture);
+    gl.glDeleteTextures(1, &volumeTexture);
 }
 
 void RayCaster::fail(const QString &message)
@@ -173,20 +174,19 @@ void RayCaster::fail(const QString &message)
 
 void RayCaster::buildProgram(const ShaderSource &fragmentShader)
 {
-    programs[0].program = std::make_unique<QOpenGLShaderProgram>();
+    programs[0].program = std::make_unique<ShaderProgram>(gl);
     program = programs[0].program.get();
     programTried[0] = true;
     fragmentText = fragmentShader.text;
 
-    const bool vertexOk =
-        program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShaderSource);
+    const bool vertexOk = program->addShader(GL_VERTEX_SHADER, vertexShaderSource);
     std::cout << "Vertex shader log: " << program->log().toLocal8Bit().constData() << std::endl;
     if (!vertexOk)
         fail(QStringLiteral("The vertex shader does not compile: %1").arg(program->log()));
 
     bool fragmentOk = false;
     if (fragmentShader.found) {
-        fragmentOk = program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentShader.text);
+        fragmentOk = program->addShader(GL_FRAGMENT_SHADER, fragmentShader.text);
         std::cerr << "Fragment shader log: " << program->log().toLocal8Bit().constData()
                   << std::endl;
         if (!fragmentOk) {
@@ -206,7 +206,9 @@ void RayCaster::buildProgram(const ShaderSource &fragmentShader)
         program->bindAttributeLocation("vertex", 0);
         linked = program->link();
     }
-    std::cout << "Shader link log: " << program->log().toLocal8Bit().constData() << std::endl;
+    std::cout << "Shader link log: "
+              << (vertexOk && fragmentOk ? program->log() : QString()).toLocal8Bit().constData()
+              << std::endl;
     if (vertexOk && fragmentOk && !linked)
         fail(QStringLiteral("The shader program does not link: %1").arg(program->log()));
     if (linked && !program->bind()) {
@@ -217,7 +219,7 @@ void RayCaster::buildProgram(const ShaderSource &fragmentShader)
 
 void RayCaster::lookUpLocations(LinkedProgram &linkedProgram)
 {
-    QOpenGLShaderProgram &shaders = *linkedProgram.program;
+    const ShaderProgram &shaders = *linkedProgram.program;
     linkedProgram.vertexLocation = shaders.attributeLocation("vertex");
     linkedProgram.texCoordLocation = shaders.attributeLocation("texCoord");
     linkedProgram.uniformLocations.clear();
@@ -232,12 +234,11 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
         return linked ? &linkedProgram : nullptr;
     if (!programTried[std::size_t(traversal)]) {
         programTried[std::size_t(traversal)] = true;
-        auto shaders = std::make_unique<QOpenGLShaderProgram>();
+        auto shaders = std::make_unique<ShaderProgram>(gl);
         const QByteArray definition = "KELVARA_TRAVERSAL " + QByteArray::number(traversal);
         shaders->bindAttributeLocation("vertex", 0);
-        if (shaders->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShaderSource) &&
-            shaders->addShaderFromSourceCode(QOpenGLShader::Fragment,
-                                             withDefinition(fragmentText, definition)) &&
+        if (shaders->addShader(GL_VERTEX_SHADER, vertexShaderSource) &&
+            shaders->addShader(GL_FRAGMENT_SHADER, withDefinition(fragmentText, definition)) &&
             shaders->link()) {
             linkedProgram.program = std::move(shaders);
             lookUpLocations(linkedProgram);
@@ -246,30 +247,11 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
     return linkedProgram.program ? &linkedProgram : nullptr;
 }
 
-namespace {
-
-// The entry point under its first name, else under its second.
-template <typename Function>
-Function lookUp(QOpenGLContext *context, const char *name, const char *otherName)
-{
-    QFunctionPointer found = context->getProcAddress(name);
-    if (!found)
-        found = context->getProcAddress(otherName);
-    return reinterpret_cast<Function>(found);
-}
-
-} // namespace
-
 void RayCaster::lookUpEntryPoints()
 {
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    // Each under its extension name or its core name, whichever the driver has.
-    texImage3D = lookUp<TexImage3DFunction>(context, "glTexImage3DEXT", "glTexImage3D");
-    texSubImage3D = lookUp<TexSubImage3DFunction>(context, "glTexSubImage3DEXT", "glTexSubImage3D");
-    activeTexture = lookUp<ActiveTextureFunction>(context, "glActiveTexture", "glActiveTextureARB");
-    if (!texImage3D)
+    if (!gl.glTexImage3D)
         fail(QStringLiteral("This GL implementation has no glTexImage3D: volumes cannot be shown"));
-    if (!activeTexture)
+    if (!gl.glActiveTexture)
         fail(QStringLiteral("This GL implementation has no glActiveTexture"));
 }
 
@@ -278,7 +260,7 @@ QString RayCaster::takeGlErrors(const char *during)
     QStringList errors;
     // Bounded: a lost context can report an error on every call.
     for (int i = 0; i < 16; ++i) {
-        const GLenum code = functions->glGetError();
+        const GLenum code = gl.glGetError();
         if (code == GL_NO_ERROR)
             break;
         errors << QStringLiteral("%1 (0x%2)")
@@ -294,7 +276,7 @@ QString RayCaster::takeGlErrors(const char *during)
 GlResult RayCaster::uploadVolume(const Volume &volume)
 {
     GlResult result;
-    if (!texImage3D || !activeTexture) {
+    if (!gl.glTexImage3D || !gl.glActiveTexture) {
         result.message = error;
         return result;
     }
@@ -317,7 +299,7 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
     }
 
     GLint maximumSize = 0;
-    functions->glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &maximumSize);
+    gl.glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &maximumSize);
     if (volume.width > maximumSize || volume.height > maximumSize || volume.depth > maximumSize) {
         result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels exceeds the largest "
                                         "3D texture of this GL implementation (%4 per side): "
@@ -329,10 +311,10 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return result;
     }
     // The proxy asks whether the implementation can hold the whole image.
-    texImage3D(GL_PROXY_TEXTURE_3D, 0, GL_ALPHA16, volume.width, volume.height, volume.depth, 0,
-               GL_ALPHA, GL_FLOAT, nullptr);
+    gl.glTexImage3D(GL_PROXY_TEXTURE_3D, 0, GL_ALPHA16, volume.width, volume.height, volume.depth,
+                    0, GL_ALPHA, GL_FLOAT, nullptr);
     GLint proxyWidth = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
+    gl.glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
     if (proxyWidth == 0) {
         takeGlErrors("the size check");
         result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels is too large for "
@@ -350,14 +332,14 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
     bricksStale = true;
     gradientTextureUsable = false;
 
-    activeTexture(GL_TEXTURE0);
-    functions->glBindTexture(GL_TEXTURE_3D, volumeTexture);
-    functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glActiveTexture(GL_TEXTURE0);
+    gl.glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     // GL_ALPHA16: an unsized GL_ALPHA would keep only 8 bits on Mesa.
-    texImage3D(GL_TEXTURE_3D, 0, GL_ALPHA16, volume.width, volume.height, volume.depth, 0, GL_ALPHA,
-               GL_FLOAT, volume.data.data());
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA16, volume.width, volume.height, volume.depth, 0,
+                    GL_ALPHA, GL_FLOAT, volume.data.data());
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     const QString errors = takeGlErrors("the volume upload");
     if (!errors.isEmpty()) {
         result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels could not be "
@@ -379,28 +361,29 @@ bool RayCaster::uploadValueGradients(const Volume &volume)
     const std::uint64_t voxelCount =
         std::uint64_t(volume.width) * std::uint64_t(volume.height) * std::uint64_t(volume.depth);
     const std::uint64_t bytes = voxelCount * gradienttexels::channels * sizeof(std::uint16_t);
-    activeTexture(GL_TEXTURE3);
-    functions->glBindTexture(GL_TEXTURE_3D, gradientTexture);
+    gl.glActiveTexture(GL_TEXTURE3);
+    gl.glBindTexture(GL_TEXTURE_3D, gradientTexture);
     // An empty image gives back the memory of an earlier volume's texels.
     const auto release = [&] {
         takeGlErrors("the gradient upload");
-        texImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, 0, 0, 0, 0, GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
-        activeTexture(GL_TEXTURE0);
+        gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, 0, 0, 0, 0, GL_RGBA, GL_UNSIGNED_SHORT,
+                        nullptr);
+        gl.glActiveTexture(GL_TEXTURE0);
         return false;
     };
-    if (!texSubImage3D || voxelCount == 0 || bytes > maximumGradientTextureBytes)
+    if (!gl.glTexSubImage3D || voxelCount == 0 || bytes > maximumGradientTextureBytes)
         return release();
-    texImage3D(GL_PROXY_TEXTURE_3D, 0, GL_RGBA16, volume.width, volume.height, volume.depth, 0,
-               GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
+    gl.glTexImage3D(GL_PROXY_TEXTURE_3D, 0, GL_RGBA16, volume.width, volume.height, volume.depth, 0,
+                    GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
     GLint proxyWidth = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
+    gl.glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
     if (proxyWidth == 0)
         return release();
 
-    texImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, volume.width, volume.height, volume.depth, 0, GL_RGBA,
-               GL_UNSIGNED_SHORT, nullptr);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, volume.width, volume.height, volume.depth, 0,
+                    GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     // Filled in slabs of about a million voxels, so that the texels never
     // need more host memory than 8 MiB beside the texture itself.
     const std::size_t sliceVoxels = std::size_t(volume.width) * std::size_t(volume.height);
@@ -411,13 +394,13 @@ bool RayCaster::uploadValueGradients(const Volume &volume)
     for (int z = 0; z < volume.depth; z += slabSlices) {
         const int slices = std::min(slabSlices, volume.depth - z);
         gradienttexels::fill(volume, z, slices, slab.data());
-        texSubImage3D(GL_TEXTURE_3D, 0, 0, 0, z, volume.width, volume.height, slices, GL_RGBA,
-                      GL_UNSIGNED_SHORT, slab.data());
+        gl.glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, z, volume.width, volume.height, slices, GL_RGBA,
+                           GL_UNSIGNED_SHORT, slab.data());
     }
     // A failed upload costs speed, not the picture: frames compute gradients.
     if (!takeGlErrors("the gradient upload").isEmpty())
         return release();
-    activeTexture(GL_TEXTURE0);
+    gl.glActiveTexture(GL_TEXTURE0);
     return true;
 }
 
@@ -437,7 +420,7 @@ int RayCaster::traversal(bool skip) const
 GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats)
 {
     GlResult result;
-    if (!activeTexture) {
+    if (!gl.glActiveTexture) {
         result.message = error;
         return result;
     }
@@ -446,37 +429,37 @@ GlResult RayCaster::uploadTransferTable(const unsigned char *rgbaBytes, const fl
         result.message = earlier;
         return result;
     }
-    activeTexture(GL_TEXTURE1);
-    functions->glBindTexture(GL_TEXTURE_1D, transferTexture);
-    functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexImage1D(GL_TEXTURE_1D, 0, 4, TransferFunctionTable::entryCount, 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, rgbaBytes);
-    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.glActiveTexture(GL_TEXTURE1);
+    gl.glBindTexture(GL_TEXTURE_1D, transferTexture);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glTexImage1D(GL_TEXTURE_1D, 0, 4, TransferFunctionTable::entryCount, 0, GL_RGBA,
+                    GL_UNSIGNED_BYTE, rgbaBytes);
+    gl.glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     // The shader reads the end entries at their texel centres; with the default
     // repeat wrap, rounding there would blend in the entry at the other end
     // (and the brick classification would have to allow for it).
-    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     const QString byteErrors = takeGlErrors("the transfer-function upload");
 
     // 32-bit floats: translucent functions need far finer opacities than a
     // byte holds (the opacity of a hundredth of the box compounds a hundred
     // times across it), and 1024 entries cost 16 KiB.
-    activeTexture(GL_TEXTURE4);
-    functions->glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
-    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA32F, TransferFunctionTable::entryCount, 0, GL_RGBA,
-                 GL_FLOAT, rgbaFloats);
+    gl.glActiveTexture(GL_TEXTURE4);
+    gl.glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
+    gl.glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA32F, TransferFunctionTable::entryCount, 0, GL_RGBA,
+                    GL_FLOAT, rgbaFloats);
     std::copy(rgbaFloats, rgbaFloats + tableFloats.size(), tableFloats.begin());
     if (!takeGlErrors("the float transfer-function upload").isEmpty()) {
-        glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA8, TransferFunctionTable::entryCount, 0, GL_RGBA,
-                     GL_UNSIGNED_BYTE, rgbaBytes);
+        gl.glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA8, TransferFunctionTable::entryCount, 0, GL_RGBA,
+                        GL_UNSIGNED_BYTE, rgbaBytes);
         for (std::size_t i = 0; i < tableFloats.size(); ++i)
             tableFloats[i] = float(rgbaBytes[i]) / 255.0f;
     }
-    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    functions->glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    activeTexture(GL_TEXTURE1);
+    gl.glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glActiveTexture(GL_TEXTURE1);
     tableUploaded = true;
     bricksUsable = false;
     bricksStale = true;
@@ -514,17 +497,17 @@ GlResult RayCaster::uploadBrickVisibility()
             : double(std::count(visibility.flags.begin(), visibility.flags.end(), 255)) /
                   double(visibility.flags.size());
 
-    activeTexture(GL_TEXTURE2);
-    functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
-    functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 1); // rows of any byte count
-    texImage3D(GL_TEXTURE_3D, 0, GL_ALPHA8, brickMap.counts[0], brickMap.counts[1],
-               brickMap.counts[2], 0, GL_ALPHA, GL_UNSIGNED_BYTE, visibility.flags.data());
-    functions->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    functions->glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+    gl.glActiveTexture(GL_TEXTURE2);
+    gl.glBindTexture(GL_TEXTURE_3D, brickTexture);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1); // rows of any byte count
+    gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA8, brickMap.counts[0], brickMap.counts[1],
+                    brickMap.counts[2], 0, GL_ALPHA, GL_UNSIGNED_BYTE, visibility.flags.data());
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
     const QString errors = takeGlErrors("the empty-space map upload");
     if (!errors.isEmpty()) {
         result.message =
@@ -549,7 +532,7 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     const bool skip = skipping && bricksUsable;
     if (skip && !anyBrickVisible) {
         // Every sample is transparent: the cleared frame is the picture.
-        activeTexture(GL_TEXTURE1);
+        gl.glActiveTexture(GL_TEXTURE1);
         return result;
     }
     // The start-up program stays bound between frames; another one is bound
@@ -558,15 +541,13 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
         renderMode == RenderMode::Composite ? programFor(traversal(skip)) : nullptr;
     if (!chosen || !chosen->program->bind())
         chosen = &programs[0];
-    QOpenGLShaderProgram &shaders = *chosen->program;
+    ShaderProgram &shaders = *chosen->program;
     const int vertexLocation = chosen->vertexLocation;
     const int texCoordLocation = chosen->texCoordLocation;
 
     // Client-side arrays: no buffer object may be bound.
-    functions->glBindBuffer(GL_ARRAY_BUFFER, 0);
-    shaders.enableAttributeArray(vertexLocation);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
     shaders.setAttributeArray(vertexLocation, quadVertices.data(), 3);
-    shaders.enableAttributeArray(texCoordLocation);
     shaders.setAttributeArray(texCoordLocation, geometry.quadTexCoords.data(), 2);
 
     // The visible bricks' box in object coordinates, one voxel larger on every
@@ -597,23 +578,23 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     const std::vector<int> &uniformLocations = chosen->uniformLocations;
     for (std::size_t i = 0; i < uniformLocations.size() && i < std::size(frameUniforms); ++i) {
         const int location = uniformLocations[i];
-        std::visit([&](const auto &value) { shaders.setUniformValue(location, value); },
+        std::visit([&](const auto &value) { shaders.setUniform(location, value); },
                    frameUniforms[i].value(frame));
     }
 
     // Unit 1 last: it stays the active unit after the frame.
-    activeTexture(GL_TEXTURE4);
-    functions->glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
-    activeTexture(GL_TEXTURE3);
-    functions->glBindTexture(GL_TEXTURE_3D, gradientTexture);
-    activeTexture(GL_TEXTURE2);
-    functions->glBindTexture(GL_TEXTURE_3D, brickTexture);
-    activeTexture(GL_TEXTURE0);
-    functions->glBindTexture(GL_TEXTURE_3D, volumeTexture);
-    activeTexture(GL_TEXTURE1);
-    functions->glBindTexture(GL_TEXTURE_1D, transferTexture);
+    gl.glActiveTexture(GL_TEXTURE4);
+    gl.glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
+    gl.glActiveTexture(GL_TEXTURE3);
+    gl.glBindTexture(GL_TEXTURE_3D, gradientTexture);
+    gl.glActiveTexture(GL_TEXTURE2);
+    gl.glBindTexture(GL_TEXTURE_3D, brickTexture);
+    gl.glActiveTexture(GL_TEXTURE0);
+    gl.glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    gl.glActiveTexture(GL_TEXTURE1);
+    gl.glBindTexture(GL_TEXTURE_1D, transferTexture);
 
-    functions->glDrawArrays(GL_QUADS, 0, 4);
+    gl.glDrawArrays(GL_QUADS, 0, 4);
 
     shaders.disableAttributeArray(vertexLocation);
     shaders.disableAttributeArray(texCoordLocation);

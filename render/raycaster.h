@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-class QOpenGLFunctions;
-class QOpenGLShaderProgram;
+class ShaderProgram;
 struct FrameGeometry;
+struct GlFunctions;
 struct RenderingOptions;
 struct Volume;
 struct ShaderSource;
@@ -45,7 +45,8 @@ public:
     // (empty) textures. Writes the shader logs: "Vertex shader log: " and
     // "Shader link log: " to standard output, "Fragment shader log: " to standard
     // error. Runs to its end whatever fails; see isValid().
-    explicit RayCaster(const ShaderSource &fragmentShader);
+    // gl: the entry points of the current context; must outlive this object.
+    RayCaster(const GlFunctions &gl, const ShaderSource &fragmentShader);
     ~RayCaster();
 
     RayCaster(const RayCaster &) = delete;
@@ -120,16 +121,6 @@ public:
     QString takeGlErrors(const char *during);
 
 private:
-    using TexImage3DFunction = void(QOPENGLF_APIENTRYP)(GLenum target, GLint level,
-                                                        GLint internalFormat, GLsizei width,
-                                                        GLsizei height, GLsizei depth, GLint border,
-                                                        GLenum format, GLenum type,
-                                                        const void *pixels);
-    using TexSubImage3DFunction = void(QOPENGLF_APIENTRYP)(
-        GLenum target, GLint level, GLint xOffset, GLint yOffset, GLint zOffset, GLsizei width,
-        GLsizei height, GLsizei depth, GLenum format, GLenum type, const void *pixels);
-    using ActiveTextureFunction = void(QOPENGLF_APIENTRYP)(GLenum texture);
-
     void buildProgram(const ShaderSource &fragmentShader);
     void lookUpEntryPoints();
     void fail(const QString &message);
@@ -137,11 +128,11 @@ private:
     bool uploadValueGradients(const Volume &volume);
     int traversal(bool skip) const;
 
-    QOpenGLFunctions *functions = nullptr;
+    const GlFunctions &gl;
     // A program with its locations (-1 for what it lacks).
     struct LinkedProgram
     {
-        std::unique_ptr<QOpenGLShaderProgram> program;
+        std::unique_ptr<ShaderProgram> program;
         int vertexLocation = -1;
         int texCoordLocation = -1;
         // One per entry of the uniform table in raycaster.cpp, in its order.
@@ -160,7 +151,7 @@ private:
     std::array<LinkedProgram, 3> programs;
     std::array<bool, 3> programTried{};
     QByteArray fragmentText;
-    QOpenGLShaderProgram *program = nullptr; // programs[0]'s
+    ShaderProgram *program = nullptr; // programs[0]'s
     bool linked = false;
     bool valid = true;
     QString error;
@@ -192,8 +183,4 @@ private:
     bool anyBrickVisible = false;
     // Share of the bricks that may be visible, 0..1.
     double visibleBrickShare = 0.0;
-
-    TexImage3DFunction texImage3D = nullptr;
-    TexSubImage3DFunction texSubImage3D = nullptr;
-    ActiveTextureFunction activeTexture = nullptr;
 };

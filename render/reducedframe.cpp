@@ -1,11 +1,13 @@
 #include "reducedframe.h"
 
+#include "framebuffertexture.h"
 #include "framegeometry.h"
+#include "glfunctions.h"
+#include "shaderprogram.h"
 
-#include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
-#include <QOpenGLFunctions>
-#include <QOpenGLShaderProgram>
+#ifndef GL_CURRENT_PROGRAM
+#define GL_CURRENT_PROGRAM 0x8B8D
+#endif
 
 namespace {
 
@@ -29,40 +31,24 @@ constexpr int frameUnit = 5;
 
 } // namespace
 
-ReducedFrame::ReducedFrame() : functions(QOpenGLContext::currentContext()->functions())
+ReducedFrame::ReducedFrame(const GlFunctions &functions)
+    : gl(functions), program(std::make_unique<ShaderProgram>(functions)),
+      buffer(std::make_unique<FramebufferTexture>(functions))
 {
-    program = std::make_unique<QOpenGLShaderProgram>();
     program->bindAttributeLocation("vertex", 0);
-    valid = QOpenGLFramebufferObject::hasOpenGLFramebufferObjects() &&
-            program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexSource) &&
-            program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentSource) &&
-            program->link();
+    valid = buffer->isSupported() && program->addShader(GL_VERTEX_SHADER, vertexSource) &&
+            program->addShader(GL_FRAGMENT_SHADER, fragmentSource) && program->link();
 }
 
 ReducedFrame::~ReducedFrame() = default;
 
 bool ReducedFrame::begin(QSize size)
 {
-    if (!valid)
+    if (!valid || !buffer->resize(size))
         return false;
-    if (!buffer || buffer->size() != size) {
-        buffer = std::make_unique<QOpenGLFramebufferObject>(
-            size, QOpenGLFramebufferObject::NoAttachment, GL_TEXTURE_2D, GL_RGBA8);
-        if (!buffer->isValid()) {
-            buffer.reset();
-            return false;
-        }
-        functions->glBindTexture(GL_TEXTURE_2D, buffer->texture());
-        functions->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        functions->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        functions->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        functions->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        functions->glBindTexture(GL_TEXTURE_2D, 0);
-    }
-    if (!buffer->bind())
-        return false;
-    functions->glViewport(0, 0, size.width(), size.height());
-    functions->glClear(GL_COLOR_BUFFER_BIT);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, buffer->framebuffer());
+    gl.glViewport(0, 0, size.width(), size.height());
+    gl.glClear(GL_COLOR_BUFFER_BIT);
     return true;
 }
 
@@ -70,24 +56,23 @@ void ReducedFrame::present(GLuint target, QSize targetSize)
 {
     GLint previousProgram = 0;
     GLint previousUnit = 0;
-    functions->glGetIntegerv(GL_CURRENT_PROGRAM, &previousProgram);
-    functions->glGetIntegerv(GL_ACTIVE_TEXTURE, &previousUnit);
+    gl.glGetIntegerv(GL_CURRENT_PROGRAM, &previousProgram);
+    gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &previousUnit);
 
-    functions->glBindFramebuffer(GL_FRAMEBUFFER, target);
-    functions->glViewport(0, 0, targetSize.width(), targetSize.height());
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, target);
+    gl.glViewport(0, 0, targetSize.width(), targetSize.height());
     program->bind();
-    functions->glActiveTexture(GL_TEXTURE0 + frameUnit);
-    functions->glBindTexture(GL_TEXTURE_2D, buffer->texture());
+    gl.glActiveTexture(GL_TEXTURE0 + frameUnit);
+    gl.glBindTexture(GL_TEXTURE_2D, buffer->texture());
     // The ray caster keeps GL_TEXTURE_3D and GL_TEXTURE_1D enabled; the program
     // decides what is read, so they do no harm here.
-    program->setUniformValue("frame", frameUnit);
-    functions->glBindBuffer(GL_ARRAY_BUFFER, 0);
-    program->enableAttributeArray(0);
+    program->setUniform(program->uniformLocation("frame"), GLint(frameUnit));
+    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
     program->setAttributeArray(0, quadVertices.data(), 3);
-    functions->glDrawArrays(GL_QUADS, 0, 4);
+    gl.glDrawArrays(GL_QUADS, 0, 4);
     program->disableAttributeArray(0);
-    functions->glBindTexture(GL_TEXTURE_2D, 0);
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
 
-    functions->glUseProgram(GLuint(previousProgram));
-    functions->glActiveTexture(GLenum(previousUnit));
+    gl.glUseProgram(GLuint(previousProgram));
+    gl.glActiveTexture(GLenum(previousUnit));
 }

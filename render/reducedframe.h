@@ -5,9 +5,9 @@
 
 #include <memory>
 
-class QOpenGLFramebufferObject;
-class QOpenGLFunctions;
-class QOpenGLShaderProgram;
+class FramebufferTexture;
+class ShaderProgram;
+struct GlFunctions;
 
 // A frame drawn at a fraction of the viewport's resolution and scaled up over
 // it with linear filtering: the offscreen colour buffer and the small program
@@ -18,7 +18,8 @@ class QOpenGLShaderProgram;
 class ReducedFrame
 {
 public:
-    ReducedFrame();
+    // gl: the entry points of the current context; must outlive this object.
+    explicit ReducedFrame(const GlFunctions &gl);
     ~ReducedFrame();
 
     ReducedFrame(const ReducedFrame &) = delete;
@@ -36,8 +37,8 @@ public:
     void present(GLuint target, QSize targetSize);
 
 private:
-    QOpenGLFunctions *functions = nullptr;
-    std::unique_ptr<QOpenGLShaderProgram> program;
-    std::unique_ptr<QOpenGLFramebufferObject> buffer;
+    const GlFunctions &gl;
+    std::unique_ptr<ShaderProgram> program;
+    std::unique_ptr<FramebufferTexture> buffer;
     bool valid = false;
 };

@@ -291,9 +291,20 @@ void VolumeRenderer::initializeGL()
     shaderOrigin = fragmentShader.origin;
     if (fragmentShader.found && !fragmentShader.problem.isEmpty())
         reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
-    rayCaster = std::make_unique<RayCaster>(fragmentShader);
+    QString missingFunctions;
+    if (!glFunctions.load(
+            [ownContext](const char *name) {
+                return reinterpret_cast<void *>(ownContext->getProcAddress(name));
+            },
+            &missingFunctions)) {
+        reportProblem(QStringLiteral("This GL implementation lacks %1: the volume rendering "
+                                     "cannot be drawn")
+                          .arg(missingFunctions));
+        return;
+    }
+    rayCaster = std::make_unique<RayCaster>(glFunctions, fragmentShader);
     // Without it every frame is drawn at full resolution.
-    reducedFrame = std::make_unique<ReducedFrame>();
+    reducedFrame = std::make_unique<ReducedFrame>(glFunctions);
     rayCaster->setEmptySpaceSkipping(skipEmptySpace);
     rayCaster->setJitter(jitterOn);
     rayCaster->setStoredGradients(storedGradients);

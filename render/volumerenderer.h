@@ -1,5 +1,6 @@
 #pragma once
 
+#include "glfunctions.h"
 #include "interactionresolution.h"
 #include "problemreporter.h"
 #include "transferfunctiontable.h"
@@ -208,6 +209,9 @@ private:
     bool skipEmptySpace = true;
     bool jitterOn = true;
     bool storedGradients = true;
+    // The context's entry points, loaded in initializeGL(); outlive the GL
+    // objects below, which call them.
+    GlFunctions glFunctions;
     std::unique_ptr<RayCaster> rayCaster;
     std::unique_ptr<ReducedFrame> reducedFrame;
     QTimer settleTimer;

@@ -882,8 +882,6 @@ void RenderGlTest::unusableShader()
     if (!source.isEmpty()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^QOpenGLShader::compile"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Problematic Fragment shader"));
     }
     const Scene scene;
     VolumeRenderer renderer;
