@@ -57,38 +57,3 @@ Reorientation reorientationFromDirection(const DirectionMatrix &direction)
     result.obliqueDegrees = std::acos(std::min(smallestCosine, 1.0)) * 180.0 / pi;
     return result;
 }
-
-void reorientValues(const float *source, const std::array<std::size_t, 3> &storedSize,
-                    const Reorientation &reorientation, float *target)
-{
-    const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
-                                                      std::int64_t(storedSize[0] * storedSize[1])};
-    const std::array<std::size_t, 3> size = reorientedAxes(storedSize, reorientation);
-    if (size[0] == 0 || size[1] == 0 || size[2] == 0)
-        return;
-
-    // Walking the target in order, each LPS axis steps through the source by
-    // the stride of its stored axis, backwards where it is flipped.
-    std::array<std::int64_t, 3> step{};
-    std::int64_t start = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-        const std::int64_t stride = storedStride[reorientation.sourceAxis[axis]];
-        step[axis] = reorientation.flipped[axis] ? -stride : stride;
-        if (reorientation.flipped[axis])
-            start += std::int64_t(size[axis] - 1) * stride;
-    }
-    float *out = target;
-    for (std::size_t z = 0; z < size[2]; ++z) {
-        const std::int64_t plane = start + std::int64_t(z) * step[2];
-        for (std::size_t y = 0; y < size[1]; ++y) {
-            const float *in = source + plane + std::int64_t(y) * step[1];
-            if (step[0] == 1) {
-                std::copy(in, in + size[0], out);
-            } else {
-                for (std::size_t x = 0; x < size[0]; ++x)
-                    out[x] = in[std::int64_t(x) * step[0]];
-            }
-            out += size[0];
-        }
-    }
-}

@@ -40,9 +40,3 @@ std::array<T, 3> reorientedAxes(const std::array<T, 3> &stored, const Reorientat
         result[axis] = stored[reorientation.sourceAxis[axis]];
     return result;
 }
-
-// Copies the stored image's values (X fastest, storedSize voxels per axis)
-// into target in LPS order, the layout reorientedAxes(storedSize) describes.
-// target holds as many values as source; the two must not overlap.
-void reorientValues(const float *source, const std::array<std::size_t, 3> &storedSize,
-                    const Reorientation &reorientation, float *target);

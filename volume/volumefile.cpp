@@ -4,9 +4,9 @@
 #include "itkscanreader.h"
 #include "loadreport.h"
 #include "memorylimit.h"
+#include "niftireader.h"
+#include "scanfileaccess.h"
 #include "volume.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -115,19 +115,6 @@ const NamedFormat *formatNamedBy(const std::string &lowerName)
     return nullptr;
 }
 
-std::string axisName(int axis)
-{
-    return std::string(1, char('X' + axis));
-}
-
-std::string numberText(double value)
-{
-    std::ostringstream text;
-    text.precision(6);
-    text << value;
-    return text.str();
-}
-
 } // namespace
 
 const char *volumeFormatName(VolumeFormat format)
@@ -147,165 +134,87 @@ const char *volumeFormatName(VolumeFormat format)
     return "";
 }
 
+// The first bytes of the file, inflated where it is compressed (a .nii.gz).
+std::string leadingBytes(const std::string &path, bool &compressed)
+{
+    std::string bytes(552, '\0');
+    unsigned char *target = reinterpret_cast<unsigned char *>(&bytes[0]);
+    const FileBytesRead read = readFileBytes(path, 0, target, bytes.size());
+    bytes.resize(read.ok ? std::size_t(read.read) : 0);
+    compressed = bytes.size() >= 2 && startsCompressed(target);
+    if (compressed) {
+        InflateStream stream;
+        std::string reason;
+        bytes.assign(552, '\0');
+        const std::uint64_t inflated = stream.open(path, 0, reason) ? stream.read(target, 552) : 0;
+        bytes.resize(std::size_t(inflated));
+    }
+    return bytes;
+}
+
 VolumeFormatDetection detectVolumeFormat(const std::string &path)
 {
     VolumeFormatDetection detection;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    if (pathKind(path) == PathKind::Folder) {
         detection.format = VolumeFormat::DicomSeries;
         return detection;
     }
     const std::string name = lowerCase(std::filesystem::path(path).filename().string());
-    if (endsWith(name, ".dat"))
+    if (endsWith(name, ".dat") || pathKind(path) != PathKind::File)
         return detection;
 
-    std::string bytes(352, '\0');
-    {
-        std::ifstream file(path, std::ios::binary);
-        if (!file)
-            return detection;
-        file.read(&bytes[0], std::streamsize(bytes.size()));
-        bytes.resize(std::size_t(file.gcount()));
-    }
+    bool compressed = false;
+    const std::string bytes = leadingBytes(path, compressed);
     const NamedFormat *named = formatNamedBy(name);
-    const bool gzip = holdsAt(bytes, 0, "\x1f\x8b", 2);
-    if (gzip && endsWith(name, ".nii.gz"))
+    bool byContents = true;
+    if (isNiftiHeader(bytes))
         detection.format = VolumeFormat::Nifti;
+    else if (compressed && endsWith(name, ".nii.gz"))
+        detection.format = VolumeFormat::Nifti; // damaged: the reader says how
     else if (holdsAt(bytes, 0, "NRRD000", 7))
         detection.format = VolumeFormat::Nrrd;
     else if (holdsAt(bytes, 128, "DICM", 4))
         detection.format = VolumeFormat::DicomSeries;
-    else if (isNiftiHeader(bytes) || (named && endsWith(name, ".hdr") && isAnalyzeHeader(bytes)))
+    else if (named && endsWith(name, ".hdr") && isAnalyzeHeader(bytes))
         detection.format = VolumeFormat::Nifti;
     else if (isMetaImageHeader(bytes))
         detection.format = VolumeFormat::MetaImage;
     else if (named && endsWith(name, ".img") &&
-             std::filesystem::exists(path.substr(0, path.size() - 4) + ".hdr", error))
+             pathKind(path.substr(0, path.size() - 4) + ".hdr") == PathKind::File)
         detection.format = VolumeFormat::Nifti;
     else if (named && named->format == VolumeFormat::DicomSeries)
         detection.format = VolumeFormat::DicomSeries; // DICOM without its preamble
     else if (named)
         detection.refusal =
             std::string("The file is named like ") + named->description + " but does not hold one.";
+    else
+        byContents = false;
+    // .img is the data half of a pair: its contents have no signature.
+    if (byContents && named && named->format != detection.format && detection.refusal.empty() &&
+        !endsWith(name, ".img"))
+        detection.note = std::string("The file is named like ") + named->description +
+                         " but holds " + volumeFormatName(detection.format) +
+                         "; it is read as such.";
     return detection;
-}
-
-bool gzipStreamIsComplete(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    z_stream stream{};
-    // 15 + 32: any window size, gzip or zlib header detected by itself.
-    if (inflateInit2(&stream, 15 + 32) != Z_OK)
-        return false;
-    static thread_local unsigned char input[1 << 16];
-    static thread_local unsigned char output[1 << 16];
-    bool ended = false; // the last member seen so far is complete
-    int status = Z_OK;
-    while (status == Z_OK || status == Z_STREAM_END) {
-        file.read(reinterpret_cast<char *>(input), sizeof input);
-        stream.next_in = input;
-        stream.avail_in = uInt(file.gcount());
-        if (stream.avail_in == 0)
-            break;
-        while (stream.avail_in > 0) {
-            // A stream may hold several members, one after the other.
-            if (status == Z_STREAM_END) {
-                if (inflateReset(&stream) != Z_OK) {
-                    status = Z_DATA_ERROR;
-                    break;
-                }
-            }
-            stream.next_out = output;
-            stream.avail_out = sizeof output;
-            status = inflate(&stream, Z_NO_FLUSH);
-            if (status == Z_BUF_ERROR)
-                status = Z_OK;
-            if (status != Z_OK && status != Z_STREAM_END)
-                break;
-            ended = status == Z_STREAM_END;
-        }
-    }
-    inflateEnd(&stream);
-    return ended && (status == Z_OK || status == Z_STREAM_END);
-}
-
-bool volumeFromStoredScan(const StoredScan &scan, Volume &target,
-                          std::vector<std::string> &warnings, std::ostream &out)
-{
-    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
-    const float *values = scan.values.get();
-
-    double minimum = std::numeric_limits<double>::infinity();
-    double maximum = -minimum;
-    std::uint64_t nonFinite = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const float value = values[i];
-        if (!std::isfinite(value)) {
-            ++nonFinite;
-            continue;
-        }
-        minimum = std::min(minimum, double(value));
-        maximum = std::max(maximum, double(value));
-    }
-    if (nonFinite == count)
-        minimum = maximum = 0.0;
-
-    const Reorientation reorientation = reorientationFromDirection(scan.direction);
-    const std::array<std::size_t, 3> size = reorientedAxes(scan.size, reorientation);
-    VoxelArray data;
-    if (!tryResizeVoxels(data, std::size_t(count)))
-        return false;
-    reorientValues(values, scan.size, reorientation, data.data());
-
-    // Non-finite samples read as the minimum, which maps to 0.
-    const double scale = maximum > minimum ? 1.0 / (maximum - minimum) : 0.0;
-    const std::size_t sliceValues = size[0] * size[1];
-    for (std::size_t z = 0; z < size[2]; ++z) {
-        float *slice = data.data() + z * sliceValues;
-        for (std::size_t i = 0; i < sliceValues; ++i) {
-            const float value = slice[i];
-            slice[i] = std::isfinite(value)
-                           ? std::min(1.0f, float((double(value) - minimum) * scale))
-                           : 0.0f;
-        }
-        const std::size_t percent = size[2] > 1 ? 100 * z / (size[2] - 1) : 100;
-        out << "\r- Preparing data (" << percent << "%) ...";
-    }
-    out << std::endl;
-
-    std::array<double, 3> spacing = reorientedAxes(scan.spacing, reorientation);
-    for (int axis = 0; axis < 3; ++axis) {
-        if (std::isfinite(spacing[axis]) && spacing[axis] > 0.0)
-            continue;
-        warnings.push_back("The file gives a voxel spacing of " + numberText(spacing[axis]) +
-                           " along " + axisName(axis) + "; 1 mm is used.");
-        spacing[axis] = 1.0;
-    }
-    if (reorientation.oblique)
-        warnings.push_back("The scan is oblique (up to " +
-                           numberText(std::round(reorientation.obliqueDegrees * 10) / 10) +
-                           " degrees off the axes); it is shown turned to the nearest axes.");
-    if (nonFinite > 0)
-        warnings.push_back(std::to_string(nonFinite) +
-                           " samples are not numbers or infinite; they read as the minimum.");
-    warnings.insert(warnings.end(), scan.notes.begin(), scan.notes.end());
-
-    target.width = int(size[0]);
-    target.height = int(size[1]);
-    target.depth = int(size[2]);
-    target.data.swap(data);
-    target.spacing = spacing;
-    target.valueRange = {minimum, maximum};
-    return true;
 }
 
 VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::ostream &out,
                                 std::ostream &err, const VolumeReadOptions &options)
 {
-    const VolumeFormatDetection detection = detectVolumeFormat(path);
     VolumeReadResult result;
+    auto fail = [&](std::string reason) {
+        reportLoadError(err, reason);
+        result.reason = std::move(reason);
+        return result;
+    };
+    // A FIFO, device or socket would block or never end: refused before
+    // anything opens it, whatever its name.
+    if (pathKind(path) == PathKind::Special) {
+        out << "- Loading file '" << path << "' ... " << std::endl;
+        return fail(regularFileProblem(path, "'" + path + "'"));
+    }
+
+    const VolumeFormatDetection detection = detectVolumeFormat(path);
     result.format = detection.format;
     if (detection.format == VolumeFormat::Dat && detection.refusal.empty()) {
         DatReadOptions datOptions;
@@ -318,40 +227,48 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     }
 
     out << "- Loading file '" << path << "' ... " << std::endl;
-    auto fail = [&](std::string reason) {
-        reportLoadError(err, reason);
-        result.reason = std::move(reason);
-        return result;
-    };
     if (!detection.refusal.empty())
         return fail(detection.refusal);
 
-    std::ifstream probe(path, std::ios::binary);
-    char magic[2] = {};
-    if (detection.format != VolumeFormat::DicomSeries && probe.read(magic, 2) &&
-        magic[0] == '\x1f' && magic[1] == '\x8b' && !gzipStreamIsComplete(path))
-        return fail("The compressed file is damaged or cut off before its end.");
-
-    StoredScan scan;
-    const ScanFormat scanFormat = detection.format == VolumeFormat::Nifti  ? ScanFormat::Nifti
-                                  : detection.format == VolumeFormat::Nrrd ? ScanFormat::Nrrd
-                                  : detection.format == VolumeFormat::MetaImage
-                                      ? ScanFormat::MetaImage
-                                      : ScanFormat::DicomSeries;
-    const ScanReadResult read = readScanWithItk(path, scanFormat, options.maxDataBytes, scan);
+    RawScan scan;
+    ScanReadResult read;
+    switch (detection.format) {
+    case VolumeFormat::Nifti:
+        read = readNiftiFile(path, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::Nrrd:
+        read = readScanWithItk(path, ScanFormat::Nrrd, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::MetaImage:
+        read = readScanWithItk(path, ScanFormat::MetaImage, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::DicomSeries:
+    case VolumeFormat::Dat:
+        read = readScanWithItk(path, ScanFormat::DicomSeries, options.maxDataBytes, scan);
+        break;
+    }
     if (!read.ok)
         return fail(read.reason);
     out << "- File loaded." << std::endl;
 
     std::vector<std::string> warnings;
-    if (!volumeFromStoredScan(scan, target, warnings, out))
+    if (!detection.note.empty())
+        warnings.push_back(detection.note);
+    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    if (!volumeFromRawScan(scan, target, warnings, out))
         return fail("There is not enough memory for the volume.");
-    scan.values.reset();
+    scan.samples.release();
     out << "- Data prepared." << std::endl;
+    // Short data reads as a short DAT file does: the same words.
+    if (scan.missingSamples > 0)
+        err << "+ Warning: the file ends after " << count - scan.missingSamples << " of " << count
+            << " samples; the missing " << scan.missingSamples << " samples read as 0."
+            << std::endl;
     for (const std::string &warning : warnings)
         err << "+ Warning: " << warning << std::endl;
 
     result.ok = true;
+    result.missingSamples = scan.missingSamples;
     result.warnings = std::move(warnings);
     return result;
 }

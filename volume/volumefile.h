@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "storedscan.h"
-
 struct Volume;
 
 // The one way in for volume files: DAT files go to our own reader
@@ -28,18 +26,18 @@ struct VolumeFormatDetection
     // Set when the name promises a format the contents do not hold: the file
     // is refused with this reason.
     std::string refusal;
+    // Set when the contents are another format than the name says: read by
+    // the contents, and the user is told.
+    std::string note;
 };
 
 // Picks the reader for path: a folder is a DICOM series; a file named .dat is
-// DAT; otherwise the contents decide where the format has a signature (NIfTI,
-// NRRD, DICOM, MetaImage's text header, gzip for .nii.gz), then the name
-// (.hdr/.img pairs). Files that match nothing, or cannot be read, go to the
-// DAT reader as they always did.
+// DAT; otherwise the contents decide where the format has a signature (NIfTI-1
+// and -2, also inflated from gzip, NRRD, DICOM, MetaImage's text header), then
+// the name (.hdr/.img pairs, a damaged .nii.gz). Files that match nothing, or
+// cannot be read, go to the DAT reader as they always did. Opens nothing but
+// regular files.
 VolumeFormatDetection detectVolumeFormat(const std::string &path);
-
-// Whether the gzip file at path holds complete streams to their end. ITK reads
-// a cut-off .nii.gz without complaint; this finds the damage.
-bool gzipStreamIsComplete(const std::string &path);
 
 struct VolumeReadOptions
 {
@@ -52,21 +50,15 @@ struct VolumeReadResult
     bool ok = false;
     std::string reason;                // why a load failed, empty when none is given
     std::vector<std::string> warnings; // what the user should know about a load
-    std::uint64_t missingSamples = 0;  // DAT: samples the file was short of (read as 0)
+    std::uint64_t missingSamples = 0;  // samples the file was short of (read as 0)
     VolumeFormat format = VolumeFormat::Dat;
 };
 
-// Turns a stored scan into target: reoriented into LPS order (see
-// orientation.h), values mapped linearly from their finite minimum..maximum
-// to 0..1 (non-finite ones to 0, counted in a warning; a constant image to 0),
-// spacing that is not a positive number replaced by 1 mm with a warning.
-// Writes the "Preparing data" progress to out. target is replaced only on
-// success; false when the memory cannot be had.
-bool volumeFromStoredScan(const StoredScan &scan, Volume &target,
-                          std::vector<std::string> &warnings, std::ostream &out);
-
 // Reads any supported volume file into target; target changes only on
 // success. Progress goes to out, the error lines and warnings ("+ ...") to err.
+// Only regular files and folders are opened: a FIFO, device or socket is
+// refused at once with a reason. Scans whose data is short load with the
+// missing samples 0 and the DAT reader's warning.
 VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::ostream &out,
                                 std::ostream &err, const VolumeReadOptions &options);
 

@@ -14,8 +14,10 @@ constexpr std::size_t mappedThreshold = std::size_t(2) << 20;
 
 void *allocateVoxelBytes(std::size_t bytes)
 {
+    // Zeroed like the fresh anonymous mappings below, so that every array
+    // starts as zeros whatever its size.
     if (bytes < mappedThreshold)
-        return std::malloc(bytes ? bytes : 1);
+        return std::calloc(bytes ? bytes : 1, 1);
     void *pointer =
         mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pointer == MAP_FAILED)

@@ -9,7 +9,8 @@
 // allocated: with 4 KiB pages that first touch costs one page fault per 4 KiB
 // and dominates a load (several times the cost of reading the file from the
 // page cache, more so in virtual machines); 2 MiB pages cut the faults 512-fold.
-// Small arrays come from the ordinary heap.
+// Small arrays come from the ordinary heap. The bytes start as zeros; null
+// when the memory cannot be had.
 void *allocateVoxelBytes(std::size_t bytes);
 void releaseVoxelBytes(void *pointer, std::size_t bytes);
 

@@ -3,13 +3,18 @@
 #include "orientation.h"
 #include "scanwriter.h"
 #include "volume.h"
+#include "scanfileaccess.h"
 #include "volumefile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -131,6 +136,68 @@ QByteArray nrrdGeometry(const TestScan &scan, bool ras)
     return text + "\n";
 }
 
+template <typename T> void put(QByteArray &bytes, int offset, T value, bool bigEndian = false)
+{
+    char raw[sizeof(T)];
+    std::memcpy(raw, &value, sizeof(T));
+    if (bigEndian)
+        std::reverse(raw, raw + sizeof(T));
+    bytes.replace(offset, int(sizeof(T)), raw, int(sizeof(T)));
+}
+
+struct NiftiFields
+{
+    std::array<std::int64_t, 4> dim{{3, 2, 2, 2}};
+    double voxOffset = 352;
+    std::array<double, 3> pixdim{{1, 1, 1}};
+    int qformCode = 0;
+    int sformCode = 0;
+    double quaternB = 0;
+    double srow = 1; // the diagonal of the sform
+};
+
+// A NIfTI-1 header of uint8 samples followed by samples (bytes 352 on).
+QByteArray nifti1(const NiftiFields &f, const QByteArray &samples)
+{
+    QByteArray bytes(352, '\0');
+    put<std::int32_t>(bytes, 0, 348);
+    for (int i = 0; i < 4; ++i)
+        put<std::int16_t>(bytes, 40 + 2 * i, std::int16_t(f.dim[std::size_t(i)]));
+    put<std::int16_t>(bytes, 70, 2);
+    put<std::int16_t>(bytes, 72, 8);
+    for (int i = 0; i < 3; ++i)
+        put<float>(bytes, 80 + 4 * i, float(f.pixdim[std::size_t(i)]));
+    put<float>(bytes, 108, float(f.voxOffset));
+    put<std::int16_t>(bytes, 252, std::int16_t(f.qformCode));
+    put<std::int16_t>(bytes, 254, std::int16_t(f.sformCode));
+    put<float>(bytes, 256, float(f.quaternB));
+    for (int row = 0; row < 3; ++row)
+        put<float>(bytes, 280 + 16 * row + 4 * row, float(f.srow));
+    bytes.replace(344, 4, "n+1\0", 4);
+    return bytes + samples;
+}
+
+// The same as NIfTI-2, in either byte order, with uint16 samples.
+QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
+{
+    QByteArray bytes(544, '\0');
+    put<std::int32_t>(bytes, 0, 540, bigEndian);
+    bytes.replace(4, 8, "n+2\0\r\n\032\n", 8);
+    put<std::int16_t>(bytes, 12, 512, bigEndian);
+    put<std::int16_t>(bytes, 14, 16, bigEndian);
+    const std::int64_t dim[4] = {3, 2, 2, 1};
+    for (int i = 0; i < 4; ++i) {
+        put<std::int64_t>(bytes, 16 + 8 * i, dim[i], bigEndian);
+        put<double>(bytes, 104 + 8 * i, 1.0, bigEndian);
+    }
+    put<std::int64_t>(bytes, 168, 544, bigEndian);
+    for (std::uint16_t sample : samples) {
+        bytes.append(2, '\0');
+        put<std::uint16_t>(bytes, bytes.size() - 2, sample, bigEndian);
+    }
+    return bytes;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(StoredOrientation)
@@ -150,6 +217,10 @@ private slots:
     void hostileFiles_data();
     void hostileFiles();
     void datOutputUnchanged();
+    void damagedScans_data();
+    void damagedScans();
+    void niftiTwoInBothByteOrders();
+    void specialFilesRefusedAtOnce();
 
 private:
     QTemporaryDir dir;
@@ -330,9 +401,9 @@ void TestScanFiles::hostileFiles_data()
 
     QTest::newRow("text named .nii")
         << "text.nii" << QByteArray("just some notes\n") << "named like a NIfTI file";
-    QTest::newRow("promises more data")
+    QTest::newRow("promises more than the memory rule allows")
         << "short.nrrd" << nrrd("type: uint16\ndimension: 3\nsizes: 64 64 64\n", QByteArray(100, 1))
-        << "";
+        << "more than can be held in memory";
     QTest::newRow("4D") << "4d.nrrd"
                         << nrrd("type: uint8\ndimension: 4\nsizes: 2 2 2 3\n", QByteArray(24, 1))
                         << "fourth dimension";
@@ -407,6 +478,184 @@ void TestScanFiles::datOutputUnchanged()
     const ScanLoad cut = load(gz);
     QVERIFY(!cut.result.ok);
     QVERIFY(cut.result.reason.find("cut off") != std::string::npos);
+}
+
+void TestScanFiles::damagedScans_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<QString>("message"); // in the refusal, or in a warning line
+    QTest::addColumn<qulonglong>("missing");
+    const QByteArray eight(8, '\x05');
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    auto with = [](auto change) {
+        NiftiFields fields;
+        change(fields);
+        return fields;
+    };
+
+    // Short data loads like a short DAT file; impossible headers are refused.
+    QTest::newRow("nii cut after 3 samples")
+        << "cut.nii" << nifti1({}, eight.left(3)) << true << "the file ends after 3 of 8" << 5ull;
+    QTest::newRow("nii header only")
+        << "bare.nii" << nifti1({}, {}) << true << "the missing 8 samples read as 0" << 8ull;
+    QTest::newRow("offset beyond the file")
+        << "far.nii" << nifti1(with([](NiftiFields &f) { f.voxOffset = 4000; }), eight) << false
+        << "beyond the" << 0ull;
+    QTest::newRow("offset inside the header")
+        << "inside.nii" << nifti1(with([](NiftiFields &f) { f.voxOffset = 100; }), eight) << false
+        << "inside the 348-byte header" << 0ull;
+    QTest::newRow("offset NaN") << "nan-offset.nii"
+                                << nifti1(with([&](NiftiFields &f) { f.voxOffset = nan; }), eight)
+                                << false << "not a position" << 0ull;
+    QTest::newRow("negative size")
+        << "negative.nii" << nifti1(with([](NiftiFields &f) { f.dim[2] = -2; }), eight) << false
+        << "sizes must be positive" << 0ull;
+    QTest::newRow("NaN sform") << "nan-sform.nii"
+                               << nifti1(with([&](NiftiFields &f) {
+                                             f.sformCode = 1;
+                                             f.srow = nan;
+                                         }),
+                                         eight)
+                               << true << "axis directions are not all numbers" << 0ull;
+    QTest::newRow("NaN quaternion") << "nan-quaternion.nii"
+                                    << nifti1(with([&](NiftiFields &f) {
+                                                  f.qformCode = 1;
+                                                  f.quaternB = nan;
+                                              }),
+                                              eight)
+                                    << true << "axis directions are not all numbers" << 0ull;
+    QTest::newRow("zero pixdim") << "flat.nii"
+                                 << nifti1(with([](NiftiFields &f) { f.pixdim[1] = 0; }), eight)
+                                 << true << "spacing of 0 along Y; 1 mm is used" << 0ull;
+    QTest::newRow("NIfTI named .nrrd") << "nifti.nrrd" << nifti1({}, eight) << true
+                                       << "named like an NRRD file (.nrrd) but holds NIfTI" << 0ull;
+    QTest::newRow("complete zlib stream, short")
+        << "short.nii.gz" << qCompress(nifti1({}, eight.left(6))).mid(4) << true
+        << "the file ends after 6 of 8" << 2ull;
+
+    const QByteArray mha = "ObjectType = Image\nNDims = 3\nDimSize = 2 2 2\n";
+    QTest::newRow("MetaImage NDims -1")
+        << "minus.mha" << QByteArray("ObjectType = Image\nNDims = -1\nElementDataFile = LOCAL\n")
+        << false << "NDims = -1" << 0ull;
+    QTest::newRow("MetaImage MET_STRING")
+        << "string.mha" << mha + "ElementType = MET_STRING\nElementDataFile = LOCAL\n" + eight
+        << false << "ElementType 'MET_STRING'" << 0ull;
+    QTest::newRow("MetaImage compressed, corrupt")
+        << "corrupt.mha"
+        << mha + "ElementType = MET_UCHAR\nCompressedData = True\nElementDataFile = LOCAL\n" +
+               QByteArray(40, '\x33')
+        << false << "compressed data is damaged" << 0ull;
+    QTest::newRow("MetaImage data file missing")
+        << "detached.mhd" << mha + "ElementType = MET_UCHAR\nElementDataFile = nowhere.raw\n"
+        << false << "nowhere.raw' does not exist" << 0ull;
+    QTest::newRow("MetaImage LOCAL short")
+        << "short.mha" << mha + "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n" + eight.left(7)
+        << true << "the missing 1 samples" << 1ull;
+    QTest::newRow("NRRD 2^32 + 1")
+        << "huge.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 4294967297 1 1\n", eight) << false
+        << "larger than 65535" << 0ull;
+    QTest::newRow("NRRD gzip over plain bytes")
+        << "plain.nrrd"
+        << "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\nencoding: gzip\n\n" + eight << false
+        << "compressed data is damaged" << 0ull;
+    QTest::newRow("NRRD byte skip -2")
+        << "skip.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nbyte skip: -2\n", eight)
+        << false << "byte skip is '-2'" << 0ull;
+    QTest::newRow("NRRD parallel axes")
+        << "parallel.nrrd"
+        << nrrd("type: uint8\ndimension: 3\nspace: left-posterior-superior\nsizes: 2 2 2\n"
+                "space directions: (1,0,0) (2,0,0) (0,0,1)\n",
+                eight)
+        << true << "axis directions are zero or parallel" << 0ull;
+    QTest::newRow("MetaImage zero spacing")
+        << "zero.mha"
+        << mha + "ElementSpacing = 1 0 1\nElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +
+               eight
+        << true << "spacing of 0 along Y; 1 mm is used" << 0ull;
+}
+
+void TestScanFiles::damagedScans()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, loads);
+    QFETCH(QString, message);
+    QFETCH(qulonglong, missing);
+    const QString path = dir.filePath(name);
+    QVERIFY(writeFile(path, content));
+    const ScanLoad run = load(path);
+    const std::string text = message.toStdString();
+    if (!loads) {
+        QVERIFY2(!run.result.ok, run.err.c_str());
+        QCOMPARE(run.volume.width, 1); // untouched
+        QVERIFY2(run.result.reason.find(text) != std::string::npos, run.result.reason.c_str());
+        return;
+    }
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QCOMPARE(run.result.missingSamples, std::uint64_t(missing));
+    QCOMPARE(run.volume.data.size(), std::size_t(8));
+    QVERIFY2(run.err.find("+ Warning: ") != std::string::npos &&
+                 run.err.find(text) != std::string::npos,
+             run.err.c_str());
+    // Missing samples read as 0, present ones keep their value.
+    if (missing > 0 && missing < 8)
+        QCOMPARE(std::count(run.volume.data.begin(), run.volume.data.end(), 0.0f),
+                 std::ptrdiff_t(missing));
+}
+
+void TestScanFiles::niftiTwoInBothByteOrders()
+{
+    for (bool bigEndian : {false, true}) {
+        const QString path = dir.filePath(bigEndian ? "big.nii" : "little.nii");
+        QVERIFY(writeFile(path, nifti2(bigEndian, {0, 100, 300, 1000})));
+        const ScanLoad run = load(path);
+        QVERIFY2(run.result.ok && run.result.warnings.empty(), run.err.c_str());
+        QCOMPARE(run.volume.valueRange.maximum, 1000.0);
+        // NIfTI's default frame is RAS: X and Y turn round in LPS.
+        QCOMPARE(run.volume.data[3], 0.0f);
+        QCOMPARE(run.volume.data[0], 1.0f);
+    }
+}
+
+void TestScanFiles::specialFilesRefusedAtOnce()
+{
+    const QString fifo = dir.filePath("scan.nii");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString header = dir.filePath("piped.mhd");
+    QVERIFY(writeFile(header, "ObjectType = Image\nNDims = 3\nDimSize = 2 2 2\n"
+                              "ElementType = MET_UCHAR\nElementDataFile = scan.nii\n"));
+    const QString folder = dir.filePath("series-with-fifo");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeDicomSeriesWithItk(folder.toStdString(),
+                                    storedReference({{{0, 1, 2}}, {{1, 1, 1}}}),
+                                    "1.2.826.0.1.3680043.2.1143.9"));
+    QCOMPARE(::mkfifo(QFile::encodeName(folder + "/pipe.dcm").constData(), 0600), 0);
+    QVERIFY(QFile::link("loop", folder + "/loop"));
+    QVERIFY(writeFile(folder + "/foreign.dcm", QByteArray(128, '\0') + "DICM" +
+                                                   QByteArray("\x09\x00\x10\x00OB\0\0", 8) +
+                                                   QByteArray("\xff\xff\xff\x7f", 4)));
+
+    QElapsedTimer timer;
+    timer.start();
+    const ScanLoad pipe = load(fifo);
+    QVERIFY(!pipe.result.ok);
+    QVERIFY2(pipe.result.reason.find("named pipe (FIFO)") != std::string::npos,
+             pipe.result.reason.c_str());
+    const ScanLoad detached = load(header);
+    QVERIFY(!detached.result.ok);
+    QVERIFY(detached.result.reason.find("named pipe (FIFO)") != std::string::npos);
+    QVERIFY(timer.elapsed() < 1000);
+
+    // The series loads whole; what was skipped is counted.
+    const ScanLoad series = load(folder);
+    QVERIFY2(series.result.ok, series.err.c_str());
+    QCOMPARE(series.volume.depth, 3);
+    QVERIFY2(series.err.find("2 entries of the folder are not regular files") != std::string::npos,
+             series.err.c_str());
+    QVERIFY2(series.err.find("1 files of the folder are damaged or not DICOM") != std::string::npos,
+             series.err.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)

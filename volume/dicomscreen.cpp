@@ -1,0 +1,189 @@
+#include "dicomscreen.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t undefinedLength = 0xffffffffu;
+constexpr int maxDepth = 32;
+
+struct Walker
+{
+    const unsigned char *bytes = nullptr;
+    std::uint64_t size = 0;
+    bool explicitVr = true;
+    bool bigEndian = false;
+    std::string problem;
+
+    std::uint16_t u16(std::uint64_t at, bool big) const
+    {
+        return big ? std::uint16_t(bytes[at] << 8 | bytes[at + 1])
+                   : std::uint16_t(bytes[at] | bytes[at + 1] << 8);
+    }
+    std::uint32_t u32(std::uint64_t at, bool big) const
+    {
+        const std::uint32_t low = u16(at, big), high = u16(at + 2, big);
+        return big ? low << 16 | high : high << 16 | low;
+    }
+
+    bool fail(std::uint16_t group, std::uint16_t element, const std::string &what)
+    {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "(%04x,%04x)", group, element);
+        problem = std::string("element ") + tag + " " + what;
+        return false;
+    }
+
+    // Walks elements from position until end, or until the delimiter
+    // (FFFE,E00D) of an item of undefined length when inItem is set.
+    bool elements(std::uint64_t &position, std::uint64_t end, bool inItem, int depth)
+    {
+        if (depth > maxDepth)
+            return fail(0, 0, "lies too deep in nested sequences");
+        while (position < end) {
+            // The meta group is always explicit little-endian.
+            const bool big = bigEndian && u16(position, false) != 0x0002;
+            if (end - position < 8)
+                return fail(0, 0, "is cut off at the end of the file");
+            const std::uint16_t group = u16(position, big);
+            const std::uint16_t element = u16(position + 2, big);
+            if (group == 0xfffe) {
+                const std::uint32_t length = u32(position + 4, big);
+                position += 8;
+                if (element == 0xe00d && inItem)
+                    return true;
+                if (length != 0 && length != undefinedLength)
+                    return fail(group, element, "is a delimiter with a length");
+                continue;
+            }
+            const bool explicitHere = explicitVr || group == 0x0002;
+            std::uint32_t length = 0;
+            bool sequence = false;
+            if (explicitHere) {
+                const char vr[2] = {char(bytes[position + 4]), char(bytes[position + 5])};
+                static const char *longForms[] = {"OB", "OD", "OF", "OL", "OW", "SQ", "UC",
+                                                  "UR", "UT", "UN", "OV", "SV", "UV"};
+                bool longForm = false;
+                for (const char *form : longForms)
+                    longForm = longForm || (vr[0] == form[0] && vr[1] == form[1]);
+                sequence = vr[0] == 'S' && vr[1] == 'Q';
+                if (longForm) {
+                    if (end - position < 12)
+                        return fail(group, element, "is cut off at the end of the file");
+                    length = u32(position + 8, big);
+                    position += 12;
+                } else {
+                    length = u16(position + 6, big);
+                    position += 8;
+                }
+            } else {
+                length = u32(position + 4, big);
+                position += 8;
+            }
+            if (length == undefinedLength) {
+                // A sequence, encapsulated pixel data, or an unknown element
+                // holding items: walk its items to their delimiter.
+                if (!items(position, end, depth + 1))
+                    return false;
+                continue;
+            }
+            if (length > end - position)
+                return fail(group, element,
+                            "claims " + std::to_string(length) + " bytes; " +
+                                std::to_string(end - position) + " remain in the file");
+            if (sequence) {
+                std::uint64_t inner = position;
+                if (!items(inner, position + length, depth + 1))
+                    return false;
+            }
+            if (group == 0x0002 && element == 0x0010) {
+                std::string syntax(reinterpret_cast<const char *>(bytes + position), length);
+                while (!syntax.empty() && (syntax.back() == '\0' || syntax.back() == ' '))
+                    syntax.pop_back();
+                explicitVr = syntax != "1.2.840.10008.1.2";
+                bigEndian = syntax == "1.2.840.10008.1.2.2";
+            }
+            position += length;
+        }
+        if (inItem)
+            return fail(0xfffe, 0xe00d, "is missing: an item runs to the end of the file");
+        return true;
+    }
+
+    // Walks items (FFFE,E000) until the sequence delimiter (FFFE,E0DD) or
+    // end.
+    bool items(std::uint64_t &position, std::uint64_t end, int depth)
+    {
+        if (depth > maxDepth)
+            return fail(0, 0, "lies too deep in nested sequences");
+        while (position < end) {
+            if (end - position < 8)
+                return fail(0xfffe, 0xe000, "is cut off at the end of the file");
+            const std::uint16_t group = u16(position, bigEndian);
+            const std::uint16_t element = u16(position + 2, bigEndian);
+            const std::uint32_t length = u32(position + 4, bigEndian);
+            position += 8;
+            if (group == 0xfffe && element == 0xe0dd)
+                return true;
+            if (group != 0xfffe || element != 0xe000)
+                return fail(group, element, "stands where a sequence item should");
+            if (length == undefinedLength) {
+                if (!elements(position, end, true, depth + 1))
+                    return false;
+                continue;
+            }
+            if (length > end - position)
+                return fail(group, element,
+                            "claims " + std::to_string(length) + " bytes; " +
+                                std::to_string(end - position) + " remain in the file");
+            // Item contents are walked too; encapsulated fragments are plain
+            // bytes, which a failed walk would refuse, so they are skipped.
+            position += length;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+std::string dicomFileProblem(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return "cannot be opened";
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return "is not a regular file";
+    }
+    const std::uint64_t size = std::uint64_t(info.st_size);
+    if (size < 8) {
+        ::close(fd);
+        return "is too short for DICOM";
+    }
+    void *mapped = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (mapped == MAP_FAILED)
+        return "cannot be read";
+    Walker walker;
+    walker.bytes = static_cast<const unsigned char *>(mapped);
+    walker.size = size;
+    std::uint64_t position = 0;
+    if (size >= 132 && std::memcmp(walker.bytes + 128, "DICM", 4) == 0) {
+        position = 132;
+    } else {
+        // No preamble: explicit VR shows as two capital letters after the tag.
+        walker.explicitVr = std::isupper(walker.bytes[4]) && std::isupper(walker.bytes[5]);
+    }
+    walker.elements(position, size, false, 0);
+    ::munmap(mapped, std::size_t(size));
+    return walker.problem;
+}

@@ -1,0 +1,329 @@
+#include "rawscan.h"
+
+#include "voxelallocator.h"
+#include "volume.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <ostream>
+#include <sstream>
+#include <type_traits>
+#include <utility>
+
+namespace {
+
+std::string axisName(int axis)
+{
+    return std::string(1, char('X' + axis));
+}
+
+std::string numberText(double value)
+{
+    std::ostringstream text;
+    text.precision(6);
+    text << value;
+    return text.str();
+}
+
+bool machineIsBigEndian()
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return true;
+#else
+    return false;
+#endif
+}
+
+void swapBytes(unsigned char *bytes, std::uint64_t count, std::size_t width)
+{
+    for (std::uint64_t i = 0; i < count; ++i, bytes += width)
+        std::reverse(bytes, bytes + width);
+}
+
+struct SampleRange
+{
+    double minimum = 0.0;
+    double maximum = 0.0;
+    std::uint64_t nonFinite = 0;
+};
+
+template <typename T> SampleRange rangeOf(const T *samples, std::uint64_t count)
+{
+    SampleRange range;
+    if constexpr (std::is_floating_point_v<T>) {
+        T low = std::numeric_limits<T>::infinity();
+        T high = -low;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const T value = samples[i];
+            if (!std::isfinite(value)) {
+                ++range.nonFinite;
+                continue;
+            }
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        if (range.nonFinite == count)
+            return {0.0, 0.0, count};
+        range.minimum = double(low);
+        range.maximum = double(high);
+    } else {
+        // Branch-free, so that the loop vectorises: integers are all finite.
+        T low = std::numeric_limits<T>::max();
+        T high = std::numeric_limits<T>::lowest();
+        for (std::uint64_t i = 0; i < count; ++i) {
+            low = std::min(low, samples[i]);
+            high = std::max(high, samples[i]);
+        }
+        if (count > 0) {
+            range.minimum = double(low);
+            range.maximum = double(high);
+        }
+    }
+    return range;
+}
+
+// Writes (sample - origin) * scale, limited to 0..1 (non-finite samples 0), in
+// LPS order: each LPS axis steps through the stored samples by the stride of
+// its stored axis, backwards where it is flipped.
+template <typename T>
+void convertSamples(const T *samples, const std::array<std::size_t, 3> &storedSize,
+                    const Reorientation &reorientation, double origin, double scale, float *target,
+                    std::ostream &out)
+{
+    const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
+                                                      std::int64_t(storedSize[0] * storedSize[1])};
+    const std::array<std::size_t, 3> size = reorientedAxes(storedSize, reorientation);
+    std::array<std::int64_t, 3> step{};
+    std::int64_t start = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::int64_t stride = storedStride[reorientation.sourceAxis[axis]];
+        step[axis] = reorientation.flipped[axis] ? -stride : stride;
+        if (reorientation.flipped[axis] && size[axis] > 0)
+            start += std::int64_t(size[axis] - 1) * stride;
+    }
+    auto map = [origin, scale](T sample) {
+        if constexpr (std::is_floating_point_v<T>) {
+            if (!std::isfinite(sample))
+                return 0.0f;
+        }
+        return std::clamp(float((double(sample) - origin) * scale), 0.0f, 1.0f);
+    };
+    float *output = target;
+    for (std::size_t z = 0; z < size[2]; ++z) {
+        const std::int64_t plane = start + std::int64_t(z) * step[2];
+        for (std::size_t y = 0; y < size[1]; ++y) {
+            const T *row = samples + plane + std::int64_t(y) * step[1];
+            if (step[0] == 1) {
+                for (std::size_t x = 0; x < size[0]; ++x)
+                    output[x] = map(row[x]);
+            } else {
+                const std::int64_t stride = step[0];
+                for (std::size_t x = 0; x < size[0]; ++x)
+                    output[x] = map(row[std::int64_t(x) * stride]);
+            }
+            output += size[0];
+        }
+        const std::size_t percent = size[2] > 1 ? 100 * z / (size[2] - 1) : 100;
+        out << "\r- Preparing data (" << percent << "%) ...";
+    }
+    out << std::endl;
+}
+
+// Calls work with the samples as an array of their own type.
+template <typename Work> auto withSamples(RawScan &scan, Work &&work)
+{
+    void *bytes = scan.samples.data();
+    switch (scan.type) {
+    case SampleType::UInt8:
+        return work(static_cast<const std::uint8_t *>(bytes));
+    case SampleType::Int8:
+        return work(static_cast<const std::int8_t *>(bytes));
+    case SampleType::UInt16:
+        return work(static_cast<const std::uint16_t *>(bytes));
+    case SampleType::Int16:
+        return work(static_cast<const std::int16_t *>(bytes));
+    case SampleType::UInt32:
+        return work(static_cast<const std::uint32_t *>(bytes));
+    case SampleType::Int32:
+        return work(static_cast<const std::int32_t *>(bytes));
+    case SampleType::UInt64:
+        return work(static_cast<const std::uint64_t *>(bytes));
+    case SampleType::Int64:
+        return work(static_cast<const std::int64_t *>(bytes));
+    case SampleType::Float32:
+        return work(static_cast<const float *>(bytes));
+    case SampleType::Float64:
+        break;
+    }
+    return work(static_cast<const double *>(bytes));
+}
+
+// The direction matrix to use, with a warning where the file's cannot be.
+DirectionMatrix checkedDirection(const DirectionMatrix &direction,
+                                 std::vector<std::string> &warnings)
+{
+    const DirectionMatrix identity{{1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    if (!std::all_of(direction.begin(), direction.end(),
+                     [](double value) { return std::isfinite(value); })) {
+        warnings.push_back("The file's axis directions are not all numbers; the stored axes are "
+                           "shown as they are.");
+        return identity;
+    }
+    // Unit columns; parallel or zero axes give a determinant near 0.
+    DirectionMatrix unit = direction;
+    for (int column = 0; column < 3; ++column) {
+        double length = 0.0;
+        for (int row = 0; row < 3; ++row)
+            length += unit[3 * row + column] * unit[3 * row + column];
+        length = std::sqrt(length);
+        for (int row = 0; row < 3; ++row)
+            unit[3 * row + column] = length > 1e-12 ? unit[3 * row + column] / length : 0.0;
+    }
+    const double determinant = unit[0] * (unit[4] * unit[8] - unit[5] * unit[7]) -
+                               unit[1] * (unit[3] * unit[8] - unit[5] * unit[6]) +
+                               unit[2] * (unit[3] * unit[7] - unit[4] * unit[6]);
+    if (!(std::fabs(determinant) > 1e-3)) {
+        warnings.push_back("The file's axis directions are zero or parallel; the stored axes are "
+                           "shown as they are.");
+        return identity;
+    }
+    return direction;
+}
+
+} // namespace
+
+std::size_t sampleSize(SampleType type)
+{
+    switch (type) {
+    case SampleType::UInt8:
+    case SampleType::Int8:
+        return 1;
+    case SampleType::UInt16:
+    case SampleType::Int16:
+        return 2;
+    case SampleType::UInt32:
+    case SampleType::Int32:
+    case SampleType::Float32:
+        return 4;
+    case SampleType::UInt64:
+    case SampleType::Int64:
+    case SampleType::Float64:
+        break;
+    }
+    return 8;
+}
+
+SampleBuffer::SampleBuffer(SampleBuffer &&other) noexcept
+    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0))
+{
+}
+
+SampleBuffer &SampleBuffer::operator=(SampleBuffer &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        bytes_ = std::exchange(other.bytes_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+SampleBuffer::~SampleBuffer()
+{
+    release();
+}
+
+bool SampleBuffer::allocate(std::uint64_t bytes)
+{
+    release();
+    if (bytes > std::numeric_limits<std::size_t>::max())
+        return false;
+    bytes_ = static_cast<unsigned char *>(allocateVoxelBytes(std::size_t(bytes)));
+    if (!bytes_)
+        return false;
+    size_ = bytes;
+    return true;
+}
+
+void SampleBuffer::release()
+{
+    if (bytes_)
+        releaseVoxelBytes(bytes_, std::size_t(size_));
+    bytes_ = nullptr;
+    size_ = 0;
+}
+
+std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::size_t sampleBytes,
+                              std::uint64_t maxDataBytes)
+{
+    // Each axis is at most 65535 here, so the product fits in 64 bits.
+    const std::uint64_t count = size[0] * size[1] * size[2];
+    const std::uint64_t bytes = count * (sampleBytes + sizeof(float));
+    if (count <= UINT32_MAX && bytes <= maxDataBytes)
+        return {};
+    return "The image has " + std::to_string(count) + " voxels (" + std::to_string(bytes >> 20) +
+           " MiB with the file's samples while loading), more than can be held in memory here (" +
+           std::to_string(maxDataBytes >> 20) + " MiB).";
+}
+
+bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
+                       std::ostream &out)
+{
+    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    if (scan.samples.size() < count * sampleSize(scan.type))
+        return false;
+    if (scan.bigEndian != machineIsBigEndian() && sampleSize(scan.type) > 1) {
+        swapBytes(scan.samples.data(), count, sampleSize(scan.type));
+        scan.bigEndian = machineIsBigEndian();
+    }
+
+    const SampleRange range =
+        withSamples(scan, [count](const auto *samples) { return rangeOf(samples, count); });
+    const DirectionMatrix direction = checkedDirection(scan.direction, warnings);
+    const Reorientation reorientation = reorientationFromDirection(direction);
+    const std::array<std::size_t, 3> size = reorientedAxes(scan.size, reorientation);
+    VoxelArray data;
+    if (!tryResizeVoxels(data, std::size_t(count)))
+        return false;
+
+    // The mapping is linear, so it is found on the samples themselves; a
+    // negative slope turns the order round.
+    const double extent = range.maximum - range.minimum;
+    const bool reversed = scan.slope < 0.0;
+    const double origin = reversed ? range.maximum : range.minimum;
+    const double scale = extent > 0.0 ? (reversed ? -1.0 : 1.0) / extent : 0.0;
+    withSamples(scan, [&](const auto *samples) {
+        convertSamples(samples, scan.size, reorientation, origin, scale, data.data(), out);
+    });
+
+    std::array<double, 3> spacing = reorientedAxes(scan.spacing, reorientation);
+    for (int axis = 0; axis < 3; ++axis) {
+        if (std::isfinite(spacing[axis]) && spacing[axis] > 0.0)
+            continue;
+        warnings.push_back("The file gives a voxel spacing of " + numberText(spacing[axis]) +
+                           " along " + axisName(axis) + "; 1 mm is used.");
+        spacing[axis] = 1.0;
+    }
+    if (reorientation.oblique)
+        warnings.push_back("The scan is oblique (up to " +
+                           numberText(std::round(reorientation.obliqueDegrees * 10) / 10) +
+                           " degrees off the axes); it is shown turned to the nearest axes.");
+    if (range.nonFinite > 0)
+        warnings.push_back(std::to_string(range.nonFinite) +
+                           " samples are not numbers or infinite; they read as the minimum.");
+    warnings.insert(warnings.end(), scan.notes.begin(), scan.notes.end());
+
+    double minimum = scan.slope * range.minimum + scan.intercept;
+    double maximum = scan.slope * range.maximum + scan.intercept;
+    if (reversed)
+        std::swap(minimum, maximum);
+    target.width = int(size[0]);
+    target.height = int(size[1]);
+    target.depth = int(size[2]);
+    target.data.swap(data);
+    target.spacing = spacing;
+    target.valueRange = {minimum, maximum};
+    return true;
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "orientation.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct Volume;
+
+// The sample types a scan may store, as their files name them.
+enum class SampleType
+{
+    UInt8,
+    Int8,
+    UInt16,
+    Int16,
+    UInt32,
+    Int32,
+    UInt64,
+    Int64,
+    Float32,
+    Float64
+};
+
+// Bytes per sample of type.
+std::size_t sampleSize(SampleType type);
+
+// Raw sample bytes in memory from the voxel allocator (huge pages for large
+// scans), zeroed when allocated, so that samples a short file lacks read as 0.
+// Owns its bytes; moves, never copies.
+class SampleBuffer
+{
+public:
+    SampleBuffer() = default;
+    SampleBuffer(SampleBuffer &&other) noexcept;
+    SampleBuffer &operator=(SampleBuffer &&other) noexcept;
+    SampleBuffer(const SampleBuffer &) = delete;
+    SampleBuffer &operator=(const SampleBuffer &) = delete;
+    ~SampleBuffer();
+
+    // Replaces the contents with bytes zeroed bytes; false (and empty) when the
+    // memory cannot be had.
+    [[nodiscard]] bool allocate(std::uint64_t bytes);
+    unsigned char *data() { return bytes_; }
+    const unsigned char *data() const { return bytes_; }
+    std::uint64_t size() const { return size_; }
+    void release();
+
+private:
+    unsigned char *bytes_ = nullptr;
+    std::uint64_t size_ = 0;
+};
+
+// A scan as its file stores it: samples of one type in stored index order (X
+// fastest), with the geometry the header gives. A file value is
+// slope * sample + intercept.
+struct RawScan
+{
+    std::array<std::size_t, 3> size{};
+    // Voxel edge lengths in mm along the stored axes; not yet checked.
+    std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
+    // Direction matrix in LPS (see orientation.h); not yet checked.
+    DirectionMatrix direction{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
+    SampleType type = SampleType::UInt8;
+    bool bigEndian = false; // the byte order of samples in buffer
+    double slope = 1.0;     // finite and not 0
+    double intercept = 0.0; // finite
+    // size[0] * size[1] * size[2] samples of type.
+    SampleBuffer samples;
+    // Samples that the file was short of (zeros in samples).
+    std::uint64_t missingSamples = 0;
+    // What the reader noticed on the way, for the user.
+    std::vector<std::string> notes;
+};
+
+// The samples of size, each sampleBytes wide, would need more than
+// maxDataBytes together with the floats of the volume (both live at once): the
+// refusal, else an empty string. Also refuses counts beyond 32 bits.
+std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::size_t sampleBytes,
+                              std::uint64_t maxDataBytes);
+
+// Turns a raw scan into target in one pass over the samples after finding
+// their range: reoriented into LPS order (orientation.h), values mapped
+// linearly from their finite minimum..maximum in file units to 0..1
+// (non-finite ones to 0, counted in a warning; a constant image to 0). Spacing
+// that is not a positive finite number becomes 1 mm, and a direction matrix
+// that is not finite or whose axes are parallel becomes the identity, each
+// with a warning. Swaps the samples' bytes in place where their order is not
+// the machine's. Writes the "Preparing data" progress to out; appends the
+// warnings (scan.notes last). target is replaced only on success; false when
+// the memory cannot be had.
+bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
+                       std::ostream &out);
+
+// The file formats read by the scan readers (everything but DAT).
+enum class ScanFormat
+{
+    Nifti,      // .nii, .nii.gz, .hdr/.img (also Analyze 7.5); our own reader
+    Nrrd,       // .nrrd, .nhdr; header through ITK
+    MetaImage,  // .mha, .mhd; header through ITK
+    DicomSeries // a folder of DICOM files, or one file of the series; ITK with GDCM
+};
+
+struct ScanReadResult
+{
+    bool ok = false;
+    std::string reason; // why the file was refused
+};

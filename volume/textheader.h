@@ -1,0 +1,39 @@
+#pragma once
+
+#include "rawscan.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Our own reading of the text headers of NRRD and MetaImage files, before ITK
+// sees them: what ITK's parsers would hang on, truncate or allocate for
+// (NDims = -1, sizes beyond 32 bits, 100,000 key/value lines) is refused with
+// a reason here, and the header's word on where and how the samples are
+// stored is what the samples are read by.
+
+enum class SampleEncoding
+{
+    Raw,        // plain samples
+    Compressed, // a gzip or zlib stream of the samples
+    Other       // text, hex, bzip2, ...: left to ITK's reader
+};
+
+struct TextHeaderLayout
+{
+    // Every axis as the header gives it (NRRD: a component axis included);
+    // each 1..65535.
+    std::vector<std::uint64_t> sizes;
+    SampleType type = SampleType::UInt8;
+    bool bigEndian = false;
+    SampleEncoding encoding = SampleEncoding::Raw;
+    std::string dataPath;         // the file holding the samples (the header's own when attached)
+    std::uint64_t dataOffset = 0; // where the samples (or their stream) start in it
+    bool dataAtEnd = false; // raw samples end the data file (NRRD byte skip -1, HeaderSize -1)
+    std::uint64_t skipAfterInflating = 0; // NRRD byte skip of compressed data
+
+    std::uint64_t sampleCount() const;
+};
+
+ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout);
+ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &layout);
