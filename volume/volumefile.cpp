@@ -298,6 +298,7 @@ bool volumeFromStoredScan(const StoredScan &scan, Volume &target,
     target.data.swap(data);
     target.spacing = spacing;
     target.valueRange = {minimum, maximum};
+    target.patientFrame = true;
     return true;
 }
 

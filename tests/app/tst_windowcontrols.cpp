@@ -3,6 +3,8 @@
 #include "gradienteditor.h"
 #include "hoverpoints.h"
 #include "mainwindow.h"
+#include "orientationoverlay.h"
+#include "patientorientation.h"
 #include "samplevolumes.h"
 #include "shadewidget.h"
 #include "transferfunctiontable.h"
@@ -66,6 +68,33 @@ int litPixels(const QImage &image)
     return count;
 }
 
+// A scan with the identity direction, as MetaImage (which the loader reads
+// through ITK): its axes are L, P and S.
+bool writeMetaImage(const QString &path, int side)
+{
+    QFile file(path);
+    const QByteArray header = QString("ObjectType = Image\nNDims = 3\nDimSize = %1 %1 %1\n"
+                                      "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n")
+                                  .arg(side)
+                                  .toLatin1();
+    const QByteArray values(side * side * side, char(200));
+    return file.open(QIODevice::WriteOnly) && file.write(header) == header.size() &&
+           file.write(values) == values.size();
+}
+
+// Pixels of the overlay in the letters' colour (light, not grey).
+int letterPixels(QWidget *overlay)
+{
+    const QImage image = overlay->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            count += qAlpha(pixel) > 0 && qRed(pixel) > 200 && qBlue(pixel) < 150 ? 1 : 0;
+        }
+    return count;
+}
+
 } // namespace
 
 class TestWindowControls : public QObject
@@ -87,6 +116,7 @@ private slots:
     void wheelZoomsMiddleButtonPans();
     void sliceCutFollowsTheSlice();
     void projectionIsOneClickAway();
+    void orientationLettersAndStandardViews();
 
 private:
     QTemporaryDir dir;
@@ -347,7 +377,8 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(menus.size(), 3);
     QCOMPARE(menus[0]->text(), QString("Datei"));
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
-    QCOMPARE(menus[1]->menu()->actions().size(), 2);
+    // Reset, crop, a separator and the six standard views.
+    QCOMPARE(menus[1]->menu()->actions().size(), 9);
     auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
     QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
     reset->trigger();
@@ -407,6 +438,59 @@ void TestWindowControls::projectionIsOneClickAway()
     QVERIFY(renderer->grabFrame() != composited);
     QTest::mouseClick(composite, Qt::LeftButton);
     QCOMPARE(renderer->renderMode(), RenderMode::Composite);
+}
+
+void TestWindowControls::orientationLettersAndStandardViews()
+{
+    const QString scanFile = dir.filePath("cube.mha");
+    QVERIFY(writeMetaImage(scanFile, 8));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    VolumeRenderer *renderer = window.renderer();
+    auto *overlay = window.findChild<OrientationOverlay *>("orientationOverlay");
+    QVERIFY(overlay && overlay->parent() == renderer);
+    QVERIFY(overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
+    QCOMPARE(overlay->geometry(), renderer->rect());
+    QVERIFY(overlay->letters().isEmpty());
+
+    QVERIFY(window.loadFile(scanFile));
+    QVERIFY(window.currentVolume()->patientFrame);
+    QCOMPARE(overlay->letters(), orientationLetters(0, 0, 0));
+    QVERIFY(letterPixels(overlay) > 0);
+    renderer->setYRotation(30); // as a drag does
+    QCOMPARE(overlay->letters(), orientationLetters(0, 30, 0));
+
+    const std::pair<const char *, PatientSide> views[] = {
+        {"actionAnsicht_von_vorne", PatientSide::Anterior},
+        {"actionAnsicht_von_hinten", PatientSide::Posterior},
+        {"actionAnsicht_von_links", PatientSide::Left},
+        {"actionAnsicht_von_rechts", PatientSide::Right},
+        {"actionAnsicht_von_oben", PatientSide::Superior},
+        {"actionAnsicht_von_unten", PatientSide::Inferior}};
+    for (const auto &[name, side] : views) {
+        auto *action = window.findChild<QAction *>(name);
+        QVERIFY2(action, name);
+        action->trigger();
+        const std::array<int, 3> angles = {renderer->xRotation(), renderer->yRotation(),
+                                           renderer->zRotation()};
+        QCOMPARE(angles, rotationViewingFrom(side));
+        QCOMPARE(overlay->letters(), orientationLetters(angles[0], angles[1], angles[2]));
+    }
+    QCOMPARE(window.findChild<QAction *>("actionAnsicht_von_vorne")->text(), QString("Von vorne"));
+
+    // The overlay follows the renderer's size.
+    window.resize(window.width() + 80, window.height() + 40);
+    QTRY_COMPARE(overlay->geometry(), renderer->rect());
+
+    // A DAT file has no patient frame: no letters, the views still turn it.
+    QVERIFY(window.loadFile(volumeFile));
+    QVERIFY(!window.currentVolume()->patientFrame);
+    QVERIFY(overlay->letters().isEmpty());
+    QCOMPARE(letterPixels(overlay), 0);
+    window.findChild<QAction *>("actionAnsicht_von_vorne")->trigger();
+    QCOMPARE(renderer->xRotation(), rotationViewingFrom(PatientSide::Anterior)[0]);
+    QVERIFY(overlay->letters().isEmpty());
 }
 
 QTEST_MAIN(TestWindowControls)
