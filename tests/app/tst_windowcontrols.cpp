@@ -1,5 +1,6 @@
 #include "capturedoutput.h"
 #include "colorlabel.h"
+#include "commandline.h"
 #include "gradienteditor.h"
 #include "hoverpoints.h"
 #include "mainwindow.h"
@@ -144,6 +145,13 @@ void TestWindowControls::startState()
     QCOMPARE(window.findChild<QDoubleSpinBox *>("k1SpinBox")->value(), 1.0);
     QCOMPARE(window.findChild<QDoubleSpinBox *>("k2SpinBox")->value(), 1.0);
     QCOMPARE(window.findChild<QSpinBox *>("samplesSpinBox")->value(), 100);
+    // Batch mode refuses what these spin boxes cannot hold.
+    for (const char *name : {"k1SpinBox", "k2SpinBox", "exponentSpinBox"}) {
+        const auto *spinBox = window.findChild<QDoubleSpinBox *>(name);
+        QCOMPARE(spinBox->minimum(), 0.0);
+        QCOMPARE(spinBox->maximum(), maximumPanelCoefficient);
+        QCOMPARE(spinBox->decimals(), panelCoefficientDecimals);
+    }
     QVERIFY(window.findChild<VolumeRenderer *>()->parent() ==
             window.findChild<QWidget *>("rendererGroupBox"));
     QVERIFY(window.findChild<GradientEditor *>()->parent() ==
