@@ -91,34 +91,22 @@ void TestCommandLine::modes_data()
         << QStringList{k, "a.dat", "--light", "#ff0000"} << int(Mode::UsageError);
     QTest::newRow("no jitter without output")
         << QStringList{k, "a.dat", "--no-jitter"} << int(Mode::UsageError);
-    QTest::newRow("view without output")
-        << QStringList{k, "a.dat", "--view-from", "left"} << int(Mode::UsageError);
     QTest::newRow("colour by name")
         << batch + QStringList{"--light", "red"} << int(Mode::UsageError);
     QTest::newRow("colour with alpha")
         << batch + QStringList{"--ambient", "#ff102030"} << int(Mode::UsageError);
-    QTest::newRow("colour of three digits")
-        << batch + QStringList{"--diffuse", "#fff"} << int(Mode::UsageError);
-    QTest::newRow("colour not hex")
-        << batch + QStringList{"--specular", "#12345g"} << int(Mode::UsageError);
     QTest::newRow("exponent beyond the panel")
         << batch + QStringList{"--exponent", "100"} << int(Mode::UsageError);
     QTest::newRow("exponent finer than the panel")
         << batch + QStringList{"--exponent", "16.125"} << int(Mode::UsageError);
-    QTest::newRow("exponent negative")
-        << batch + QStringList{"--exponent", "-1"} << int(Mode::UsageError);
     QTest::newRow("exponent at the panel's ends")
         << batch + QStringList{"--exponent", "99.99", "--depth-cueing", "0,0"} << int(Mode::Batch);
     QTest::newRow("depth cueing of one number")
         << batch + QStringList{"--depth-cueing", "1"} << int(Mode::UsageError);
     QTest::newRow("depth cueing negative")
         << batch + QStringList{"--depth-cueing", "1,-0.5"} << int(Mode::UsageError);
-    QTest::newRow("depth cueing not a number")
-        << batch + QStringList{"--depth-cueing", "inf,1"} << int(Mode::UsageError);
     QTest::newRow("unknown view") << batch + QStringList{"--view-from", "front"}
                                   << int(Mode::UsageError);
-    QTest::newRow("view in capitals")
-        << batch + QStringList{"--view-from", "Anterior"} << int(Mode::UsageError);
     QTest::newRow("view and rotation")
         << batch + QStringList{"--view-from", "left", "--rotation", "0,0,0"}
         << int(Mode::UsageError);
@@ -177,24 +165,11 @@ void TestCommandLine::batchValues()
 
 void TestCommandLine::lightingAndViews()
 {
-    const QStringList batch{"kelvara", "a.dat", "--output", "o.png"};
-    const CommandLine defaults = parseCommandLine(batch);
-    const RenderingOptions panel;
-    const RenderingOptions options = defaults.renderingOptions();
-    QCOMPARE(options.light, panel.light);
-    QCOMPARE(options.ambient, panel.ambient);
-    QCOMPARE(options.diffuse, panel.diffuse);
-    QCOMPARE(options.specular, panel.specular);
-    QCOMPARE(options.exponent, panel.exponent);
-    QCOMPARE(options.k1, panel.k1);
-    QCOMPARE(options.k2, panel.k2);
-    QCOMPARE(options.samples, panel.samples);
-    QVERIFY(defaults.jitter);
-
     const CommandLine set = parseCommandLine(
-        batch + QStringList{"--light", "#102030", "--ambient", "#000000", "--diffuse", "#FFfF0f",
-                            "--specular", "#0a0b0c", "--exponent", "0.5", "--depth-cueing",
-                            "0,99.99", "--no-jitter", "--samples", "7"});
+        {"kelvara",    "a.dat",       "--output",       "o.png",   "--light",     "#102030",
+         "--ambient",  "#000000",     "--diffuse",      "#FFfF0f", "--specular",  "#0a0b0c",
+         "--exponent", "0.5",         "--depth-cueing", "0,99.99", "--no-jitter", "--samples",
+         "7",          "--view-from", "superior"});
     QCOMPARE(set.mode, Mode::Batch);
     const RenderingOptions chosen = set.renderingOptions();
     QCOMPARE(chosen.light, QColor(0x10, 0x20, 0x30));
@@ -206,19 +181,10 @@ void TestCommandLine::lightingAndViews()
     QCOMPARE(chosen.k2, 99.99f);
     QCOMPARE(chosen.samples, 7);
     QVERIFY(!set.jitter);
+    QCOMPARE(set.rotation, rotationViewingFrom(PatientSide::Superior));
 
-    const CommandLine alone = parseCommandLine({"kelvara", "a.dat", "--exponent", "2"});
-    QVERIFY(alone.text.contains("--exponent needs --output"));
-
-    const std::pair<const char *, PatientSide> views[] = {
-        {"anterior", PatientSide::Anterior}, {"posterior", PatientSide::Posterior},
-        {"left", PatientSide::Left},         {"right", PatientSide::Right},
-        {"superior", PatientSide::Superior}, {"inferior", PatientSide::Inferior}};
-    for (const auto &[name, side] : views) {
-        const CommandLine view = parseCommandLine(batch + QStringList{"--view-from", name});
-        QCOMPARE(view.mode, Mode::Batch);
-        QCOMPARE(view.rotation, rotationViewingFrom(side));
-    }
+    QVERIFY(parseCommandLine({"kelvara", "a.dat", "--exponent", "2"})
+                .text.contains("--exponent needs --output"));
 }
 
 void TestCommandLine::stops_data()
