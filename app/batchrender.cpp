@@ -7,11 +7,22 @@
 #include "transferfunctionpresets.h"
 #include "volume.h"
 #include "volumefile.h"
+#include "volumerenderer.h"
 
 #include <QApplication>
 #include <QFile>
 
 #include <iostream>
+
+void setUpBatchFrame(const CommandLine &commandLine, OffscreenFrame &frame)
+{
+    frame.setRenderingOptions(commandLine.renderingOptions());
+    frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
+    frame.setViewTransform(commandLine.view);
+    frame.setCropBox(commandLine.crop);
+    frame.setRenderMode(commandLine.renderMode);
+    frame.renderer().setJitter(commandLine.jitter);
+}
 
 int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
 {
@@ -33,15 +44,9 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
     }
 
     QApplication application(argc, argv);
-    RenderingOptions options;
-    options.samples = commandLine.samples;
     OffscreenFrame frame(commandLine.size);
-    frame.setRenderingOptions(options);
+    setUpBatchFrame(commandLine, frame);
     frame.setGradientStops(stops);
-    frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
-    frame.setViewTransform(commandLine.view);
-    frame.setCropBox(commandLine.crop);
-    frame.setRenderMode(commandLine.renderMode);
     frame.setVolume(&volume);
     const OffscreenResult result = frame.grab();
     if (!result.ok) {

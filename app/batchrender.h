@@ -1,5 +1,6 @@
 #pragma once
 
+class OffscreenFrame;
 struct CommandLine;
 
 // Loads the command line's file, renders one frame with the window's renderer
@@ -9,3 +10,8 @@ struct CommandLine;
 // written (each with a message on standard error). Both are loaded before the
 // GUI application starts, so load failures need no display.
 int renderBatch(int &argc, char **argv, const CommandLine &commandLine);
+
+// Sets everything of the command line that the frame shows besides the volume
+// and the transfer function: rendering options, rotation, zoom and pan,
+// cropping, mode and jitter.
+void setUpBatchFrame(const CommandLine &commandLine, OffscreenFrame &frame);

@@ -1,12 +1,16 @@
 #include "commandline.h"
 
+#include "patientorientation.h"
 #include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
 
 #include <QColor>
 #include <QCommandLineParser>
 
+#include <cctype>
 #include <cmath>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -61,6 +65,27 @@ std::vector<double> parseNumbers(const QString &text, int count)
         numbers.push_back(number);
     }
     return int(numbers.size()) == count ? numbers : std::vector<double>();
+}
+
+// "#RRGGBB" as an opaque colour; nothing for names, "#RGB" or "#AARRGGBB",
+// which the panel's swatches do not show either.
+std::optional<QColor> parseColour(const QString &text)
+{
+    bool ok = text.size() == 7 && text.startsWith('#');
+    for (int i = 1; ok && i < 7; ++i)
+        ok = std::isxdigit(static_cast<unsigned char>(text[i].toLatin1())) != 0;
+    if (!ok)
+        return std::nullopt;
+    return QColor::fromRgb(QRgb(0xff000000u | text.mid(1).toUInt(nullptr, 16)));
+}
+
+// Whether the panel's spin boxes can hold the value exactly (see
+// maximumPanelCoefficient).
+bool isPanelCoefficient(double value)
+{
+    const double steps = value * std::pow(10.0, panelCoefficientDecimals);
+    return value >= 0.0 && value <= maximumPanelCoefficient &&
+           std::fabs(steps - std::round(steps)) < 1e-6;
 }
 
 } // namespace
@@ -135,8 +160,31 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                                   "Rendering of --output: composite (default) or mip (maximum "
                                   "intensity projection).",
                                   "composite|mip");
+    const QCommandLineOption light("light", "Light colour of --output (default #ffffff).",
+                                   "#RRGGBB");
+    const QCommandLineOption ambient("ambient", "Ambient colour of --output (default #373737).",
+                                     "#RRGGBB");
+    const QCommandLineOption diffuse("diffuse", "Diffuse colour of --output (default #c8c8c8).",
+                                     "#RRGGBB");
+    const QCommandLineOption specular("specular", "Specular colour of --output (default #ffffff).",
+                                      "#RRGGBB");
+    const QCommandLineOption exponent(
+        "exponent", "Specular exponent of --output, 0..99.99 in steps of 0.01 (default 16).", "F");
+    const QCommandLineOption depthCueing("depth-cueing",
+                                         "Depth-cueing coefficients of --output, each 0..99.99 in "
+                                         "steps of 0.01 (default 1,1).",
+                                         "K1,K2");
+    const QCommandLineOption noJitter(
+        "no-jitter", "Sample every ray of --output at the midpoints of its steps, without the "
+                     "per-pixel offset of the first sample (default: offset on).");
+    const QCommandLineOption viewFrom(
+        "view-from",
+        "Standard view of --output, looking at that side of the patient: anterior, posterior, "
+        "left, right (superior up), superior or inferior (anterior up); instead of --rotation.",
+        "SIDE");
     parser.addOptions({output, size, rotation, samples, stops, transferFunction, listPresets, zoom,
-                       pan, crop, mode});
+                       pan, crop, mode, light, ambient, diffuse, specular, exponent, depthCueing,
+                       noJitter, viewFrom});
     parser.addPositionalArgument(
         "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
         "[FILE]");
@@ -187,6 +235,10 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         if (batchOnly)
             return usageError("--size, --rotation, --samples, --stops, --zoom, --pan, --crop and "
                               "--mode need --output");
+        for (const QCommandLineOption *option :
+             {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom})
+            if (parser.isSet(*option))
+                return usageError(QString("--%1 needs --output").arg(option->names().first()));
         return result;
     }
 
@@ -256,6 +308,46 @@ CommandLine parseCommandLine(const QStringList &allArguments)
             result.renderMode = RenderMode::MaximumIntensity;
         else if (name != "composite")
             return usageError("bad --mode: expected composite or mip");
+    }
+
+    const std::pair<const QCommandLineOption *, QColor *> colours[] = {
+        {&light, &result.lighting.light},
+        {&ambient, &result.lighting.ambient},
+        {&diffuse, &result.lighting.diffuse},
+        {&specular, &result.lighting.specular}};
+    for (const auto &[option, colour] : colours) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<QColor> value = parseColour(parser.value(*option));
+        if (!value)
+            return usageError(QString("bad --%1: expected a colour #RRGGBB (six hex digits)")
+                                  .arg(option->names().first()));
+        *colour = *value;
+    }
+    if (parser.isSet(exponent)) {
+        const std::vector<double> value = parseNumbers(parser.value(exponent), 1);
+        if (value.empty() || !isPanelCoefficient(value[0]))
+            return usageError("bad --exponent: expected a number in 0..99.99 with at most two "
+                              "decimals");
+        result.lighting.exponent = float(value[0]);
+    }
+    if (parser.isSet(depthCueing)) {
+        const std::vector<double> value = parseNumbers(parser.value(depthCueing), 2);
+        if (value.empty() || !isPanelCoefficient(value[0]) || !isPanelCoefficient(value[1]))
+            return usageError("bad --depth-cueing: expected K1,K2, each a number in 0..99.99 "
+                              "with at most two decimals");
+        result.lighting.k1 = float(value[0]);
+        result.lighting.k2 = float(value[1]);
+    }
+    result.jitter = !parser.isSet(noJitter);
+    if (parser.isSet(viewFrom)) {
+        if (parser.isSet(rotation))
+            return usageError("--rotation and --view-from cannot be used together");
+        const std::optional<PatientSide> side = patientSideNamed(parser.value(viewFrom));
+        if (!side)
+            return usageError("bad --view-from: expected anterior, posterior, left, right, "
+                              "superior or inferior");
+        result.rotation = rotationViewingFrom(*side);
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gradientstopstext.h"
+#include "renderingoptions.h"
 #include "viewsettings.h"
 
 #include <QGradient>
@@ -39,7 +40,25 @@ struct CommandLine
     ViewTransform view;                            // --zoom and --pan
     CropBox crop;                                  // --crop
     RenderMode renderMode = RenderMode::Composite; // --mode
+    // --light, --ambient, --diffuse, --specular, --exponent and --depth-cueing
+    // (k1, k2); its samples field is not read: samples above holds --samples.
+    RenderingOptions lighting;
+    bool jitter = true; // --no-jitter: every ray samples at its step midpoints
+
+    // What batch mode renders with: lighting with samples.
+    RenderingOptions renderingOptions() const
+    {
+        RenderingOptions options = lighting;
+        options.samples = samples;
+        return options;
+    }
 };
+
+// The panel's spin boxes for k1, k2 and the specular exponent hold 0..99.99 in
+// steps of 0.01; batch mode takes exactly those values, so that every batch
+// picture can be set up in the window too.
+constexpr double maximumPanelCoefficient = 99.99;
+constexpr int panelCoefficientDecimals = 2;
 
 // Takes Qt's own options (-style NAME, -platform NAME, -reverse, --style=NAME,
 // ...) out of the arguments: QApplication reads those from argv itself. False

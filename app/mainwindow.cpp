@@ -2,12 +2,14 @@
 
 #include "colorlabel.h"
 #include "datarange.h"
+#include "orientationoverlay.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
 #include "gradienteditor.h"
 #include "histogram.h"
 #include "loadstatus.h"
+#include "patientorientation.h"
 #include "sliceimage.h"
 #include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
@@ -23,6 +25,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QScreen>
@@ -47,6 +50,11 @@ MainWindow::MainWindow(QWidget *parent)
     volumeRenderer->setRenderingOptions(&renderingOptions);
     connect(volumeRenderer->problemReporter(), &ProblemReporter::problemReported, this,
             [this](const QString &message) { statusBar()->showMessage(message); });
+    orientationOverlay = new OrientationOverlay(volumeRenderer);
+    for (auto rotationChanged :
+         {&VolumeRenderer::xRotationChanged, &VolumeRenderer::yRotationChanged,
+          &VolumeRenderer::zRotationChanged})
+        connect(volumeRenderer, rotationChanged, this, [this] { updateOrientationLetters(); });
 
     const QColor colors[] = {renderingOptions.light, renderingOptions.ambient,
                              renderingOptions.diffuse, renderingOptions.specular};
@@ -132,6 +140,42 @@ void MainWindow::addViewControls()
         volumeRenderer->setSliceCut(SliceCut());
         volumeRenderer->setCropBox(CropBox());
     });
+    addStandardViews(viewMenu);
+}
+
+void MainWindow::addStandardViews(QMenu *viewMenu)
+{
+    viewMenu->addSeparator();
+    const struct
+    {
+        const char *text;
+        const char *objectName;
+        PatientSide side;
+    } views[] = {{QT_TR_NOOP("Von vorne"), "actionAnsicht_von_vorne", PatientSide::Anterior},
+                 {QT_TR_NOOP("Von hinten"), "actionAnsicht_von_hinten", PatientSide::Posterior},
+                 {QT_TR_NOOP("Von links"), "actionAnsicht_von_links", PatientSide::Left},
+                 {QT_TR_NOOP("Von rechts"), "actionAnsicht_von_rechts", PatientSide::Right},
+                 {QT_TR_NOOP("Von oben"), "actionAnsicht_von_oben", PatientSide::Superior},
+                 {QT_TR_NOOP("Von unten"), "actionAnsicht_von_unten", PatientSide::Inferior}};
+    for (const auto &view : views) {
+        QAction *action = viewMenu->addAction(tr(view.text));
+        action->setObjectName(view.objectName);
+        const std::array<int, 3> angles = rotationViewingFrom(view.side);
+        connect(action, &QAction::triggered, this, [this, angles] {
+            volumeRenderer->setXRotation(angles[0]);
+            volumeRenderer->setYRotation(angles[1]);
+            volumeRenderer->setZRotation(angles[2]);
+        });
+    }
+}
+
+void MainWindow::updateOrientationLetters()
+{
+    orientationOverlay->setLetters(volume && volume->patientFrame
+                                       ? orientationLetters(volumeRenderer->xRotation(),
+                                                            volumeRenderer->yRotation(),
+                                                            volumeRenderer->zRotation())
+                                       : OrientationLetters());
 }
 
 void MainWindow::addDataRangeLabels(QVBoxLayout *transferLayout)
@@ -296,6 +340,7 @@ bool MainWindow::loadFile(const QString &fileName)
     updateSlicingView();
     updateSliceCut();
     volumeRenderer->setVolume(volume.get());
+    updateOrientationLetters();
     updateDataRange();
     previous.reset();
     return true;

@@ -15,9 +15,11 @@ class ColorLabel;
 class QAction;
 class QCheckBox;
 class QLabel;
+class QMenu;
 class QVBoxLayout;
 class QRadioButton;
 class GradientEditor;
+class OrientationOverlay;
 class VolumeRenderer;
 class WindowDialogs;
 
@@ -103,13 +105,19 @@ private:
     void askToSaveTransferFunction(TransferFunctionFile::Format format);
     // Cuts the rendering at the slice shown while the cut is on.
     void updateSliceCut();
+    // The standard views of the "Ansicht" menu (see rotationViewingFrom()).
+    void addStandardViews(QMenu *viewMenu);
+    // The letters for the renderer's rotation over a scan; none over a DAT
+    // file or nothing.
+    void updateOrientationLetters();
 
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<Volume> volume;
     RenderingOptions renderingOptions;
     GradientEditor *gradientEditor = nullptr;
     VolumeRenderer *volumeRenderer = nullptr;
-    std::array<ColorLabel *, 4> colorLabels{}; // light, ambient, diffuse, specular
+    OrientationOverlay *orientationOverlay = nullptr; // a child of the renderer
+    std::array<ColorLabel *, 4> colorLabels{};        // light, ambient, diffuse, specular
     std::unique_ptr<WindowDialogs> dialogs;
     QCheckBox *sliceCutCheckBox = nullptr;
     QRadioButton *compositeRadioButton = nullptr;

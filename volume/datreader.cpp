@@ -138,5 +138,6 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     target.data.swap(values);
     target.spacing = {{1.0, 1.0, 1.0}};
     target.valueRange = Volume::ValueRange();
+    target.patientFrame = false;
     return result;
 }

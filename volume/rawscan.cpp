@@ -325,5 +325,6 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     target.data.swap(data);
     target.spacing = spacing;
     target.valueRange = {minimum, maximum};
+    target.patientFrame = true;
     return true;
 }

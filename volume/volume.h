@@ -31,6 +31,10 @@ struct Volume
     };
     ValueRange valueRange;
 
+    // Whether X, Y and Z are the patient's axes in LPS order (a scan); DAT
+    // files carry no patient frame.
+    bool patientFrame = false;
+
     // Reads a volume file of any supported format (see volumefile.h) and
     // reports progress on standard output
     // and failures on standard error. The name is passed to the file-open call

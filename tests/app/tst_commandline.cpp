@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "patientorientation.h"
 #include "transferfunctiontable.h"
 
 #include <QTest>
@@ -10,9 +11,11 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
     void modes_data();
     void modes();
     void batchValues();
+    void lightingAndViews();
     void stops_data();
     void stops();
 };
@@ -82,6 +85,31 @@ void TestCommandLine::modes_data()
         << int(Mode::UsageError);
     QTest::newRow("function empty")
         << batch + QStringList{"--transfer-function", ""} << int(Mode::UsageError);
+
+    // Lighting and views: batch only, and only what the panel could hold.
+    QTest::newRow("light without output")
+        << QStringList{k, "a.dat", "--light", "#ff0000"} << int(Mode::UsageError);
+    QTest::newRow("no jitter without output")
+        << QStringList{k, "a.dat", "--no-jitter"} << int(Mode::UsageError);
+    QTest::newRow("colour by name")
+        << batch + QStringList{"--light", "red"} << int(Mode::UsageError);
+    QTest::newRow("colour with alpha")
+        << batch + QStringList{"--ambient", "#ff102030"} << int(Mode::UsageError);
+    QTest::newRow("exponent beyond the panel")
+        << batch + QStringList{"--exponent", "100"} << int(Mode::UsageError);
+    QTest::newRow("exponent finer than the panel")
+        << batch + QStringList{"--exponent", "16.125"} << int(Mode::UsageError);
+    QTest::newRow("exponent at the panel's ends")
+        << batch + QStringList{"--exponent", "99.99", "--depth-cueing", "0,0"} << int(Mode::Batch);
+    QTest::newRow("depth cueing of one number")
+        << batch + QStringList{"--depth-cueing", "1"} << int(Mode::UsageError);
+    QTest::newRow("depth cueing negative")
+        << batch + QStringList{"--depth-cueing", "1,-0.5"} << int(Mode::UsageError);
+    QTest::newRow("unknown view") << batch + QStringList{"--view-from", "front"}
+                                  << int(Mode::UsageError);
+    QTest::newRow("view and rotation")
+        << batch + QStringList{"--view-from", "left", "--rotation", "0,0,0"}
+        << int(Mode::UsageError);
 }
 
 void TestCommandLine::modes()
@@ -133,6 +161,30 @@ void TestCommandLine::batchValues()
              QString("bone"));
     QCOMPARE(parseCommandLine({"kelvara", "--list-presets"}).text,
              QString("skin\nbone\nsoft-tissue\ngrey-ramp"));
+}
+
+void TestCommandLine::lightingAndViews()
+{
+    const CommandLine set = parseCommandLine(
+        {"kelvara",    "a.dat",       "--output",       "o.png",   "--light",     "#102030",
+         "--ambient",  "#000000",     "--diffuse",      "#FFfF0f", "--specular",  "#0a0b0c",
+         "--exponent", "0.5",         "--depth-cueing", "0,99.99", "--no-jitter", "--samples",
+         "7",          "--view-from", "superior"});
+    QCOMPARE(set.mode, Mode::Batch);
+    const RenderingOptions chosen = set.renderingOptions();
+    QCOMPARE(chosen.light, QColor(0x10, 0x20, 0x30));
+    QCOMPARE(chosen.ambient, QColor(0, 0, 0));
+    QCOMPARE(chosen.diffuse, QColor(0xff, 0xff, 0x0f));
+    QCOMPARE(chosen.specular, QColor(0x0a, 0x0b, 0x0c));
+    QCOMPARE(chosen.exponent, 0.5f);
+    QCOMPARE(chosen.k1, 0.0f);
+    QCOMPARE(chosen.k2, 99.99f);
+    QCOMPARE(chosen.samples, 7);
+    QVERIFY(!set.jitter);
+    QCOMPARE(set.rotation, rotationViewingFrom(PatientSide::Superior));
+
+    QVERIFY(parseCommandLine({"kelvara", "a.dat", "--exponent", "2"})
+                .text.contains("--exponent needs --output"));
 }
 
 void TestCommandLine::stops_data()

@@ -1,8 +1,11 @@
 #include "capturedoutput.h"
 #include "colorlabel.h"
+#include "commandline.h"
 #include "gradienteditor.h"
 #include "hoverpoints.h"
 #include "mainwindow.h"
+#include "orientationoverlay.h"
+#include "patientorientation.h"
 #include "samplevolumes.h"
 #include "shadewidget.h"
 #include "transferfunctiontable.h"
@@ -68,6 +71,19 @@ int litPixels(const QImage &image)
     return count;
 }
 
+// A scan with the identity direction, as MetaImage (which the loader reads
+// through ITK): its axes are L, P and S.
+bool writeMetaImage(const QString &path, int side)
+{
+    QFile file(path);
+    const QByteArray content = QString("ObjectType = Image\nNDims = 3\nDimSize = %1 %1 %1\n"
+                                       "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n")
+                                   .arg(side)
+                                   .toLatin1() +
+                               QByteArray(side * side * side, char(200));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
 } // namespace
 
 class TestWindowControls : public QObject
@@ -89,6 +105,7 @@ private slots:
     void wheelZoomsMiddleButtonPans();
     void sliceCutFollowsTheSlice();
     void projectionIsOneClickAway();
+    void orientationLettersAndStandardViews();
 
 private:
     QTemporaryDir dir;
@@ -116,6 +133,13 @@ void TestWindowControls::startState()
     QCOMPARE(window.findChild<QDoubleSpinBox *>("k1SpinBox")->value(), 1.0);
     QCOMPARE(window.findChild<QDoubleSpinBox *>("k2SpinBox")->value(), 1.0);
     QCOMPARE(window.findChild<QSpinBox *>("samplesSpinBox")->value(), 100);
+    // Batch mode refuses what these spin boxes cannot hold.
+    for (const char *name : {"k1SpinBox", "k2SpinBox", "exponentSpinBox"}) {
+        const auto *spinBox = window.findChild<QDoubleSpinBox *>(name);
+        QCOMPARE(spinBox->minimum(), 0.0);
+        QCOMPARE(spinBox->maximum(), maximumPanelCoefficient);
+        QCOMPARE(spinBox->decimals(), panelCoefficientDecimals);
+    }
     QVERIFY(window.findChild<VolumeRenderer *>()->parent() ==
             window.findChild<QWidget *>("rendererGroupBox"));
     QVERIFY(window.findChild<GradientEditor *>()->parent() ==
@@ -350,7 +374,8 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(menus.size(), 3);
     QCOMPARE(menus[0]->text(), QString("Datei"));
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
-    QCOMPARE(menus[1]->menu()->actions().size(), 2);
+    // Reset, crop, a separator and the six standard views.
+    QCOMPARE(menus[1]->menu()->actions().size(), 9);
     auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
     QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
     reset->trigger();
@@ -410,6 +435,45 @@ void TestWindowControls::projectionIsOneClickAway()
     QVERIFY(renderer->grabFrame() != composited);
     QTest::mouseClick(composite, Qt::LeftButton);
     QCOMPARE(renderer->renderMode(), RenderMode::Composite);
+}
+
+void TestWindowControls::orientationLettersAndStandardViews()
+{
+    const QString scanFile = dir.filePath("cube.mha");
+    QVERIFY(writeMetaImage(scanFile, 8));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    VolumeRenderer *renderer = window.renderer();
+    auto *overlay = window.findChild<OrientationOverlay *>("orientationOverlay");
+    QVERIFY(overlay && overlay->parent() == renderer);
+    QVERIFY(overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
+    QVERIFY(overlay->letters().isEmpty());
+
+    QVERIFY(window.loadFile(scanFile));
+    QCOMPARE(overlay->letters(), orientationLetters(0, 0, 0));
+    renderer->setYRotation(30); // as a drag does
+    QCOMPARE(overlay->letters(), orientationLetters(0, 30, 0));
+    const std::pair<const char *, PatientSide> views[] = {
+        {"actionAnsicht_von_vorne", PatientSide::Anterior},
+        {"actionAnsicht_von_hinten", PatientSide::Posterior},
+        {"actionAnsicht_von_links", PatientSide::Left},
+        {"actionAnsicht_von_rechts", PatientSide::Right},
+        {"actionAnsicht_von_oben", PatientSide::Superior},
+        {"actionAnsicht_von_unten", PatientSide::Inferior}};
+    for (const auto &[name, side] : views) {
+        window.findChild<QAction *>(name)->trigger();
+        const std::array<int, 3> angles = rotationViewingFrom(side);
+        QCOMPARE(overlay->letters(), orientationLetters(angles[0], angles[1], angles[2]));
+    }
+    window.resize(window.width() + 80, window.height() + 40);
+    QTRY_COMPARE(overlay->geometry(), renderer->rect());
+
+    // A DAT file has no patient frame.
+    QVERIFY(window.loadFile(volumeFile));
+    QVERIFY(overlay->letters().isEmpty());
+    window.findChild<QAction *>("actionAnsicht_von_vorne")->trigger();
+    QVERIFY(overlay->letters().isEmpty());
 }
 
 QTEST_MAIN(TestWindowControls)
