@@ -148,10 +148,11 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     const QCommandLineOption listPresets("list-presets",
                                          "Print the names of the transfer-function presets.");
     const QCommandLineOption zoom("zoom", "Zoom of --output, 0.25..16 (default 1).", "F");
-    const QCommandLineOption pan("pan",
-                                 "Pan of --output in view units, the view spanning 2; positive "
-                                 "values move the picture right and up (default 0,0).",
-                                 "X,Y");
+    const QCommandLineOption pan(
+        "pan",
+        "Pan of --output in view units, the shorter side spanning 2; positive "
+        "values move the picture right and up (default 0,0).",
+        "X,Y");
     const QCommandLineOption crop("crop",
                                   "Part of the volume --output shows, as fractions of each axis "
                                   "(default 0,1,0,1,0,1).",
