@@ -1,14 +1,13 @@
 #include "volumerenderer.h"
 
 #include "framegeometry.h"
+#include "framerenderer.h"
 #include "interactionresolution.h"
-#include "raycaster.h"
-#include "reducedframe.h"
 #include "renderingoptions.h"
+#include "renderstate.h"
 #include "shadersource.h"
 #include "volume.h"
 
-#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -50,7 +49,7 @@ QSize VolumeRenderer::minimumSizeHint() const
 
 bool VolumeRenderer::isGlReady() const
 {
-    return rayCaster && rayCaster->isValid();
+    return frameRenderer && frameRenderer->isValid();
 }
 
 void VolumeRenderer::reportProblem(const QString &message)
@@ -65,7 +64,7 @@ void VolumeRenderer::setVolume(const Volume *newVolume)
     volume = newVolume;
     volumeShown = false;
     volumeUploadPending = volume != nullptr;
-    if (volumeUploadPending && rayCaster) {
+    if (volumeUploadPending && frameRenderer) {
         makeCurrent();
         uploadVolumeNow();
         doneCurrent();
@@ -76,7 +75,7 @@ void VolumeRenderer::setVolume(const Volume *newVolume)
 void VolumeRenderer::uploadVolumeNow()
 {
     volumeUploadPending = false;
-    const GlResult result = rayCaster->uploadVolume(*volume);
+    const GlResult result = frameRenderer->uploadVolume(*volume);
     volumeShown = result.ok;
     if (!result.ok)
         reportProblem(result.message);
@@ -116,7 +115,7 @@ void VolumeRenderer::updateTransferFunctionTexture()
     tableFloats = table.rgbaFloats();
     tableUploadRequested = true;
     tableUploadPending = true;
-    if (rayCaster) {
+    if (frameRenderer) {
         makeCurrent();
         uploadTransferTableNow();
         doneCurrent();
@@ -127,7 +126,8 @@ void VolumeRenderer::updateTransferFunctionTexture()
 void VolumeRenderer::uploadTransferTableNow()
 {
     tableUploadPending = false;
-    const GlResult result = rayCaster->uploadTransferTable(tableBytes.data(), tableFloats.data());
+    const GlResult result =
+        frameRenderer->uploadTransferTable(tableBytes.data(), tableFloats.data());
     if (!result.ok)
         reportProblem(result.message);
 }
@@ -135,30 +135,24 @@ void VolumeRenderer::uploadTransferTableNow()
 void VolumeRenderer::setEmptySpaceSkipping(bool on)
 {
     skipEmptySpace = on;
-    if (rayCaster)
-        rayCaster->setEmptySpaceSkipping(on);
     update();
 }
 
 void VolumeRenderer::setJitter(bool on)
 {
     jitterOn = on;
-    if (rayCaster)
-        rayCaster->setJitter(on);
     update();
 }
 
 void VolumeRenderer::setStoredGradients(bool on)
 {
     storedGradients = on;
-    if (rayCaster)
-        rayCaster->setStoredGradients(on);
     update();
 }
 
 bool VolumeRenderer::gradientsStored() const
 {
-    return rayCaster && rayCaster->gradientsStored();
+    return frameRenderer && frameRenderer->gradientsStored();
 }
 
 void VolumeRenderer::setViewTransform(const ViewTransform &view)
@@ -193,8 +187,6 @@ void VolumeRenderer::setRenderMode(RenderMode mode)
     if (mode == renderModeValue)
         return;
     renderModeValue = mode;
-    if (rayCaster)
-        rayCaster->setRenderMode(mode);
     update();
 }
 
@@ -291,26 +283,13 @@ void VolumeRenderer::initializeGL()
     shaderOrigin = fragmentShader.origin;
     if (fragmentShader.found && !fragmentShader.problem.isEmpty())
         reportProblem(fragmentShader.problem); // an unreadable candidate was skipped
-    QString missingFunctions;
-    if (!glFunctions.load(
-            [ownContext](const char *name) {
-                return reinterpret_cast<void *>(ownContext->getProcAddress(name));
-            },
-            &missingFunctions)) {
-        reportProblem(QStringLiteral("This GL implementation lacks %1: the volume rendering "
-                                     "cannot be drawn")
-                          .arg(missingFunctions));
-        return;
-    }
-    rayCaster = std::make_unique<RayCaster>(glFunctions, fragmentShader);
-    // Without it every frame is drawn at full resolution.
-    reducedFrame = std::make_unique<ReducedFrame>(glFunctions);
-    rayCaster->setEmptySpaceSkipping(skipEmptySpace);
-    rayCaster->setJitter(jitterOn);
-    rayCaster->setStoredGradients(storedGradients);
-    rayCaster->setRenderMode(renderModeValue);
-    if (!rayCaster->isValid())
-        reportProblem(rayCaster->errorMessage());
+    frameRenderer = std::make_unique<FrameRenderer>(
+        [ownContext](const char *name) {
+            return reinterpret_cast<void *>(ownContext->getProcAddress(name));
+        },
+        fragmentShader);
+    if (!frameRenderer->isValid())
+        reportProblem(frameRenderer->errorMessage());
 
     if (volume && volumeUploadPending)
         uploadVolumeNow();
@@ -320,11 +299,10 @@ void VolumeRenderer::initializeGL()
 
 void VolumeRenderer::releaseGl()
 {
-    if (!rayCaster)
+    if (!frameRenderer)
         return;
     makeCurrent();
-    reducedFrame.reset();
-    rayCaster.reset();
+    frameRenderer.reset();
     doneCurrent();
     volumeUploadPending = volume != nullptr;
     volumeShown = false;
@@ -354,57 +332,50 @@ bool VolumeRenderer::canDraw() const
 
 void VolumeRenderer::paintGL()
 {
-    QOpenGLFunctions *functions = context()->functions();
     // A hidden widget is painted without a resize call: take the size anew.
     const QSize framebuffer = framebufferSize();
     viewportWidth = framebuffer.width();
     viewportHeight = framebuffer.height();
     paintedFramebufferSize = framebuffer;
-    functions->glViewport(0, 0, viewportWidth, viewportHeight);
-    functions->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-
-    QString errors;
-    int divisor = 1;
-    if (canDraw()) {
-        divisor = divisorForNextFrame();
-        const QSize drawn =
-            divisor > 1 ? (framebuffer / divisor).expandedTo(QSize(1, 1)) : framebuffer;
-        if (divisor > 1 && !reducedFrame->begin(drawn)) {
-            // Full resolution after all.
-            divisor = 1;
-            functions->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
-            functions->glViewport(0, 0, viewportWidth, viewportHeight);
-        }
-        const FrameGeometry geometry =
-            computeFrameGeometry(xAngle, yAngle, zAngle, divisor > 1 ? drawn : framebuffer,
-                                 volume->width, volume->height, volume->depth, viewTransformValue,
-                                 cropBoxValue, sliceCutValue, volume->spacing);
-        QElapsedTimer timer;
-        timer.start();
-        errors = rayCaster->drawFrame(geometry, *options).message;
-        if (divisor > 1)
-            reducedFrame->present(defaultFramebufferObject(), framebuffer);
-        // Waiting here costs nothing the compositor would not wait for anyway,
-        // and tells how long the frame really took.
-        functions->glFinish();
-        fullFrameEstimate = double(timer.nsecsElapsed()) / 1.0e6 * divisor * divisor;
+    if (!frameRenderer) {
+        context()->functions()->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        return;
     }
-    paintedDivisor = divisor;
+    const bool drawing = canDraw();
+    const FrameRenderer::Frame frame =
+        frameRenderer->draw(renderState(drawing ? divisorForNextFrame() : 1),
+                            drawing ? volume : nullptr, defaultFramebufferObject());
+    if (drawing)
+        fullFrameEstimate = frame.milliseconds * frame.divisor * frame.divisor;
+    paintedDivisor = drawing ? frame.divisor : 1;
 
     // Once per distinct problem, not once per frame.
-    if (rayCaster) {
-        const QString frameErrors = rayCaster->takeGlErrors("a frame");
-        if (!frameErrors.isEmpty())
-            errors = errors.isEmpty() ? frameErrors : errors + QStringLiteral("; ") + frameErrors;
-    }
-    if (!errors.isEmpty() && errors != lastFrameProblem)
-        reportProblem(errors);
-    lastFrameProblem = errors;
+    if (!frame.message.isEmpty() && frame.message != lastFrameProblem)
+        reportProblem(frame.message);
+    lastFrameProblem = frame.message;
+}
+
+RenderState VolumeRenderer::renderState(int divisor) const
+{
+    RenderState state;
+    state.rotation = {xAngle, yAngle, zAngle};
+    state.view = viewTransformValue;
+    state.crop = cropBoxValue;
+    state.sliceCut = sliceCutValue;
+    state.mode = renderModeValue;
+    if (options)
+        state.options = *options;
+    state.jitter = jitterOn;
+    state.emptySpaceSkipping = skipEmptySpace;
+    state.storedGradients = storedGradients;
+    state.divisor = divisor;
+    state.size = QSize(viewportWidth, viewportHeight);
+    return state;
 }
 
 int VolumeRenderer::divisorForNextFrame() const
 {
-    if (!interacting || fullResolutionOnly || !reducedFrame || !reducedFrame->isValid())
+    if (!interacting || fullResolutionOnly)
         return 1;
     return InteractionResolution::divisorFor(fullFrameEstimate, paintedDivisor, frameBudget);
 }
@@ -427,8 +398,8 @@ bool VolumeRenderer::renderFrameAndWait()
     // hidden widget's framebuffer; it draws a frame on the way.
     fullResolutionOnly = true;
     const auto fullAgain = qScopeGuard([this] { fullResolutionOnly = false; });
-    if (!rayCaster || framebufferSize() != paintedFramebufferSize) {
-        if (grabFramebuffer().isNull() || !rayCaster) {
+    if (!frameRenderer || framebufferSize() != paintedFramebufferSize) {
+        if (grabFramebuffer().isNull() || !frameRenderer) {
             reportProblem(
                 QStringLiteral("No OpenGL context: the volume rendering cannot be drawn"));
             return false;
@@ -445,9 +416,9 @@ bool VolumeRenderer::renderFrameAndWait()
         reportProblem(QStringLiteral("No rendering options to draw with"));
         return false;
     }
+    // The frame renderer waits for the GPU to finish the frame.
     makeCurrent();
     paintGL();
-    context()->functions()->glFinish();
     doneCurrent();
     return lastFrameProblem.isEmpty();
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "glfunctions.h"
 #include "interactionresolution.h"
 #include "problemreporter.h"
 #include "transferfunctiontable.h"
@@ -18,8 +17,8 @@
 #include <memory>
 #include <vector>
 
-class RayCaster;
-class ReducedFrame;
+class FrameRenderer;
+struct RenderState;
 struct RenderingOptions;
 struct Volume;
 
@@ -27,7 +26,7 @@ struct Volume;
 // volume as a 3D texture, the transfer function as a 1D texture, ray-cast by the
 // fragment shader "FragmentShader.glsl" over one quad covering the viewport.
 //
-// The GL objects live in a RayCaster, created in initializeGL() with the
+// The GL objects live in a FrameRenderer, created in initializeGL() with the
 // context current and released with the context. Uploads asked for before the
 // context exists (or while it is being replaced) stay pending and happen at the
 // next initialisation. Failures (no shader, a data set too large, GL errors) are
@@ -189,6 +188,8 @@ private:
     void noteInteraction();
     void settle();
     int divisorForNextFrame() const;
+    // What the next frame shows, at the given divisor.
+    RenderState renderState(int divisor) const;
 
     QGradientStops stops;
     TransferFunctionTable table;
@@ -209,11 +210,8 @@ private:
     bool skipEmptySpace = true;
     bool jitterOn = true;
     bool storedGradients = true;
-    // The context's entry points, loaded in initializeGL(); outlive the GL
-    // objects below, which call them.
-    GlFunctions glFunctions;
-    std::unique_ptr<RayCaster> rayCaster;
-    std::unique_ptr<ReducedFrame> reducedFrame;
+    // The GL objects, made in initializeGL() with the context current.
+    std::unique_ptr<FrameRenderer> frameRenderer;
     QTimer settleTimer;
     bool interacting = false;
     bool fullResolutionOnly = false; // grabFrame(), renderFrameAndWait()

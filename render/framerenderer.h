@@ -1,0 +1,63 @@
+#pragma once
+
+#include "glfunctions.h"
+#include "raycaster.h"
+
+#include <QString>
+#include <qopengl.h>
+
+#include <memory>
+
+class ReducedFrame;
+struct RenderState;
+struct ShaderSource;
+struct Volume;
+
+// Draws frames of a volume into a framebuffer it is given: owns the GL objects
+// of the rendering (the ray caster with its program and textures, the buffer of
+// reduced frames) and the context's entry points, looked up through the
+// resolver of whoever owns the context (Qt's widget, an EGL context), so it
+// needs no window and no QOpenGLContext.
+//
+// Every call, the constructor and destructor included, needs the context it
+// was created in to be current.
+class FrameRenderer
+{
+public:
+    // Looks up the entry points and builds the program (writing the shader logs,
+    // see RayCaster). isValid() is false when something frames need is missing.
+    FrameRenderer(const GlFunctions::Resolver &resolve, const ShaderSource &fragmentShader);
+    ~FrameRenderer();
+
+    FrameRenderer(const FrameRenderer &) = delete;
+    FrameRenderer &operator=(const FrameRenderer &) = delete;
+
+    bool isValid() const;
+    QString errorMessage() const;
+
+    GlResult uploadVolume(const Volume &volume);
+    // See RayCaster::uploadTransferTable().
+    GlResult uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats);
+    bool gradientsStored() const;
+
+    struct Frame
+    {
+        bool ok = false;
+        QString message;         // problems of this frame (GL errors, say); empty when ok
+        double milliseconds = 0; // from the first GL call to the finished frame
+        int divisor = 1;         // the reduction actually drawn
+    };
+
+    // Clears framebuffer target (state.size pixels) to black and, when volume is
+    // given, draws the state of it there, waiting for the GPU to finish. A
+    // reduced frame that cannot be made is drawn at full resolution.
+    Frame draw(const RenderState &state, const Volume *volume, GLuint target);
+
+    const GlFunctions &functions() const { return gl; }
+
+private:
+    GlFunctions gl;
+    QString loadProblem;
+    std::unique_ptr<RayCaster> rayCaster;
+    std::unique_ptr<ReducedFrame> reducedFrame;
+};
