@@ -3,60 +3,205 @@
 #include "commandline.h"
 #include "datarange.h"
 
+#include "batchframe.h"
 #include "offscreenframe.h"
 #include "transferfunctionpresets.h"
 #include "volume.h"
 #include "volumefile.h"
-#include "volumerenderer.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
 
 #include <iostream>
+#include <memory>
 
-void setUpBatchFrame(const CommandLine &commandLine, OffscreenFrame &frame)
+namespace {
+
+// A frame of the backend the command line asks for, with the Qt application
+// it needs in *application; null with the reasons of every backend tried.
+std::unique_ptr<BatchFrame> makeFrame(int &argc, char **argv, const CommandLine &commandLine,
+                                      std::unique_ptr<QCoreApplication> *application, QString *why)
+{
+    QStringList tried;
+    if (commandLine.backend != FrameBackend::Glx) {
+        // No window system: a core application, for the executable's folder
+        // where the shader is looked for.
+        *application = std::make_unique<QCoreApplication>(argc, argv);
+        QString reason;
+        std::unique_ptr<BatchFrame> frame = makeHeadlessFrame(commandLine.size, &reason);
+        if (frame)
+            return frame;
+        tried << QStringLiteral("egl: %1").arg(reason);
+        application->reset();
+    }
+    if (commandLine.backend != FrameBackend::Egl) {
+        // Qt aborts the process when it cannot reach a display: ask first.
+        if (qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            tried << QStringLiteral("glx: no display (DISPLAY is not set)");
+        } else {
+            *application = std::make_unique<QApplication>(argc, argv);
+            return std::make_unique<OffscreenFrame>(commandLine.size);
+        }
+    }
+    *why = tried.join(QStringLiteral("; "));
+    return nullptr;
+}
+
+bool saveImage(const QImage &image, const QString &path)
+{
+    // Written whole or not at all: a parallel job or a reader never sees half
+    // an image, and a failed write leaves no file behind.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit())
+        return true;
+    std::cerr << "+ Error saving image '" << QFile::encodeName(path).toStdString() << "'."
+              << std::endl;
+    return false;
+}
+
+// A volume file with the transfer function the command line gives for it
+// (presets and ParaView maps depend on the data's range).
+struct LoadedFile
+{
+    bool ok = false;
+    std::unique_ptr<Volume> volume;
+    QGradientStops stops;
+};
+
+LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
+{
+    LoadedFile loaded;
+    loaded.volume = std::make_unique<Volume>();
+    // The loader prints its own progress and error lines.
+    if (!loadVolumeFile(QFile::encodeName(file).toStdString(), *loaded.volume).ok)
+        return loaded;
+    loaded.stops = commandLine.stops;
+    if (!commandLine.transferFunction.isEmpty()) {
+        const TransferFunctionFile::ReadResult read =
+            presetOrFile(commandLine.transferFunction, dataRangeOf(loaded.volume.get()));
+        if (!read.ok) {
+            std::cerr << "+ Error loading transfer function " << read.reason.toStdString()
+                      << std::endl;
+            return loaded;
+        }
+        loaded.stops = read.function.toStops();
+    }
+    loaded.ok = true;
+    return loaded;
+}
+
+// Writes the images of one loaded file; false (with a message) on any failure.
+bool renderFile(BatchFrame &frame, const CommandLine &commandLine, const LoadedFile &loaded,
+                const QString &stem)
+{
+    frame.setGradientStops(loaded.stops);
+    frame.setVolume(loaded.volume.get());
+    const int count = std::max(1, commandLine.turntable);
+    bool ok = true;
+    for (int index = 0; index < count && ok; ++index) {
+        frame.setTurn(360.0 * index / count);
+        const OffscreenResult result = frame.grab();
+        if (!result.ok) {
+            std::cerr << "+ Error rendering frame: " << result.message.toStdString() << std::endl;
+            ok = false;
+        } else {
+            ok = saveImage(result.image, batchImagePath(stem, index, count));
+        }
+    }
+    // The frame must not read the volume after it is gone.
+    frame.setVolume(nullptr);
+    frame.setTurn(0.0);
+    return ok;
+}
+
+} // namespace
+
+void setUpBatchFrame(const CommandLine &commandLine, BatchFrame &frame)
 {
     frame.setRenderingOptions(commandLine.renderingOptions());
     frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
     frame.setViewTransform(commandLine.view);
     frame.setCropBox(commandLine.crop);
     frame.setRenderMode(commandLine.renderMode);
-    frame.renderer().setJitter(commandLine.jitter);
+    frame.setJitter(commandLine.jitter);
+}
+
+QString batchImageStem(const CommandLine &commandLine, const QString &file)
+{
+    if (commandLine.outputDirectory.isEmpty()) {
+        QString stem = commandLine.output;
+        if (stem.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+            stem.chop(4);
+        return stem;
+    }
+    QString name = QFileInfo(QDir::cleanPath(file)).fileName();
+    if (name.endsWith(QLatin1String(".gz"), Qt::CaseInsensitive))
+        name.chop(3);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        name.truncate(dot);
+    return QDir(commandLine.outputDirectory).filePath(name);
+}
+
+QString batchImagePath(const QString &stem, int index, int count)
+{
+    if (count <= 1)
+        return stem + QStringLiteral(".png");
+    return QStringLiteral("%1-%2.png").arg(stem).arg(index, 4, 10, QLatin1Char('0'));
 }
 
 int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
 {
-    Volume volume;
-    // The loader prints its own progress and error lines.
-    if (!loadVolumeFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
+    const QStringList files =
+        commandLine.files.isEmpty() ? QStringList{commandLine.file} : commandLine.files;
+    if (!commandLine.outputDirectory.isEmpty() && !QDir().mkpath(commandLine.outputDirectory)) {
+        std::cerr << "+ Error creating folder '"
+                  << QFile::encodeName(commandLine.outputDirectory).toStdString() << "'."
+                  << std::endl;
         return 1;
+    }
 
-    QGradientStops stops = commandLine.stops;
-    if (!commandLine.transferFunction.isEmpty()) {
-        const TransferFunctionFile::ReadResult read =
-            presetOrFile(commandLine.transferFunction, dataRangeOf(&volume));
-        if (!read.ok) {
-            std::cerr << "+ Error loading transfer function " << read.reason.toStdString()
-                      << std::endl;
-            return 1;
+    // Each file is loaded before the frame exists, so that load failures
+    // need no GL context and no display.
+    std::unique_ptr<QCoreApplication> application;
+    std::unique_ptr<BatchFrame> frame;
+    int failed = 0;
+    QSet<QString> stems;
+    for (int i = 0; i < files.size(); ++i) {
+        QString stem = batchImageStem(commandLine, files[i]);
+        // Two files of one name (scan.nii and scan.nrrd) must not overwrite
+        // each other's images.
+        for (int copy = 2; stems.contains(stem); ++copy)
+            stem = batchImageStem(commandLine, files[i]) + QStringLiteral("-%1").arg(copy);
+        stems.insert(stem);
+        if (files.size() > 1)
+            std::cout << "- File " << i + 1 << " of " << files.size() << ": "
+                      << QFile::encodeName(files[i]).toStdString() << std::endl;
+        const LoadedFile loaded = loadFile(commandLine, files[i]);
+        if (loaded.ok && !frame) {
+            QString why;
+            frame = makeFrame(argc, argv, commandLine, &application, &why);
+            if (!frame) {
+                std::cerr << "+ Error rendering frame: no OpenGL context (" << why.toStdString()
+                          << ")" << std::endl;
+                return 1;
+            }
+            setUpBatchFrame(commandLine, *frame);
         }
-        stops = read.function.toStops();
+        if (!loaded.ok || !renderFile(*frame, commandLine, loaded, stem)) {
+            ++failed;
+            if (files.size() > 1)
+                std::cerr << "+ Not rendered: " << QFile::encodeName(files[i]).toStdString()
+                          << std::endl;
+        }
     }
-
-    QApplication application(argc, argv);
-    OffscreenFrame frame(commandLine.size);
-    setUpBatchFrame(commandLine, frame);
-    frame.setGradientStops(stops);
-    frame.setVolume(&volume);
-    const OffscreenResult result = frame.grab();
-    if (!result.ok) {
-        std::cerr << "+ Error rendering frame: " << result.message.toStdString() << std::endl;
-        return 1;
-    }
-    if (!result.image.save(commandLine.output, "PNG")) {
-        std::cerr << "+ Error saving image '" << QFile::encodeName(commandLine.output).toStdString()
-                  << "'." << std::endl;
-        return 1;
-    }
-    return 0;
+    if (files.size() > 1)
+        std::cout << "- " << files.size() - failed << " of " << files.size() << " files rendered"
+                  << std::endl;
+    return failed == 0 ? 0 : 1;
 }

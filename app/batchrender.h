@@ -1,17 +1,33 @@
 #pragma once
 
-class OffscreenFrame;
+#include <QString>
+
+class BatchFrame;
 struct CommandLine;
 
-// Loads the command line's file, renders one frame with the window's renderer
-// and shader (never shown) and writes it as PNG. Returns the exit status: 0 on
-// success, 1 when the file or the transfer function (a preset or a file)
-// cannot be loaded, the frame cannot be rendered or the image cannot be
-// written (each with a message on standard error). Both are loaded before the
-// GUI application starts, so load failures need no display.
+// Batch mode: loads each FILE of the command line, renders it with the
+// window's renderer and shader and writes PNG images (one, or the frames of a
+// turntable). Returns the exit status: 0 when every file was rendered, 1 when
+// any file or its transfer function (a preset or a file) could not be loaded,
+// a frame could not be rendered or an image not written (each with a message
+// on standard error; later files are still rendered), or when no OpenGL
+// context could be had (the message names each backend tried and why).
+//
+// The EGL backend needs no display and no GUI application; the GLX backend
+// starts a QApplication on the display. Nothing is shared between processes:
+// no temporary files (images are written atomically), no display with EGL.
 int renderBatch(int &argc, char **argv, const CommandLine &commandLine);
 
 // Sets everything of the command line that the frame shows besides the volume
 // and the transfer function: rendering options, rotation, zoom and pan,
 // cropping, mode and jitter.
-void setUpBatchFrame(const CommandLine &commandLine, OffscreenFrame &frame);
+void setUpBatchFrame(const CommandLine &commandLine, BatchFrame &frame);
+
+// The images' path without ".png" for one FILE: OUT without its ".png" with
+// --output, DIR/NAME with --output-dir (NAME: the file's name without its
+// format's extensions, ".nii.gz" counting as one).
+QString batchImageStem(const CommandLine &commandLine, const QString &file);
+
+// The image of frame `index` of `count` for a stem: STEM.png for a single
+// frame, STEM-0000.png ... for the frames of a turntable.
+QString batchImagePath(const QString &stem, int index, int count);

@@ -183,12 +183,29 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "Standard view of --output, looking at that side of the patient: anterior, posterior, "
         "left, right (superior up), superior or inferior (anterior up); instead of --rotation.",
         "SIDE");
-    parser.addOptions({output, size, rotation, samples, stops, transferFunction, listPresets, zoom,
-                       pan, crop, mode, light, ambient, diffuse, specular, exponent, depthCueing,
-                       noJitter, viewFrom});
+    const QCommandLineOption outputDirectory(
+        "output-dir",
+        "Render every FILE into a PNG image in DIR, named after the file, and exit (exit status "
+        "1 when any file failed).",
+        "DIR");
+    const QCommandLineOption turntable(
+        "turntable",
+        "Render N frames (1..3600) turning once about the view's vertical axis, numbered "
+        "OUT-0000.png, OUT-0001.png, ... (with --output-dir: NAME-0000.png, ...).",
+        "N");
+    const QCommandLineOption backend(
+        "backend",
+        "How --output reaches OpenGL: egl (no display needed), glx (the display's GL) or auto "
+        "(default: egl where it works, else glx).",
+        "auto|egl|glx");
+    parser.addOptions(
+        {output,   size,     rotation,    samples,  stops,    transferFunction, listPresets,
+         zoom,     pan,      crop,        mode,     light,    ambient,          diffuse,
+         specular, exponent, depthCueing, noJitter, viewFrom, outputDirectory,  turntable,
+         backend});
     parser.addPositionalArgument(
         "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
-        "[FILE]");
+        "[FILE...]");
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -215,8 +232,9 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     }
 
     const QStringList files = parser.positionalArguments();
-    if (files.size() > 1)
-        return usageError("only one FILE can be opened");
+    if (files.size() > 1 && !parser.isSet(outputDirectory))
+        return usageError("only one FILE can be opened (several need --output-dir)");
+    result.files = files;
     if (!files.isEmpty())
         result.file = files.first();
     result.stops = blackToWhiteStops();
@@ -232,23 +250,51 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     for (const QCommandLineOption *option :
          {&size, &rotation, &samples, &stops, &zoom, &pan, &crop, &mode})
         batchOnly = batchOnly || parser.isSet(*option);
-    if (!parser.isSet(output)) {
+    if (!parser.isSet(output) && !parser.isSet(outputDirectory)) {
         if (batchOnly)
             return usageError("--size, --rotation, --samples, --stops, --zoom, --pan, --crop and "
                               "--mode need --output");
         for (const QCommandLineOption *option :
-             {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom})
+             {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom,
+              &turntable, &backend})
             if (parser.isSet(*option))
                 return usageError(QString("--%1 needs --output").arg(option->names().first()));
         return result;
     }
 
     result.mode = CommandLine::Mode::Batch;
-    result.output = parser.value(output);
-    if (result.file.isEmpty())
-        return usageError("--output needs a FILE to render");
-    if (result.output.isEmpty())
-        return usageError("--output needs a file name");
+    if (parser.isSet(outputDirectory)) {
+        if (parser.isSet(output))
+            return usageError("--output and --output-dir cannot be used together");
+        result.outputDirectory = parser.value(outputDirectory);
+        if (result.outputDirectory.isEmpty())
+            return usageError("--output-dir needs a folder");
+        if (result.files.isEmpty())
+            return usageError("--output-dir needs at least one FILE to render");
+    } else {
+        result.output = parser.value(output);
+        if (result.file.isEmpty())
+            return usageError("--output needs a FILE to render");
+        if (result.output.isEmpty())
+            return usageError("--output needs a file name");
+    }
+    if (parser.isSet(turntable)) {
+        bool ok = false;
+        result.turntable = parser.value(turntable).toInt(&ok);
+        if (!ok || result.turntable < 1 || result.turntable > 3600)
+            return usageError("bad --turntable: expected a number of frames, 1..3600");
+    }
+    if (parser.isSet(backend)) {
+        const QString name = parser.value(backend);
+        if (name == QLatin1String("auto"))
+            result.backend = FrameBackend::Auto;
+        else if (name == QLatin1String("egl"))
+            result.backend = FrameBackend::Egl;
+        else if (name == QLatin1String("glx"))
+            result.backend = FrameBackend::Glx;
+        else
+            return usageError("bad --backend: expected auto, egl or glx");
+    }
 
     if (parser.isSet(size)) {
         const QStringList parts = parser.value(size).split('x');

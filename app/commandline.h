@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batchframe.h"
 #include "gradientstopstext.h"
 #include "renderingoptions.h"
 #include "viewsettings.h"
@@ -29,7 +30,16 @@ struct CommandLine
     QString text; // help or version text, the preset names, or the usage error
 
     QString file;   // volume to open; empty for none
-    QString output; // PNG file of batch mode
+    QString output; // PNG file of batch mode (one FILE)
+    // --output-dir: batch mode renders every FILE into this folder; files then
+    // holds them all (file is the first).
+    QString outputDirectory;
+    QStringList files;
+    // --turntable N: N frames turning once about the view's vertical axis,
+    // numbered OUT-0000.png ...; 0 for one frame.
+    int turntable = 0;
+    // --backend: how batch mode reaches OpenGL.
+    FrameBackend backend = FrameBackend::Auto;
     QSize size = QSize(400, 400);
     std::array<int, 3> rotation = {0, 0, 0}; // degrees about X, Y, Z
     int samples = 100;

@@ -1,5 +1,8 @@
 #include "framegeometry.h"
 
+#include "renderstate.h"
+#include "volume.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -67,20 +70,37 @@ int normaliseRotationAngle(int angle)
     return angle;
 }
 
-FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
-                                   int volumeWidth, int volumeHeight, int volumeDepth,
-                                   const ViewTransform &view, const CropBox &crop,
-                                   const SliceCut &sliceCut, const std::array<double, 3> &spacing)
+namespace {
+
+Matrix3 rotationY(SinCos y)
+{
+    return {y.cosine, 0.0, y.sine, 0.0, 1.0, 0.0, -y.sine, 0.0, y.cosine};
+}
+
+// The frame with M turned by turnDegrees about the view's vertical axis.
+FrameGeometry frameGeometry(int xRotation, int yRotation, int zRotation, double turnDegrees,
+                            QSize viewport, int volumeWidth, int volumeHeight, int volumeDepth,
+                            const ViewTransform &view, const CropBox &crop,
+                            const SliceCut &sliceCut, const std::array<double, 3> &spacing)
 {
     const SinCos x = sinCosDegrees(xRotation);
     const SinCos y = sinCosDegrees(yRotation);
     const SinCos z = sinCosDegrees(zRotation);
     const Matrix3 rx = {1.0, 0.0, 0.0, 0.0, x.cosine, -x.sine, 0.0, x.sine, x.cosine};
-    const Matrix3 ry = {y.cosine, 0.0, y.sine, 0.0, 1.0, 0.0, -y.sine, 0.0, y.cosine};
     const Matrix3 rz = {z.cosine, -z.sine, 0.0, z.sine, z.cosine, 0.0, 0.0, 0.0, 1.0};
 
     FrameGeometry geometry;
-    geometry.rotation = multiply(multiply(rx, ry), rz);
+    geometry.rotation = multiply(multiply(rx, rotationY(y)), rz);
+    // A view turning about its own vertical axis: M Ry(turn) keeps v and turns
+    // u and n0 about it. Whole angles stay exact (see sinCosDegrees).
+    if (turnDegrees != 0.0) {
+        const double whole = std::round(turnDegrees);
+        const double radians = turnDegrees * (M_PI / 180.0);
+        const SinCos turn = whole == turnDegrees && std::abs(whole) < 1.0e9
+                                ? sinCosDegrees(int(whole))
+                                : SinCos{std::sin(radians), std::cos(radians)};
+        geometry.rotation = multiply(geometry.rotation, rotationY(turn));
+    }
 
     const int width = std::max(1, viewport.width());
     const int height = std::max(1, viewport.height());
@@ -132,4 +152,22 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
         geometry.cropMaximum[axis] = float((box.upper[axis] - 0.5) * size);
     }
     return geometry;
+}
+
+} // namespace
+
+FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, QSize viewport,
+                                   int volumeWidth, int volumeHeight, int volumeDepth,
+                                   const ViewTransform &view, const CropBox &crop,
+                                   const SliceCut &sliceCut, const std::array<double, 3> &spacing)
+{
+    return frameGeometry(xRotation, yRotation, zRotation, 0.0, viewport, volumeWidth, volumeHeight,
+                         volumeDepth, view, crop, sliceCut, spacing);
+}
+
+FrameGeometry computeFrameGeometry(const RenderState &state, QSize viewport, const Volume &volume)
+{
+    return frameGeometry(state.rotation[0], state.rotation[1], state.rotation[2], state.turn,
+                         viewport, volume.width, volume.height, volume.depth, state.view,
+                         state.crop, state.sliceCut, volume.spacing);
 }

@@ -2,6 +2,9 @@
 
 #include "viewsettings.h"
 
+struct RenderState;
+struct Volume;
+
 #include <QSize>
 #include <QVector3D>
 
@@ -76,3 +79,8 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
                                    const CropBox &crop = CropBox(),
                                    const SliceCut &sliceCut = SliceCut(),
                                    const std::array<double, 3> &spacing = {{1.0, 1.0, 1.0}});
+
+// The frame of a render state (its rotation, turned by state.turn about the
+// view's vertical axis, its view, cropping and slice cut) over a viewport of
+// the data set.
+FrameGeometry computeFrameGeometry(const RenderState &state, QSize viewport, const Volume &volume);

@@ -81,10 +81,7 @@ FrameRenderer::Frame FrameRenderer::draw(const RenderState &state, const Volume 
         gl.glBindFramebuffer(GL_FRAMEBUFFER, target);
         gl.glViewport(0, 0, size.width(), size.height());
     }
-    const FrameGeometry geometry = computeFrameGeometry(
-        state.rotation[0], state.rotation[1], state.rotation[2], divisor > 1 ? drawn : size,
-        volume->width, volume->height, volume->depth, state.view, state.crop, state.sliceCut,
-        volume->spacing);
+    const FrameGeometry geometry = computeFrameGeometry(state, divisor > 1 ? drawn : size, *volume);
     rayCaster->setEmptySpaceSkipping(state.emptySpaceSkipping);
     rayCaster->setJitter(state.jitter);
     rayCaster->setStoredGradients(state.storedGradients);

@@ -52,6 +52,11 @@ void OffscreenFrame::setRotation(int xRotation, int yRotation, int zRotation)
     widget->setZRotation(zRotation);
 }
 
+void OffscreenFrame::setTurn(double degrees)
+{
+    widget->setViewTurn(degrees);
+}
+
 void OffscreenFrame::setViewTransform(const ViewTransform &view)
 {
     widget->setViewTransform(view);
@@ -62,9 +67,39 @@ void OffscreenFrame::setCropBox(const CropBox &box)
     widget->setCropBox(box);
 }
 
+void OffscreenFrame::setSliceCut(const SliceCut &cut)
+{
+    widget->setSliceCut(cut);
+}
+
 void OffscreenFrame::setRenderMode(RenderMode mode)
 {
     widget->setRenderMode(mode);
+}
+
+void OffscreenFrame::setJitter(bool on)
+{
+    widget->setJitter(on);
+}
+
+void OffscreenFrame::setEmptySpaceSkipping(bool on)
+{
+    widget->setEmptySpaceSkipping(on);
+}
+
+void OffscreenFrame::setStoredGradients(bool on)
+{
+    widget->setStoredGradients(on);
+}
+
+bool OffscreenFrame::gradientsStored() const
+{
+    return widget->gradientsStored();
+}
+
+void OffscreenFrame::makeCurrent()
+{
+    widget->makeCurrent();
 }
 
 OffscreenResult OffscreenFrame::check(bool drawn)

@@ -15,6 +15,9 @@ struct RenderState
 {
     // Degrees about X, Y and Z, any integer (see computeFrameGeometry()).
     std::array<int, 3> rotation = {0, 0, 0};
+    // Degrees, any real number: the view turned about its own vertical axis
+    // after the rotation, as for the frames of a turntable.
+    double turn = 0.0;
     ViewTransform view;
     CropBox crop;
     SliceCut sliceCut;

@@ -190,6 +190,14 @@ void VolumeRenderer::setRenderMode(RenderMode mode)
     update();
 }
 
+void VolumeRenderer::setViewTurn(double degrees)
+{
+    if (degrees == viewTurn)
+        return;
+    viewTurn = degrees;
+    update();
+}
+
 void VolumeRenderer::setXRotation(int angle)
 {
     angle = normaliseRotationAngle(angle);
@@ -359,6 +367,7 @@ RenderState VolumeRenderer::renderState(int divisor) const
 {
     RenderState state;
     state.rotation = {xAngle, yAngle, zAngle};
+    state.turn = viewTurn;
     state.view = viewTransformValue;
     state.crop = cropBoxValue;
     state.sliceCut = sliceCutValue;

@@ -126,6 +126,10 @@ public:
 
     // Compositing or maximum intensity projection. Repaints when it changes.
     void setRenderMode(RenderMode mode);
+
+    // Turns the view by degrees about its vertical axis after the rotation
+    // angles, for the frames of a turntable; 0 by default. Repaints.
+    void setViewTurn(double degrees);
     RenderMode renderMode() const { return renderModeValue; }
 
     const QGradientStops &gradientStops() const { return stops; }
@@ -201,6 +205,7 @@ private:
     CropBox cropBoxValue;
     SliceCut sliceCutValue;
     RenderMode renderModeValue = RenderMode::Composite;
+    double viewTurn = 0.0;
     int viewportWidth = 0;
     int viewportHeight = 0;
     QSize paintedFramebufferSize;

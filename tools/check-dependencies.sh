@@ -120,6 +120,8 @@ uses() {
     done
     local qtplugins=/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms
     printf '%s\t%s\n' /usr/lib/x86_64-linux-gnu/dri/swrast_dri.so "Mesa driver of the GL tests" \
+        /usr/lib/x86_64-linux-gnu/libEGL_mesa.so.0 "Mesa's EGL of batch mode and headless tests" \
+        /usr/share/glvnd/egl_vendor.d/50_mesa.json "EGL vendor entry of Mesa" \
         "$qtplugins/libqxcb.so" "Qt platform of the GL tests" \
         "$qtplugins/libqoffscreen.so" "Qt platform of the unit tests"
 }

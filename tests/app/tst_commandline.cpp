@@ -1,7 +1,9 @@
+#include "batchrender.h"
 #include "commandline.h"
 #include "patientorientation.h"
 #include "transferfunctiontable.h"
 
+#include <QDir>
 #include <QTest>
 
 using Mode = CommandLine::Mode;
@@ -110,6 +112,20 @@ void TestCommandLine::modes_data()
     QTest::newRow("view and rotation")
         << batch + QStringList{"--view-from", "left", "--rotation", "0,0,0"}
         << int(Mode::UsageError);
+    QTest::newRow("many files into a folder")
+        << QStringList{k, "a.dat", "b.nii", "--output-dir", "out"} << int(Mode::Batch);
+    QTest::newRow("folder and output")
+        << batch + QStringList{"--output-dir", "out"} << int(Mode::UsageError);
+    QTest::newRow("folder without files")
+        << QStringList{k, "--output-dir", "out"} << int(Mode::UsageError);
+    QTest::newRow("two files into one image")
+        << batch + QStringList{"b.dat"} << int(Mode::UsageError);
+    QTest::newRow("turntable of no frames")
+        << batch + QStringList{"--turntable", "0"} << int(Mode::UsageError);
+    QTest::newRow("turntable without output")
+        << QStringList{k, "a.dat", "--turntable", "36"} << int(Mode::UsageError);
+    QTest::newRow("unknown backend")
+        << batch + QStringList{"--backend", "vulkan"} << int(Mode::UsageError);
 }
 
 void TestCommandLine::modes()
@@ -185,6 +201,17 @@ void TestCommandLine::lightingAndViews()
 
     QVERIFY(parseCommandLine({"kelvara", "a.dat", "--exponent", "2"})
                 .text.contains("--exponent needs --output"));
+
+    const CommandLine job = parseCommandLine({"kelvara", "a.dat", "b.nii.gz", "--output-dir", "out",
+                                              "--turntable", "36", "--backend", "egl"});
+    QCOMPARE(job.mode, Mode::Batch);
+    QCOMPARE(job.files, (QStringList{"a.dat", "b.nii.gz"}));
+    QCOMPARE(job.turntable, 36);
+    QCOMPARE(job.backend, FrameBackend::Egl);
+    QCOMPARE(QDir::cleanPath(batchImageStem(job, "/scans/b.nii.gz")), QString("out/b"));
+    QCOMPARE(batchImagePath("out/b", 7, 36), QString("out/b-0007.png"));
+    const CommandLine single = parseCommandLine({"kelvara", "a.dat", "--output", "x.PNG"});
+    QCOMPARE(batchImagePath(batchImageStem(single, "a.dat"), 0, 1), QString("x.png"));
 }
 
 void TestCommandLine::stops_data()

@@ -1,9 +1,9 @@
 #include "renderchecks.h"
 
 #include "samplevolumes.h"
-#include "volumerenderer.h"
 
 #include <QDir>
+#include <QOpenGLContext>
 #include <QTest>
 
 #include <algorithm>
@@ -249,15 +249,22 @@ QString keepImages(const QString &label, const QImage &produced, const QImage &r
 
 OffscreenResult render(const Scene &scene)
 {
-    OffscreenFrame frame(scene.size);
-    frame.setRenderingOptions(scene.options);
-    frame.setGradientStops(scene.stops);
-    frame.setVolume(&scene.volume);
-    frame.setRotation(scene.x, scene.y, scene.z);
-    frame.setViewTransform(scene.view);
-    frame.setCropBox(scene.crop);
-    frame.renderer().setSliceCut(scene.sliceCut);
-    frame.setRenderMode(scene.mode);
-    frame.renderer().setJitter(scene.jitter);
-    return frame.grab();
+    // A thread holds one window system's context at a time: a widget's GLX
+    // context left current would keep EGL's from being made current.
+    if (QOpenGLContext *current = QOpenGLContext::currentContext())
+        current->doneCurrent();
+    QString why;
+    std::unique_ptr<BatchFrame> frame = makeHeadlessFrame(scene.size, &why);
+    if (!frame)
+        return {false, QStringLiteral("no EGL context: %1").arg(why), QImage()};
+    frame->setRenderingOptions(scene.options);
+    frame->setGradientStops(scene.stops);
+    frame->setVolume(&scene.volume);
+    frame->setRotation(scene.x, scene.y, scene.z);
+    frame->setViewTransform(scene.view);
+    frame->setCropBox(scene.crop);
+    frame->setSliceCut(scene.sliceCut);
+    frame->setRenderMode(scene.mode);
+    frame->setJitter(scene.jitter);
+    return frame->grab();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "framegeometry.h"
-#include "offscreenframe.h"
+#include "batchframe.h"
 #include "renderingoptions.h"
 #include "viewsettings.h"
 #include "volume.h"
@@ -73,7 +73,7 @@ struct Scene
     bool jitter = true; // the default; closed forms hold with it too
 };
 
-// One frame through the batch path.
+// One frame through the batch path, without a display (EGL).
 OffscreenResult render(const Scene &scene);
 
 bool isBlack(QRgb pixel);

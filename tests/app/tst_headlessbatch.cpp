@@ -1,0 +1,167 @@
+// Batch mode as a job runner starts it: no display, several files, turntables.
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// A DAT file of a ball off the centre (towards +x, +y), so that mirror images
+// and turns show.
+void writeBall(const QString &path)
+{
+    const int n = 24;
+    std::vector<std::uint16_t> words = {n, n, n};
+    for (int z = 0; z < n; ++z)
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                const double distance = std::hypot(x - 15.0, y - 13.0, z - 11.0);
+                words.push_back(std::uint16_t(std::clamp(6.0 - distance, 0.0, 1.0) * 4095));
+            }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(words.data()), qint64(words.size() * 2));
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run kelvara(const QStringList &arguments, bool display)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!display)
+        environment.remove(QStringLiteral("DISPLAY"));
+    process.setProcessEnvironment(environment);
+    process.start(KELVARA_EXECUTABLE, arguments);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+int largestDifference(const QImage &a, const QImage &b)
+{
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    return largest;
+}
+
+} // namespace
+
+class TestHeadlessBatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+    void noDisplayGivesTheWindowsPicture();
+    void manyFilesGoOnPastAFailure();
+    void turntableTurnsOnce();
+    void missingBackendSaysWhatWasTried();
+
+private:
+    QTemporaryDir directory;
+    QString ball;
+};
+
+void TestHeadlessBatch::initTestCase()
+{
+    QVERIFY(directory.isValid());
+    ball = directory.filePath("ball.dat");
+    writeBall(ball);
+}
+
+void TestHeadlessBatch::noDisplayGivesTheWindowsPicture()
+{
+    const QStringList common = {
+        ball, "--size", "48x40", "--rotation", "20,30,0", "--stops", "0:#00000000,1:#ffffffff"};
+    const QString egl = directory.filePath("egl.png");
+    const QString glx = directory.filePath("glx.png");
+    const Run headless = kelvara(common + QStringList{"--output", egl}, false);
+    QVERIFY2(headless.exitCode == 0, headless.err.constData());
+    const Run shown = kelvara(common + QStringList{"--output", glx, "--backend", "glx"}, true);
+    QVERIFY2(shown.exitCode == 0, shown.err.constData());
+    const QImage a(egl);
+    const QImage b(glx);
+    QCOMPARE(a.size(), QSize(48, 40));
+    QCOMPARE(b.size(), a.size());
+    QVERIFY(largestDifference(a, b) <= 1);
+    QVERIFY(a.pixel(24, 20) != qRgb(0, 0, 0));
+}
+
+void TestHeadlessBatch::manyFilesGoOnPastAFailure()
+{
+    QTemporaryDir jobs;
+    QVERIFY(jobs.isValid());
+    const QString broken = jobs.filePath("broken.dat");
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("xy", 2) == 2);
+    file.close();
+    QVERIFY(QFile::copy(ball, jobs.filePath("first.dat")));
+    QVERIFY(QFile::copy(ball, jobs.filePath("last.dat")));
+    const QString out = jobs.filePath("out");
+    const Run run = kelvara({jobs.filePath("first.dat"), broken, jobs.filePath("last.dat"),
+                             "--output-dir", out, "--size", "16x16"},
+                            false);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.contains("- 2 of 3 files rendered"), run.out.constData());
+    QVERIFY(run.err.contains("+ Not rendered: " + QFile::encodeName(broken)));
+    // The images and nothing else: no temporary file left behind.
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{"first.png", "last.png"}));
+}
+
+// Maximum intensity is the same from behind, mirrored: half a turn of the
+// view about its vertical axis mirrors the picture left to right.
+void TestHeadlessBatch::turntableTurnsOnce()
+{
+    const QString stem = directory.filePath("turn");
+    const Run run =
+        kelvara({ball, "--output", stem + ".png", "--turntable", "4", "--mode", "mip",
+                 "--no-jitter", "--size", "32x32", "--stops", "0:#ff000000,1:#ffffffff"},
+                false);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QList<QImage> frames;
+    for (int i = 0; i < 4; ++i)
+        frames << QImage(QStringLiteral("%1-%2.png").arg(stem).arg(i, 4, 10, QLatin1Char('0')));
+    QVERIFY(!QFile::exists(stem + ".png"));
+    QVERIFY(!frames[3].isNull());
+    QVERIFY(largestDifference(frames[2], frames[0].mirrored(true, false)) <= 1);
+    QVERIFY(largestDifference(frames[3], frames[1].mirrored(true, false)) <= 1);
+    QVERIFY(largestDifference(frames[1], frames[0]) > 64);
+}
+
+void TestHeadlessBatch::missingBackendSaysWhatWasTried()
+{
+    const Run run =
+        kelvara({ball, "--output", directory.filePath("none.png"), "--backend", "glx"}, false);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("no OpenGL context (glx: no display"), run.err.constData());
+    QVERIFY(!QFile::exists(directory.filePath("none.png")));
+}
+
+QTEST_MAIN(TestHeadlessBatch)
+#include "tst_headlessbatch.moc"
