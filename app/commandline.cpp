@@ -88,6 +88,30 @@ bool isPanelCoefficient(double value)
            std::fabs(steps - std::round(steps)) < 1e-6;
 }
 
+// --slice and --window into the result; a usage message when they are
+// malformed or stand with options they do not go with, else empty.
+QString takeSliceOptions(const QCommandLineParser &parser, const QCommandLineOption &slice,
+                         const QCommandLineOption &window, CommandLine *result)
+{
+    if (!parser.isSet(slice)) {
+        if (parser.isSet(window))
+            return "--window needs --slice";
+        return QString();
+    }
+    SliceRequest request;
+    if (!parseSlicePlane(parser.value(slice), &request))
+        return "bad --slice: expected axial, coronal or sagittal, optionally :INDEX (0 or more)";
+    if (parser.isSet(window) && !parseSliceWindow(parser.value(window), &request))
+        return "bad --window: expected W,L (window above 0, in the file's units), auto or full";
+    for (const char *rendering : {"size", "rotation", "samples", "stops", "transfer-function",
+                                  "zoom", "pan", "crop", "mode", "light", "ambient", "diffuse",
+                                  "specular", "exponent", "depth-cueing", "no-jitter", "view-from"})
+        if (parser.isSet(rendering))
+            return QString("--%1 applies to renderings, not to --slice").arg(rendering);
+    result->slice = request;
+    return QString();
+}
+
 } // namespace
 
 bool removeToolkitOptions(QStringList *arguments, QString *reason)
@@ -203,6 +227,19 @@ CommandLine parseCommandLine(const QStringList &allArguments)
          zoom,     pan,      crop,        mode,     light,    ambient,          diffuse,
          specular, exponent, depthCueing, noJitter, viewFrom, outputDirectory,  turntable,
          backend});
+    // Slices instead of a rendering.
+    const QCommandLineOption slice(
+        "slice",
+        "Write that slice of FILE to --output instead of a rendering, as the slice views show "
+        "it (radiological orientation, one pixel per finest voxel spacing); the middle slice "
+        "unless INDEX is given.",
+        "axial|coronal|sagittal[:INDEX]");
+    const QCommandLineOption window(
+        "window",
+        "Grey window of --slice in the file's units (Hounsfield units for CT): width and "
+        "level, auto (1st to 99th percentile) or full (the whole range, default).",
+        "W,L|auto|full");
+    parser.addOptions({slice, window});
     parser.addPositionalArgument(
         "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
         "[FILE...]");
@@ -251,6 +288,8 @@ CommandLine parseCommandLine(const QStringList &allArguments)
          {&size, &rotation, &samples, &stops, &zoom, &pan, &crop, &mode})
         batchOnly = batchOnly || parser.isSet(*option);
     if (!parser.isSet(output) && !parser.isSet(outputDirectory)) {
+        if (parser.isSet(slice) || parser.isSet(window))
+            return usageError("--slice and --window need --output");
         if (batchOnly)
             return usageError("--size, --rotation, --samples, --stops, --zoom, --pan, --crop and "
                               "--mode need --output");
@@ -295,6 +334,13 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         else
             return usageError("bad --backend: expected auto, egl or glx");
     }
+    const QString sliceProblem = takeSliceOptions(parser, slice, window, &result);
+    if (!sliceProblem.isEmpty())
+        return usageError(sliceProblem);
+    if (result.slice && !result.outputDirectory.isEmpty())
+        return usageError("--slice writes one image: use --output, not --output-dir");
+    if (result.slice && (parser.isSet(turntable) || parser.isSet(backend)))
+        return usageError("--turntable and --backend apply to renderings, not to --slice");
 
     if (parser.isSet(size)) {
         const QStringList parts = parser.value(size).split('x');

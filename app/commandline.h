@@ -3,6 +3,7 @@
 #include "batchframe.h"
 #include "gradientstopstext.h"
 #include "renderingoptions.h"
+#include "slicebatch.h"
 #include "viewsettings.h"
 
 #include <QGradient>
@@ -11,6 +12,7 @@
 #include <QStringList>
 
 #include <array>
+#include <optional>
 
 // What the command line asks for: the window (optionally opening a file), one
 // rendered frame written to a PNG file, help, the version, or a usage error.
@@ -54,6 +56,9 @@ struct CommandLine
     // (k1, k2); its samples field is not read: samples above holds --samples.
     RenderingOptions lighting;
     bool jitter = true; // --no-jitter: every ray samples at its step midpoints
+    // --slice and --window: batch mode writes that slice instead of a
+    // rendering; none for a rendering.
+    std::optional<SliceRequest> slice;
 
     // What batch mode renders with: lighting with samples.
     RenderingOptions renderingOptions() const

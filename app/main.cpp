@@ -1,6 +1,7 @@
 #include "batchrender.h"
 #include "commandline.h"
 #include "mainwindow.h"
+#include "slicebatch.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -25,6 +26,8 @@ int main(int argc, char *argv[])
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;
     case CommandLine::Mode::Batch:
+        if (commandLine.slice)
+            return writeSliceBatch(commandLine);
         return renderBatch(argc, argv, commandLine);
     case CommandLine::Mode::Window:
         break;

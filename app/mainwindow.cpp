@@ -3,14 +3,17 @@
 #include "colorlabel.h"
 #include "datarange.h"
 #include "orientationoverlay.h"
+#include "scrollbarkeys.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
 #include "gradienteditor.h"
 #include "histogram.h"
 #include "loadstatus.h"
+#include "orthogonalsliceview.h"
 #include "patientorientation.h"
 #include "sliceimage.h"
+#include "slicesession.h"
 #include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
@@ -23,12 +26,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QKeySequence>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <iostream>
@@ -90,8 +96,178 @@ MainWindow::MainWindow(QWidget *parent)
     addDicomFolderAction();
     addViewControls();
     addTransferFunctionMenu();
+    addSliceViews();
+    addKeyboardAndToolTips();
     updateTransferFunction();
 }
+
+// ---- Linked slice views, window/level, keyboard -------------------------
+
+void MainWindow::addSliceViews()
+{
+    sliceSession = new SliceSession(this);
+    sliceSession->setObjectName("sliceSession");
+
+    // A grid on the central widget beside the window's own layouts, so that
+    // the rendering moves into it without changing its parent (which would
+    // replace its GL context).
+    fourViewLayout = new QGridLayout();
+    fourViewLayout->setObjectName("fourViewLayout");
+    fourViewLayout->setSpacing(4);
+    ui->horizontalLayout->insertLayout(1, fourViewLayout, 1);
+    const struct
+    {
+        SlicePlane plane;
+        const char *objectName;
+        int row;
+        int column;
+    } places[] = {{SlicePlane::Axial, "axialSliceView", 0, 0},
+                  {SlicePlane::Coronal, "coronalSliceView", 0, 1},
+                  {SlicePlane::Sagittal, "sagittalSliceView", 1, 0}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        auto *view = new OrthogonalSliceView(places[i].plane, sliceSession, ui->centralWidget);
+        view->setObjectName(places[i].objectName);
+        view->hide();
+        fourViewLayout->addWidget(view, places[i].row, places[i].column);
+        connect(view, &OrthogonalSliceView::hovered, this, [this](const VoxelIndex &voxel) {
+            if (volume)
+                showCursorReadout(voxelReadout(*volume, voxel));
+        });
+        connect(view, &OrthogonalSliceView::hoverLeft, this, [this] {
+            if (volume)
+                showCursorReadout(
+                    tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
+        });
+        sliceViews[i] = view;
+    }
+    for (int i = 0; i < 2; ++i) {
+        fourViewLayout->setRowStretch(i, 1);
+        fourViewLayout->setColumnStretch(i, 1);
+    }
+    connect(sliceSession, &SliceSession::cursorChanged, this, [this] {
+        if (volume)
+            showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
+    });
+    // The specified slice view takes the same window; the full range gives
+    // its own picture exactly.
+    connect(sliceSession, &SliceSession::windowLevelChanged, this, [this] {
+        ui->slicingView->greyMapping = sliceSession->greyMapping();
+        ui->slicingView->update();
+    });
+
+    cursorReadoutLabel = new QLabel(this);
+    cursorReadoutLabel->setObjectName("cursorReadoutLabel");
+    cursorReadoutLabel->setToolTip(
+        tr("Voxel under the mouse in a slice view (else the cursor): index, position in mm "
+           "from the first voxel (LPS for scans) and value in the file's units"));
+    statusBar()->addPermanentWidget(cursorReadoutLabel);
+
+    QMenu *viewMenu = menuBar()->findChild<QMenu *>("menuAnsicht");
+    if (viewMenu) {
+        viewMenu->addSeparator();
+        QAction *fourViews = viewMenu->addAction(tr("Vier Ansichten"));
+        fourViews->setObjectName("actionVier_Ansichten");
+        fourViews->setCheckable(true);
+        fourViews->setShortcut(QKeySequence(tr("Ctrl+4")));
+        fourViews->setToolTip(tr("Axial, coronal and sagittal slices beside the rendering"));
+        connect(fourViews, &QAction::toggled, this, [this](bool on) { setFourViewLayout(on); });
+    }
+    addWindowLevelMenu();
+}
+
+void MainWindow::addWindowLevelMenu()
+{
+    // Beside "Ansicht", before the transfer function's menu.
+    auto *menu = new QMenu(tr("Fensterung"), menuBar());
+    menu->setObjectName("menuFensterung");
+    const QMenu *transferMenu = menuBar()->findChild<QMenu *>("menuTransferfunktion");
+    menuBar()->insertMenu(transferMenu ? transferMenu->menuAction() : nullptr, menu);
+    const struct
+    {
+        const char *text;
+        const char *objectName;
+        WindowPreset preset;
+    } presets[] = {
+        {QT_TR_NOOP("Voller Bereich"), "actionFensterung_voller_Bereich", WindowPreset::FullRange},
+        {QT_TR_NOOP("Automatisch (1.-99. Perzentil)"), "actionFensterung_automatisch",
+         WindowPreset::Automatic},
+        {QT_TR_NOOP("CT Gehirn (80/40)"), "actionFensterung_CT_Gehirn", WindowPreset::CtBrain},
+        {QT_TR_NOOP("CT Weichteil (400/40)"), "actionFensterung_CT_Weichteil",
+         WindowPreset::CtSoftTissue},
+        {QT_TR_NOOP("CT Lunge (1500/-600)"), "actionFensterung_CT_Lunge", WindowPreset::CtLung},
+        {QT_TR_NOOP("CT Knochen (2000/300)"), "actionFensterung_CT_Knochen", WindowPreset::CtBone}};
+    for (const auto &entry : presets) {
+        QAction *action = menu->addAction(tr(entry.text));
+        action->setObjectName(entry.objectName);
+        const WindowPreset preset = entry.preset;
+        connect(action, &QAction::triggered, this,
+                [this, preset] { sliceSession->applyPreset(preset); });
+    }
+}
+
+void MainWindow::setFourViewLayout(bool on)
+{
+    ui->groupBox->setVisible(!on);
+    if (on) {
+        ui->verticalLayout_2->removeWidget(ui->rendererGroupBox);
+        fourViewLayout->addWidget(ui->rendererGroupBox, 1, 1);
+    } else {
+        fourViewLayout->removeWidget(ui->rendererGroupBox);
+        ui->verticalLayout_2->addWidget(ui->rendererGroupBox);
+    }
+    for (OrthogonalSliceView *view : sliceViews)
+        view->setVisible(on);
+    // Hiding the focused view would hand focus on down the chain, to a
+    // spin box that the arrow keys would then change.
+    if (on)
+        sliceViews[0]->setFocus(Qt::OtherFocusReason);
+    else
+        ui->slicingView->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showCursorReadout(const QString &text)
+{
+    cursorReadoutLabel->setText(text);
+}
+
+void MainWindow::addKeyboardAndToolTips()
+{
+    ui->actionDatensatz_laden->setShortcut(QKeySequence(tr("Ctrl+O")));
+    ui->actionBild_speichern->setShortcut(QKeySequence(tr("Ctrl+S")));
+    ui->actionBeenden->setShortcut(QKeySequence(tr("Ctrl+Q")));
+
+    // Views take focus on click; the specified slice view's keys move its
+    // scroll bar, so the window's own slots run as they would for a drag.
+    ui->slicingView->setFocusPolicy(Qt::ClickFocus);
+    ui->slicingView->installEventFilter(new ScrollBarKeys(ui->slicingScrollBar, this));
+    volumeRenderer->setFocusPolicy(Qt::ClickFocus);
+    // Start with the slice view focused: the first control in the tab chain
+    // is a spin box that arrow keys would change unseen.
+    ui->slicingView->setFocus(Qt::OtherFocusReason);
+
+    ui->slicingView->setToolTip(tr("Slice along the chosen axis; click it, then use the arrow or "
+                                   "Page Up/Page Down keys to move through slices"));
+    ui->slicingScrollBar->setToolTip(tr("Slice shown"));
+    ui->slicingComboBox->setToolTip(tr("Axis perpendicular to the slice"));
+    ui->samplesSpinBox->setToolTip(tr("Samples along each ray"));
+    ui->k1SpinBox->setToolTip(tr("Depth cueing: how fast far samples darken"));
+    ui->k2SpinBox->setToolTip(tr("Depth cueing: second coefficient of the fall-off"));
+    ui->exponentSpinBox->setToolTip(tr("Specular exponent: higher gives smaller highlights"));
+    const char *colourTips[] = {QT_TR_NOOP("Light colour (click to choose)"),
+                                QT_TR_NOOP("Ambient colour (click to choose)"),
+                                QT_TR_NOOP("Diffuse colour (click to choose)"),
+                                QT_TR_NOOP("Specular colour (click to choose)")};
+    for (std::size_t i = 0; i < colorLabels.size(); ++i)
+        colorLabels[i]->setToolTip(tr(colourTips[i]));
+    compositeRadioButton->setToolTip(tr("Composite rendering through the transfer function"));
+    gradientEditor->setToolTip(tr("Transfer function: drag the points of the red, green, blue "
+                                  "and alpha strips"));
+    volumeRenderer->setToolTip(tr("Volume rendering: drag to rotate"));
+    for (QAction *action : {ui->actionDatensatz_laden, ui->actionBild_speichern, ui->actionBeenden})
+        action->setToolTip(action->text().remove("..."));
+}
+
+// ---- end of slice views ------------------------------------------------
 
 void MainWindow::addViewControls()
 {
@@ -305,6 +481,7 @@ MainWindow::~MainWindow()
     // The views keep plain pointers to the volume and the options: detach them
     // before those go.
     ui->slicingView->volume = nullptr;
+    sliceSession->setVolume(nullptr);
     volumeRenderer->setVolume(nullptr);
     volumeRenderer->setRenderingOptions(nullptr);
 }
@@ -342,6 +519,8 @@ bool MainWindow::loadFile(const QString &fileName)
     volumeRenderer->setVolume(volume.get());
     updateOrientationLetters();
     updateDataRange();
+    sliceSession->setVolume(volume.get());
+    ui->slicingView->greyMapping = sliceSession->greyMapping();
     previous.reset();
     return true;
 }

@@ -14,12 +14,15 @@ struct Volume;
 class ColorLabel;
 class QAction;
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QMenu;
 class QVBoxLayout;
 class QRadioButton;
 class GradientEditor;
 class OrientationOverlay;
+class OrthogonalSliceView;
+class SliceSession;
 class VolumeRenderer;
 class WindowDialogs;
 
@@ -124,4 +127,23 @@ private:
     QRadioButton *mipRadioButton = nullptr;
     QString startupTransferFunction;
     std::array<QLabel *, 2> dataRangeLabels{}; // minimum, maximum
+
+    // Linked orthogonal slice views, window/level and the cursor readout.
+    // The session (object name "sliceSession") holds the cursor and window;
+    // the views ("axialSliceView", "coronalSliceView", "sagittalSliceView")
+    // show it in the four-view layout; the specified slice view takes its
+    // window.
+    void addSliceViews();
+    void addWindowLevelMenu();
+    // Ctrl+O, Ctrl+S and Ctrl+Q on the file actions, click focus for the
+    // views, keys of the specified slice view to its scroll bar, tooltips.
+    void addKeyboardAndToolTips();
+    // The three views and the rendering in a grid (true), or the window's
+    // own layout (false, the default).
+    void setFourViewLayout(bool on);
+    void showCursorReadout(const QString &text);
+    SliceSession *sliceSession = nullptr;
+    std::array<OrthogonalSliceView *, 3> sliceViews{}; // axial, coronal, sagittal
+    QGridLayout *fourViewLayout = nullptr;
+    QLabel *cursorReadoutLabel = nullptr;
 };

@@ -7,6 +7,7 @@
 // ones that need a Qt application receive argc and argv for it.
 int benchLoad(const std::vector<std::string> &arguments);
 int benchSlice(const std::vector<std::string> &arguments);
+int benchPlanes(const std::vector<std::string> &arguments);
 int benchTable(int &argc, char **argv, const std::vector<std::string> &arguments);
 int benchFrame(int &argc, char **argv, const std::vector<std::string> &arguments);
 

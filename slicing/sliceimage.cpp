@@ -1,20 +1,12 @@
 #include "sliceimage.h"
 
+#include "slicegeometry.h"
 #include "volume.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
-
-namespace {
-
-inline QRgb grey(float v)
-{
-    const unsigned g = unsigned(int(255.0 * double(v))) & 0xffu;
-    return 0xff000000u | (g << 16) | (g << 8) | g;
-}
-
-} // namespace
 
 QSize sliceImageSize(const Volume &volume, int axis)
 {
@@ -69,7 +61,7 @@ int sliceCount(const Volume &volume, int axis)
     }
 }
 
-QImage makeSliceImage(const Volume &volume, int axis, int slice)
+QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMapping &mapping)
 {
     if (slice < 0 || slice >= sliceCount(volume, axis))
         return QImage();
@@ -99,7 +91,7 @@ QImage makeSliceImage(const Volume &volume, int axis, int slice)
                 QRgb *row = reinterpret_cast<QRgb *>(bits + bytesPerLine * std::size_t(j));
                 const float *source = data + std::size_t(slice) + w * std::size_t(j);
                 for (int i = i0; i < i1; ++i)
-                    row[i] = grey(source[plane * std::size_t(i)]);
+                    row[i] = mapping.rgb(source[plane * std::size_t(i)]);
             }
         }
         return image;
@@ -112,7 +104,45 @@ QImage makeSliceImage(const Volume &volume, int axis, int slice)
                                   ? data + w * std::size_t(slice) + plane * std::size_t(j)
                                   : data + w * std::size_t(j) + plane * std::size_t(slice);
         for (int i = 0; i < columns; ++i)
-            row[i] = grey(source[i]);
+            row[i] = mapping.rgb(source[i]);
+    }
+    return image;
+}
+
+QImage makePlaneImage(const Volume &volume, const SliceGeometry &geometry, int slice,
+                      const GreyMapping &mapping)
+{
+    const std::size_t expected =
+        std::size_t(volume.width) * std::size_t(volume.height) * std::size_t(volume.depth);
+    if (slice < 0 || slice >= geometry.sliceCount() || geometry.columns() < 1 ||
+        geometry.rows() < 1 || volume.data.size() < expected)
+        return QImage();
+
+    const std::array<std::ptrdiff_t, 3> stride{
+        {1, std::ptrdiff_t(volume.width), std::ptrdiff_t(volume.width) * volume.height}};
+    const std::ptrdiff_t columnStride = stride[std::size_t(geometry.columnAxis())];
+    const std::ptrdiff_t rowStride = stride[std::size_t(geometry.rowAxis())];
+    const int columns = geometry.columns();
+    // Reversed columns are read from the far end backwards.
+    const std::ptrdiff_t step = geometry.columnsReversed() ? -columnStride : columnStride;
+    const std::ptrdiff_t first = geometry.columnsReversed() ? columnStride * (columns - 1) : 0;
+    const float *sliceStart =
+        volume.data.data() + stride[std::size_t(geometry.normalAxis())] * slice + first;
+
+    // Every image row is one line of voxels at a constant stride (X rows are
+    // contiguous, Y rows a row apart within one Z plane), which the
+    // prefetcher follows; no plane is read across Z planes per pixel.
+    QImage image(columns, geometry.rows(), QImage::Format_RGB32);
+    for (int j = 0; j < geometry.rows(); ++j) {
+        QRgb *target = reinterpret_cast<QRgb *>(image.scanLine(j));
+        const float *source = sliceStart + rowStride * geometry.voxelOfRow(j);
+        if (step == 1) {
+            for (int i = 0; i < columns; ++i)
+                target[i] = mapping.rgb(source[i]);
+        } else {
+            for (int i = 0; i < columns; ++i)
+                target[i] = mapping.rgb(source[step * i]);
+        }
     }
     return image;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "windowlevel.h"
+
 #include <QImage>
 #include <QSize>
 
+class SliceGeometry;
 struct Volume;
 
 // Axis perpendicular to a slice: 0 X, 1 Y, 2 Z (the index of the window's axis
@@ -34,5 +37,13 @@ int sliceCount(const Volume &volume, int axis);
 // the top, shows voxel (slice, j, i) for axis X, (i, slice, j) for Y and
 // (i, j, slice) for Z; no axis is flipped. The grey level is the low 8 bits of
 // the integer part of 255 * v. An invalid axis or slice index gives a null
-// image.
-QImage makeSliceImage(const Volume &volume, int axis, int slice);
+// image. A window (see GreyMapping) replaces the grey level; the default
+// mapping is the one just described.
+QImage makeSliceImage(const Volume &volume, int axis, int slice,
+                      const GreyMapping &mapping = GreyMapping());
+
+// The grey image (QImage::Format_RGB32, one pixel per voxel) of one slice of a
+// plane as the geometry lays it out on the screen. A slice index outside the
+// grid, or data shorter than the grid, gives a null image.
+QImage makePlaneImage(const Volume &volume, const SliceGeometry &geometry, int slice,
+                      const GreyMapping &mapping);

@@ -16,7 +16,7 @@ void SlicingView::paintEvent(QPaintEvent *)
     }
     // An invalid axis or slice paints nothing at all: the widget keeps whatever
     // its background is.
-    lastSliceImage = makeSliceImage(*volume, axis, slice);
+    lastSliceImage = makeSliceImage(*volume, axis, slice, greyMapping);
     if (lastSliceImage.isNull())
         return;
     painter.drawImage(QRectF(0, 0, width(), height()), lastSliceImage,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "windowlevel.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -16,6 +18,8 @@ public:
     Volume *volume = nullptr; // not owned; null until the first load
     int axis = 0;             // 0 X, 1 Y, 2 Z
     int slice = 0;            // index along axis
+    // The grey window; the default is the plain 255 * v mapping.
+    GreyMapping greyMapping;
 
     // The image built by the last paint with a volume; null when that slice was
     // invalid or nothing was painted yet.

@@ -367,15 +367,16 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(renderer->viewTransform(), ViewTransform());
 
     // The menu command does the same; it sits in a menu of its own after "Datei"
-    // (the transfer-function menu follows).
+    // (the window/level and transfer-function menus follow).
     turnWheel(renderer, -120);
     QVERIFY(renderer->viewTransform().zoom < 1.0);
     const QList<QAction *> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 3);
+    QCOMPARE(menus.size(), 4);
     QCOMPARE(menus[0]->text(), QString("Datei"));
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
-    // Reset, crop, a separator and the six standard views.
-    QCOMPARE(menus[1]->menu()->actions().size(), 9);
+    // Reset, crop, a separator, the six standard views, a separator and the
+    // four-view switch.
+    QCOMPARE(menus[1]->menu()->actions().size(), 11);
     auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
     QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
     reset->trigger();

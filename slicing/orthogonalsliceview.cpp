@@ -1,0 +1,292 @@
+#include "orthogonalsliceview.h"
+
+#include "sliceimage.h"
+#include "slicesession.h"
+#include "volume.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char *planeName(SlicePlane plane)
+{
+    switch (plane) {
+    case SlicePlane::Axial:
+        return "Axial";
+    case SlicePlane::Coronal:
+        return "Coronal";
+    case SlicePlane::Sagittal:
+        break;
+    }
+    return "Sagittal";
+}
+
+// Text readable on any grey: light with a dark shadow.
+void drawLabel(QPainter &painter, const QRectF &area, int flags, const QString &text)
+{
+    painter.setPen(QColor(0, 0, 0));
+    painter.drawText(area.translated(1, 1), flags, text);
+    painter.setPen(QColor(255, 220, 80));
+    painter.drawText(area, flags, text);
+}
+
+} // namespace
+
+OrthogonalSliceView::OrthogonalSliceView(SlicePlane plane, SliceSession *observed, QWidget *parent)
+    : QWidget(parent), slicePlane(plane), session(observed)
+{
+    // Focus on click, so that the arrow keys move this view's slices and
+    // never reach a control that had focus before.
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setMinimumSize(120, 120);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setToolTip(tr("%1 slice: click to set the cursor, wheel or arrow keys to move through slices, "
+                  "Ctrl+wheel to zoom, middle drag to pan, right drag for window (horizontal) "
+                  "and level (vertical), double click to fit")
+                   .arg(planeName(plane)));
+    if (session) {
+        connect(session, &SliceSession::volumeChanged, this, [this] {
+            imageStale = true;
+            fit();
+        });
+        connect(session, &SliceSession::cursorChanged, this, [this] { update(); });
+        connect(session, &SliceSession::windowLevelChanged, this, [this] {
+            imageStale = true;
+            update();
+        });
+    }
+}
+
+SliceGeometry OrthogonalSliceView::geometry() const
+{
+    return session && session->volume() ? SliceGeometry::of(*session->volume(), slicePlane)
+                                        : SliceGeometry();
+}
+
+int OrthogonalSliceView::slice() const
+{
+    if (!session || !session->volume())
+        return -1;
+    return session->cursor()[std::size_t(geometry().normalAxis())];
+}
+
+QRectF OrthogonalSliceView::imageRect() const
+{
+    if (!session || !session->volume())
+        return QRectF();
+    return view.imageRect(QSizeF(size()), geometry().physicalSize());
+}
+
+bool OrthogonalSliceView::voxelAtWidgetPosition(const QPointF &position, VoxelIndex *voxel) const
+{
+    const QRectF area = imageRect();
+    if (area.isEmpty() || !area.contains(position))
+        return false;
+    const SliceGeometry layout = geometry();
+    const QPointF imagePosition((position.x() - area.left()) / area.width() * layout.columns(),
+                                (position.y() - area.top()) / area.height() * layout.rows());
+    *voxel = layout.voxelAt(imagePosition, slice());
+    return true;
+}
+
+QPointF OrthogonalSliceView::cursorWidgetPosition() const
+{
+    const QRectF area = imageRect();
+    if (area.isEmpty())
+        return QPointF();
+    const SliceGeometry layout = geometry();
+    const QPointF imagePosition = layout.imagePositionOf(session->cursor());
+    return QPointF(area.left() + imagePosition.x() / layout.columns() * area.width(),
+                   area.top() + imagePosition.y() / layout.rows() * area.height());
+}
+
+void OrthogonalSliceView::fit()
+{
+    view = SliceViewport();
+    update();
+}
+
+const QImage &OrthogonalSliceView::currentImage()
+{
+    const int shown = slice();
+    if (imageStale || shown != imageSlice) {
+        image = makePlaneImage(*session->volume(), geometry(), shown, session->greyMapping());
+        imageSlice = shown;
+        imageStale = false;
+    }
+    return image;
+}
+
+void OrthogonalSliceView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (!session || !session->volume())
+        return;
+    const QRectF area = imageRect();
+    const QImage &picture = currentImage();
+    if (!picture.isNull())
+        painter.drawImage(area, picture);
+
+    const QPointF cross = cursorWidgetPosition();
+    painter.setPen(QPen(QColor(40, 200, 255, 200), 1));
+    painter.drawLine(QPointF(area.left(), cross.y()), QPointF(area.right(), cross.y()));
+    painter.drawLine(QPointF(cross.x(), area.top()), QPointF(cross.x(), area.bottom()));
+
+    const SliceGeometry layout = geometry();
+    const EdgeLabels labels = layout.edgeLabels();
+    const QRectF inner = QRectF(rect()).adjusted(4, 2, -4, -2);
+    drawLabel(painter, inner, Qt::AlignLeft | Qt::AlignVCenter, labels.left);
+    drawLabel(painter, inner, Qt::AlignRight | Qt::AlignVCenter, labels.right);
+    drawLabel(painter, inner, Qt::AlignTop | Qt::AlignHCenter, labels.top);
+    drawLabel(painter, inner, Qt::AlignBottom | Qt::AlignHCenter, labels.bottom);
+    const int shown = slice();
+    drawLabel(painter, inner, Qt::AlignTop | Qt::AlignLeft,
+              QString("%1 %2/%3\n%4 mm")
+                  .arg(tr(planeName(slicePlane)))
+                  .arg(shown)
+                  .arg(layout.sliceCount() - 1)
+                  .arg(shown * layout.sliceSpacing(), 0, 'f', 1));
+}
+
+void OrthogonalSliceView::setCursorAt(const QPointF &position)
+{
+    const QRectF area = imageRect();
+    if (area.isEmpty())
+        return;
+    // A drag beyond the image keeps the cursor on its edge.
+    const QPointF inside(std::clamp(position.x(), area.left(), area.right() - 1e-6),
+                         std::clamp(position.y(), area.top(), area.bottom() - 1e-6));
+    VoxelIndex voxel{};
+    if (voxelAtWidgetPosition(inside, &voxel))
+        session->setCursor(voxel);
+}
+
+void OrthogonalSliceView::stepSlices(int steps)
+{
+    if (session && session->volume())
+        session->stepCursor(geometry().normalAxis(), steps);
+}
+
+void OrthogonalSliceView::mousePressEvent(QMouseEvent *event)
+{
+    if (!session || !session->volume())
+        return;
+    dragStart = event->position().toPoint();
+    viewAtDragStart = view;
+    windowAtDragStart = session->windowLevel();
+    switch (event->button()) {
+    case Qt::LeftButton:
+        drag = Drag::Cursor;
+        setCursorAt(event->position());
+        break;
+    case Qt::MiddleButton:
+        drag = Drag::Pan;
+        break;
+    case Qt::RightButton:
+        drag = Drag::Window;
+        break;
+    default:
+        drag = Drag::None;
+        break;
+    }
+}
+
+void OrthogonalSliceView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!session || !session->volume())
+        return;
+    const QPointF moved = event->position() - QPointF(dragStart);
+    switch (drag) {
+    case Drag::Cursor:
+        setCursorAt(event->position());
+        break;
+    case Drag::Pan:
+        view.pan = viewAtDragStart.pan + moved;
+        update();
+        break;
+    case Drag::Window: {
+        // The whole range over about 500 pixels of drag, as in the peers:
+        // right widens the window, down raises the level (darker image).
+        const Volume::ValueRange &range = session->volume()->valueRange;
+        const double perPixel = (range.maximum - range.minimum) / 500.0;
+        session->setWindowLevel({windowAtDragStart.window + moved.x() * perPixel,
+                                 windowAtDragStart.level + moved.y() * perPixel});
+        break;
+    }
+    case Drag::None:
+        break;
+    }
+    VoxelIndex voxel{};
+    if (voxelAtWidgetPosition(event->position(), &voxel))
+        emit hovered(voxel);
+    else
+        emit hoverLeft();
+}
+
+void OrthogonalSliceView::mouseReleaseEvent(QMouseEvent *)
+{
+    drag = Drag::None;
+}
+
+void OrthogonalSliceView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        fit();
+}
+
+void OrthogonalSliceView::wheelEvent(QWheelEvent *event)
+{
+    if (!session || !session->volume())
+        return;
+    wheelRemainder += event->angleDelta().y();
+    const int steps = wheelRemainder / 120;
+    wheelRemainder -= steps * 120;
+    if (steps == 0)
+        return;
+    if (event->modifiers() & Qt::ControlModifier) {
+        view = view.zoomedAbout(std::pow(1.25, steps), cursorWidgetPosition(), QSizeF(size()),
+                                geometry().physicalSize());
+        update();
+    } else {
+        stepSlices(steps);
+    }
+    event->accept();
+}
+
+void OrthogonalSliceView::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+        stepSlices(1);
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+        stepSlices(-1);
+        break;
+    case Qt::Key_PageUp:
+        stepSlices(10);
+        break;
+    case Qt::Key_PageDown:
+        stepSlices(-10);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void OrthogonalSliceView::leaveEvent(QEvent *event)
+{
+    emit hoverLeft();
+    QWidget::leaveEvent(event);
+}

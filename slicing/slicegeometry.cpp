@@ -1,0 +1,125 @@
+#include "slicegeometry.h"
+
+#include "volume.h"
+
+#include <algorithm>
+#include <cmath>
+
+SliceGeometry::SliceGeometry(SlicePlane plane, const std::array<int, 3> &gridDimensions,
+                             const std::array<double, 3> &gridSpacing, bool patientFrame)
+    : slicePlane(plane), dimensions(gridDimensions), spacing(gridSpacing), patient(patientFrame)
+{
+    // In LPS, Y grows towards posterior, so anterior (low Y) is up in axial
+    // and left in sagittal as it comes; Z grows towards superior, which must
+    // be up, so rows run against Z.
+    switch (plane) {
+    case SlicePlane::Axial:
+        axes = {{0, 1, 2}};
+        reversed = {{false, false}};
+        break;
+    case SlicePlane::Coronal:
+        axes = {{0, 2, 1}};
+        reversed = {{false, patient}};
+        break;
+    case SlicePlane::Sagittal:
+        axes = {{1, 2, 0}};
+        reversed = {{false, patient}};
+        break;
+    }
+    for (double &step : spacing)
+        if (!(step > 0.0) || !std::isfinite(step))
+            step = 1.0;
+}
+
+SliceGeometry SliceGeometry::of(const Volume &volume, SlicePlane plane)
+{
+    return SliceGeometry(plane, {{volume.width, volume.height, volume.depth}}, volume.spacing,
+                         volume.patientFrame);
+}
+
+QSizeF SliceGeometry::physicalSize() const
+{
+    return QSizeF(columns() * columnSpacing(), rows() * rowSpacing());
+}
+
+QSize SliceGeometry::finestPixelSize() const
+{
+    const double finest = *std::min_element(spacing.begin(), spacing.end());
+    const QSizeF size = physicalSize() / finest;
+    return QSize(std::max(1, int(std::lround(size.width()))),
+                 std::max(1, int(std::lround(size.height()))));
+}
+
+VoxelIndex SliceGeometry::voxelAt(const QPointF &imagePosition, int slice) const
+{
+    const int i = std::clamp(int(std::floor(imagePosition.x())), 0, std::max(columns() - 1, 0));
+    const int j = std::clamp(int(std::floor(imagePosition.y())), 0, std::max(rows() - 1, 0));
+    VoxelIndex voxel{};
+    voxel[std::size_t(axes[0])] = voxelOfColumn(i);
+    voxel[std::size_t(axes[1])] = voxelOfRow(j);
+    voxel[std::size_t(axes[2])] = std::clamp(slice, 0, std::max(sliceCount() - 1, 0));
+    return voxel;
+}
+
+QPointF SliceGeometry::imagePositionOf(const VoxelIndex &voxel) const
+{
+    // Reversal is its own inverse.
+    return QPointF(voxelOfColumn(voxel[std::size_t(axes[0])]) + 0.5,
+                   voxelOfRow(voxel[std::size_t(axes[1])]) + 0.5);
+}
+
+EdgeLabels SliceGeometry::edgeLabels() const
+{
+    // The name of the direction in which an axis grows, and of the opposite.
+    auto name = [this](int axis, bool growing) -> QString {
+        if (patient) {
+            static const char *const towards[] = {"L", "P", "S"};
+            static const char *const against[] = {"R", "A", "I"};
+            return growing ? towards[axis] : against[axis];
+        }
+        static const char *const axisNames[] = {"X", "Y", "Z"};
+        return QString(growing ? "+" : "-") + axisNames[axis];
+    };
+    EdgeLabels labels;
+    labels.right = name(axes[0], !reversed[0]);
+    labels.left = name(axes[0], reversed[0]);
+    labels.bottom = name(axes[1], !reversed[1]);
+    labels.top = name(axes[1], reversed[1]);
+    return labels;
+}
+
+std::array<double, 3> millimetresOf(const VoxelIndex &voxel, const std::array<double, 3> &spacing)
+{
+    return {{voxel[0] * spacing[0], voxel[1] * spacing[1], voxel[2] * spacing[2]}};
+}
+
+VoxelIndex centreVoxel(const Volume &volume)
+{
+    return {{(volume.width - 1) / 2, (volume.height - 1) / 2, (volume.depth - 1) / 2}};
+}
+
+QString voxelReadout(const Volume &volume, const VoxelIndex &voxel)
+{
+    const std::array<int, 3> size{{volume.width, volume.height, volume.depth}};
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        if (voxel[axis] < 0 || voxel[axis] >= size[axis])
+            return QString();
+    const std::size_t index =
+        std::size_t(voxel[0]) +
+        std::size_t(volume.width) * (std::size_t(voxel[1]) + std::size_t(volume.height) * voxel[2]);
+    if (index >= volume.data.size())
+        return QString();
+    const double value =
+        volume.valueRange.minimum +
+        double(volume.data[index]) * (volume.valueRange.maximum - volume.valueRange.minimum);
+    const std::array<double, 3> mm = millimetresOf(voxel, volume.spacing);
+    return QString("Voxel (%1, %2, %3)  %4 (%5, %6, %7) mm  Value %8")
+        .arg(voxel[0])
+        .arg(voxel[1])
+        .arg(voxel[2])
+        .arg(volume.patientFrame ? "LPS" : "XYZ")
+        .arg(mm[0], 0, 'f', 1)
+        .arg(mm[1], 0, 'f', 1)
+        .arg(mm[2], 0, 'f', 1)
+        .arg(value, 0, 'g', 6);
+}

@@ -1,0 +1,77 @@
+#include "slicesession.h"
+
+#include "volume.h"
+
+#include <algorithm>
+#include <cmath>
+
+SliceSession::SliceSession(QObject *parent) : QObject(parent) {}
+
+void SliceSession::setVolume(const Volume *volume)
+{
+    shownVolume = volume;
+    emit volumeChanged();
+    const VoxelIndex centre = volume ? centreVoxel(*volume) : VoxelIndex{{0, 0, 0}};
+    if (centre != cursorVoxel) {
+        cursorVoxel = centre;
+        emit cursorChanged();
+    }
+    const WindowLevel full = fullRangeWindow(volume ? volume->valueRange : Volume::ValueRange());
+    if (full != window) {
+        window = full;
+        emit windowLevelChanged();
+    }
+}
+
+std::array<double, 3> SliceSession::cursorMillimetres() const
+{
+    return millimetresOf(cursorVoxel, shownVolume ? shownVolume->spacing
+                                                  : std::array<double, 3>{{1.0, 1.0, 1.0}});
+}
+
+void SliceSession::setCursor(const VoxelIndex &voxel)
+{
+    if (!shownVolume)
+        return;
+    const std::array<int, 3> size{{shownVolume->width, shownVolume->height, shownVolume->depth}};
+    VoxelIndex clamped{};
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        clamped[axis] = std::clamp(voxel[axis], 0, std::max(size[axis] - 1, 0));
+    if (clamped == cursorVoxel)
+        return;
+    cursorVoxel = clamped;
+    emit cursorChanged();
+}
+
+void SliceSession::stepCursor(int axis, int steps)
+{
+    if (axis < 0 || axis > 2)
+        return;
+    VoxelIndex moved = cursorVoxel;
+    moved[std::size_t(axis)] += steps;
+    setCursor(moved);
+}
+
+void SliceSession::setWindowLevel(const WindowLevel &windowLevel)
+{
+    const Volume::ValueRange range = shownVolume ? shownVolume->valueRange : Volume::ValueRange();
+    if (!std::isfinite(windowLevel.window) || !std::isfinite(windowLevel.level))
+        return;
+    WindowLevel kept = windowLevel;
+    kept.window = std::max(kept.window, minimumWindow(range));
+    if (kept == window)
+        return;
+    window = kept;
+    emit windowLevelChanged();
+}
+
+void SliceSession::applyPreset(WindowPreset preset)
+{
+    if (shownVolume)
+        setWindowLevel(presetWindow(preset, *shownVolume));
+}
+
+GreyMapping SliceSession::greyMapping() const
+{
+    return GreyMapping::of(window, shownVolume ? shownVolume->valueRange : Volume::ValueRange());
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "slicegeometry.h"
+#include "windowlevel.h"
+
+#include <QObject>
+
+#include <array>
+
+struct Volume;
+
+// What the slice views share and observe: the volume shown, one cursor (a
+// voxel index, the same point in every plane) and the grey window. The
+// volume is not owned; its owner sets another (or none) before freeing it.
+class SliceSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SliceSession(QObject *parent = nullptr);
+
+    // Shows a volume (or none): the cursor goes to its centre voxel and the
+    // window to its full range. Emits volumeChanged() and then the cursor
+    // and window signals.
+    void setVolume(const Volume *volume);
+    const Volume *volume() const { return shownVolume; }
+
+    VoxelIndex cursor() const { return cursorVoxel; }
+    // The cursor's position in mm (LPS in a scan), see millimetresOf().
+    std::array<double, 3> cursorMillimetres() const;
+    // Moves the cursor, clamped into the grid; emits cursorChanged() when it
+    // moved. Without a volume the cursor stays at (0, 0, 0).
+    void setCursor(const VoxelIndex &voxel);
+    // Moves the cursor along one axis by steps voxels (clamped).
+    void stepCursor(int axis, int steps);
+
+    WindowLevel windowLevel() const { return window; }
+    // Takes the window (its width kept at least minimumWindow()); emits
+    // windowLevelChanged() when it changed.
+    void setWindowLevel(const WindowLevel &windowLevel);
+    // The preset's window for the volume shown; nothing without a volume.
+    void applyPreset(WindowPreset preset);
+    // The mapping for the current window over the volume's range.
+    GreyMapping greyMapping() const;
+
+signals:
+    void volumeChanged();
+    void cursorChanged();
+    void windowLevelChanged();
+
+private:
+    const Volume *shownVolume = nullptr;
+    VoxelIndex cursorVoxel{{0, 0, 0}};
+    WindowLevel window;
+};

@@ -1,0 +1,133 @@
+#include "mainwindow.h"
+#include "orthogonalsliceview.h"
+#include "samplevolumes.h"
+#include "sliceimage.h"
+#include "slicesession.h"
+#include "slicingview.h"
+#include "volume.h"
+
+#include <QAction>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The linked slice views in the window: the cursor they share, keys and
+// focus, the window/level menu on the specified slice view.
+class TestSliceViews : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+    void clickInOneViewMovesTheOthers();
+    void keysMoveSlicesNotHiddenBoxes();
+    void presetsReachTheSpecifiedSliceView();
+
+private:
+    OrthogonalSliceView *view(MainWindow &window, const char *name)
+    {
+        return window.findChild<OrthogonalSliceView *>(name);
+    }
+    QTemporaryDir dir;
+    QString volumeFile;
+};
+
+void TestSliceViews::initTestCase()
+{
+    volumeFile = dir.filePath("head.dat");
+    QVERIFY(writeDatFile(volumeFile.toStdString(), makeHeadPhantom(40, 32, 24)));
+}
+
+void TestSliceViews::clickInOneViewMovesTheOthers()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(window.loadFile(volumeFile));
+    QAction *fourViews = window.findChild<QAction *>("actionVier_Ansichten");
+    fourViews->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.findChild<QGroupBox *>("groupBox")->isVisible());
+
+    OrthogonalSliceView *axial = view(window, "axialSliceView");
+    OrthogonalSliceView *coronal = view(window, "coronalSliceView");
+    OrthogonalSliceView *sagittal = view(window, "sagittalSliceView");
+    QVERIFY(axial->isVisible() && coronal->isVisible() && sagittal->isVisible());
+    const QRectF area = axial->imageRect();
+    // DAT files show index order: three quarters across is x 30, a quarter
+    // down y 8.
+    const QPoint click(int(area.left() + 0.76 * area.width()),
+                       int(area.top() + 0.26 * area.height()));
+    QTest::mouseClick(axial, Qt::LeftButton, {}, click);
+    SliceSession *session = window.findChild<SliceSession *>("sliceSession");
+    QCOMPARE(session->cursor(), (VoxelIndex{{30, 8, 11}}));
+    QCOMPARE(coronal->slice(), 8);
+    QCOMPARE(sagittal->slice(), 30);
+    // The others draw the crosshair through the same point.
+    QCOMPARE(coronal->cursorWidgetPosition().x(),
+             coronal->imageRect().left() + 30.5 / 40 * coronal->imageRect().width());
+    QVERIFY(window.findChild<QLabel *>("cursorReadoutLabel")->text().contains("(30, 8, 11)"));
+
+    // Back to the window's own layout, the rendering where it was.
+    fourViews->trigger();
+    QVERIFY(window.findChild<QGroupBox *>("groupBox")->isVisible());
+    QVERIFY(!axial->isVisible());
+}
+
+void TestSliceViews::keysMoveSlicesNotHiddenBoxes()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(volumeFile));
+    auto *k1 = window.findChild<QDoubleSpinBox *>("k1SpinBox");
+    auto *scrollBar = window.findChild<QScrollBar *>("slicingScrollBar");
+    auto *slicingView = window.findChild<SlicingView *>("slicingView");
+    const double k1Before = k1->value();
+
+    QTest::mouseClick(slicingView, Qt::LeftButton);
+    QCOMPARE(window.focusWidget(), slicingView);
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(window.focusWidget(), Qt::Key_Up);
+    QTest::keyClick(window.focusWidget(), Qt::Key_Right);
+    QCOMPARE(scrollBar->value(), 6);
+    QCOMPARE(slicingView->slice, 6);
+    QTest::keyClick(window.focusWidget(), Qt::Key_PageDown);
+    QCOMPARE(scrollBar->value(), 0);
+
+    window.findChild<QAction *>("actionVier_Ansichten")->trigger();
+    OrthogonalSliceView *axial = view(window, "axialSliceView");
+    QCOMPARE(window.focusWidget(), axial);
+    const int before = axial->slice();
+    QTest::keyClick(axial, Qt::Key_Up);
+    QTest::keyClick(axial, Qt::Key_PageUp);
+    QCOMPARE(axial->slice(), before + 11);
+    QCOMPARE(k1->value(), k1Before);
+    QCOMPARE(window.findChild<QAction *>("actionBeenden")->shortcut(), QKeySequence("Ctrl+Q"));
+}
+
+void TestSliceViews::presetsReachTheSpecifiedSliceView()
+{
+    MainWindow window;
+    QVERIFY(window.loadFile(volumeFile));
+    auto *slicingView = window.findChild<SlicingView *>("slicingView");
+    const QImage plain = makeSliceImage(*window.currentVolume(), slicingView->axis, 12);
+    slicingView->slice = 12;
+
+    window.findChild<QAction *>("actionFensterung_CT_Knochen")->trigger();
+    slicingView->grab();
+    QCOMPARE(slicingView->sliceImage(),
+             makeSliceImage(*window.currentVolume(), slicingView->axis, 12,
+                            GreyMapping::of({2000, 300}, window.currentVolume()->valueRange)));
+    QVERIFY(slicingView->sliceImage() != plain);
+    window.findChild<QAction *>("actionFensterung_voller_Bereich")->trigger();
+    slicingView->grab();
+    QCOMPARE(slicingView->sliceImage(), plain);
+}
+
+QTEST_MAIN(TestSliceViews)
+#include "tst_sliceviews.moc"
