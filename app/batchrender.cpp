@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "datarange.h"
+#include "histogram.h"
 
 #include "offscreenframe.h"
 #include "transferfunctionpresets.h"
@@ -33,8 +34,9 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
 
     QGradientStops stops = commandLine.stops;
     if (!commandLine.transferFunction.isEmpty()) {
+        const Histogram histogram = Histogram::of(volume.data.data(), volume.data.size());
         const TransferFunctionFile::ReadResult read =
-            presetOrFile(commandLine.transferFunction, dataRangeOf(&volume));
+            presetOrFile(commandLine.transferFunction, dataRangeOf(&volume), &histogram);
         if (!read.ok) {
             std::cerr << "+ Error loading transfer function " << read.reason.toStdString()
                       << std::endl;

@@ -43,7 +43,8 @@ struct CommandLine
     // --light, --ambient, --diffuse, --specular, --exponent and --depth-cueing
     // (k1, k2); its samples field is not read: samples above holds --samples.
     RenderingOptions lighting;
-    bool jitter = true; // --no-jitter: every ray samples at its step midpoints
+    bool jitter = true;      // --no-jitter: every ray samples at its step midpoints
+    bool useSettings = true; // --no-settings: the window neither reads nor writes settings
 
     // What batch mode renders with: lighting with samples.
     RenderingOptions renderingOptions() const

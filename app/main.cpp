@@ -1,8 +1,10 @@
 #include "batchrender.h"
 #include "commandline.h"
 #include "mainwindow.h"
+#include "windowsettings.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 
 #include <iostream>
@@ -31,10 +33,12 @@ int main(int argc, char *argv[])
     }
 
     QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Kelvara");
     QCoreApplication::setApplicationName("kelvara");
     QCoreApplication::setApplicationVersion(KELVARA_VERSION);
 
     MainWindow window;
+    window.useSettings(WindowSettings::open(commandLine.useSettings));
     if (!commandLine.transferFunction.isEmpty())
         window.setStartupTransferFunction(commandLine.transferFunction);
     QTimer::singleShot(50, &window, &MainWindow::setDefault);
