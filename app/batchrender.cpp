@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "datarange.h"
+#include "histogram.h"
 
 #include "batchframe.h"
 #include "offscreenframe.h"
@@ -82,8 +83,11 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
         return loaded;
     loaded.stops = commandLine.stops;
     if (!commandLine.transferFunction.isEmpty()) {
+        const Volume &volume = *loaded.volume;
+        // "auto" is made from the data's histogram.
+        const Histogram histogram = Histogram::of(volume.data.data(), volume.data.size());
         const TransferFunctionFile::ReadResult read =
-            presetOrFile(commandLine.transferFunction, dataRangeOf(loaded.volume.get()));
+            presetOrFile(commandLine.transferFunction, dataRangeOf(&volume), &histogram);
         if (!read.ok) {
             std::cerr << "+ Error loading transfer function " << read.reason.toStdString()
                       << std::endl;

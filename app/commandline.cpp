@@ -149,7 +149,9 @@ CommandLine parseCommandLine(const QStringList &allArguments)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Kelvara: a viewer for 3D scalar volumes (.dat) with slices and GPU ray casting.\n"
+        "Kelvara: a viewer for 3D scalar volumes with slices and GPU ray casting.\n"
+        "Reads DAT (.dat), NIfTI (.nii, .nii.gz, .hdr/.img), NRRD (.nrrd, .nhdr),\n"
+        "MetaImage (.mha, .mhd) and DICOM (a .dcm file or a folder of a series).\n"
         "With --output, renders one frame of FILE to a PNG image and exits\n"
         "(exit status 0 on success, 1 when FILE cannot be loaded or rendered, 2 on bad "
         "arguments).");
@@ -240,6 +242,11 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "level, auto (1st to 99th percentile) or full (the whole range, default).",
         "W,L|auto|full");
     parser.addOptions({slice, window});
+    // Settings: what the window remembers between runs.
+    const QCommandLineOption noSettings(
+        "no-settings", "Start the window with its built-in defaults and remember nothing (also "
+                       "when the environment variable KELVARA_NO_SETTINGS is set).");
+    parser.addOption(noSettings);
     parser.addPositionalArgument(
         "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
         "[FILE...]");
@@ -248,6 +255,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         return usageError(parser.errorText());
 
     CommandLine result;
+    result.useSettings = !parser.isSet(noSettings);
     if (parser.isSet(help)) {
         result.mode = CommandLine::Mode::Help;
         result.text = parser.helpText().replace("<executable_name>", "kelvara");
@@ -264,6 +272,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         QStringList names;
         for (const TransferFunctionPreset &preset : transferFunctionPresets())
             names << preset.name;
+        names << automaticPresetName;
         result.text = names.join('\n');
         return result;
     }

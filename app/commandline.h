@@ -55,7 +55,8 @@ struct CommandLine
     // --light, --ambient, --diffuse, --specular, --exponent and --depth-cueing
     // (k1, k2); its samples field is not read: samples above holds --samples.
     RenderingOptions lighting;
-    bool jitter = true; // --no-jitter: every ray samples at its step midpoints
+    bool jitter = true;      // --no-jitter: every ray samples at its step midpoints
+    bool useSettings = true; // --no-settings: the window neither reads nor writes settings
     // --slice and --window: batch mode writes that slice instead of a
     // rendering; none for a rendering.
     std::optional<SliceRequest> slice;

@@ -2,8 +2,10 @@
 #include "commandline.h"
 #include "mainwindow.h"
 #include "slicebatch.h"
+#include "windowsettings.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 
 #include <iostream>
@@ -34,10 +36,12 @@ int main(int argc, char *argv[])
     }
 
     QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Kelvara");
     QCoreApplication::setApplicationName("kelvara");
     QCoreApplication::setApplicationVersion(KELVARA_VERSION);
 
     MainWindow window;
+    window.useSettings(WindowSettings::open(commandLine.useSettings));
     if (!commandLine.transferFunction.isEmpty())
         window.setStartupTransferFunction(commandLine.transferFunction);
     QTimer::singleShot(50, &window, &MainWindow::setDefault);

@@ -2,16 +2,21 @@
 
 #include "colorlabel.h"
 #include "datarange.h"
+#include "eventhook.h"
 #include "orientationoverlay.h"
+#include "recentfiles.h"
 #include "scrollbarkeys.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
+#include "automatictransferfunction.h"
 #include "gradienteditor.h"
 #include "histogram.h"
+#include "hoverpoints.h"
 #include "loadstatus.h"
 #include "orthogonalsliceview.h"
 #include "patientorientation.h"
+#include "shadewidget.h"
 #include "sliceimage.h"
 #include "slicesession.h"
 #include "transferfunctionpresets.h"
@@ -22,6 +27,16 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QLineF>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QUrl>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -96,6 +111,7 @@ MainWindow::MainWindow(QWidget *parent)
     addDicomFolderAction();
     addViewControls();
     addTransferFunctionMenu();
+    addKeptWorkControls();
     addSliceViews();
     addKeyboardAndToolTips();
     updateTransferFunction();
@@ -379,7 +395,8 @@ void MainWindow::updateDataRange()
     dataRangeLabels[0]->setText(QString::number(range.minimum, 'g', 6));
     dataRangeLabels[1]->setText(QString::number(range.maximum, 'g', 6));
     dataRangeLabels[0]->parentWidget()->show();
-    gradientEditor->setHistogram(Histogram::of(volume->data.data(), volume->data.size()));
+    volumeHistogram = Histogram::of(volume->data.data(), volume->data.size());
+    gradientEditor->setHistogram(volumeHistogram);
 }
 
 void MainWindow::addTransferFunctionMenu()
@@ -390,8 +407,10 @@ void MainWindow::addTransferFunctionMenu()
     load->setObjectName("actionTransferfunktion_laden");
     connect(load, &QAction::triggered, this, [this] {
         const QString fileName = dialogs->openTransferFunctionFileName(this);
-        if (!fileName.isEmpty())
-            loadTransferFunctionFile(fileName);
+        if (fileName.isEmpty())
+            return;
+        rememberFolder("transferFunction", fileName);
+        loadTransferFunctionFile(fileName);
     });
     QAction *save = menu->addAction(tr("Transferfunktion speichern..."));
     save->setObjectName("actionTransferfunktion_speichern");
@@ -421,14 +440,16 @@ void MainWindow::askToSaveTransferFunction(TransferFunctionFile::Format format)
         return;
     if (!fileName.endsWith(".json"))
         fileName += ".json";
+    rememberFolder("transferFunction", fileName);
     saveTransferFunctionFile(fileName, format);
 }
 
 void MainWindow::applyTransferFunction(const TransferFunction &function)
 {
-    gradientEditor->setTransferFunction(function);
-    volumeRenderer->setGradientStops(function.toStops());
-    volumeRenderer->updateTransferFunctionTexture();
+    showTransferFunction(function);
+    startupDefaultInUse = false;
+    markTransferFunctionLoaded();
+    updateAutomaticOffer();
 }
 
 bool MainWindow::loadTransferFunctionFile(const QString &fileName)
@@ -457,6 +478,8 @@ bool MainWindow::saveTransferFunctionFile(const QString &fileName,
     }
     statusBar()->showMessage(
         tr("Transfer function saved to %1").arg(QFileInfo(fileName).fileName()));
+    if (format == TransferFunctionFile::Format::Kelvara)
+        loadedFunction = gradientEditor->transferFunction();
     return true;
 }
 
@@ -522,6 +545,13 @@ bool MainWindow::loadFile(const QString &fileName)
     sliceSession->setVolume(volume.get());
     ui->slicingView->greyMapping = sliceSession->greyMapping();
     previous.reset();
+
+    // Kept work: the file in the title, its line kept, the list of recent files.
+    setWindowTitle(tr("%1 - Kelvara 1").arg(QFileInfo(QDir::cleanPath(fileName)).fileName()));
+    dataSetLabel->setText(
+        loadStatusText(QFileInfo(QDir::cleanPath(fileName)).fileName(), *volume, result));
+    rememberRecentFile(fileName);
+    updateAutomaticOffer();
     return true;
 }
 
@@ -532,12 +562,22 @@ void MainWindow::setDefault()
     gradientEditor->setGradientStops(stops);
     volumeRenderer->setGradientStops(stops);
     volumeRenderer->updateTransferFunctionTexture();
+    markTransferFunctionLoaded();
+    startupDefaultInUse = true;
 
-    // The command line's function replaces the default once it is in place.
-    if (startupTransferFunction.isEmpty())
+    // The command line's function replaces the default once it is in place,
+    // else the one the user had last time.
+    if (startupTransferFunction.isEmpty()) {
+        if (rememberedFunction) {
+            applyTransferFunction(*rememberedFunction);
+            rememberedFunction.reset();
+        }
+        updateAutomaticOffer();
         return;
-    const TransferFunctionFile::ReadResult read =
-        presetOrFile(startupTransferFunction, dataRangeOf(volume.get()));
+    }
+    rememberedFunction.reset();
+    const TransferFunctionFile::ReadResult read = presetOrFile(
+        startupTransferFunction, dataRangeOf(volume.get()), volume ? &volumeHistogram : nullptr);
     startupTransferFunction.clear();
     if (!read.ok) {
         const QString message = tr("Could not load transfer function %1").arg(read.reason);
@@ -552,6 +592,9 @@ void MainWindow::updateTransferFunction()
 {
     volumeRenderer->setGradientStops(gradientEditor->gradientStops());
     volumeRenderer->updateTransferFunctionTexture();
+    // A drag becomes one undo step when the button is released.
+    if (!stripMouseDown)
+        recordTransferFunctionStep();
 }
 
 void MainWindow::updateRenderingOptions()
@@ -565,6 +608,7 @@ void MainWindow::updateRenderingOptions()
     renderingOptions.exponent = float(ui->exponentSpinBox->value());
     renderingOptions.samples = ui->samplesSpinBox->value();
     volumeRenderer->setRenderingOptions(&renderingOptions);
+    writeOptionSettings();
 }
 
 void MainWindow::on_actionBild_speichern_triggered()
@@ -575,8 +619,14 @@ void MainWindow::on_actionBild_speichern_triggered()
     if (!fileName.endsWith(".png"))
         fileName += ".png";
     const QImage image = volumeRenderer->grabFrame();
-    if (image.isNull() || !image.save(fileName, "PNG"))
+    if (image.isNull() || !image.save(fileName, "PNG")) {
         dialogs->warnImageNotSaved(this);
+        return;
+    }
+    rememberFolder("image", fileName);
+    statusBar()->showMessage(
+        tr("Image saved to %1")
+            .arg(QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath())));
 }
 
 void MainWindow::on_slicingScrollBar_valueChanged(int)
@@ -594,6 +644,13 @@ void MainWindow::on_slicingComboBox_currentIndexChanged(int)
 
 void MainWindow::on_actionBeenden_triggered()
 {
+    if (!confirmQuit())
+        return;
+    quitConfirmed = true;
+    if (settings) {
+        settings->setValue("window/geometry", saveGeometry());
+        settings->setValue("window/state", saveState());
+    }
     QCoreApplication::quit();
 }
 
@@ -606,8 +663,10 @@ void MainWindow::addDicomFolderAction()
     ui->menuDatei->insertAction(ui->actionBild_speichern, action);
     connect(action, &QAction::triggered, this, [this] {
         const QString folder = dialogs->openDicomFolder(this);
-        if (!folder.isEmpty())
-            loadFile(folder);
+        if (folder.isEmpty())
+            return;
+        rememberFolder("dicom", folder, true);
+        loadFile(folder);
     });
 }
 
@@ -616,6 +675,7 @@ void MainWindow::on_actionDatensatz_laden_triggered()
     const QString fileName = dialogs->openVolumeFileName(this);
     if (fileName.isEmpty())
         return;
+    rememberFolder("volume", fileName);
     loadFile(fileName);
 }
 
@@ -647,5 +707,476 @@ void MainWindow::updateSlicingRange()
     // An axis without slices (depth 0) keeps the range 0..0 rather than the
     // inverted range 0..-1, which would drag the minimum below zero.
     ui->slicingScrollBar->setMaximum(std::max(sliceCount(*volume, axis) - 1, 0));
-    ui->slicingScrollBar->setValue(0);
+    // The middle slice shows the subject; slice 0 of a scan is mostly air.
+    ui->slicingScrollBar->setValue(sliceCount(*volume, axis) / 2);
 }
+
+// ---- Kept work: settings, the quit question, undo, recent files, help ----
+
+void MainWindow::addKeptWorkControls()
+{
+    // The data set's line stays beside the transient messages.
+    dataSetLabel = new QLabel(statusBar());
+    dataSetLabel->setObjectName("dataSetLabel");
+    statusBar()->addPermanentWidget(dataSetLabel);
+    automaticOfferButton = new QPushButton(tr("Show with automatic transfer function"));
+    automaticOfferButton->setObjectName("automaticOfferButton");
+    automaticOfferButton->setToolTip(
+        tr("Transparent below the background, a ramp up to the brightest values"));
+    automaticOfferButton->setFlat(true);
+    statusBar()->addPermanentWidget(automaticOfferButton);
+    automaticOfferButton->hide();
+    connect(automaticOfferButton, &QPushButton::clicked, this,
+            [this] { applyAutomaticTransferFunction(); });
+
+    ui->actionBeenden->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    recentFilesMenu = new QMenu(tr("Zuletzt geöffnet"), this);
+    recentFilesMenu->setObjectName("menuZuletzt_geoeffnet");
+    ui->menuDatei->insertMenu(ui->actionBild_speichern, recentFilesMenu);
+    rebuildRecentFilesMenu();
+
+    // Beside the presets: the function from the data, and undo.
+    if (auto *presets = findChild<QMenu *>("menuVorlage_anwenden")) {
+        QAction *automatic = new QAction(tr("Automatisch"), presets);
+        automatic->setObjectName("actionVorlage_auto");
+        presets->insertAction(presets->actions().value(0), automatic);
+        presets->insertSeparator(presets->actions().value(1));
+        connect(automatic, &QAction::triggered, this, [this] { applyAutomaticTransferFunction(); });
+    }
+    if (auto *menu = findChild<QMenu *>("menuTransferfunktion")) {
+        menu->addSeparator();
+        QAction *undo = menu->addAction(tr("Rückgängig"));
+        undo->setObjectName("actionRueckgaengig");
+        undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+        connect(undo, &QAction::triggered, this, [this] { undoTransferFunction(); });
+        QAction *redo = menu->addAction(tr("Wiederholen"));
+        redo->setObjectName("actionWiederholen");
+        redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        connect(redo, &QAction::triggered, this, [this] { redoTransferFunction(); });
+    }
+
+    const QList<ShadeWidget *> strips = {gradientEditor->redStrip(), gradientEditor->greenStrip(),
+                                         gradientEditor->blueStrip(), gradientEditor->alphaStrip()};
+    for (int channel = 0; channel < strips.size(); ++channel) {
+        ShadeWidget *strip = strips[channel];
+        strip->setMouseTracking(true);
+        new EventHook(strip, [this, strip, channel](QEvent *event) {
+            return handleStripEvent(strip, channel, event);
+        });
+    }
+
+    setAcceptDrops(true);
+    new EventHook(this, [this](QEvent *event) { return handleWindowEvent(event); });
+    addHelpMenu();
+    makeLeftColumnScrollable();
+}
+
+void MainWindow::makeLeftColumnScrollable()
+{
+    // The generated grid of slices, options and editor moves into a widget
+    // inside a scroll area at the same place; widgets and names stay.
+    auto *column = new QWidget;
+    column->setObjectName("leftColumn");
+    const int index = ui->horizontalLayout->indexOf(ui->gridLayout_3);
+    ui->horizontalLayout->removeItem(ui->gridLayout_3);
+    ui->gridLayout_3->setParent(nullptr);
+    column->setLayout(ui->gridLayout_3);
+    auto *scrollArea = new QScrollArea(ui->centralWidget);
+    scrollArea->setObjectName("leftColumnScrollArea");
+    scrollArea->setWidget(column);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    ui->horizontalLayout->insertWidget(index, scrollArea);
+    // As wide as the column wants, so that only the height scrolls.
+    const auto fitWidth = [scrollArea, column] {
+        scrollArea->setMinimumWidth(column->minimumSizeHint().width() +
+                                    scrollArea->verticalScrollBar()->sizeHint().width());
+    };
+    fitWidth();
+    new EventHook(column, [fitWidth](QEvent *event) {
+        if (event->type() == QEvent::LayoutRequest)
+            fitWidth();
+        return false;
+    });
+}
+
+void MainWindow::addHelpMenu()
+{
+    QMenu *help = menuBar()->addMenu(tr("Hilfe"));
+    help->setObjectName("menuHilfe");
+    QAction *controls = help->addAction(tr("Bedienung"));
+    controls->setObjectName("actionBedienung");
+    connect(controls, &QAction::triggered, this, [this] {
+        dialogs->showText(
+            this, tr("Bedienung"),
+            tr("Rendering\n"
+               "  Left drag: turn about X and Y;  right drag: turn about X and Z\n"
+               "  Wheel: zoom;  middle drag: pan;  double click: zoom 1, no pan\n"
+               "Slices\n"
+               "  Scroll bar: slice;  box below: axis\n"
+               "Transfer function strips\n"
+               "  Drag a point: move it;  click empty space: add a point\n"
+               "  Right click a point: remove it;  hover a point: its values\n"
+               "  Double click a point: type its data value and channel value\n"
+               "Keys\n"
+               "  Ctrl+Z / Ctrl+Shift+Z: undo / redo a transfer-function change\n"
+               "  Ctrl+Q: quit\n"
+               "Files\n"
+               "  Drop a volume file or DICOM folder (or a .json transfer function) on the "
+               "window to open it"));
+    });
+    QAction *about = help->addAction(tr("Über Kelvara"));
+    about->setObjectName("actionUeber_Kelvara");
+    connect(about, &QAction::triggered, this, [this] {
+        dialogs->showText(this, tr("Über Kelvara"),
+                          tr("Kelvara %1\nA viewer for 3D scalar volumes (DAT, NIfTI, NRRD, "
+                             "MetaImage, DICOM) with slices and GPU ray casting.")
+                              .arg(QCoreApplication::applicationVersion()));
+    });
+}
+
+bool MainWindow::handleWindowEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Close:
+        if (!confirmQuit()) {
+            event->ignore();
+            return true;
+        }
+        quitConfirmed = true;
+        if (settings) {
+            settings->setValue("window/geometry", saveGeometry());
+            settings->setValue("window/state", saveState());
+            settings->sync();
+        }
+        return false;
+    case QEvent::DragEnter: {
+        auto *drag = static_cast<QDragEnterEvent *>(event);
+        const QList<QUrl> urls = drag->mimeData()->urls();
+        if (!urls.isEmpty() && urls.first().isLocalFile())
+            drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QList<QUrl> urls = drop->mimeData()->urls();
+        if (urls.isEmpty() || !urls.first().isLocalFile())
+            return true;
+        drop->acceptProposedAction();
+        const QString path = urls.first().toLocalFile();
+        if (path.endsWith(".json", Qt::CaseInsensitive))
+            loadTransferFunctionFile(path);
+        else
+            loadFile(path);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool MainWindow::transferFunctionChanged() const
+{
+    return !sameFunction(gradientEditor->transferFunction(), loadedFunction);
+}
+
+bool MainWindow::confirmQuit()
+{
+    if (quitConfirmed || !transferFunctionChanged())
+        return true;
+    switch (dialogs->askToSaveTransferFunction(this)) {
+    case WindowDialogs::UnsavedChoice::Cancel:
+        return false;
+    case WindowDialogs::UnsavedChoice::Discard:
+        return true;
+    case WindowDialogs::UnsavedChoice::Save:
+        break;
+    }
+    QString fileName = dialogs->saveTransferFunctionFileName(this, false);
+    if (fileName.isEmpty())
+        return false;
+    if (!fileName.endsWith(".json"))
+        fileName += ".json";
+    rememberFolder("transferFunction", fileName);
+    return saveTransferFunctionFile(fileName, TransferFunctionFile::Format::Kelvara);
+}
+
+void MainWindow::showTransferFunction(const TransferFunction &function)
+{
+    gradientEditor->setTransferFunction(function);
+    volumeRenderer->setGradientStops(function.toStops());
+    volumeRenderer->updateTransferFunctionTexture();
+}
+
+void MainWindow::markTransferFunctionLoaded()
+{
+    loadedFunction = gradientEditor->transferFunction();
+    recordTransferFunctionStep();
+}
+
+void MainWindow::recordTransferFunctionStep()
+{
+    const TransferFunction current = gradientEditor->transferFunction();
+    if (!history.record(current))
+        return;
+    // Anything but the start-up ramp itself ends the offer of the automatic
+    // function: the user has chosen.
+    if (startupDefaultInUse && !sameFunction(current, loadedFunction)) {
+        startupDefaultInUse = false;
+        updateAutomaticOffer();
+    }
+    writeTransferFunctionSetting();
+}
+
+void MainWindow::undoTransferFunction()
+{
+    if (const std::optional<TransferFunction> previous = history.undo()) {
+        showTransferFunction(*previous);
+        writeTransferFunctionSetting();
+    }
+}
+
+void MainWindow::redoTransferFunction()
+{
+    if (const std::optional<TransferFunction> next = history.redo()) {
+        showTransferFunction(*next);
+        writeTransferFunctionSetting();
+    }
+}
+
+bool MainWindow::applyAutomaticTransferFunction()
+{
+    const std::optional<AutomaticRamp> ramp =
+        volume ? automaticRamp(volumeHistogram) : std::nullopt;
+    if (!ramp) {
+        statusBar()->showMessage(tr("The automatic transfer function needs a loaded data set"));
+        return false;
+    }
+    applyTransferFunction(automaticTransferFunction(*ramp));
+    const DataRange range = dataRangeOf(volume.get());
+    const auto units = [&range](double x) {
+        return QString::number(range.minimum + x * (range.maximum - range.minimum), 'g', 6);
+    };
+    statusBar()->showMessage(tr("Automatic transfer function: transparent below %1, full at %2")
+                                 .arg(units(ramp->start), units(ramp->end)));
+    return true;
+}
+
+void MainWindow::updateAutomaticOffer()
+{
+    // Only scans: a DAT file's start-up ramp is what the user expects there.
+    automaticOfferButton->setVisible(startupDefaultInUse && volume && volume->patientFrame);
+}
+
+bool MainWindow::handleStripEvent(ShadeWidget *strip, int channel, QEvent *event)
+{
+    const auto pointAt = [strip](const QPointF &position) {
+        const QPolygonF points = strip->pointEditor()->controlPoints();
+        int nearest = -1;
+        double best = 8.0; // pixels: a little more than a point's radius
+        for (int i = 0; i < points.size(); ++i) {
+            const double distance = QLineF(points[i], position).length();
+            if (distance <= best) {
+                best = distance;
+                nearest = i;
+            }
+        }
+        return nearest;
+    };
+    static const char *const channelNames[] = {QT_TR_NOOP("Red"), QT_TR_NOOP("Green"),
+                                               QT_TR_NOOP("Blue"), QT_TR_NOOP("Opacity")};
+    const DataRange range = dataRangeOf(volume.get());
+    const auto valuesOf = [&](int index) {
+        const ChannelPoints points = gradientEditor->transferFunction().channels[channel];
+        const QPointF p = points.points.value(index);
+        return WindowDialogs::PointValues{range.minimum + p.x() * (range.maximum - range.minimum),
+                                          p.y()};
+    };
+
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        stripMouseDown = true;
+        return false;
+    case QEvent::MouseButtonRelease:
+        stripMouseDown = false;
+        recordTransferFunctionStep();
+        return false;
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        const int index = pointAt(mouse->position());
+        if (index >= 0) {
+            const WindowDialogs::PointValues values = valuesOf(index);
+            statusBar()->showMessage(tr("%1 point: data value %2, channel value %3")
+                                         .arg(tr(channelNames[channel]))
+                                         .arg(values.dataValue, 0, 'g', 6)
+                                         .arg(values.channelValue, 0, 'f', 3));
+        }
+        return false;
+    }
+    case QEvent::MouseButtonDblClick: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        const int index = pointAt(mouse->position());
+        if (index < 0 || mouse->button() != Qt::LeftButton)
+            return false;
+        const std::optional<WindowDialogs::PointValues> typed = dialogs->editPoint(
+            this, tr(channelNames[channel]), valuesOf(index), range.minimum, range.maximum);
+        stripMouseDown = false;
+        if (!typed)
+            return true;
+        TransferFunction function = gradientEditor->transferFunction();
+        ChannelPoints &points = function.channels[channel];
+        const double span = range.maximum - range.minimum;
+        double x = span > 0 ? (typed->dataValue - range.minimum) / span : 0.0;
+        // Points keep their order and edge locks: x stays between its
+        // neighbours, and an end point stays at its end.
+        const uint locks = points.locks.value(index);
+        const double left = index > 0 ? points.points[index - 1].x() : 0.0;
+        const double right = index + 1 < points.points.size() ? points.points[index + 1].x() : 1.0;
+        x = std::clamp(x, left, right);
+        if (locks & ControlPoints::LockLeftEdge)
+            x = 0.0;
+        if (locks & ControlPoints::LockRightEdge)
+            x = 1.0;
+        points.points[index] = QPointF(x, std::clamp(typed->channelValue, 0.0, 1.0));
+        showTransferFunction(function);
+        recordTransferFunctionStep();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void MainWindow::rememberFolder(const QString &dialog, const QString &path, bool isFolder)
+{
+    const QString folder =
+        isFolder ? QFileInfo(path).absoluteFilePath() : QFileInfo(path).absolutePath();
+    dialogs->setStartFolder(dialog, folder);
+    if (settings)
+        settings->setValue("folders/" + dialog, folder);
+}
+
+void MainWindow::rememberRecentFile(const QString &fileName)
+{
+    recentFileList = RecentFiles::withFile(recentFileList, fileName);
+    if (settings)
+        settings->setValue("recentFiles", recentFileList);
+    rebuildRecentFilesMenu();
+}
+
+void MainWindow::rebuildRecentFilesMenu()
+{
+    recentFilesMenu->clear();
+    bool anyMissing = false;
+    for (const QString &file : recentFileList) {
+        QAction *open = recentFilesMenu->addAction(QDir::toNativeSeparators(file));
+        // A file that went away stays listed, greyed, until removed below.
+        const bool exists = QFileInfo::exists(file);
+        open->setEnabled(exists);
+        anyMissing = anyMissing || !exists;
+        connect(open, &QAction::triggered, this, [this, file] { loadFile(file); });
+    }
+    recentFilesMenu->setEnabled(!recentFileList.isEmpty());
+    if (recentFileList.isEmpty())
+        return;
+    recentFilesMenu->addSeparator();
+    QAction *removeMissing = recentFilesMenu->addAction(tr("Fehlende entfernen"));
+    removeMissing->setObjectName("actionFehlende_entfernen");
+    removeMissing->setEnabled(anyMissing);
+    connect(removeMissing, &QAction::triggered, this, [this] {
+        recentFileList = RecentFiles::withoutMissing(recentFileList);
+        if (settings)
+            settings->setValue("recentFiles", recentFileList);
+        rebuildRecentFilesMenu();
+    });
+    QAction *clear = recentFilesMenu->addAction(tr("Liste leeren"));
+    clear->setObjectName("actionListe_leeren");
+    connect(clear, &QAction::triggered, this, [this] {
+        recentFileList.clear();
+        if (settings)
+            settings->setValue("recentFiles", recentFileList);
+        rebuildRecentFilesMenu();
+    });
+}
+
+void MainWindow::useSettings(std::unique_ptr<QSettings> store)
+{
+    settings = std::move(store);
+    if (settings)
+        restoreSettings();
+}
+
+void MainWindow::restoreSettings()
+{
+    // Nothing stored (the first run) changes nothing.
+    if (settings->contains("window/geometry"))
+        restoreGeometry(settings->value("window/geometry").toByteArray());
+    if (settings->contains("window/state"))
+        restoreState(settings->value("window/state").toByteArray());
+
+    const char *const colorKeys[] = {"options/light", "options/ambient", "options/diffuse",
+                                     "options/specular"};
+    for (int i = 0; i < 4; ++i) {
+        const QColor color(settings->value(colorKeys[i]).toString());
+        if (color.isValid())
+            colorLabels[i]->setColor(color);
+    }
+    const auto restoreNumber = [this](const char *key, auto *spinBox) {
+        bool ok = false;
+        const double value = settings->value(key).toDouble(&ok);
+        if (ok)
+            spinBox->setValue(value);
+    };
+    restoreNumber("options/k1", ui->k1SpinBox);
+    restoreNumber("options/k2", ui->k2SpinBox);
+    restoreNumber("options/exponent", ui->exponentSpinBox);
+    restoreNumber("options/samples", ui->samplesSpinBox);
+    if (settings->value("options/mode").toString() == "mip")
+        mipRadioButton->setChecked(true);
+    // Applies the restored values and writes them straight back.
+    updateRenderingOptions();
+
+    for (const char *dialog : {"volume", "dicom", "image", "transferFunction"}) {
+        const QString folder = settings->value(QString("folders/") + dialog).toString();
+        if (!folder.isEmpty())
+            dialogs->setStartFolder(dialog, folder);
+    }
+    recentFileList =
+        settings->value("recentFiles").toStringList().mid(0, RecentFiles::maximumCount);
+    rebuildRecentFilesMenu();
+
+    const QByteArray function = settings->value("transferFunction/last").toByteArray();
+    if (!function.isEmpty()) {
+        const TransferFunctionFile::ReadResult read =
+            TransferFunctionFile::parse(function, DataRange{});
+        if (read.ok)
+            rememberedFunction = read.function;
+    }
+    connect(mipRadioButton, &QRadioButton::toggled, this, [this] { writeOptionSettings(); });
+}
+
+void MainWindow::writeOptionSettings()
+{
+    if (!settings)
+        return;
+    settings->setValue("options/light", renderingOptions.light.name());
+    settings->setValue("options/ambient", renderingOptions.ambient.name());
+    settings->setValue("options/diffuse", renderingOptions.diffuse.name());
+    settings->setValue("options/specular", renderingOptions.specular.name());
+    settings->setValue("options/k1", ui->k1SpinBox->value());
+    settings->setValue("options/k2", ui->k2SpinBox->value());
+    settings->setValue("options/exponent", ui->exponentSpinBox->value());
+    settings->setValue("options/samples", ui->samplesSpinBox->value());
+    settings->setValue("options/mode", mipRadioButton->isChecked() ? "mip" : "composite");
+}
+
+void MainWindow::writeTransferFunctionSetting()
+{
+    if (settings)
+        settings->setValue("transferFunction/last",
+                           TransferFunctionFile::toKelvaraJson(gradientEditor->transferFunction()));
+}
+// ---- end of kept work ----

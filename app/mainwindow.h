@@ -1,13 +1,17 @@
 #pragma once
 
+#include "histogram.h"
 #include "renderingoptions.h"
+#include "transferfunction.h"
 #include "transferfunctionfile.h"
+#include "transferfunctionhistory.h"
 
 #include <QGradient>
 #include <QMainWindow>
 
 #include <array>
 #include <memory>
+#include <optional>
 
 struct TransferFunction;
 struct Volume;
@@ -19,6 +23,9 @@ class QLabel;
 class QMenu;
 class QVBoxLayout;
 class QRadioButton;
+class QPushButton;
+class QSettings;
+class ShadeWidget;
 class GradientEditor;
 class OrientationOverlay;
 class OrthogonalSliceView;
@@ -79,6 +86,33 @@ public:
     // ramp, once (the command line's --transfer-function).
     void setStartupTransferFunction(const QString &nameOrFile);
 
+    // ---- Kept work: settings, the quit question, undo, recent files ----
+
+    // Restores what store remembers (geometry, options, dialog folders,
+    // recent files; the last transfer function when setDefault() runs) and
+    // from then on writes every change to it. Without a call (--no-settings,
+    // tests) the window starts with its built-in defaults and writes nothing.
+    void useSettings(std::unique_ptr<QSettings> store);
+
+    // Whether the editor's function differs from the one last saved or
+    // applied whole (a preset, a file, the start-up default).
+    bool transferFunctionChanged() const;
+
+    // Asks to save, discard or cancel when the function changed (quitting
+    // through the menu, Ctrl+Q or the close button). Returns whether to go on.
+    bool confirmQuit();
+
+    // Steps through the last TransferFunctionHistory::maximumSteps functions.
+    void undoTransferFunction();
+    void redoTransferFunction();
+
+    // The function built from the loaded data's histogram ("Automatisch");
+    // false with a status message when there is no data set.
+    bool applyAutomaticTransferFunction();
+
+    // The recent files, newest first.
+    QStringList recentFiles() const { return recentFileList; }
+
 public slots:
     void setDefault();
 
@@ -113,6 +147,43 @@ private:
     // The letters for the renderer's rotation over a scan; none over a DAT
     // file or nothing.
     void updateOrientationLetters();
+
+    // ---- Kept work (see the public block above) ----
+    void addKeptWorkControls();
+    void addHelpMenu();
+    void restoreSettings();
+    void writeOptionSettings();
+    void writeTransferFunctionSetting();
+    void rememberFolder(const QString &dialog, const QString &path, bool isFolder = false);
+    void rememberRecentFile(const QString &fileName);
+    void rebuildRecentFilesMenu();
+    // The editor's function as loaded whole: quitting does not ask until it
+    // changes, and undo can come back to it.
+    void markTransferFunctionLoaded();
+    void recordTransferFunctionStep();
+    // Shows the function on the strips and renders it, recording nothing.
+    void showTransferFunction(const TransferFunction &function);
+    void updateAutomaticOffer();
+    // Hover readout and the point editor of a strip's events.
+    bool handleStripEvent(ShadeWidget *strip, int channel, QEvent *event);
+    bool handleWindowEvent(QEvent *event);
+    // Wraps the left column in a scroll area so that the window fits small
+    // screens.
+    void makeLeftColumnScrollable();
+
+    std::unique_ptr<QSettings> settings;
+    TransferFunction loadedFunction; // last saved or applied whole
+    TransferFunctionHistory history;
+    bool stripMouseDown = false;      // a drag is one undo step, recorded on release
+    bool startupDefaultInUse = false; // the untouched start-up ramp
+    bool quitConfirmed = false;
+    std::optional<TransferFunction> rememberedFunction; // from settings, for setDefault()
+    Histogram volumeHistogram;
+    QStringList recentFileList;
+    QMenu *recentFilesMenu = nullptr;
+    QLabel *dataSetLabel = nullptr;
+    QPushButton *automaticOfferButton = nullptr;
+    // ---- end of kept work ----
 
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<Volume> volume;

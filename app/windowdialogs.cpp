@@ -1,6 +1,10 @@
 #include "windowdialogs.h"
 
 #include <QColorDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -23,25 +27,28 @@ QString volumeFileFilters()
 QString WindowDialogs::openVolumeFileName(QWidget *parent)
 {
     return QFileDialog::getOpenFileName(
-        parent, QCoreApplication::translate("MainWindow", "Datensatz laden"), ".",
-        volumeFileFilters());
+        parent, QCoreApplication::translate("MainWindow", "Datensatz laden"),
+        startFolder("volume", "."), volumeFileFilters());
 }
 
 QString WindowDialogs::openDicomFolder(QWidget *parent)
 {
     return QFileDialog::getExistingDirectory(
-        parent, QCoreApplication::translate("MainWindow", "DICOM-Ordner laden"), ".");
+        parent, QCoreApplication::translate("MainWindow", "DICOM-Ordner laden"),
+        startFolder("dicom", "."));
 }
 
 QString WindowDialogs::saveImageFileName(QWidget *parent)
 {
-    return QFileDialog::getSaveFileName(parent, "Save image", QString(), "PNG Image (*.png)");
+    return QFileDialog::getSaveFileName(parent, "Save image", startFolder("image"),
+                                        "PNG Image (*.png)");
 }
 
 QString WindowDialogs::openTransferFunctionFileName(QWidget *parent)
 {
     return QFileDialog::getOpenFileName(
-        parent, QCoreApplication::translate("MainWindow", "Transferfunktion laden"), QString(),
+        parent, QCoreApplication::translate("MainWindow", "Transferfunktion laden"),
+        startFolder("transferFunction"),
         QCoreApplication::translate("MainWindow",
                                     "Transfer functions and ParaView colour maps (*.json)"));
 }
@@ -52,7 +59,7 @@ QString WindowDialogs::saveTransferFunctionFileName(QWidget *parent, bool paraVi
         parent,
         paraView ? QCoreApplication::translate("MainWindow", "Als ParaView-Farbtabelle exportieren")
                  : QCoreApplication::translate("MainWindow", "Transferfunktion speichern"),
-        QString(),
+        startFolder("transferFunction"),
         paraView ? QCoreApplication::translate("MainWindow", "ParaView colour maps (*.json)")
                  : QCoreApplication::translate("MainWindow", "Transfer functions (*.json)"));
 }
@@ -66,4 +73,54 @@ void WindowDialogs::warnImageNotSaved(QWidget *parent)
 {
     QMessageBox::warning(parent, "Save Image", "Error saving image.", QMessageBox::Ok,
                          QMessageBox::NoButton);
+}
+
+WindowDialogs::UnsavedChoice WindowDialogs::askToSaveTransferFunction(QWidget *parent)
+{
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        parent, QCoreApplication::translate("MainWindow", "Transfer function changed"),
+        QCoreApplication::translate("MainWindow",
+                                    "The transfer function has changed since it was last saved "
+                                    "or loaded. Save it before quitting?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Save)
+        return UnsavedChoice::Save;
+    if (answer == QMessageBox::Discard)
+        return UnsavedChoice::Discard;
+    return UnsavedChoice::Cancel;
+}
+
+std::optional<WindowDialogs::PointValues> WindowDialogs::editPoint(QWidget *parent,
+                                                                   const QString &channelName,
+                                                                   const PointValues &values,
+                                                                   double minimum, double maximum)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QCoreApplication::translate("MainWindow", "Point"));
+    auto *layout = new QFormLayout(&dialog);
+    auto *dataValue = new QDoubleSpinBox(&dialog);
+    dataValue->setObjectName("pointDataValueSpinBox");
+    dataValue->setDecimals(4);
+    dataValue->setRange(minimum, maximum);
+    dataValue->setValue(values.dataValue);
+    auto *channelValue = new QDoubleSpinBox(&dialog);
+    channelValue->setObjectName("pointChannelValueSpinBox");
+    channelValue->setDecimals(4);
+    channelValue->setRange(0.0, 1.0);
+    channelValue->setSingleStep(0.01);
+    channelValue->setValue(values.channelValue);
+    layout->addRow(QCoreApplication::translate("MainWindow", "Data value"), dataValue);
+    layout->addRow(channelName, channelValue);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return PointValues{dataValue->value(), channelValue->value()};
+}
+
+void WindowDialogs::showText(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox::information(parent, title, text);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
 #include <QString>
+
+#include <optional>
 
 class QWidget;
 
@@ -33,4 +36,43 @@ public:
     virtual QColor pickColor(const QColor &initial, QWidget *parent);
     // Tells the user that the image could not be written.
     virtual void warnImageNotSaved(QWidget *parent);
+
+    // Asked on quit when the transfer function changed since it was last
+    // saved or loaded.
+    enum class UnsavedChoice
+    {
+        Save,
+        Discard,
+        Cancel
+    };
+    virtual UnsavedChoice askToSaveTransferFunction(QWidget *parent);
+
+    // A control point's two numbers: its data value (in the data set's units,
+    // minimum..maximum) and its channel value (0..1). None when cancelled.
+    struct PointValues
+    {
+        double dataValue = 0.0;
+        double channelValue = 0.0;
+    };
+    virtual std::optional<PointValues> editPoint(QWidget *parent, const QString &channelName,
+                                                 const PointValues &values, double minimum,
+                                                 double maximum);
+
+    // A page of text: the controls, the about box.
+    virtual void showText(QWidget *parent, const QString &title, const QString &text);
+
+    // The folder each file dialog starts in, by dialog ("volume", "dicom",
+    // "image", "transferFunction"); the working directory or Qt's choice
+    // where none is set.
+    void setStartFolder(const QString &dialog, const QString &folder)
+    {
+        startFolders.insert(dialog, folder);
+    }
+    QString startFolder(const QString &dialog, const QString &fallback = QString()) const
+    {
+        return startFolders.value(dialog, fallback);
+    }
+
+private:
+    QHash<QString, QString> startFolders;
 };

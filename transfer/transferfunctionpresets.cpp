@@ -1,5 +1,6 @@
 #include "transferfunctionpresets.h"
 
+#include "automatictransferfunction.h"
 #include "transferfunctiontable.h"
 
 #include <QFileInfo>
@@ -60,11 +61,27 @@ QList<TransferFunctionPreset> makePresets()
     // bounding box's black faces.
     TransferFunction greyRamp = TransferFunction::fromStops(blackToWhiteStops());
     greyRamp.channel(AlphaChannel).points = QPolygonF({QPointF(0, 0), QPointF(1, 1)});
+    // MRI T1 brain: the dark background, CSF and skull transparent (T1 shows
+    // bone dark), grey and white matter from about a third of the range
+    // warm and half opaque, the bright fat of the scalp faint so that it
+    // does not hide the brain.
+    const TransferFunction mriBrain = makeFunction(
+        {{0, 0.6}, {0.3, 0.85}, {0.5, 1}, {1, 1}}, {{0, 0.4}, {0.3, 0.65}, {0.5, 0.85}, {1, 0.9}},
+        {{0, 0.3}, {0.3, 0.55}, {0.5, 0.75}, {1, 0.85}},
+        {{0, 0}, {0.22, 0}, {0.35, 0.25}, {0.5, 0.6}, {0.65, 0.08}, {1, 0.05}});
+    // MRI overview: greys with a low opacity that rises with the value, so
+    // the rendering adds up along each ray much as a maximum projection
+    // shows the brightest structures, with the noisy background left out.
+    const TransferFunction mriOverview =
+        makeFunction({{0, 0}, {1, 1}}, {{0, 0}, {1, 1}}, {{0, 0}, {1, 1}},
+                     {{0, 0}, {0.08, 0}, {0.3, 0.02}, {1, 0.12}});
     return {
         {"skin", "Haut", skin},
         {"bone", "Knochen", bone},
         {"soft-tissue", "Weichgewebe", softTissue},
         {"grey-ramp", "Graurampe", greyRamp},
+        {"mri-brain", "MRT Gehirn (T1)", mriBrain},
+        {"mri-overview", "MRT Übersicht", mriOverview},
     };
 }
 
@@ -84,8 +101,20 @@ std::optional<TransferFunction> presetNamed(const QString &name)
     return std::nullopt;
 }
 
-TransferFunctionFile::ReadResult presetOrFile(const QString &nameOrFile, const DataRange &range)
+TransferFunctionFile::ReadResult presetOrFile(const QString &nameOrFile, const DataRange &range,
+                                              const Histogram *histogram)
 {
+    if (nameOrFile == automaticPresetName) {
+        TransferFunctionFile::ReadResult result;
+        const std::optional<AutomaticRamp> ramp =
+            histogram ? automaticRamp(*histogram) : std::nullopt;
+        result.ok = ramp.has_value();
+        if (ramp)
+            result.function = automaticTransferFunction(*ramp);
+        else
+            result.reason = QString("'%1' needs a data set with values").arg(nameOrFile);
+        return result;
+    }
     if (const std::optional<TransferFunction> preset = presetNamed(nameOrFile)) {
         TransferFunctionFile::ReadResult result;
         result.ok = true;
@@ -99,6 +128,7 @@ TransferFunctionFile::ReadResult presetOrFile(const QString &nameOrFile, const D
             QStringList names;
             for (const TransferFunctionPreset &preset : transferFunctionPresets())
                 names << preset.name;
+            names << automaticPresetName;
             reason += QString("; it is not a preset either (%1)").arg(names.join(", "));
         }
         result.reason = reason;

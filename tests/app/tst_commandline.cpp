@@ -176,7 +176,7 @@ void TestCommandLine::batchValues()
     QCOMPARE(parseCommandLine({"kelvara", "--transfer-function", "bone"}).transferFunction,
              QString("bone"));
     QCOMPARE(parseCommandLine({"kelvara", "--list-presets"}).text,
-             QString("skin\nbone\nsoft-tissue\ngrey-ramp"));
+             QString("skin\nbone\nsoft-tissue\ngrey-ramp\nmri-brain\nmri-overview\nauto"));
 }
 
 void TestCommandLine::lightingAndViews()

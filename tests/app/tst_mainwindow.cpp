@@ -89,13 +89,15 @@ void TestMainWindow::layoutAndTexts()
     QCOMPARE(child<QAction>(window, "actionBeenden")->text(), QString("Beenden"));
     QCOMPARE(child<QMenu>(window, "menuDatei")->title(), QString("Datei"));
     const QList<QAction *> actions = child<QMenu>(window, "menuDatei")->actions();
-    // The folder command for DICOM series joins the file command.
-    QCOMPARE(actions.size(), 4);
+    // The folder command for DICOM series joins the file command, the recent
+    // files follow them.
+    QCOMPARE(actions.size(), 5);
     QCOMPARE(actions[0]->objectName(), QString("actionDatensatz_laden"));
     QCOMPARE(actions[1]->objectName(), QString("actionDicomOrdner_laden"));
     QCOMPARE(actions[1]->text(), QString("DICOM-Ordner laden..."));
-    QCOMPARE(actions[2]->objectName(), QString("actionBild_speichern"));
-    QCOMPARE(actions[3]->objectName(), QString("actionBeenden"));
+    QCOMPARE(actions[2]->menu()->title(), QString("Zuletzt geöffnet"));
+    QCOMPARE(actions[3]->objectName(), QString("actionBild_speichern"));
+    QCOMPARE(actions[4]->objectName(), QString("actionBeenden"));
 
     const std::pair<const char *, const char *> titles[] = {
         {"transferFunctionGroupBox", "Transfer Function"},
@@ -157,11 +159,12 @@ void TestMainWindow::slicingFollowsAxis()
     scrollBar->setValue(5);
     QCOMPARE(view->slice, 5);
 
+    // Each switch starts at the middle slice, where the subject is.
     combo->setCurrentIndex(axis);
     QCOMPARE(scrollBar->maximum(), maximum);
-    QCOMPARE(scrollBar->value(), 0);
+    QCOMPARE(scrollBar->value(), (maximum + 1) / 2);
     QCOMPARE(view->axis, axis);
-    QCOMPARE(view->slice, 0);
+    QCOMPARE(view->slice, (maximum + 1) / 2);
     QCOMPARE(view->minimumSize(), viewSize);
     QCOMPARE(view->maximumSize(), viewSize);
 
@@ -186,7 +189,7 @@ void TestMainWindow::axisSurvivesReload()
     QVERIFY(window.loadFile(file8));
     QCOMPARE(combo->currentIndex(), 2);
     QCOMPARE(view->axis, 2);
-    QCOMPARE(scrollBar->value(), 0);
+    QCOMPARE(scrollBar->value(), 2);
     QCOMPARE(scrollBar->maximum(), 4);
     QCOMPARE(view->minimumSize(), QSize(8, 6));
     QCOMPARE(window.currentVolume()->width, 8);

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 // The linked slice views in the window: the cursor they share, keys and
 // focus, the window/level menu on the specified slice view.
 class TestSliceViews : public QObject
@@ -91,13 +93,16 @@ void TestSliceViews::keysMoveSlicesNotHiddenBoxes()
 
     QTest::mouseClick(slicingView, Qt::LeftButton);
     QCOMPARE(window.focusWidget(), slicingView);
+    // A load starts at the middle slice.
+    const int start = scrollBar->value();
+    QVERIFY(start + 6 <= scrollBar->maximum());
     for (int i = 0; i < 5; ++i)
         QTest::keyClick(window.focusWidget(), Qt::Key_Up);
     QTest::keyClick(window.focusWidget(), Qt::Key_Right);
-    QCOMPARE(scrollBar->value(), 6);
-    QCOMPARE(slicingView->slice, 6);
+    QCOMPARE(scrollBar->value(), start + 6);
+    QCOMPARE(slicingView->slice, start + 6);
     QTest::keyClick(window.focusWidget(), Qt::Key_PageDown);
-    QCOMPARE(scrollBar->value(), 0);
+    QCOMPARE(scrollBar->value(), std::max(0, start - 4));
 
     window.findChild<QAction *>("actionVier_Ansichten")->trigger();
     OrthogonalSliceView *axial = view(window, "axialSliceView");

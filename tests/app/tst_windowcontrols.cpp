@@ -367,11 +367,11 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(renderer->viewTransform(), ViewTransform());
 
     // The menu command does the same; it sits in a menu of its own after "Datei"
-    // (the window/level and transfer-function menus follow).
+    // (the window/level, transfer-function and help menus follow).
     turnWheel(renderer, -120);
     QVERIFY(renderer->viewTransform().zoom < 1.0);
     const QList<QAction *> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 4);
+    QCOMPARE(menus.size(), 5);
     QCOMPARE(menus[0]->text(), QString("Datei"));
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
     // Reset, crop, a separator, the six standard views, a separator and the
@@ -397,13 +397,16 @@ void TestWindowControls::sliceCutFollowsTheSlice()
     QVERIFY(renderer->sliceCut().isOff());
 
     cut->setChecked(true);
-    QCOMPARE(renderer->sliceCut(), sliceCutAt(0, 0, 24));
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(0, 12, 24));
     scrollBar->setValue(10);
     QCOMPARE(renderer->sliceCut(), sliceCutAt(0, 10, 24));
-    axes->setCurrentIndex(2); // the range starts again at slice 0
-    QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 0, 24));
+    axes->setCurrentIndex(2); // the range starts again at the middle
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 12, 24));
     scrollBar->setValue(23);
     QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 23, 24));
+    // A cut left on follows the next data set's middle, not its edge.
+    QVERIFY(window.loadFile(volumeFile));
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 12, 24));
 
     cut->setChecked(false);
     QVERIFY(renderer->sliceCut().isOff());

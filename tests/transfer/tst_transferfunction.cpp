@@ -1,7 +1,9 @@
+#include "automatictransferfunction.h"
 #include "histogram.h"
 #include "transferfunction.h"
 #include "transferfunctionfile.h"
 #include "transferfunctionpresets.h"
+#include "transferfunctionhistory.h"
 #include "transferfunctiontable.h"
 
 #include <QDir>
@@ -53,6 +55,9 @@ private slots:
     void unreadableFiles();
     void presets();
     void histogram();
+    void automaticRamp_data();
+    void automaticRamp();
+    void historySteps();
 };
 
 void TestTransferFunction::stopsRoundTrip()
@@ -239,7 +244,8 @@ void TestTransferFunction::presets()
             QCOMPARE(c.points.last().x(), 1.0);
         }
     }
-    QCOMPARE(names, (QStringList{"skin", "bone", "soft-tissue", "grey-ramp"}));
+    QCOMPARE(names, (QStringList{"skin", "bone", "soft-tissue", "grey-ramp", "mri-brain",
+                                 "mri-overview"}));
     QCOMPARE(presetNamed("grey-ramp")->toStops(),
              (QGradientStops{{0.0, QColor(0, 0, 0, 0)}, {1.0, QColor(255, 255, 255, 255)}}));
     QVERIFY(!presetNamed("Skin"));
@@ -265,6 +271,92 @@ void TestTransferFunction::histogram()
     QVERIFY(qFuzzyCompare(h.logHeight(0), std::log(3.0) / std::log(4.0)));
     QVERIFY(Histogram::of(values, 0).logHeight(0) == 0.0);
     QVERIFY(Histogram().isEmpty());
+}
+
+void TestTransferFunction::automaticRamp_data()
+{
+    // Values as fractions of 0..1, and the ramp's start and end up to one bin.
+    QTest::addColumn<std::vector<float>>("values");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("end");
+    std::vector<float> ct(6000, 0.0f); // air
+    ct.insert(ct.end(), 3000, 0.25f);  // soft tissue
+    ct.insert(ct.end(), 950, 0.6f);    // bone
+    ct.insert(ct.end(), 50, 1.0f);     // metal, 0.5 %: not the ramp's end
+    QTest::newRow("CT-like") << ct << 1.0 / 256 << 0.6 + 1.0 / 256;
+    std::vector<float> mri;
+    for (int i = 0; i < 6000; ++i)
+        mri.push_back(0.02f + 0.0001f * float(i % 100)); // noise, bins 5..7
+    for (int i = 0; i < 4000; ++i)
+        mri.push_back(0.3f + 0.0001f * float(i % 1000)); // tissue 0.3..0.4
+    QTest::newRow("MRI-like") << mri << 8.0 / 256 << 0.4;
+    QTest::newRow("one value") << std::vector<float>(100, 0.5f) << 129.0 / 256 << 130.0 / 256;
+    QTest::newRow("top value") << std::vector<float>(100, 1.0f) << 255.0 / 256 << 1.0;
+    QTest::newRow("only NaN") << std::vector<float>(10, std::nanf("")) << -1.0 << -1.0;
+}
+
+void TestTransferFunction::automaticRamp()
+{
+    QFETCH(std::vector<float>, values);
+    QFETCH(double, start);
+    QFETCH(double, end);
+    const std::optional<AutomaticRamp> ramp =
+        ::automaticRamp(Histogram::of(values.data(), values.size()));
+    if (start < 0) {
+        QVERIFY(!ramp);
+        return;
+    }
+    QVERIFY(ramp);
+    const double bin = 1.0 / 256;
+    QVERIFY2(std::abs(ramp->start - start) <= bin, qPrintable(QString::number(ramp->start)));
+    QVERIFY2(std::abs(ramp->end - end) <= bin, qPrintable(QString::number(ramp->end)));
+    QVERIFY(ramp->start < ramp->end);
+
+    // Transparent up to the start, opaque from the end; points strictly ascending.
+    const TransferFunction function = automaticTransferFunction(*ramp);
+    const ChannelPoints &alpha = function.channel(AlphaChannel);
+    QCOMPARE(channelValueAt(alpha, ramp->start).first, 0.0);
+    QCOMPARE(channelValueAt(alpha, ramp->end).second, 1.0);
+    QCOMPARE(channelValueAt(alpha, 1.0).first, 1.0);
+    for (const ChannelPoints &channel : function.channels) {
+        QCOMPARE(channel.points.first().x(), 0.0);
+        QCOMPARE(channel.points.last().x(), 1.0);
+        for (int i = 1; i < channel.points.size(); ++i)
+            QVERIFY(channel.points[i - 1].x() < channel.points[i].x());
+    }
+    const TransferFunctionFile::ReadResult read = presetOrFile("auto", DataRange{}, nullptr);
+    QVERIFY(!read.ok);
+}
+
+void TestTransferFunction::historySteps()
+{
+    const auto step = [](double y) {
+        TransferFunction function = *presetNamed("skin");
+        function.channel(AlphaChannel).points[1].setY(y);
+        return function;
+    };
+    TransferFunctionHistory history;
+    QVERIFY(!history.undo());
+    history.reset(step(0));
+    QVERIFY(history.record(step(0.1)));
+    QVERIFY(!history.record(step(0.1 + 1e-12))); // a resize's rounding is no step
+    QVERIFY(history.record(step(0.2)));
+    QCOMPARE(history.undo()->channel(AlphaChannel).points[1].y(), 0.1);
+    QCOMPARE(history.undo()->channel(AlphaChannel).points[1].y(), 0.0);
+    QVERIFY(!history.undo());
+    QCOMPARE(history.redo()->channel(AlphaChannel).points[1].y(), 0.1);
+    // A new step after an undo drops what could have been redone.
+    QVERIFY(history.record(step(0.5)));
+    QVERIFY(!history.redo());
+
+    // Only the last maximumSteps steps can be undone.
+    for (int i = 0; i < 150; ++i)
+        history.record(step(i / 1000.0 + 0.6));
+    int undone = 0;
+    while (history.undo())
+        ++undone;
+    QCOMPARE(undone, TransferFunctionHistory::maximumSteps);
+    QCOMPARE(history.redo()->channel(AlphaChannel).points[1].y(), 49 / 1000.0 + 0.6 + 0.001);
 }
 
 QTEST_MAIN(TestTransferFunction)
