@@ -82,11 +82,7 @@ FrameRenderer::Frame FrameRenderer::draw(const RenderState &state, const Volume 
         gl.glViewport(0, 0, size.width(), size.height());
     }
     const FrameGeometry geometry = computeFrameGeometry(state, divisor > 1 ? drawn : size, *volume);
-    rayCaster->setEmptySpaceSkipping(state.emptySpaceSkipping);
-    rayCaster->setJitter(state.jitter);
-    rayCaster->setStoredGradients(state.storedGradients);
-    rayCaster->setRenderMode(state.mode);
-    QString problems = rayCaster->drawFrame(geometry, state.options).message;
+    QString problems = rayCaster->drawFrame(geometry, state).message;
     if (divisor > 1)
         reducedFrame->present(target, size);
     // Waiting here costs nothing a compositor or a read-back would not wait for

@@ -5,6 +5,7 @@
 #include "glfunctions.h"
 #include "gradienttexels.h"
 #include "renderingoptions.h"
+#include "renderstate.h"
 #include "shaderprogram.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
@@ -68,10 +69,9 @@ const char *glErrorName(GLenum code)
 struct FrameInputs
 {
     const FrameGeometry &geometry;
-    const RenderingOptions &options;
-    RenderMode mode;
+    const RenderState &state;
+    // Bricks are skipped in this frame (asked for, usable, and compositing).
     bool skip;
-    bool jitter;
     QVector3D brickCount;
     QVector3D visibleMinimum;
     QVector3D visibleMaximum;
@@ -91,21 +91,21 @@ const Uniform frameUniforms[] = {
     {"n0", [](const FrameInputs &f) -> UniformValue { return f.geometry.n0; }},
     {"u", [](const FrameInputs &f) -> UniformValue { return f.geometry.u; }},
     {"v", [](const FrameInputs &f) -> UniformValue { return f.geometry.v; }},
-    {"N", [](const FrameInputs &f) -> UniformValue { return GLint(f.options.samples); }},
+    {"N", [](const FrameInputs &f) -> UniformValue { return GLint(f.state.options.samples); }},
     {"volumeSize", [](const FrameInputs &f) -> UniformValue { return f.geometry.volumeSize; }},
     {"volumeResolution",
      [](const FrameInputs &f) -> UniformValue { return f.geometry.volumeResolution; }},
     {"gradientScale",
      [](const FrameInputs &f) -> UniformValue { return f.geometry.gradientScale; }},
     {"sampler", [](const FrameInputs &) -> UniformValue { return GLint(0); }},
-    {"c_light", [](const FrameInputs &f) -> UniformValue { return f.options.light; }},
-    {"c_ambient", [](const FrameInputs &f) -> UniformValue { return f.options.ambient; }},
-    {"c_diffuse", [](const FrameInputs &f) -> UniformValue { return f.options.diffuse; }},
-    {"c_specular", [](const FrameInputs &f) -> UniformValue { return f.options.specular; }},
-    {"c_exponent", [](const FrameInputs &f) -> UniformValue { return f.options.exponent; }},
+    {"c_light", [](const FrameInputs &f) -> UniformValue { return f.state.options.light; }},
+    {"c_ambient", [](const FrameInputs &f) -> UniformValue { return f.state.options.ambient; }},
+    {"c_diffuse", [](const FrameInputs &f) -> UniformValue { return f.state.options.diffuse; }},
+    {"c_specular", [](const FrameInputs &f) -> UniformValue { return f.state.options.specular; }},
+    {"c_exponent", [](const FrameInputs &f) -> UniformValue { return f.state.options.exponent; }},
     {"transferSampler", [](const FrameInputs &) -> UniformValue { return GLint(1); }},
-    {"k1", [](const FrameInputs &f) -> UniformValue { return f.options.k1; }},
-    {"k2", [](const FrameInputs &f) -> UniformValue { return f.options.k2; }},
+    {"k1", [](const FrameInputs &f) -> UniformValue { return f.state.options.k1; }},
+    {"k2", [](const FrameInputs &f) -> UniformValue { return f.state.options.k2; }},
     {"emptySpaceSkipping", [](const FrameInputs &f) -> UniformValue { return GLint(f.skip); }},
     {"brickSampler", [](const FrameInputs &) -> UniformValue { return GLint(2); }},
     {"brickSize", [](const FrameInputs &) -> UniformValue { return GLfloat(BrickMap::brickSize); }},
@@ -114,8 +114,8 @@ const Uniform frameUniforms[] = {
     {"visibleMaximum", [](const FrameInputs &f) -> UniformValue { return f.visibleMaximum; }},
     {"cropMinimum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMinimum; }},
     {"cropMaximum", [](const FrameInputs &f) -> UniformValue { return f.geometry.cropMaximum; }},
-    {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.mode); }},
-    {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.jitter); }},
+    {"renderMode", [](const FrameInputs &f) -> UniformValue { return GLint(f.state.mode); }},
+    {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.state.jitter); }},
     {"gradientSampler", [](const FrameInputs &) -> UniformValue { return GLint(3); }},
     {"preciseTransferSampler", [](const FrameInputs &) -> UniformValue { return GLint(4); }},
 };
@@ -406,7 +406,7 @@ bool RayCaster::uploadValueGradients(const Volume &volume)
 
 // 0: search, gradients from neighbours; 1: search, stored gradients; 2: every
 // sample, stored gradients (see the shader).
-int RayCaster::traversal(bool skip) const
+int RayCaster::traversal(bool skip, bool storedGradients) const
 {
     if (!gradientTextureUsable || !storedGradients)
         return 0;
@@ -519,8 +519,10 @@ GlResult RayCaster::uploadBrickVisibility()
     return result;
 }
 
-GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOptions &options)
+GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderState &state)
 {
+    const bool skipping = state.emptySpaceSkipping;
+    const RenderMode renderMode = state.mode;
     GlResult result;
     if (!valid) {
         result.message = error;
@@ -537,8 +539,9 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     }
     // The start-up program stays bound between frames; another one is bound
     // for this frame only.
-    LinkedProgram *chosen =
-        renderMode == RenderMode::Composite ? programFor(traversal(skip)) : nullptr;
+    LinkedProgram *chosen = renderMode == RenderMode::Composite
+                                ? programFor(traversal(skip, state.storedGradients))
+                                : nullptr;
     if (!chosen || !chosen->program->bind())
         chosen = &programs[0];
     ShaderProgram &shaders = *chosen->program;
@@ -567,10 +570,8 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderingOpti
     // projection must see.
     const FrameInputs frame{
         geometry,
-        options,
-        renderMode,
+        state,
         skip && renderMode == RenderMode::Composite,
-        jitterOn,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
         visibleMaximum};

@@ -16,7 +16,7 @@
 class ShaderProgram;
 struct FrameGeometry;
 struct GlFunctions;
-struct RenderingOptions;
+struct RenderState;
 struct Volume;
 struct ShaderSource;
 
@@ -77,11 +77,6 @@ public:
     // Whether the uploaded volume's gradients are stored (see uploadVolume).
     bool gradientsStored() const { return gradientTextureUsable; }
 
-    // Whether frames read the stored gradients when there are any (on by
-    // default); off, they compute them as for a volume too large to store
-    // them, for comparisons.
-    void setStoredGradients(bool on) { storedGradients = on; }
-
     // Replaces the transfer-function texture with TransferFunctionTable::entryCount
     // RGBA texels, 4 bytes each (red, green, blue, alpha), and the texture the
     // shader classifies with (unit 4) with the same function at full precision:
@@ -90,31 +85,24 @@ public:
     // them.
     GlResult uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats);
 
-    // Whether rays step over bricks that the table makes wholly transparent (on
-    // by default). Either way the samples that are taken lie where the plain
-    // ray caster takes them, so the picture is the same up to float rounding.
-    void setEmptySpaceSkipping(bool on) { skipping = on; }
-    bool emptySpaceSkipping() const { return skipping; }
-
-    // Compositing (the default) or maximum intensity projection. The latter
-    // looks at every sample, so it never skips bricks, only a frame in which
-    // the table makes every value transparent.
-    void setRenderMode(RenderMode mode) { renderMode = mode; }
-    RenderMode currentRenderMode() const { return renderMode; }
-
-    // Whether each ray's first sample is offset by a per-pixel hash in [0, 1) of
-    // a step (on by default; see the shader), which turns the rings that equally
-    // spaced samples draw through opaque surfaces into fine noise. Off, samples
-    // lie at the midpoints of N equal steps, which closed-form checks rely on.
-    void setJitter(bool on) { jitterOn = on; }
-    bool jitter() const { return jitterOn; }
-
-    // Sets the per-frame uniforms, binds the textures and draws the quad. The
-    // caller clears the buffers (to opaque black) and decides whether there is
-    // anything to draw. With skipping on, the brick texture is brought up to
-    // date first; if that fails the frame is drawn without skipping and the
-    // result says why. Texture unit 1 is the active unit afterwards.
-    GlResult drawFrame(const FrameGeometry &geometry, const RenderingOptions &options);
+    // Sets the per-frame uniforms from the state and its geometry, binds the
+    // textures and draws the quad. The caller clears the buffers (to opaque
+    // black) and decides whether there is anything to draw. The state decides:
+    // - emptySpaceSkipping: rays step over bricks the table makes wholly
+    //   transparent; the samples taken lie where the plain ray caster takes
+    //   them, so the picture is the same up to float rounding. The brick
+    //   texture is brought up to date first; if that fails the frame is drawn
+    //   without skipping and the result says why.
+    // - mode: compositing or maximum intensity projection, which looks at every
+    //   sample and so never skips bricks, only a frame in which the table makes
+    //   every value transparent.
+    // - jitter: each ray's first sample offset by a per-pixel hash in [0, 1) of
+    //   a step, which turns the rings that equally spaced samples draw through
+    //   opaque surfaces into fine noise; off, samples lie at step midpoints.
+    // - storedGradients: frames read the stored gradients where there are any;
+    //   off, they compute them as for a volume too large to store them.
+    // Texture unit 1 is the active unit afterwards.
+    GlResult drawFrame(const FrameGeometry &geometry, const RenderState &state);
 
     // All GL errors raised since the last call, as text ("GL error 0x0502
     // during ..."), or an empty string.
@@ -126,7 +114,7 @@ private:
     void fail(const QString &message);
     GlResult uploadBrickVisibility();
     bool uploadValueGradients(const Volume &volume);
-    int traversal(bool skip) const;
+    int traversal(bool skip, bool storedGradients) const;
 
     const GlFunctions &gl;
     // A program with its locations (-1 for what it lacks).
@@ -162,11 +150,7 @@ private:
     GLuint gradientTexture = 0;
     GLuint preciseTransferTexture = 0;
 
-    bool skipping = true;
-    bool jitterOn = true;
-    bool storedGradients = true;
     bool gradientTextureUsable = false;
-    RenderMode renderMode = RenderMode::Composite;
     // Value ranges of the uploaded volume's bricks; empty without a volume.
     BrickMap brickMap;
     // The last table uploaded (at full precision, as the shader classifies),
