@@ -18,6 +18,24 @@
 #define GL_INFO_LOG_LENGTH 0x8B84
 #endif
 
+namespace {
+
+// The info log of a shader or program (through the matching getters),
+// trimmed; empty when it has none.
+template <typename GetValue, typename GetLog>
+QString infoLog(GLuint object, GetValue getValue, GetLog getLog)
+{
+    GLint length = 0;
+    getValue(object, GL_INFO_LOG_LENGTH, &length);
+    if (length <= 1)
+        return QString();
+    std::vector<char> log(std::size_t(length), '\0');
+    getLog(object, length, nullptr, log.data());
+    return QString::fromLocal8Bit(log.data()).trimmed();
+}
+
+} // namespace
+
 ShaderProgram::ShaderProgram(const GlFunctions &functions)
     : gl(functions), program(functions.glCreateProgram())
 {
@@ -46,13 +64,7 @@ bool ShaderProgram::addShader(GLenum type, const QByteArray &source)
     gl.glCompileShader(shader);
     GLint compiled = 0;
     gl.glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
-    GLint length = 0;
-    gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
-    if (length > 1) {
-        std::vector<char> log(std::size_t(length), '\0');
-        gl.glGetShaderInfoLog(shader, length, nullptr, log.data());
-        lastLog = QString::fromLocal8Bit(log.data()).trimmed();
-    }
+    lastLog = infoLog(shader, gl.glGetShaderiv, gl.glGetShaderInfoLog);
     if (!compiled) {
         gl.glDeleteShader(shader);
         return false;
@@ -73,13 +85,7 @@ bool ShaderProgram::link()
     gl.glLinkProgram(program);
     GLint status = 0;
     gl.glGetProgramiv(program, GL_LINK_STATUS, &status);
-    GLint length = 0;
-    gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    if (length > 1) {
-        std::vector<char> log(std::size_t(length), '\0');
-        gl.glGetProgramInfoLog(program, length, nullptr, log.data());
-        lastLog = QString::fromLocal8Bit(log.data()).trimmed();
-    }
+    lastLog = infoLog(program, gl.glGetProgramiv, gl.glGetProgramInfoLog);
     linked = status != 0;
     return linked;
 }

@@ -45,8 +45,11 @@ TransferFunctionTable::TransferFunctionTable()
 
 void TransferFunctionTable::rebuild(const QGradientStops &unsortedStops, std::ostream &probe)
 {
-    // In ascending position; stops of equal position keep their order.
-    QGradientStops stops = unsortedStops;
+    // In ascending position; stops of equal position keep their order. No
+    // stops at all paint as Qt's gradient does then: black to white.
+    QGradientStops stops = unsortedStops.isEmpty()
+                               ? QGradientStops{{0.0, QColor(Qt::black)}, {1.0, QColor(Qt::white)}}
+                               : unsortedStops;
     std::stable_sort(
         stops.begin(), stops.end(),
         [](const QGradientStop &a, const QGradientStop &b) { return a.first < b.first; });
