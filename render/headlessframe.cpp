@@ -6,10 +6,31 @@
 #include "framerenderer.h"
 #include "shadersource.h"
 
+#include <QOpenGLContext>
+
 #include <iostream>
 #include <vector>
 
-HeadlessFrame::HeadlessFrame(const QSize &size) : context(std::make_unique<EglContext>())
+namespace {
+
+// A thread holds one window system's context at a time: a Qt (GLX) context
+// left current would keep EGL's from being made current. Qt makes its own
+// current again before it draws.
+void releaseQtContext()
+{
+    if (QOpenGLContext *current = QOpenGLContext::currentContext())
+        current->doneCurrent();
+}
+
+std::unique_ptr<EglContext> makeContext()
+{
+    releaseQtContext();
+    return std::make_unique<EglContext>();
+}
+
+} // namespace
+
+HeadlessFrame::HeadlessFrame(const QSize &size) : context(makeContext())
 {
     state.size = size;
     if (!context->isValid())
@@ -52,7 +73,7 @@ void HeadlessFrame::setVolume(const Volume *newVolume)
     volumeShown = false;
     if (!volume || !isValid())
         return;
-    context->makeCurrent();
+    makeCurrent();
     const GlResult result = frameRenderer->uploadVolume(*volume);
     volumeShown = result.ok;
     if (!result.ok)
@@ -67,7 +88,7 @@ void HeadlessFrame::setGradientStops(const QGradientStops &stops)
         return;
     std::vector<unsigned char> bytes(4 * TransferFunctionTable::entryCount);
     table.copyRgbaBytes(bytes.data());
-    context->makeCurrent();
+    makeCurrent();
     const GlResult result =
         frameRenderer->uploadTransferTable(bytes.data(), table.rgbaFloats().data());
     if (!result.ok)
@@ -98,6 +119,7 @@ bool HeadlessFrame::gradientsStored() const
 
 void HeadlessFrame::makeCurrent()
 {
+    releaseQtContext();
     context->makeCurrent();
 }
 
@@ -113,7 +135,7 @@ OffscreenResult HeadlessFrame::draw(bool readBack)
         problems << QStringLiteral("No data set to draw");
     else if (!volumeShown && problems.isEmpty())
         problems << QStringLiteral("No data set shown");
-    context->makeCurrent();
+    makeCurrent();
     const QSize size = state.size.expandedTo(QSize(1, 1));
     if (problems.isEmpty() && !target->resize(size))
         problems << QStringLiteral("No framebuffer of %1 x %2 pixels")

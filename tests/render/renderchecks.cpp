@@ -3,7 +3,6 @@
 #include "samplevolumes.h"
 
 #include <QDir>
-#include <QOpenGLContext>
 #include <QTest>
 
 #include <algorithm>
@@ -249,10 +248,6 @@ QString keepImages(const QString &label, const QImage &produced, const QImage &r
 
 OffscreenResult render(const Scene &scene)
 {
-    // A thread holds one window system's context at a time: a widget's GLX
-    // context left current would keep EGL's from being made current.
-    if (QOpenGLContext *current = QOpenGLContext::currentContext())
-        current->doneCurrent();
     QString why;
     std::unique_ptr<BatchFrame> frame = makeHeadlessFrame(scene.size, &why);
     if (!frame)

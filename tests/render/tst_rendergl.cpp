@@ -1,4 +1,5 @@
 #include "framegeometry.h"
+#include "headlessframe.h"
 #include "offscreenframe.h"
 #include "renderchecks.h"
 #include "samplevolumes.h"
@@ -125,7 +126,7 @@ Volume skippingVolume(const QString &name)
 
 // Renders the frame with a setting on, then off, and fails when the two
 // pictures differ by more than the tolerance.
-void compareSetting(OffscreenFrame &frame, const QString &label,
+void compareSetting(BatchFrame &frame, const QString &label,
                     const std::function<void(bool on)> &set, int tolerance)
 {
     set(true);
@@ -149,11 +150,11 @@ void compareSetting(OffscreenFrame &frame, const QString &label,
     }
 }
 
-void compareSkipping(OffscreenFrame &frame, const QString &label)
+void compareSkipping(BatchFrame &frame, const QString &label)
 {
     // Two steps of 255: the pictures should agree up to float rounding.
     compareSetting(
-        frame, label, [&](bool on) { frame.renderer().setEmptySpaceSkipping(on); }, 2);
+        frame, label, [&](bool on) { frame.setEmptySpaceSkipping(on); }, 2);
 }
 
 void sendMouse(QWidget *widget, QEvent::Type type, QPoint position, Qt::MouseButton button,
@@ -608,7 +609,8 @@ void RenderGlTest::lightingNeverDarkens()
     QFETCH(QColor, dim);
     QFETCH(QColor, bright);
     const Volume volume = toVolume(makeHeadPhantom(32, 32, 32));
-    OffscreenFrame frame(QSize(64, 64));
+    HeadlessFrame frame(QSize(64, 64));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setGradientStops({{0.0, QColor(0, 0, 0, 0)},
                             {0.15, QColor(255, 120, 60, 0)},
                             {0.3, QColor(255, 200, 150, 160)},
@@ -683,7 +685,8 @@ void RenderGlTest::depthCueingDarkensFarSamples()
     const Volume volume = makeVolume(32, 32, 32, [](int x, int, int z) {
         return (x < 12 && z >= 24) || (x >= 20 && z < 8) ? 1.0f : 0.0f;
     });
-    OffscreenFrame frame(QSize(64, 64));
+    HeadlessFrame frame(QSize(64, 64));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setGradientStops({{0.0, QColor(255, 255, 255, 0)}, {1.0, QColor(255, 255, 255, 255)}});
     frame.setVolume(&volume);
     const QPoint nearPoint(22, 32); // object x = -0.3
@@ -962,6 +965,8 @@ void RenderGlTest::offscreenResizeAndTiming()
 {
     const Volume cube = uniformVolume(16, 16, 16, 1.0f);
     const Volume flat = uniformVolume(32, 16, 8, 1.0f);
+    // The widget's frame: its framebuffer must follow the size at any device
+    // pixel ratio (render_gl_hidpi runs this at 2).
     OffscreenFrame frame(QSize(32, 32));
     frame.setRenderingOptions(plainOptions());
     frame.setGradientStops(constantStops(Qt::white));
@@ -1047,7 +1052,8 @@ void RenderGlTest::skippingKeepsThePicture()
     const Volume data = skippingVolume(volume);
     RenderingOptions options = depthCueing ? RenderingOptions() : plainOptions();
     options.samples = samples;
-    OffscreenFrame frame(QSize(96, 96));
+    HeadlessFrame frame(QSize(96, 96));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setRenderingOptions(options);
     frame.setGradientStops(skippingStops(stops));
     frame.setVolume(&data);
@@ -1061,7 +1067,8 @@ void RenderGlTest::skippingFollowsTableAndVolume()
 {
     const Volume cubes = skippingVolume(QStringLiteral("cubes"));
     const Volume waves = skippingVolume(QStringLiteral("marschner-lobb"));
-    OffscreenFrame frame(QSize(96, 96));
+    HeadlessFrame frame(QSize(96, 96));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setRenderingOptions(plainOptions());
     frame.setRotation(30, 45, 10);
     const QColor clear(0, 0, 0, 0);
@@ -1122,19 +1129,19 @@ void RenderGlTest::storedGradientsKeepThePicture()
                   : volume == QLatin1String("waves") ? skippingVolume("marschner-lobb")
                                                      : toVolume(makeNoisyHeadPhantom(40, 36, 32));
     data.spacing[2] = zSpacing;
-    OffscreenFrame frame(QSize(96, 96));
+    HeadlessFrame frame(QSize(96, 96));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setRenderingOptions(depthCueing ? RenderingOptions() : plainOptions());
     frame.setGradientStops(skippingStops(stops));
     frame.setVolume(&data);
     frame.setRotation(30, 45, 10);
     frame.setCropBox(crop);
-    frame.renderer().setEmptySpaceSkipping(skipping);
+    frame.setEmptySpaceSkipping(skipping);
     // One step more than skipping: stored differences are within half a
     // 65535th, which turns the normals of near-homogeneous noise a little.
     compareSetting(
-        frame, QStringLiteral("frame"), [&](bool on) { frame.renderer().setStoredGradients(on); },
-        3);
-    QVERIFY(frame.renderer().gradientsStored());
+        frame, QStringLiteral("frame"), [&](bool on) { frame.setStoredGradients(on); }, 3);
+    QVERIFY(frame.gradientsStored());
 }
 
 void RenderGlTest::activeUnitAfterFrame_data()
@@ -1209,7 +1216,8 @@ void RenderGlTest::croppedAndZoomedSilhouette()
     QFETCH(RenderMode, mode);
     QFETCH(bool, skipping);
     const Volume volume = uniformVolume(32, 16, 24, 1.0f);
-    OffscreenFrame frame(QSize(64, 48));
+    HeadlessFrame frame(QSize(64, 48));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setRenderingOptions(plainOptions());
     frame.setGradientStops(constantStops(Qt::white));
     frame.setVolume(&volume);
@@ -1217,7 +1225,7 @@ void RenderGlTest::croppedAndZoomedSilhouette()
     frame.setViewTransform(ViewTransform{zoom, pan});
     frame.setCropBox(crop);
     frame.setRenderMode(mode);
-    frame.renderer().setEmptySpaceSkipping(skipping);
+    frame.setEmptySpaceSkipping(skipping);
     const OffscreenResult result = frame.grab();
     QVERIFY2(result.ok, qPrintable(result.message));
     const FrameGeometry geometry = computeFrameGeometry(x, y, z, result.image.size(), 32, 16, 24,
@@ -1244,7 +1252,8 @@ void RenderGlTest::spacingGivesProportions()
     QFETCH(int, y);
     Volume volume = uniformVolume(16, 16, 4, 1.0f);
     volume.spacing = {{1.0, 1.0, 4.0}};
-    OffscreenFrame frame(QSize(64, 64));
+    HeadlessFrame frame(QSize(64, 64));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setRenderingOptions(plainOptions());
     frame.setGradientStops(constantStops(Qt::white));
     frame.setVolume(&volume);
@@ -1295,13 +1304,14 @@ void RenderGlTest::maximumIntensityClosedForm()
                           int(std::lround(qGreen(entry) * opacity)),
                           int(std::lround(qBlue(entry) * opacity)));
 
-    OffscreenFrame frame(QSize(40, 40));
+    HeadlessFrame frame(QSize(40, 40));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     frame.setGradientStops(stops);
     frame.setVolume(&volume);
     frame.setRotation(0, y, 0);
     frame.setCropBox(crop);
     frame.setRenderMode(RenderMode::MaximumIntensity);
-    frame.renderer().setEmptySpaceSkipping(skipping);
+    frame.setEmptySpaceSkipping(skipping);
     // Strong depth cueing and no light at all must not matter.
     RenderingOptions dark;
     dark.ambient = dark.diffuse = dark.specular = QColor(0, 0, 0);
@@ -1359,7 +1369,8 @@ void RenderGlTest::ballIsBrightTowardsTheLight()
     QFETCH(int, y);
     QFETCH(QPointF, brighterSide);
     const Volume volume = ballVolume();
-    OffscreenFrame frame(QSize(64, 64));
+    HeadlessFrame frame(QSize(64, 64));
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
     RenderingOptions options = plainOptions();
     options.ambient = QColor(20, 20, 20);
     options.specular = QColor(0, 0, 0);
@@ -1373,10 +1384,9 @@ void RenderGlTest::ballIsBrightTowardsTheLight()
     frame.setViewTransform(ViewTransform{2.0, QPointF()}); // the ball fills the frame
     QVERIFY(frame.grab().ok);                              // creates the context
     // The light is fixed-function state of the context, in view coordinates.
-    frame.renderer().makeCurrent();
+    frame.makeCurrent();
     const GLfloat position[4] = {light.x(), light.y(), light.z(), 1.0f};
     glLightfv(GL_LIGHT0, GL_POSITION, position);
-    frame.renderer().doneCurrent();
     const OffscreenResult result = frame.grab();
     QVERIFY2(result.ok, qPrintable(result.message));
     QVERIFY(countNonBlack(result.image) > 1000);
