@@ -379,7 +379,7 @@ void RenderGlTest::startupReportAndLogs()
         err = capture.errLines();
     }
     QVERIFY2(renderer.isGlReady(), qPrintable(renderer.lastError()));
-    QCOMPARE(err.size(), 5);
+    QVERIFY2(err.size() == 5, qPrintable(err.join(QLatin1Char('\n'))));
     QCOMPARE(err.at(0), QStringLiteral("Widget is valid: 1"));
     const QRegularExpressionMatch current =
         QRegularExpression(QStringLiteral("^context (0x[0-9a-f]+)$")).match(err.at(1));
