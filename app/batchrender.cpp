@@ -14,8 +14,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <iostream>
 #include <memory>
@@ -123,6 +125,32 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, const LoadedF
     return ok;
 }
 
+// Encodes the turntable's frames of stem into the movie with ffmpeg, found on
+// the PATH; false (with a message) when it is missing or fails.
+bool encodeMovie(const QString &stem, const QString &movie)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty()) {
+        std::cerr << "+ Error encoding the movie: ffmpeg is not installed (the frames are "
+                     "written)."
+                  << std::endl;
+        return false;
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(ffmpeg, {QStringLiteral("-y"), QStringLiteral("-loglevel"),
+                           QStringLiteral("error"), QStringLiteral("-framerate"),
+                           QStringLiteral("24"), QStringLiteral("-i"), stem + "-%04d.png",
+                           QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), movie});
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        std::cerr << "+ Error encoding the movie '" << QFile::encodeName(movie).toStdString()
+                  << "': ffmpeg failed." << std::endl;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void setUpBatchFrame(const CommandLine &commandLine, BatchFrame &frame)
@@ -197,7 +225,8 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
             }
             setUpBatchFrame(commandLine, *frame);
         }
-        if (!loaded.ok || !renderFile(*frame, commandLine, loaded, stem)) {
+        const bool rendered = loaded.ok && renderFile(*frame, commandLine, loaded, stem);
+        if (!rendered || (!commandLine.movie.isEmpty() && !encodeMovie(stem, commandLine.movie))) {
             ++failed;
             if (files.size() > 1)
                 std::cerr << "+ Not rendered: " << QFile::encodeName(files[i]).toStdString()

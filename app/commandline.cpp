@@ -219,6 +219,11 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "Render N frames (1..3600) turning once about the view's vertical axis, numbered "
         "OUT-0000.png, OUT-0001.png, ... (with --output-dir: NAME-0000.png, ...).",
         "N");
+    const QCommandLineOption movie(
+        "movie",
+        "Encode the frames of --turntable into the video MOVIE (e.g. turn.mp4) with ffmpeg, "
+        "which must be installed; the frames stay.",
+        "MOVIE");
     const QCommandLineOption backend(
         "backend",
         "How --output reaches OpenGL: egl (no display needed), glx (the display's GL) or auto "
@@ -228,7 +233,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         {output,   size,     rotation,    samples,  stops,    transferFunction, listPresets,
          zoom,     pan,      crop,        mode,     light,    ambient,          diffuse,
          specular, exponent, depthCueing, noJitter, viewFrom, outputDirectory,  turntable,
-         backend});
+         movie,    backend});
     // Slices instead of a rendering.
     const QCommandLineOption slice(
         "slice",
@@ -304,7 +309,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                               "--mode need --output");
         for (const QCommandLineOption *option :
              {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom,
-              &turntable, &backend})
+              &turntable, &movie, &backend})
             if (parser.isSet(*option))
                 return usageError(QString("--%1 needs --output").arg(option->names().first()));
         return result;
@@ -332,6 +337,13 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         if (!ok || result.turntable < 1 || result.turntable > 3600)
             return usageError("bad --turntable: expected a number of frames, 1..3600");
     }
+    if (parser.isSet(movie)) {
+        result.movie = parser.value(movie);
+        if (result.movie.isEmpty() || result.turntable < 2)
+            return usageError("--movie needs a file name and --turntable of at least 2 frames");
+        if (!result.outputDirectory.isEmpty())
+            return usageError("--movie goes with --output, not with --output-dir");
+    }
     if (parser.isSet(backend)) {
         const QString name = parser.value(backend);
         if (name == QLatin1String("auto"))
@@ -348,8 +360,8 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         return usageError(sliceProblem);
     if (result.slice && !result.outputDirectory.isEmpty())
         return usageError("--slice writes one image: use --output, not --output-dir");
-    if (result.slice && (parser.isSet(turntable) || parser.isSet(backend)))
-        return usageError("--turntable and --backend apply to renderings, not to --slice");
+    if (result.slice && (parser.isSet(turntable) || parser.isSet(movie) || parser.isSet(backend)))
+        return usageError("--turntable, --movie and --backend apply to renderings, not to --slice");
 
     if (parser.isSet(size)) {
         const QStringList parts = parser.value(size).split('x');

@@ -40,6 +40,9 @@ struct CommandLine
     // --turntable N: N frames turning once about the view's vertical axis,
     // numbered OUT-0000.png ...; 0 for one frame.
     int turntable = 0;
+    // --movie: the turntable's frames encoded into this video by ffmpeg (an
+    // optional tool); empty for none. Only with --output.
+    QString movie;
     // --backend: how batch mode reaches OpenGL.
     FrameBackend backend = FrameBackend::Auto;
     QSize size = QSize(400, 400);

@@ -11,6 +11,8 @@ class QEvent;
 // object's event functions. The handler returns true to stop the event.
 class EventHook : public QObject
 {
+    Q_OBJECT
+
 public:
     using Handler = std::function<bool(QEvent *event)>;
 

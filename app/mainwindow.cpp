@@ -501,6 +501,9 @@ void MainWindow::updateSliceCut()
 
 MainWindow::~MainWindow()
 {
+    // The hooks call back into this window: they go first, before the widget
+    // destructors below send their children's last events through them.
+    qDeleteAll(findChildren<EventHook *>());
     // The views keep plain pointers to the volume and the options: detach them
     // before those go.
     ui->slicingView->volume = nullptr;

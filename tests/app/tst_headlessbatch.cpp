@@ -38,12 +38,14 @@ struct Run
     QByteArray err;
 };
 
-Run kelvara(const QStringList &arguments, bool display)
+Run kelvara(const QStringList &arguments, bool display, const QString &path = QString())
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!display)
         environment.remove(QStringLiteral("DISPLAY"));
+    if (!path.isEmpty())
+        environment.insert(QStringLiteral("PATH"), path);
     process.setProcessEnvironment(environment);
     process.start(KELVARA_EXECUTABLE, arguments);
     Run run;
@@ -81,6 +83,7 @@ private slots:
     void manyFilesGoOnPastAFailure();
     void turntableTurnsOnce();
     void missingBackendSaysWhatWasTried();
+    void movieThroughFfmpeg();
 
 private:
     QTemporaryDir directory;
@@ -161,6 +164,35 @@ void TestHeadlessBatch::missingBackendSaysWhatWasTried()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains("no OpenGL context (glx: no display"), run.err.constData());
     QVERIFY(!QFile::exists(directory.filePath("none.png")));
+}
+
+// ffmpeg is optional: a stand-in records how it is called; without one the
+// frames are still written and the failure is named.
+void TestHeadlessBatch::movieThroughFfmpeg()
+{
+    QTemporaryDir tools;
+    QVERIFY(tools.isValid());
+    const QString stem = directory.filePath("movie");
+    const QStringList arguments = {ball,    "--output",   stem + ".png", "--turntable",
+                                   "2",     "--movie",    stem + ".mp4", "--size",
+                                   "16x16", "--no-jitter"};
+    const Run missing = kelvara(arguments, false, tools.path());
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.err.contains("ffmpeg is not installed"), missing.err.constData());
+    QVERIFY(QFile::exists(stem + "-0001.png"));
+
+    QFile script(tools.filePath("ffmpeg"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho \"$@\" > \"$0.arguments\"\nfor last; do :; done\n"
+                 ": > \"$last\"\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    const Run encoded = kelvara(arguments, false, tools.path() + ":/bin:/usr/bin");
+    QVERIFY2(encoded.exitCode == 0, encoded.err.constData());
+    QVERIFY(QFile::exists(stem + ".mp4"));
+    QFile called(tools.filePath("ffmpeg.arguments"));
+    QVERIFY(called.open(QIODevice::ReadOnly));
+    QVERIFY(called.readAll().contains("-i " + QFile::encodeName(stem) + "-%04d.png"));
 }
 
 QTEST_MAIN(TestHeadlessBatch)
