@@ -1,3 +1,4 @@
+#include "backgroundload.h"
 #include "batchrender.h"
 #include "commandline.h"
 #include "mainwindow.h"
@@ -9,6 +10,8 @@
 #include <QTimer>
 
 #include <iostream>
+#include <memory>
+#include <utility>
 
 int main(int argc, char *argv[])
 {
@@ -44,9 +47,22 @@ int main(int argc, char *argv[])
     window.useSettings(WindowSettings::open(commandLine.useSettings));
     if (!commandLine.transferFunction.isEmpty())
         window.setStartupTransferFunction(commandLine.transferFunction);
-    QTimer::singleShot(50, &window, &MainWindow::setDefault);
     window.show();
-    if (!commandLine.file.isEmpty())
-        window.loadFile(commandLine.file);
+    if (commandLine.file.isEmpty()) {
+        QTimer::singleShot(50, &window, &MainWindow::setDefault);
+    } else {
+        // The start-up function may be in data units and the automatic offer
+        // follows the data set: the default waits until the load has ended,
+        // as it did when the file was read before the event loop started.
+        auto setDefaultOnce = [&window, done = std::make_shared<bool>(false)] {
+            if (!window.backgroundLoad()->isBusy() && !std::exchange(*done, true))
+                QTimer::singleShot(50, &window, &MainWindow::setDefault);
+        };
+        QObject::connect(window.backgroundLoad(), &BackgroundLoad::finished, &window,
+                         setDefaultOnce);
+        QObject::connect(window.backgroundLoad(), &BackgroundLoad::cancelled, &window,
+                         setDefaultOnce);
+        window.startLoad(commandLine.file);
+    }
     return application.exec();
 }

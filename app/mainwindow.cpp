@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "backgroundload.h"
 #include "colorlabel.h"
 #include "datarange.h"
 #include "eventhook.h"
@@ -31,6 +32,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QLineF>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -114,6 +116,7 @@ MainWindow::MainWindow(QWidget *parent)
     addKeptWorkControls();
     addSliceViews();
     addKeyboardAndToolTips();
+    addBackgroundLoadControls();
     updateTransferFunction();
 }
 
@@ -520,11 +523,24 @@ void MainWindow::setDialogs(std::unique_ptr<WindowDialogs> replacement)
 
 bool MainWindow::loadFile(const QString &fileName)
 {
+    // The newest request wins over one still reading in the background.
+    loader->cancel();
     // Read into a fresh record so that a failed load leaves the current data
     // set untouched; the file name is encoded the way the file system expects.
     auto loaded = std::make_unique<Volume>();
     const VolumeReadResult result =
         loadVolumeFile(QFile::encodeName(fileName).toStdString(), *loaded);
+    return applyLoadedVolume(fileName, std::move(loaded), result);
+}
+
+void MainWindow::startLoad(const QString &fileName)
+{
+    loader->start(fileName);
+}
+
+bool MainWindow::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
+                                   const VolumeReadResult &result)
+{
     // Shown first, so that a problem the renderer reports with this data set
     // (too large for the graphics card, say) replaces it.
     statusBar()->showMessage(
@@ -556,6 +572,56 @@ bool MainWindow::loadFile(const QString &fileName)
     rememberRecentFile(fileName);
     updateAutomaticOffer();
     return true;
+}
+
+void MainWindow::addBackgroundLoadControls()
+{
+    loader = new BackgroundLoad(this);
+    loader->setObjectName("backgroundLoad");
+    loadProgressBar = new QProgressBar(statusBar());
+    loadProgressBar->setObjectName("loadProgressBar");
+    loadProgressBar->setMaximumWidth(160);
+    cancelLoadButton = new QPushButton(tr("Cancel"), statusBar());
+    cancelLoadButton->setObjectName("cancelLoadButton");
+    cancelLoadButton->setToolTip(tr("Stop loading; the current data set stays"));
+    statusBar()->addPermanentWidget(loadProgressBar);
+    statusBar()->addPermanentWidget(cancelLoadButton);
+    loadProgressBar->hide();
+    cancelLoadButton->hide();
+    connect(cancelLoadButton, &QPushButton::clicked, loader, &BackgroundLoad::cancel);
+
+    connect(loader, &BackgroundLoad::started, this, [this](const QString &fileName) {
+        statusBar()->showMessage(
+            tr("Loading %1 ...").arg(QFileInfo(QDir::cleanPath(fileName)).fileName()));
+        showLoadBusy(true);
+    });
+    connect(loader, &BackgroundLoad::progressChanged, this, [this](int percent) {
+        // Reading the file has no steps of its own: the bar runs busy until
+        // the data is prepared.
+        loadProgressBar->setRange(0, percent < 0 ? 0 : 100);
+        loadProgressBar->setValue(std::max(percent, 0));
+    });
+    connect(loader, &BackgroundLoad::cancelled, this, [this](const QString &fileName) {
+        statusBar()->showMessage(
+            tr("Loading %1 cancelled").arg(QFileInfo(QDir::cleanPath(fileName)).fileName()));
+        showLoadBusy(loader->isBusy());
+    });
+    connect(loader, &BackgroundLoad::finished, this, [this] {
+        showLoadBusy(false);
+        BackgroundLoad::Outcome outcome = loader->takeOutcome();
+        applyLoadedVolume(outcome.fileName, std::move(outcome.volume), outcome.result);
+    });
+}
+
+void MainWindow::showLoadBusy(bool busy)
+{
+    loadProgressBar->setVisible(busy);
+    cancelLoadButton->setVisible(busy);
+    // The window still answers: the busy cursor keeps its arrow.
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 void MainWindow::setDefault()
@@ -669,7 +735,7 @@ void MainWindow::addDicomFolderAction()
         if (folder.isEmpty())
             return;
         rememberFolder("dicom", folder, true);
-        loadFile(folder);
+        startLoad(folder);
     });
 }
 
@@ -679,7 +745,7 @@ void MainWindow::on_actionDatensatz_laden_triggered()
     if (fileName.isEmpty())
         return;
     rememberFolder("volume", fileName);
-    loadFile(fileName);
+    startLoad(fileName);
 }
 
 void MainWindow::updateSlicingView()
@@ -873,7 +939,7 @@ bool MainWindow::handleWindowEvent(QEvent *event)
         if (path.endsWith(".json", Qt::CaseInsensitive))
             loadTransferFunctionFile(path);
         else
-            loadFile(path);
+            startLoad(path);
         return true;
     }
     default:
@@ -1080,7 +1146,7 @@ void MainWindow::rebuildRecentFilesMenu()
         const bool exists = QFileInfo::exists(file);
         open->setEnabled(exists);
         anyMissing = anyMissing || !exists;
-        connect(open, &QAction::triggered, this, [this, file] { loadFile(file); });
+        connect(open, &QAction::triggered, this, [this, file] { startLoad(file); });
     }
     recentFilesMenu->setEnabled(!recentFileList.isEmpty());
     if (recentFileList.isEmpty())

@@ -15,6 +15,8 @@
 
 struct TransferFunction;
 struct Volume;
+struct VolumeReadResult;
+class BackgroundLoad;
 class ColorLabel;
 class QAction;
 class QCheckBox;
@@ -23,6 +25,7 @@ class QLabel;
 class QMenu;
 class QVBoxLayout;
 class QRadioButton;
+class QProgressBar;
 class QPushButton;
 class QSettings;
 class ShadeWidget;
@@ -55,6 +58,17 @@ public:
     // the current data set, slice and range stay as they were and the status
     // bar says why. Returns whether the file was loaded.
     bool loadFile(const QString &fileName);
+
+    // Loads a file as loadFile() does, but on a worker thread: the window
+    // stays responsive, the status bar shows progress and a cancel button,
+    // and the data set is applied when the read ends. The menu commands,
+    // drag and drop, recent files and the command line load this way. A load
+    // still running is cancelled: the newest request wins. A cancelled or
+    // failed load keeps the current data set.
+    void startLoad(const QString &fileName);
+
+    // The worker of startLoad() (object name "backgroundLoad").
+    BackgroundLoad *backgroundLoad() const { return loader; }
 
     // The loaded data set, null until the first successful load.
     const Volume *currentVolume() const { return volume.get(); }
@@ -128,6 +142,14 @@ private slots:
 private:
     void updateSlicingView();
     void updateSlicingRange();
+    // Hands a volume read from fileName to every view, in the order a load
+    // always had, and keeps the file as the data set; on failure only says
+    // why. Returns result.ok.
+    bool applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
+                           const VolumeReadResult &result);
+    // The status bar's progress bar and cancel button, the busy cursor.
+    void addBackgroundLoadControls();
+    void showLoadBusy(bool busy);
     // Controls beside the generated layout: the slice cut, the mode buttons
     // and the "Ansicht" menu. Plain functions and lambdas, not slots, so the
     // window's own meta-object stays as it is.
@@ -217,4 +239,8 @@ private:
     std::array<OrthogonalSliceView *, 3> sliceViews{}; // axial, coronal, sagittal
     QGridLayout *fourViewLayout = nullptr;
     QLabel *cursorReadoutLabel = nullptr;
+
+    BackgroundLoad *loader = nullptr;
+    QProgressBar *loadProgressBar = nullptr;
+    QPushButton *cancelLoadButton = nullptr;
 };

@@ -1,0 +1,53 @@
+#include "progresstap.h"
+
+namespace {
+const std::string preparing = "- Preparing data (";
+}
+
+ProgressTap::ProgressTap(std::streambuf *forwardTo, std::function<void(int percent)> onPercent)
+    : target(forwardTo), report(std::move(onPercent))
+{
+}
+
+ProgressTap::int_type ProgressTap::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    scan(traits_type::to_char_type(c));
+    return target->sputc(traits_type::to_char_type(c));
+}
+
+std::streamsize ProgressTap::xsputn(const char *text, std::streamsize count)
+{
+    for (std::streamsize i = 0; i < count; ++i)
+        scan(text[i]);
+    return target->sputn(text, count);
+}
+
+int ProgressTap::sync()
+{
+    return target->pubsync();
+}
+
+void ProgressTap::scan(char c)
+{
+    if (c == '\r' || c == '\n') {
+        line.clear();
+        return;
+    }
+    // Only the start of a line can be a progress text: long lines (a file
+    // name) are not kept whole.
+    if (line.size() < preparing.size() + 8)
+        line += c;
+    if (c != '%' || line.compare(0, preparing.size(), preparing) != 0)
+        return;
+    int percent = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = preparing.size(); i + 1 < line.size(); ++i, ++digits) {
+        if (line[i] < '0' || line[i] > '9')
+            return;
+        percent = percent * 10 + (line[i] - '0');
+    }
+    if (digits > 0 && digits <= 3 && percent <= 100)
+        report(percent);
+}
