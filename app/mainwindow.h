@@ -16,6 +16,7 @@
 struct TransferFunction;
 struct Volume;
 class ColorLabel;
+class CursorOverlay;
 class QAction;
 class QCheckBox;
 class QGridLayout;
@@ -217,4 +218,15 @@ private:
     std::array<OrthogonalSliceView *, 3> sliceViews{}; // axial, coronal, sagittal
     QGridLayout *fourViewLayout = nullptr;
     QLabel *cursorReadoutLabel = nullptr;
+
+    // The cursor in the rendering: its marker ("cursorOverlay", switched by
+    // "cursorMarkerCheckBox"), Shift+click on the rendering moving it, and
+    // the slice cut following it.
+    void addRenderingCursor();
+    void showCursorInRendering();
+    // While the cut is on, cuts the rendering at the cursor's slice along the
+    // chosen axis.
+    void followCursorWithSliceCut();
+    CursorOverlay *cursorOverlay = nullptr;
+    QCheckBox *cursorMarkerCheckBox = nullptr;
 };
