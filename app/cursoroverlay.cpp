@@ -30,6 +30,10 @@ bool CursorOverlay::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         setGeometry(parentWidget()->rect());
+    // The renderer's frame is composed as a texture: its repaints do not
+    // repaint children. Each frame may have turned, zoomed or panned.
+    if (watched == parentWidget() && event->type() == QEvent::Paint && voxel)
+        update();
     return QWidget::eventFilter(watched, event);
 }
 

@@ -15,9 +15,9 @@ class VolumeRenderer;
 // cursor voxel along the data set's X (red), Y (green) and Z (blue) axes,
 // projected with the geometry of the renderer's frame. A transparent child
 // laid over the renderer like OrientationOverlay, so the marker never enters
-// the framebuffer (saved images and grabbed frames stay as they are), and it
-// is painted whenever the renderer is, so it follows turns, zoom and pan.
-// Lets every mouse event through.
+// the framebuffer (saved images and grabbed frames stay as they are); it
+// repaints itself after each of the renderer's paints, so it follows turns,
+// zoom and pan. Lets every mouse event through.
 class CursorOverlay : public QWidget
 {
     Q_OBJECT

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
@@ -23,6 +24,21 @@
 #include <QTest>
 
 #include <algorithm>
+
+namespace {
+
+// Counts the paint events of the object it filters.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
 
 // The linked slice views in the window: the cursor they share, keys and
 // focus, the window/level menu on the specified slice view.
@@ -170,6 +186,12 @@ void TestSliceViews::shiftClickOnTheRenderingMovesTheCursor()
              qPrintable(seen));
     QCOMPARE(view(window, "axialSliceView")->slice(), cursor[2]);
     QCOMPARE(overlay->cursorVoxel(), std::optional<VoxelIndex>(cursor));
+    // The marker is drawn again with each frame: a zoom moves it.
+    PaintCounter overlayPaints;
+    overlay->installEventFilter(&overlayPaints);
+    renderer->setViewTransform(ViewTransform{2.0, QPointF(0.1, 0.0)});
+    QTRY_VERIFY(overlayPaints.paints > 0);
+    overlay->removeEventFilter(&overlayPaints);
     // A cut that is on follows the cursor along its axis.
     window.findChild<QComboBox *>("slicingComboBox")->setCurrentIndex(2);
     window.findChild<QCheckBox *>("sliceCutCheckBox")->setChecked(true);
