@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cmath>
 
 FrameRenderer::FrameRenderer(const GlFunctions::Resolver &resolve,
@@ -130,6 +131,12 @@ FrameRenderer::Pick FrameRenderer::pick(const RenderState &state, const Volume *
     pickState.size = size;
     pickState.divisor = 1;
     pickState.mode = RenderMode::Composite;
+    // Opacity is corrected for the step, so more samples find the same half
+    // opaque point, only closer: two per voxel of the longest side keep the
+    // step under a voxel along any ray (at most 4096, the shader's limit).
+    const int longest = std::max({volume->width, volume->height, volume->depth});
+    pickState.options.samples =
+        std::clamp(std::max(pickState.options.samples, 2 * longest), 1, 4096);
     const FrameGeometry geometry = computeFrameGeometry(pickState, size, *volume);
     // The frame's viewport, shifted so that the buffer's one pixel is the
     // frame's pixel (column, row): the same interpolated ray.

@@ -67,9 +67,10 @@ public:
     };
 
     // Casts the ray of the frame of state (at full resolution, compositing
-    // whatever the state's mode) at position (device pixels from the top-left
-    // corner, see framegeometry.h) and reads back where its accumulated
-    // opacity first reaches one half. A position outside the frame, or no
+    // whatever the state's mode, with at least two samples per voxel of the
+    // longest side) at position (device pixels from the top-left corner, see
+    // framegeometry.h) and reads back where its accumulated opacity first
+    // reaches one half, within a step (under a voxel). A position outside the frame, or no
     // volume, is no hit. Leaves no framebuffer bound.
     Pick pick(const RenderState &state, const Volume *volume, QPointF position);
 

@@ -317,7 +317,10 @@ void RenderPictureTest::pickFindsTheNearSurface()
     });
     HeadlessFrame frame(size);
     QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
-    frame.setRenderingOptions(plainOptions());
+    // Frames of 12 samples step 2.7 voxels: the pick must take finer ones.
+    RenderingOptions coarse = plainOptions();
+    coarse.samples = 12;
+    frame.setRenderingOptions(coarse);
     frame.setGradientStops({{0.0, QColor(0, 0, 0, 0)},
                             {0.4, QColor(255, 255, 255, 0)},
                             {0.6, QColor(255, 255, 255)},
