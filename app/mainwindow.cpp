@@ -2,6 +2,7 @@
 
 #include "backgroundload.h"
 #include "colorlabel.h"
+#include "cursoroverlay.h"
 #include "datarange.h"
 #include "eventhook.h"
 #include "orientationoverlay.h"
@@ -115,6 +116,7 @@ MainWindow::MainWindow(QWidget *parent)
     addTransferFunctionMenu();
     addKeptWorkControls();
     addSliceViews();
+    addRenderingCursor();
     addKeyboardAndToolTips();
     addBackgroundLoadControls();
     updateTransferFunction();
@@ -287,6 +289,54 @@ void MainWindow::addKeyboardAndToolTips()
 }
 
 // ---- end of slice views ------------------------------------------------
+
+// ---- The cursor in the rendering ----------------------------------------
+
+void MainWindow::addRenderingCursor()
+{
+    cursorOverlay = new CursorOverlay(volumeRenderer);
+    // Below the slice cut, which it moves.
+    cursorMarkerCheckBox = new QCheckBox(tr("Show cursor in rendering"), ui->groupBox);
+    cursorMarkerCheckBox->setObjectName("cursorMarkerCheckBox");
+    cursorMarkerCheckBox->setChecked(true);
+    cursorMarkerCheckBox->setToolTip(
+        tr("Mark the slice cursor in the rendering with short X (red), Y (green) and Z (blue) "
+           "lines; Shift+click on the rendering moves the cursor there"));
+    ui->verticalLayout_3->addWidget(cursorMarkerCheckBox);
+    connect(cursorMarkerCheckBox, &QCheckBox::toggled, this, [this] { showCursorInRendering(); });
+    connect(sliceSession, &SliceSession::volumeChanged, this, [this] { showCursorInRendering(); });
+    connect(sliceSession, &SliceSession::cursorChanged, this, [this] {
+        showCursorInRendering();
+        followCursorWithSliceCut();
+    });
+
+    PickReporter *picks = volumeRenderer->pickReporter();
+    connect(picks, &PickReporter::voxelPicked, this, [this](int x, int y, int z) {
+        sliceSession->setCursor({x, y, z});
+    });
+    connect(picks, &PickReporter::nothingPicked, this, [this] {
+        statusBar()->showMessage(
+            tr("Nothing picked: the rendering does not reach half opacity there"));
+    });
+}
+
+void MainWindow::showCursorInRendering()
+{
+    const bool shown = cursorMarkerCheckBox->isChecked() && sliceSession->volume();
+    cursorOverlay->setCursorVoxel(shown ? std::optional<VoxelIndex>(sliceSession->cursor())
+                                        : std::nullopt);
+}
+
+void MainWindow::followCursorWithSliceCut()
+{
+    if (!sliceCutCheckBox->isChecked() || !volume || sliceSession->volume() != volume.get())
+        return;
+    const int axis = ui->slicingComboBox->currentIndex();
+    volumeRenderer->setSliceCut(
+        sliceCutAt(axis, sliceSession->cursor()[std::size_t(axis)], sliceCount(*volume, axis)));
+}
+
+// ---- end of the cursor in the rendering ---------------------------------
 
 void MainWindow::addViewControls()
 {

@@ -18,6 +18,7 @@ struct Volume;
 struct VolumeReadResult;
 class BackgroundLoad;
 class ColorLabel;
+class CursorOverlay;
 class QAction;
 class QCheckBox;
 class QGridLayout;
@@ -243,4 +244,14 @@ private:
     BackgroundLoad *loader = nullptr;
     QProgressBar *loadProgressBar = nullptr;
     QPushButton *cancelLoadButton = nullptr;
+    // The cursor in the rendering: its marker ("cursorOverlay", switched by
+    // "cursorMarkerCheckBox"), Shift+click on the rendering moving it, and
+    // the slice cut following it.
+    void addRenderingCursor();
+    void showCursorInRendering();
+    // While the cut is on, cuts the rendering at the cursor's slice along the
+    // chosen axis.
+    void followCursorWithSliceCut();
+    CursorOverlay *cursorOverlay = nullptr;
+    QCheckBox *cursorMarkerCheckBox = nullptr;
 };

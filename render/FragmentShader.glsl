@@ -88,6 +88,15 @@
 // evaluate both sides of a branch for the whole group, but leave a loop only
 // when every fragment of the group has: so the search is a loop of its own,
 // and the traversals are programs of their own rather than branches.
+//
+// Picking (KELVARA_PICK, defined by the host for a program of its own, with
+// traversal 0). The host draws one fragment that stands for the frame's pixel
+// at window position pickPixel (its viewport shifted so that the fragment gets
+// that pixel's tc), compositing exactly as the frame does (same samples, same
+// jitter) in a float framebuffer cleared to 0. The ray stops at the first
+// sample after which the accumulated opacity 1 - T reaches PICK_OPACITY, and
+// the output is (x, 1), x its object position; (0, 0, 0, 0) where it never
+// does, or misses the box.
 
 #ifndef KELVARA_TRAVERSAL
 #define KELVARA_TRAVERSAL 0
@@ -121,6 +130,15 @@ uniform vec3 cropMaximum;
 uniform int renderMode;
 uniform int jitter;
 uniform sampler3D gradientSampler;
+#ifdef KELVARA_PICK
+uniform vec2 pickPixel;
+const float PICK_OPACITY = 0.5;
+// The object position of the sample last composited.
+vec3 pickedPosition;
+const vec4 NOTHING_DRAWN = vec4(0.0);
+#else
+const vec4 NOTHING_DRAWN = vec4(0.0, 0.0, 0.0, 1.0);
+#endif
 
 const int MAX_SAMPLES = 4096;
 const float REFERENCE_STEP = 0.01;
@@ -150,7 +168,11 @@ float firstSampleOffset()
 {
     if (jitter == 0)
         return 0.5;
+#ifdef KELVARA_PICK
+    vec2 pixel = gl_FragCoord.xy + pickPixel;
+#else
     vec2 pixel = gl_FragCoord.xy;
+#endif
     vec3 q = fract(vec3(pixel, pixel.x + pixel.y) * vec3(0.1031, 0.11369, 0.13787));
     q += dot(q, q.yzx + 19.19);
     return fract((q.x + q.y) * q.z);
@@ -302,7 +324,12 @@ bool composite(vec4 tf, vec3 gradient, vec3 x)
 
     colour += transmittance * alpha * shaded;
     transmittance *= 1.0 - alpha;
+#ifdef KELVARA_PICK
+    pickedPosition = x;
+    return 1.0 - transmittance >= PICK_OPACITY;
+#else
     return 1.0 - transmittance > OPAQUE;
+#endif
 }
 
 // Empty-space skipping: brick = floor(s * brickScale + brickOffset). The far
@@ -356,7 +383,7 @@ void main(void)
     float tNear = boxNearFar.x;
     float tFar = boxNearFar.y;
     if (!(tFar - tNear > 1.0e-6)) {
-        gl_FragColor = vec4(0.0, 0.0, 0.0, 1.0);
+        gl_FragColor = NOTHING_DRAWN;
         return;
     }
 
@@ -447,5 +474,9 @@ void main(void)
             break;
     }
 #endif
+#ifdef KELVARA_PICK
+    gl_FragColor = 1.0 - transmittance >= PICK_OPACITY ? vec4(pickedPosition, 1.0) : NOTHING_DRAWN;
+#else
     gl_FragColor = vec4(colour, 1.0);
+#endif
 }

@@ -8,11 +8,17 @@
 #ifndef GL_COLOR_ATTACHMENT0
 #define GL_COLOR_ATTACHMENT0 0x8CE0
 #endif
+#ifndef GL_RGBA32F
+#define GL_RGBA32F 0x8814
+#endif
 #ifndef GL_FRAMEBUFFER_COMPLETE
 #define GL_FRAMEBUFFER_COMPLETE 0x8CD5
 #endif
 
-FramebufferTexture::FramebufferTexture(const GlFunctions &functions) : gl(functions) {}
+FramebufferTexture::FramebufferTexture(const GlFunctions &functions, bool floatTexels)
+    : gl(functions), floats(floatTexels)
+{
+}
 
 FramebufferTexture::~FramebufferTexture()
 {
@@ -45,8 +51,8 @@ bool FramebufferTexture::resize(QSize size)
     release();
     gl.glGenTextures(1, &textureName);
     gl.glBindTexture(GL_TEXTURE_2D, textureName);
-    gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, size.width(), size.height(), 0, GL_RGBA,
-                    GL_UNSIGNED_BYTE, nullptr);
+    gl.glTexImage2D(GL_TEXTURE_2D, 0, floats ? GL_RGBA32F : GL_RGBA8, size.width(), size.height(),
+                    0, GL_RGBA, floats ? GL_FLOAT : GL_UNSIGNED_BYTE, nullptr);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -65,7 +71,7 @@ bool FramebufferTexture::resize(QSize size)
 
 QImage FramebufferTexture::read() const
 {
-    if (!framebufferName)
+    if (!framebufferName || floats)
         return QImage();
     QImage image(bufferSize, QImage::Format_RGBA8888);
     gl.glBindFramebuffer(GL_FRAMEBUFFER, framebufferName);

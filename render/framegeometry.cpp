@@ -171,3 +171,81 @@ FrameGeometry computeFrameGeometry(const RenderState &state, QSize viewport, con
                          viewport, volume.width, volume.height, volume.depth, state.view,
                          state.crop, state.sliceCut, volume.spacing);
 }
+
+namespace {
+
+// The quad's texture coordinates at its left, right, bottom and top edges.
+struct QuadSpan
+{
+    double left, right, bottom, top;
+};
+
+QuadSpan quadSpan(const FrameGeometry &geometry)
+{
+    const std::array<float, 8> &corners = geometry.quadTexCoords;
+    return {corners[2], corners[0], corners[5], corners[1]};
+}
+
+} // namespace
+
+FrameRay frameRayAt(const FrameGeometry &geometry, QSize viewport, QPointF position)
+{
+    const int width = std::max(1, viewport.width());
+    const int height = std::max(1, viewport.height());
+    const QuadSpan span = quadSpan(geometry);
+    // GL's window y runs upwards.
+    const double tx = span.left + position.x() * (span.right - span.left) / width;
+    const double ty = span.bottom + (height - position.y()) * (span.top - span.bottom) / height;
+    return {float(tx) * geometry.u + float(ty) * geometry.v, geometry.n0};
+}
+
+QPointF framePositionOf(const FrameGeometry &geometry, QSize viewport, const QVector3D &object)
+{
+    const int width = std::max(1, viewport.width());
+    const int height = std::max(1, viewport.height());
+    const QuadSpan span = quadSpan(geometry);
+    // u and v are orthogonal: the texture coordinates are the projections.
+    const double tx = QVector3D::dotProduct(object, geometry.u) / geometry.u.lengthSquared();
+    const double ty = QVector3D::dotProduct(object, geometry.v) / geometry.v.lengthSquared();
+    const double x =
+        span.right != span.left ? (tx - span.left) * width / (span.right - span.left) : width / 2.0;
+    const double up = span.top != span.bottom
+                          ? (ty - span.bottom) * height / (span.top - span.bottom)
+                          : height / 2.0;
+    return QPointF(x, height - up);
+}
+
+QVector3D voxelPositionOf(const FrameGeometry &geometry, const QVector3D &object)
+{
+    QVector3D voxel;
+    for (int axis = 0; axis < 3; ++axis) {
+        const float size = geometry.volumeSize[axis];
+        const float fraction = size > 0.0f ? object[axis] / size + 0.5f : 0.5f;
+        voxel[axis] = fraction * geometry.volumeResolution[axis] - 0.5f;
+    }
+    return voxel;
+}
+
+QVector3D objectPositionOfVoxel(const FrameGeometry &geometry, const QVector3D &voxel)
+{
+    QVector3D object;
+    for (int axis = 0; axis < 3; ++axis) {
+        const float resolution = geometry.volumeResolution[axis];
+        if (resolution > 0.0f)
+            object[axis] = ((voxel[axis] + 0.5f) / resolution - 0.5f) * geometry.volumeSize[axis];
+    }
+    return object;
+}
+
+std::array<int, 3> nearestVoxel(const FrameGeometry &geometry, const QVector3D &object)
+{
+    const QVector3D voxel = voxelPositionOf(geometry, object);
+    std::array<int, 3> index{};
+    for (int axis = 0; axis < 3; ++axis) {
+        const int last = std::max(0, int(geometry.volumeResolution[axis]) - 1);
+        const double rounded = std::round(double(voxel[axis]));
+        index[std::size_t(axis)] =
+            std::isfinite(rounded) ? int(std::clamp(rounded, 0.0, double(last))) : 0;
+    }
+    return index;
+}

@@ -5,6 +5,7 @@
 struct RenderState;
 struct Volume;
 
+#include <QPointF>
 #include <QSize>
 #include <QVector3D>
 
@@ -84,3 +85,32 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
 // view's vertical axis, its view, cropping and slice cut) over a viewport of
 // the data set.
 FrameGeometry computeFrameGeometry(const RenderState &state, QSize viewport, const Volume &volume);
+
+// A ray of a frame in object space: origin on the view plane, direction n0.
+struct FrameRay
+{
+    QVector3D origin;
+    QVector3D direction;
+};
+
+// Positions in a frame are in device pixels of its viewport, from the top-left
+// corner, y downwards: pixel (column, row) covers [column, column + 1) x
+// [row, row + 1) and its fragment lies at its centre (column + 0.5, row + 0.5).
+
+// The ray that the frame casts at a position of the viewport: the quad's
+// texture coordinates interpolated there as the rasteriser does, so pan, zoom
+// and odd sizes give exactly the frame's rays.
+FrameRay frameRayAt(const FrameGeometry &geometry, QSize viewport, QPointF position);
+
+// Where the frame shows an object point: the inverse of frameRayAt() along the
+// view plane (every point of a ray lands on the same position). The viewport
+// centre for an axis of a single pixel.
+QPointF framePositionOf(const FrameGeometry &geometry, QSize viewport, const QVector3D &object);
+
+// Voxel coordinates of an object point (voxel centres at whole numbers, the
+// box's faces at -0.5 and count - 0.5) and back, with the geometry's box.
+QVector3D voxelPositionOf(const FrameGeometry &geometry, const QVector3D &object);
+QVector3D objectPositionOfVoxel(const FrameGeometry &geometry, const QVector3D &voxel);
+
+// The voxel nearest to an object point, clamped into the grid (x, y, z).
+std::array<int, 3> nearestVoxel(const FrameGeometry &geometry, const QVector3D &object);

@@ -1,5 +1,6 @@
 #include "framerenderer.h"
 
+#include "framebuffertexture.h"
 #include "framegeometry.h"
 #include "reducedframe.h"
 #include "renderstate.h"
@@ -7,6 +8,9 @@
 #include "volume.h"
 
 #include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
 
 FrameRenderer::FrameRenderer(const GlFunctions::Resolver &resolve,
                              const ShaderSource &fragmentShader)
@@ -97,4 +101,66 @@ FrameRenderer::Frame FrameRenderer::draw(const RenderState &state, const Volume 
     frame.message = problems;
     frame.ok = problems.isEmpty();
     return frame;
+}
+
+FrameRenderer::Pick FrameRenderer::pick(const RenderState &state, const Volume *volume,
+                                        QPointF position)
+{
+    Pick pick;
+    if (!rayCaster) {
+        pick.message = loadProblem;
+        return pick;
+    }
+    const QSize size = state.size.expandedTo(QSize(1, 1));
+    const int column = int(std::floor(position.x()));
+    const int row = int(std::floor(position.y()));
+    if (!volume || column < 0 || row < 0 || column >= size.width() || row >= size.height()) {
+        pick.ok = true;
+        return pick;
+    }
+    if (!pickTarget)
+        pickTarget = std::make_unique<FramebufferTexture>(gl, true);
+    if (!pickTarget->resize(QSize(1, 1))) {
+        rayCaster->takeGlErrors("the picking buffer");
+        pick.message = QStringLiteral("This GL implementation has no float framebuffer: the "
+                                      "rendering cannot be picked");
+        return pick;
+    }
+
+    RenderState pickState = state;
+    pickState.size = size;
+    pickState.divisor = 1;
+    pickState.mode = RenderMode::Composite;
+    // Opacity is corrected for the step, so more samples find the same half
+    // opaque point, only closer: two per voxel of the longest side keep the
+    // step under a voxel along any ray (at most 4096, the shader's limit).
+    const int longest = std::max({volume->width, volume->height, volume->depth});
+    pickState.options.samples =
+        std::clamp(std::max(pickState.options.samples, 2 * longest), 1, 4096);
+    const FrameGeometry geometry = computeFrameGeometry(pickState, size, *volume);
+    // The frame's viewport, shifted so that the buffer's one pixel is the
+    // frame's pixel (column, row): the same interpolated ray.
+    const QPoint windowPixel(column, size.height() - 1 - row);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, pickTarget->framebuffer());
+    gl.glViewport(-windowPixel.x(), -windowPixel.y(), size.width(), size.height());
+    // Alpha 0 tells "nothing reached one half" where nothing is drawn at all.
+    gl.glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    QString problems = rayCaster->drawPick(geometry, pickState, windowPixel).message;
+    float texel[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    gl.glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl.glReadPixels(0, 0, 1, 1, GL_RGBA, GL_FLOAT, texel);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    const QString errors = rayCaster->takeGlErrors("a pick");
+    if (!errors.isEmpty())
+        problems = problems.isEmpty() ? errors : problems + QStringLiteral("; ") + errors;
+    pick.message = problems;
+    pick.ok = problems.isEmpty();
+    pick.hit = pick.ok && texel[3] > 0.5f;
+    if (pick.hit) {
+        pick.objectPosition = QVector3D(texel[0], texel[1], texel[2]);
+        pick.voxel = nearestVoxel(geometry, pick.objectPosition);
+    }
+    return pick;
 }

@@ -3,11 +3,15 @@
 #include "glfunctions.h"
 #include "raycaster.h"
 
+#include <QPointF>
 #include <QString>
+#include <QVector3D>
 #include <qopengl.h>
 
+#include <array>
 #include <memory>
 
+class FramebufferTexture;
 class ReducedFrame;
 struct RenderState;
 struct ShaderSource;
@@ -53,6 +57,23 @@ public:
     // reduced frame that cannot be made is drawn at full resolution.
     Frame draw(const RenderState &state, const Volume *volume, GLuint target);
 
+    struct Pick
+    {
+        bool ok = false;            // the pick was drawn and read back
+        QString message;            // why not; empty when ok
+        bool hit = false;           // the ray's opacity reached one half
+        QVector3D objectPosition;   // of that sample (see FragmentShader.glsl)
+        std::array<int, 3> voxel{}; // nearest to it, within the grid
+    };
+
+    // Casts the ray of the frame of state (at full resolution, compositing
+    // whatever the state's mode, with at least two samples per voxel of the
+    // longest side) at position (device pixels from the top-left corner, see
+    // framegeometry.h) and reads back where its accumulated opacity first
+    // reaches one half, within a step (under a voxel). A position outside the frame, or no
+    // volume, is no hit. Leaves no framebuffer bound.
+    Pick pick(const RenderState &state, const Volume *volume, QPointF position);
+
     const GlFunctions &functions() const { return gl; }
 
 private:
@@ -60,4 +81,6 @@ private:
     QString loadProblem;
     std::unique_ptr<RayCaster> rayCaster;
     std::unique_ptr<ReducedFrame> reducedFrame;
+    // One float pixel for picks, made at the first.
+    std::unique_ptr<FramebufferTexture> pickTarget;
 };

@@ -47,6 +47,7 @@ KELVARA_GL_FUNCTION(true, GLint, glGetUniformLocation, (GLuint program, const ch
 KELVARA_GL_FUNCTION(true, GLint, glGetAttribLocation, (GLuint program, const char *name), nullptr, nullptr)
 KELVARA_GL_FUNCTION(true, void, glUniform1i, (GLint location, GLint value), nullptr, nullptr)
 KELVARA_GL_FUNCTION(true, void, glUniform1f, (GLint location, GLfloat value), nullptr, nullptr)
+KELVARA_GL_FUNCTION(true, void, glUniform2f, (GLint location, GLfloat x, GLfloat y), nullptr, nullptr)
 KELVARA_GL_FUNCTION(true, void, glUniform3f, (GLint location, GLfloat x, GLfloat y, GLfloat z), nullptr, nullptr)
 KELVARA_GL_FUNCTION(true, void, glUniform4f, (GLint location, GLfloat x, GLfloat y, GLfloat z, GLfloat w), nullptr, nullptr)
 KELVARA_GL_FUNCTION(true, void, glEnableVertexAttribArray, (GLuint index), nullptr, nullptr)

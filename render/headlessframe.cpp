@@ -160,6 +160,17 @@ OffscreenResult HeadlessFrame::draw(bool readBack)
     return result;
 }
 
+FrameRenderer::Pick HeadlessFrame::pick(QPointF position)
+{
+    if (!isValid()) {
+        FrameRenderer::Pick failed;
+        failed.message = errorMessage();
+        return failed;
+    }
+    context->makeCurrent();
+    return frameRenderer->pick(state, volumeShown ? volume : nullptr, position);
+}
+
 OffscreenResult HeadlessFrame::grab()
 {
     return draw(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batchframe.h"
+#include "framerenderer.h"
 #include "renderstate.h"
 #include "transferfunctiontable.h"
 
@@ -10,7 +11,6 @@
 #include <memory>
 
 class EglContext;
-class FrameRenderer;
 class FramebufferTexture;
 
 // Frames through Mesa's surfaceless EGL into a framebuffer object: no display,
@@ -53,6 +53,10 @@ public:
     OffscreenResult grab() override;
     OffscreenResult renderAndFinish() override;
     void makeCurrent() override;
+
+    // Where the next frame's ray at position (device pixels from the top-left
+    // corner) reaches half opacity; see FrameRenderer::pick().
+    FrameRenderer::Pick pick(QPointF position);
 
 private:
     OffscreenResult draw(bool readBack);

@@ -13,6 +13,7 @@
 
 #include <QColor>
 #include <QStringList>
+#include <QVector2D>
 #include <QVector3D>
 
 #include <algorithm>
@@ -75,9 +76,12 @@ struct FrameInputs
     QVector3D brickCount;
     QVector3D visibleMinimum;
     QVector3D visibleMaximum;
+    // The window position of the frame pixel a pick stands for (see the
+    // shader); (0, 0) in frames.
+    QVector2D pickPixel;
 };
 
-using UniformValue = std::variant<GLint, GLfloat, QVector3D, QColor>;
+using UniformValue = std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor>;
 
 struct Uniform
 {
@@ -118,6 +122,7 @@ const Uniform frameUniforms[] = {
     {"jitter", [](const FrameInputs &f) -> UniformValue { return GLint(f.state.jitter); }},
     {"gradientSampler", [](const FrameInputs &) -> UniformValue { return GLint(3); }},
     {"preciseTransferSampler", [](const FrameInputs &) -> UniformValue { return GLint(4); }},
+    {"pickPixel", [](const FrameInputs &f) -> UniformValue { return f.pickPixel; }},
 };
 
 } // namespace
@@ -235,7 +240,9 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
     if (!programTried[std::size_t(traversal)]) {
         programTried[std::size_t(traversal)] = true;
         auto shaders = std::make_unique<ShaderProgram>(gl);
-        const QByteArray definition = "KELVARA_TRAVERSAL " + QByteArray::number(traversal);
+        const QByteArray definition = traversal == pickProgram
+                                          ? QByteArray("KELVARA_PICK 1")
+                                          : "KELVARA_TRAVERSAL " + QByteArray::number(traversal);
         shaders->bindAttributeLocation("vertex", 0);
         if (shaders->addShader(GL_VERTEX_SHADER, vertexShaderSource) &&
             shaders->addShader(GL_FRAGMENT_SHADER, withDefinition(fragmentText, definition)) &&
@@ -521,6 +528,18 @@ GlResult RayCaster::uploadBrickVisibility()
 
 GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderState &state)
 {
+    return draw(geometry, state, nullptr);
+}
+
+GlResult RayCaster::drawPick(const FrameGeometry &geometry, const RenderState &state,
+                             QPoint windowPixel)
+{
+    return draw(geometry, state, &windowPixel);
+}
+
+GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state,
+                         const QPoint *pickPixel)
+{
     const bool skipping = state.emptySpaceSkipping;
     const RenderMode renderMode = state.mode;
     GlResult result;
@@ -538,12 +557,23 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderState &
         return result;
     }
     // The start-up program stays bound between frames; another one is bound
-    // for this frame only.
-    LinkedProgram *chosen = renderMode == RenderMode::Composite
-                                ? programFor(traversal(skip, state.storedGradients))
-                                : nullptr;
-    if (!chosen || !chosen->program->bind())
-        chosen = &programs[0];
+    // for this frame only. A pick has no stand-in: a colour is no position.
+    LinkedProgram *chosen = nullptr;
+    if (pickPixel) {
+        chosen = programFor(pickProgram);
+        if (!chosen || !chosen->program->bind()) {
+            result.ok = false;
+            result.message = QStringLiteral("The picking program could not be built");
+            gl.glActiveTexture(GL_TEXTURE1);
+            return result;
+        }
+    } else {
+        chosen = renderMode == RenderMode::Composite
+                     ? programFor(traversal(skip, state.storedGradients))
+                     : nullptr;
+        if (!chosen || !chosen->program->bind())
+            chosen = &programs[0];
+    }
     ShaderProgram &shaders = *chosen->program;
     const int vertexLocation = chosen->vertexLocation;
     const int texCoordLocation = chosen->texCoordLocation;
@@ -574,7 +604,8 @@ GlResult RayCaster::drawFrame(const FrameGeometry &geometry, const RenderState &
         skip && renderMode == RenderMode::Composite,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
-        visibleMaximum};
+        visibleMaximum,
+        pickPixel ? QVector2D(*pickPixel) : QVector2D()};
     // The locations stand in the table's order (looked up once the program linked).
     const std::vector<int> &uniformLocations = chosen->uniformLocations;
     for (std::size_t i = 0; i < uniformLocations.size() && i < std::size(frameUniforms); ++i) {

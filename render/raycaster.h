@@ -5,6 +5,7 @@
 #include "viewsettings.h"
 
 #include <QByteArray>
+#include <QPoint>
 #include <QString>
 #include <qopengl.h>
 
@@ -104,6 +105,14 @@ public:
     // Texture unit 1 is the active unit afterwards.
     GlResult drawFrame(const FrameGeometry &geometry, const RenderState &state);
 
+    // Draws the picking program (see the shader) instead: the viewport, set by
+    // the caller, holds the one fragment that stands for the frame's pixel at
+    // windowPixel (GL window coordinates, origin bottom left); the state must
+    // composite. It writes (object position, 1) where the ray's opacity
+    // reaches one half, else (0, 0, 0, 0) over the caller's clear, which
+    // stays where nothing is visible at all. Texture unit 1 is active after.
+    GlResult drawPick(const FrameGeometry &geometry, const RenderState &state, QPoint windowPixel);
+
     // All GL errors raised since the last call, as text ("GL error 0x0502
     // during ..."), or an empty string.
     QString takeGlErrors(const char *during);
@@ -115,6 +124,8 @@ private:
     GlResult uploadBrickVisibility();
     bool uploadValueGradients(const Volume &volume);
     int traversal(bool skip, bool storedGradients) const;
+    // A frame, or a pick where pickPixel is given.
+    GlResult draw(const FrameGeometry &geometry, const RenderState &state, const QPoint *pickPixel);
 
     const GlFunctions &gl;
     // A program with its locations (-1 for what it lacks).
@@ -127,8 +138,9 @@ private:
         std::vector<int> uniformLocations;
     };
     static void lookUpLocations(LinkedProgram &linkedProgram);
-    // The program of the given traversal (see the shader), built the first
-    // time it is asked for; null where it cannot be built.
+    // The program of the given traversal (see the shader), or the picking
+    // program, built the first time it is asked for; null where it cannot be
+    // built.
     LinkedProgram *programFor(int traversal);
 
     // Per traversal; [0] is built at start-up from the fragment shader as it
@@ -136,8 +148,10 @@ private:
     // the same text with KELVARA_TRAVERSAL defined. Software rasterisers pay
     // for every branch a fragment group takes on either side, so the three
     // ways through the volume are programs of their own, not branches.
-    std::array<LinkedProgram, 3> programs;
-    std::array<bool, 3> programTried{};
+    // [pickProgram] is the picking program (KELVARA_PICK defined).
+    static constexpr int pickProgram = 3;
+    std::array<LinkedProgram, 4> programs;
+    std::array<bool, 4> programTried{};
     QByteArray fragmentText;
     ShaderProgram *program = nullptr; // programs[0]'s
     bool linked = false;

@@ -4,6 +4,7 @@
 #include "shadersource.h"
 
 #include <QColor>
+#include <QVector2D>
 #include <QVector3D>
 
 #include <vector>
@@ -118,6 +119,12 @@ void ShaderProgram::setUniform(int location, GLfloat value)
 {
     if (location >= 0)
         gl.glUniform1f(location, value);
+}
+
+void ShaderProgram::setUniform(int location, const QVector2D &value)
+{
+    if (location >= 0)
+        gl.glUniform2f(location, value.x(), value.y());
 }
 
 void ShaderProgram::setUniform(int location, const QVector3D &value)

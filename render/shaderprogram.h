@@ -5,6 +5,7 @@
 #include <qopengl.h>
 
 class QColor;
+class QVector2D;
 class QVector3D;
 struct GlFunctions;
 
@@ -45,6 +46,7 @@ public:
     // Setters of the bound program's uniforms; location -1 is ignored.
     void setUniform(int location, GLint value);
     void setUniform(int location, GLfloat value);
+    void setUniform(int location, const QVector2D &value);
     void setUniform(int location, const QVector3D &value);
     // As (red, green, blue, alpha) in 0..1.
     void setUniform(int location, const QColor &value);

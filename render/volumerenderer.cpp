@@ -231,11 +231,24 @@ void VolumeRenderer::setZRotation(int angle)
 void VolumeRenderer::mousePressEvent(QMouseEvent *event)
 {
     lastMouse = event->position().toPoint();
+    pickPressed = event->button() == Qt::LeftButton && event->modifiers() & Qt::ShiftModifier;
+    if (pickPressed)
+        pickAt(event->position());
+}
+
+void VolumeRenderer::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        pickPressed = false;
 }
 
 void VolumeRenderer::mouseMoveEvent(QMouseEvent *event)
 {
     const QPoint position = event->position().toPoint();
+    if (pickPressed) {
+        lastMouse = position;
+        return;
+    }
     const int dx = position.x() - lastMouse.x();
     const int dy = position.y() - lastMouse.y();
     if (event->buttons() & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton))
@@ -268,6 +281,34 @@ void VolumeRenderer::wheelEvent(QWheelEvent *event)
     }
     noteInteraction();
     setViewTransform(zoomedAboutCentre(viewTransformValue, wheelZoomFactor(delta)));
+}
+
+void VolumeRenderer::pickAt(QPointF position)
+{
+    if (!canDraw()) {
+        emit picks.nothingPicked();
+        return;
+    }
+    RenderState state = renderState(1);
+    state.size = framebufferSize();
+    makeCurrent();
+    const FrameRenderer::Pick pick =
+        frameRenderer->pick(state, volume, position * devicePixelRatio());
+    doneCurrent();
+    if (!pick.ok)
+        reportProblem(pick.message);
+    else if (!pick.hit)
+        emit picks.nothingPicked();
+    else
+        emit picks.voxelPicked(pick.voxel[0], pick.voxel[1], pick.voxel[2]);
+}
+
+std::optional<FrameGeometry> VolumeRenderer::frameGeometry() const
+{
+    if (!volume)
+        return std::nullopt;
+    const QSize size = framebufferSize();
+    return computeFrameGeometry(renderState(1), size.expandedTo(QSize(1, 1)), *volume);
 }
 
 void VolumeRenderer::initializeGL()

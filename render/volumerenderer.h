@@ -1,6 +1,8 @@
 #pragma once
 
+#include "framegeometry.h"
 #include "interactionresolution.h"
+#include "pickreporter.h"
 #include "problemreporter.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
@@ -15,6 +17,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class FrameRenderer;
@@ -45,7 +48,7 @@ struct Volume;
 //
 // Mouse: a left drag turns about X and Y, a right drag about X and Z, a middle
 // drag pans, the wheel zooms about the viewport centre and a double click
-// returns to the plain view (zoom 1, no pan).
+// returns to the plain view (zoom 1, no pan). Shift+click picks (pickAt()).
 class VolumeRenderer : public QOpenGLWidget
 {
     Q_OBJECT
@@ -159,6 +162,16 @@ public:
     // about (also written to standard error). Owned by the renderer.
     ProblemReporter *problemReporter() { return &problems; }
 
+    // Casts the ray of the frame shown at position (widget pixels) and emits
+    // pickReporter()'s voxelPicked() for the sample where its accumulated
+    // opacity first reaches one half, read back from the GPU, or
+    // nothingPicked(). A GL failure is reported as a problem instead.
+    void pickAt(QPointF position);
+    PickReporter *pickReporter() { return &picks; }
+
+    // The geometry of the next full-resolution frame; none without a volume.
+    std::optional<FrameGeometry> frameGeometry() const;
+
 signals:
     void xRotationChanged(int angle);
     void yRotationChanged(int angle);
@@ -176,6 +189,7 @@ public slots:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void initializeGL() override;
@@ -239,5 +253,8 @@ private:
 
     QString lastProblem;
     ProblemReporter problems;
+    PickReporter picks;
+    // A Shift+click is held: moving does not turn the view.
+    bool pickPressed = false;
     QString lastFrameProblem;
 };

@@ -1,21 +1,44 @@
+#include "cursoroverlay.h"
 #include "mainwindow.h"
 #include "orthogonalsliceview.h"
 #include "samplevolumes.h"
 #include "sliceimage.h"
 #include "slicesession.h"
 #include "slicingview.h"
+#include "transferfunction.h"
+#include "viewsettings.h"
 #include "volume.h"
+#include "volumerenderer.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+
+namespace {
+
+// Counts the paint events of the object it filters.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
 
 // The linked slice views in the window: the cursor they share, keys and
 // focus, the window/level menu on the specified slice view.
@@ -29,6 +52,7 @@ private slots:
     void clickInOneViewMovesTheOthers();
     void keysMoveSlicesNotHiddenBoxes();
     void presetsReachTheSpecifiedSliceView();
+    void shiftClickOnTheRenderingMovesTheCursor();
 
 private:
     OrthogonalSliceView *view(MainWindow &window, const char *name)
@@ -132,6 +156,54 @@ void TestSliceViews::presetsReachTheSpecifiedSliceView()
     window.findChild<QAction *>("actionFensterung_voller_Bereich")->trigger();
     slicingView->grab();
     QCOMPARE(slicingView->sliceImage(), plain);
+}
+
+void TestSliceViews::shiftClickOnTheRenderingMovesTheCursor()
+{
+    // Voxels 8..23 of every axis hold the box; the table is opaque above 0.6.
+    const QString boxFile = dir.filePath("box.dat");
+    QVERIFY(writeDatFile(boxFile.toStdString(), makeCentredBox(32, 32, 32, 8, 4095)));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(boxFile));
+    window.applyTransferFunction(TransferFunction::fromStops({{0.0, QColor(0, 0, 0, 0)},
+                                                              {0.4, QColor(255, 255, 255, 0)},
+                                                              {0.6, QColor(255, 255, 255)},
+                                                              {1.0, QColor(255, 255, 255)}}));
+    VolumeRenderer *renderer = window.renderer();
+    QVERIFY(!renderer->grabFrame().isNull());
+    SliceSession *session = window.findChild<SliceSession *>("sliceSession");
+    auto *overlay = window.findChild<CursorOverlay *>("cursorOverlay");
+
+    QTest::mouseClick(renderer, Qt::LeftButton, Qt::ShiftModifier, renderer->rect().center());
+    // Seen from +z, the centre ray meets the near face at z 23.5.
+    const VoxelIndex cursor = session->cursor();
+    const QString seen =
+        QStringLiteral("(%1, %2, %3)").arg(cursor[0]).arg(cursor[1]).arg(cursor[2]);
+    QVERIFY2(std::abs(cursor[2] - 23.5) <= 1.0, qPrintable(seen));
+    QVERIFY2(std::abs(cursor[0] - 15.5) <= 1.0 && std::abs(cursor[1] - 15.5) <= 1.0,
+             qPrintable(seen));
+    QCOMPARE(view(window, "axialSliceView")->slice(), cursor[2]);
+    QCOMPARE(overlay->cursorVoxel(), std::optional<VoxelIndex>(cursor));
+    // The marker is drawn again with each frame: a zoom moves it.
+    PaintCounter overlayPaints;
+    overlay->installEventFilter(&overlayPaints);
+    renderer->setViewTransform(ViewTransform{2.0, QPointF(0.1, 0.0)});
+    QTRY_VERIFY(overlayPaints.paints > 0);
+    overlay->removeEventFilter(&overlayPaints);
+    // A cut that is on follows the cursor along its axis.
+    window.findChild<QComboBox *>("slicingComboBox")->setCurrentIndex(2);
+    window.findChild<QCheckBox *>("sliceCutCheckBox")->setChecked(true);
+    session->setCursor({cursor[0], cursor[1], 20});
+    QCOMPARE(renderer->sliceCut(), sliceCutAt(2, 20, 32));
+
+    // Beside the box nothing reaches half opacity: the cursor stays.
+    QTest::mouseClick(renderer, Qt::LeftButton, Qt::ShiftModifier, QPoint(2, 2));
+    QCOMPARE(session->cursor(), (VoxelIndex{{cursor[0], cursor[1], 20}}));
+    QVERIFY(window.statusBar()->currentMessage().startsWith("Nothing picked"));
+    window.findChild<QCheckBox *>("cursorMarkerCheckBox")->setChecked(false);
+    QVERIFY(!overlay->cursorVoxel());
 }
 
 QTEST_MAIN(TestSliceViews)

@@ -3,6 +3,8 @@
 // a jitter without pattern and whole rays at the box faces.
 #include "renderchecks.h"
 
+#include "headlessframe.h"
+
 #include <QRegularExpression>
 #include <QTest>
 
@@ -64,6 +66,8 @@ double neighbourCorrelation(const QImage &image, const QRect &region, int dx, in
 
 } // namespace
 
+Q_DECLARE_METATYPE(ViewTransform)
+
 class RenderPictureTest : public QObject
 {
     Q_OBJECT
@@ -79,6 +83,8 @@ private slots:
     void jitterIsNoise();
     void wholeRaysAtTheFaces_data();
     void wholeRaysAtTheFaces();
+    void pickFindsTheNearSurface_data();
+    void pickFindsTheNearSurface();
 };
 
 // A 96 x 64 x 32 box seen along z: the view square fits the shorter side, so
@@ -268,6 +274,90 @@ void RenderPictureTest::wholeRaysAtTheFaces()
         QFAIL(qPrintable(QStringLiteral("%1 pixels unlike the centre, first %2; %3")
                              .arg(darker)
                              .arg(first, keepImages("faces", image))));
+}
+
+// A ball of radius 9 voxels about voxel (16, 14, 15) of a 32^3 grid whose
+// values fall linearly from 1 to 0 across two voxels at its surface, so the
+// interpolated value is one half on the surface; the table turns opaque
+// from 0.4 to 0.6. A pick must land on the near surface of the pixel's ray.
+void RenderPictureTest::pickFindsTheNearSurface_data()
+{
+    QTest::addColumn<int>("y");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<ViewTransform>("view");
+    QTest::addColumn<QPointF>("position");
+    QTest::addColumn<bool>("hit");
+    QTest::newRow("front, centre pixel")
+        << 0 << QSize(64, 64) << ViewTransform() << QPointF(32, 32) << true;
+    QTest::newRow("turned a quarter, off centre")
+        << 90 << QSize(64, 64) << ViewTransform() << QPointF(29.7, 37.2) << true;
+    QTest::newRow("wide, zoomed and panned, off centre")
+        << 30 << QSize(96, 64) << ViewTransform{1.5, QPointF(0.1, -0.2)} << QPointF(44.8, 34.1)
+        << true;
+    QTest::newRow("in the box, beside the ball")
+        << 0 << QSize(64, 64) << ViewTransform() << QPointF(18, 18) << false;
+    QTest::newRow("beside the box")
+        << 0 << QSize(64, 64) << ViewTransform() << QPointF(4, 60) << false;
+    QTest::newRow("outside the frame")
+        << 0 << QSize(64, 64) << ViewTransform() << QPointF(32, 64) << false;
+}
+
+void RenderPictureTest::pickFindsTheNearSurface()
+{
+    QFETCH(int, y);
+    QFETCH(QSize, size);
+    QFETCH(ViewTransform, view);
+    QFETCH(QPointF, position);
+    QFETCH(bool, hit);
+    const QVector3D centre(16, 14, 15);
+    const float radius = 9.0f;
+    const Volume ball = makeVolume(32, 32, 32, [&](int i, int j, int k) {
+        const float distance = (QVector3D(float(i), float(j), float(k)) - centre).length();
+        return std::clamp(0.5f + (radius - distance) / 2.0f, 0.0f, 1.0f);
+    });
+    HeadlessFrame frame(size);
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
+    // Frames of 12 samples step 2.7 voxels: the pick must take finer ones.
+    RenderingOptions coarse = plainOptions();
+    coarse.samples = 12;
+    frame.setRenderingOptions(coarse);
+    frame.setGradientStops({{0.0, QColor(0, 0, 0, 0)},
+                            {0.4, QColor(255, 255, 255, 0)},
+                            {0.6, QColor(255, 255, 255)},
+                            {1.0, QColor(255, 255, 255)}});
+    frame.setVolume(&ball);
+    frame.setRotation(0, y, 0);
+    frame.setViewTransform(view);
+    const FrameRenderer::Pick pick = frame.pick(position);
+    QVERIFY2(pick.ok, qPrintable(pick.message));
+    QCOMPARE(pick.hit, hit);
+    if (!hit)
+        return;
+
+    // Where the ray through the pixel's centre enters the ball, in voxels
+    // (one object unit is 32 voxels along every axis of a cube).
+    const FrameGeometry geometry = computeFrameGeometry(0, y, 0, size, 32, 32, 32, view);
+    const QPointF pixelCentre(std::floor(position.x()) + 0.5, std::floor(position.y()) + 0.5);
+    const FrameRay ray = frameRayAt(geometry, size, pixelCentre);
+    const QVector3D origin = voxelPositionOf(geometry, ray.origin) - centre;
+    const float along = -QVector3D::dotProduct(origin, ray.direction);
+    const float across = (origin + along * ray.direction).lengthSquared();
+    QVERIFY2(across < (radius - 1) * (radius - 1), "the row's ray does not cross the ball");
+    const QVector3D surface =
+        centre + origin + (along - std::sqrt(radius * radius - across)) * ray.direction;
+
+    const QVector3D picked = voxelPositionOf(geometry, pick.objectPosition);
+    const QString seen = QStringLiteral("picked (%1, %2, %3), surface at (%4, %5, %6)")
+                             .arg(picked.x())
+                             .arg(picked.y())
+                             .arg(picked.z())
+                             .arg(surface.x())
+                             .arg(surface.y())
+                             .arg(surface.z());
+    QVERIFY2((picked - surface).length() <= 1.0f, qPrintable(seen));
+    for (int axis = 0; axis < 3; ++axis)
+        QVERIFY2(std::abs(float(pick.voxel[std::size_t(axis)]) - surface[axis]) <= 1.0f,
+                 qPrintable(seen));
 }
 
 QTEST_MAIN(RenderPictureTest)

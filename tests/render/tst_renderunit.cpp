@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineF>
 #include <QMatrix4x4>
 #include <QMetaMethod>
 #include <QTemporaryDir>
@@ -112,6 +113,7 @@ std::array<float, 4 * TransferFunctionTable::entryCount> alphaBand(int first, in
 } // namespace
 
 Q_DECLARE_METATYPE(CropBox)
+Q_DECLARE_METATYPE(ViewTransform)
 
 class RenderUnitTest : public QObject
 {
@@ -131,6 +133,10 @@ private slots:
     void zoomAndPan();
     void zoomKeepsTheCentre_data();
     void zoomKeepsTheCentre();
+    void framePositions_data();
+    void framePositions();
+    void nearestVoxel_data();
+    void nearestVoxel();
     void cropBounds_data();
     void cropBounds();
     void angleNormalisation_data();
@@ -329,6 +335,80 @@ void RenderUnitTest::zoomAndPan()
     QCOMPARE(unit.u, plain.u);
     QCOMPARE(unit.v, plain.v);
     QCOMPARE(unit.quadTexCoords, plain.quadTexCoords);
+}
+
+// The ray at a viewport position against the view's own definition: half the
+// shorter side is one view unit, view-plane point q is shown at zoom q + pan
+// (y upwards), and q lies at q.x M(1, 0, 0) + q.y M(0, 1, 0).
+void RenderUnitTest::framePositions_data()
+{
+    QTest::addColumn<int>("y");
+    QTest::addColumn<QSize>("viewport");
+    QTest::addColumn<ViewTransform>("view");
+    QTest::addColumn<QPointF>("position");
+    QTest::newRow("centre") << 0 << QSize(400, 400) << ViewTransform() << QPointF(200, 200);
+    QTest::newRow("top-left corner") << 0 << QSize(400, 400) << ViewTransform() << QPointF(0, 0);
+    QTest::newRow("wide, zoomed and panned")
+        << 30 << QSize(640, 480) << ViewTransform{2.0, QPointF(0.25, -0.5)}
+        << QPointF(100.5, 400.25);
+    QTest::newRow("tall, turned a quarter, zoomed out")
+        << 90 << QSize(300, 500) << ViewTransform{0.5, QPointF(0.0, 0.1)} << QPointF(12, 250.5);
+}
+
+void RenderUnitTest::framePositions()
+{
+    QFETCH(int, y);
+    QFETCH(QSize, viewport);
+    QFETCH(ViewTransform, view);
+    QFETCH(QPointF, position);
+    const FrameGeometry geometry = computeFrameGeometry(20, y, 0, viewport, 20, 10, 5, view);
+    const double half = std::min(viewport.width(), viewport.height()) / 2.0;
+    const QPointF shown((position.x() - viewport.width() / 2.0) / half,
+                        (viewport.height() / 2.0 - position.y()) / half);
+    const QPointF q = (shown - view.pan) / view.zoom;
+    QVector3D expected;
+    for (int i = 0; i < 3; ++i)
+        expected[i] = float(q.x() * geometry.rotation[std::size_t(3 * i)] +
+                            q.y() * geometry.rotation[std::size_t(3 * i + 1)]);
+    const FrameRay ray = frameRayAt(geometry, viewport, position);
+    QVERIFY2(fuzzyEqual(ray.origin, expected, 1e-5f), qPrintable(text(ray.origin)));
+    QCOMPARE(ray.direction, geometry.n0);
+    // Every point of the ray is shown at the position.
+    for (const float t : {-0.7f, 0.0f, 0.4f}) {
+        const QPointF back = framePositionOf(geometry, viewport, ray.origin + t * ray.direction);
+        QVERIFY2(QLineF(back, position).length() < 1e-3,
+                 qPrintable(QStringLiteral("%1, %2").arg(back.x()).arg(back.y())));
+    }
+}
+
+// A 20 x 10 x 5 grid: object x spans -0.5..0.5 over 20 voxels, y -0.25..0.25
+// over 10, z -0.125..0.125 over 5.
+void RenderUnitTest::nearestVoxel_data()
+{
+    QTest::addColumn<QVector3D>("object");
+    QTest::addColumn<QVector3D>("voxelPosition");
+    QTest::addColumn<QVector3D>("nearest");
+    QTest::newRow("box centre") << QVector3D(0, 0, 0) << QVector3D(9.5f, 4.5f, 2.0f)
+                                << QVector3D(10, 5, 2); // halves round away from zero
+    QTest::newRow("first voxel's centre")
+        << QVector3D(-0.475f, -0.225f, -0.1f) << QVector3D(0, 0, 0) << QVector3D(0, 0, 0);
+    QTest::newRow("on the near faces")
+        << QVector3D(-0.5f, 0.25f, 0.125f) << QVector3D(-0.5f, 9.5f, 4.5f) << QVector3D(0, 9, 4);
+    QTest::newRow("beyond the box is clamped")
+        << QVector3D(2.0f, -1.0f, 0.2f) << QVector3D(49.5f, -15.5f, 6.0f) << QVector3D(19, 0, 4);
+}
+
+void RenderUnitTest::nearestVoxel()
+{
+    QFETCH(QVector3D, object);
+    QFETCH(QVector3D, voxelPosition);
+    QFETCH(QVector3D, nearest);
+    const FrameGeometry geometry = computeFrameGeometry(0, 0, 0, QSize(64, 64), 20, 10, 5);
+    QVERIFY2(fuzzyEqual(voxelPositionOf(geometry, object), voxelPosition, 1e-4f),
+             qPrintable(text(voxelPositionOf(geometry, object))));
+    QVERIFY(fuzzyEqual(objectPositionOfVoxel(geometry, voxelPosition), object, 1e-5f));
+    const std::array<int, 3> voxel = ::nearestVoxel(geometry, object);
+    QCOMPARE(QVector3D(float(voxel[0]), float(voxel[1]), float(voxel[2])), nearest);
 }
 
 void RenderUnitTest::zoomKeepsTheCentre_data()

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "slicegeometry.h"
+
+#include <QWidget>
+
+#include <optional>
+
+class QEvent;
+class QObject;
+class QPaintEvent;
+class VolumeRenderer;
+
+// The slice cursor drawn over the rendering: three short lines through the
+// cursor voxel along the data set's X (red), Y (green) and Z (blue) axes,
+// projected with the geometry of the renderer's frame. A transparent child
+// laid over the renderer like OrientationOverlay, so the marker never enters
+// the framebuffer (saved images and grabbed frames stay as they are); it
+// repaints itself after each of the renderer's paints, so it follows turns,
+// zoom and pan. Lets every mouse event through.
+class CursorOverlay : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CursorOverlay(VolumeRenderer *renderer);
+
+    // The voxel to mark (x, y, z), or none. Repaints when it changes.
+    void setCursorVoxel(const std::optional<VoxelIndex> &voxel);
+    const std::optional<VoxelIndex> &cursorVoxel() const { return voxel; }
+
+    // Half the length of each line in object units (the longest side of the
+    // data set is 1).
+    static constexpr double halfLength = 0.08;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    VolumeRenderer *renderer;
+    std::optional<VoxelIndex> voxel;
+};
