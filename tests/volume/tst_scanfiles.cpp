@@ -201,6 +201,7 @@ QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
 } // namespace
 
 Q_DECLARE_METATYPE(StoredOrientation)
+Q_DECLARE_METATYPE(SlicePlacement)
 
 class TestScanFiles : public QObject
 {
@@ -213,6 +214,8 @@ private slots:
     void valuesMapToTheirRange_data();
     void valuesMapToTheirRange();
     void dicomSeriesChoice();
+    void dicomSeriesIntegrity_data();
+    void dicomSeriesIntegrity();
     void obliqueScanSnaps();
     void hostileFiles_data();
     void hostileFiles();
@@ -364,6 +367,77 @@ void TestScanFiles::dicomSeriesChoice()
     const ScanLoad chosen = load(folder + "/b-slice1.dcm");
     QVERIFY2(chosen.result.ok, chosen.err.c_str());
     QCOMPARE(chosen.volume.depth, 2);
+}
+
+void TestScanFiles::dicomSeriesIntegrity_data()
+{
+    QTest::addColumn<SlicePlacement>("placement");
+    QTest::addColumn<QString>("damage");  // done to the middle slice's file
+    QTest::addColumn<QString>("message"); // in a warning, or in the refusal
+    QTest::addColumn<int>("empty");       // the slice that reads as 0; -1 none, -2 refused
+    QTest::newRow("middle slice cut off") << SlicePlacement::Apart << "cut"
+                                          << "1 of 3 slices could not be read and is missing" << 1;
+    QTest::newRow("middle slice's pixel data short")
+        << SlicePlacement::Apart << "short"
+        << "holds 38 bytes of pixel data; 4 x 5 samples" << 1;
+    QTest::newRow("all at one position")
+        << SlicePlacement::OnePosition << ""
+        << "The 3 slices lie at one position; they are ordered by instance number" << -1;
+    QTest::newRow("one position, one instance number")
+        << SlicePlacement::OnePositionOneNumber << ""
+        << "instance numbers are missing or repeated: the order of the slices is unknown" << -2;
+}
+
+void TestScanFiles::dicomSeriesIntegrity()
+{
+    QFETCH(SlicePlacement, placement);
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    QFETCH(int, empty);
+    const QString folder = dir.filePath(QString("integrity-%1").arg(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeDicomSeriesWithItk(
+        folder.toStdString(), storedReference({{{0, 1, 2}}, {{1, 1, 1}}}), "1.2.3.4.9", placement));
+    QFile middle(folder + "/slice2.dcm");
+    QVERIFY(middle.open(QIODevice::ReadWrite));
+    QByteArray bytes = middle.readAll();
+    if (damage == "cut") {
+        bytes.chop(10);
+    } else if (damage == "short") {
+        // The pixel data element ends the file: its length and bytes 2 shorter.
+        const int tag = bytes.lastIndexOf(QByteArray("\xe0\x7f\x10\x00", 4));
+        QVERIFY(tag > 0);
+        const int lengthAt = bytes.mid(tag + 4, 2) == "OW" ? tag + 8 : tag + 4;
+        std::uint32_t length;
+        std::memcpy(&length, bytes.constData() + lengthAt, 4);
+        QCOMPARE(length, 40u);
+        put<std::uint32_t>(bytes, lengthAt, length - 2);
+        bytes.chop(2);
+    }
+    QVERIFY(middle.resize(0) && middle.seek(0) && middle.write(bytes) == bytes.size());
+    middle.close();
+
+    const ScanLoad run = load(folder);
+    if (empty == -2) {
+        QVERIFY(!run.result.ok);
+        QVERIFY2(run.result.reason.find(message.toStdString()) != std::string::npos,
+                 run.result.reason.c_str());
+        return;
+    }
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QVERIFY2(run.err.find(message.toStdString()) != std::string::npos, run.err.c_str());
+    QCOMPARE(run.volume.depth, 3);
+    QCOMPARE(run.volume.spacing[2], placement == SlicePlacement::Apart ? 2.0 : 1.0);
+    // Every slice in its place; the lost one reads as 0.
+    const double low = run.volume.valueRange.minimum, high = run.volume.valueRange.maximum;
+    std::size_t i = 0;
+    for (std::size_t z = 0; z < 3; ++z)
+        for (std::size_t y = 0; y < 4; ++y)
+            for (std::size_t x = 0; x < 5; ++x, ++i) {
+                const double expected = int(z) == empty ? 0.0 : referenceValue(x, y, z);
+                QVERIFY2(std::fabs(run.volume.data[i] * (high - low) + low - expected) < 1e-3,
+                         qPrintable(QString("voxel %1").arg(i)));
+            }
 }
 
 void TestScanFiles::obliqueScanSnaps()
