@@ -577,6 +577,9 @@ void TestScanFiles::damagedScans_data()
     QTest::newRow("offset beyond the file")
         << "far.nii" << nifti1(with([](NiftiFields &f) { f.voxOffset = 4000; }), eight) << false
         << "beyond the" << 0ull;
+    QTest::newRow("offset 1e30") << "farther.nii"
+                                 << nifti1(with([](NiftiFields &f) { f.voxOffset = 1e30; }), eight)
+                                 << false << "beyond any file" << 0ull;
     QTest::newRow("offset inside the header")
         << "inside.nii" << nifti1(with([](NiftiFields &f) { f.voxOffset = 100; }), eight) << false
         << "inside the 348-byte header" << 0ull;
