@@ -13,9 +13,11 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <sstream>
@@ -55,6 +57,10 @@ QByteArray rawBytes(const std::vector<float> &values, const char *type)
     for (float value : values) {
         if (!std::strcmp(type, "float")) {
             bytes.append(reinterpret_cast<const char *>(&value), sizeof value);
+        } else if (!std::strcmp(type, "double")) {
+            // float cannot hold the largest doubles: infinity stands for them.
+            const double sample = std::isinf(value) ? std::copysign(1.7e308, value) : value;
+            bytes.append(reinterpret_cast<const char *>(&sample), sizeof sample);
         } else if (!std::strcmp(type, "int8")) {
             bytes.append(char(std::int8_t(value)));
         } else {
@@ -178,7 +184,7 @@ QByteArray nifti1(const NiftiFields &f, const QByteArray &samples)
 }
 
 // The same as NIfTI-2, in either byte order, with uint16 samples.
-QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
+QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples, double slope = 0)
 {
     QByteArray bytes(544, '\0');
     put<std::int32_t>(bytes, 0, 540, bigEndian);
@@ -191,6 +197,7 @@ QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
         put<double>(bytes, 104 + 8 * i, 1.0, bigEndian);
     }
     put<std::int64_t>(bytes, 168, 544, bigEndian);
+    put<double>(bytes, 176, slope, bigEndian);
     for (std::uint16_t sample : samples) {
         bytes.append(2, '\0');
         put<std::uint16_t>(bytes, bytes.size() - 2, sample, bigEndian);
@@ -224,6 +231,7 @@ private slots:
     void damagedScans();
     void niftiTwoInBothByteOrders();
     void specialFilesRefusedAtOnce();
+    void latin1NameLoads();
 
 private:
     QTemporaryDir dir;
@@ -313,6 +321,9 @@ void TestScanFiles::valuesMapToTheirRange_data()
                                   << 7.0 << std::vector<float>{0, 5 / 12.0f, 1, 0.5f} << "";
     QTest::newRow("constant") << QByteArray("uint16") << std::vector<float>{9, 9, 9, 9} << 9.0
                               << 9.0 << std::vector<float>{0, 0, 0, 0} << "";
+    QTest::newRow("doubles from -1.7e308 to 1.7e308")
+        << QByteArray("double") << std::vector<float>{-infinity, infinity, 0, -infinity} << -1.7e308
+        << 1.7e308 << std::vector<float>{0, 1, 0.5f, 0} << "";
     QTest::newRow("all NaN") << QByteArray("float") << std::vector<float>{nan, nan, nan, nan} << 0.0
                              << 0.0 << std::vector<float>{0, 0, 0, 0} << "4 samples";
 }
@@ -694,6 +705,13 @@ void TestScanFiles::niftiTwoInBothByteOrders()
         QCOMPARE(run.volume.data[3], 0.0f);
         QCOMPARE(run.volume.data[0], 1.0f);
     }
+    // A slope that takes the values beyond a double: the stored values, with a word.
+    const QString scaled = dir.filePath("scaled.nii");
+    QVERIFY(writeFile(scaled, nifti2(false, {0, 100, 300, 1000}, 1e306)));
+    const ScanLoad run = load(scaled);
+    QVERIFY2(run.result.ok && run.err.find("value scaling (slope 1e+306") != std::string::npos,
+             run.err.c_str());
+    QCOMPARE(run.volume.valueRange.maximum, 1000.0);
 }
 
 void TestScanFiles::specialFilesRefusedAtOnce()
@@ -733,6 +751,27 @@ void TestScanFiles::specialFilesRefusedAtOnce()
              series.err.c_str());
     QVERIFY2(series.err.find("1 files of the folder are damaged or not DICOM") != std::string::npos,
              series.err.c_str());
+}
+
+void TestScanFiles::latin1NameLoads()
+{
+    // "café.nrrd" in Latin-1: not UTF-8, so no QString names it; the bytes go
+    // through as the file system gave them.
+    const std::string path = QFile::encodeName(dir.path()).toStdString() + "/caf\xe9.nrrd";
+    const QByteArray bytes = nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\n", QByteArray(8, 3));
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    QVERIFY(file);
+    QCOMPARE(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file),
+             std::size_t(bytes.size()));
+    QCOMPARE(std::fclose(file), 0);
+    std::ostringstream out, err;
+    Volume volume;
+    const VolumeReadResult result = readVolumeFile(path, volume, out, err, VolumeReadOptions());
+    QVERIFY2(result.ok, err.str().c_str());
+    QCOMPARE(volume.depth, 2);
+    QVERIFY(out.str().find("- Loading file '" + path + "' ... \n") == 0);
+    // QTemporaryDir cannot name the file to remove it.
+    QCOMPARE(::unlink(path.c_str()), 0);
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
