@@ -12,7 +12,9 @@
 #include <itkOutputWindow.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <cstring>
@@ -199,6 +201,29 @@ void takeGeometry(itk::ImageIOBase &io, RawScan &scan)
     }
 }
 
+// ITK's NRRD reader scans each number of text-encoded samples into a
+// 1025-byte buffer on its stack: a longer word would overrun it. The reason
+// where the data at offset in path holds one, else empty.
+std::string longWordProblem(const std::string &path, std::uint64_t offset)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return {};
+    std::uint64_t run = 0;
+    bool tooLong = false;
+    if (::fseeko(file, off_t(offset), SEEK_SET) == 0) {
+        int c;
+        while (!tooLong && (c = std::getc(file)) != EOF) {
+            run = std::isspace(c) ? 0 : run + 1;
+            tooLong = run > 1024;
+        }
+    }
+    std::fclose(file);
+    return tooLong ? "The text-encoded samples hold a word of more than 1024 characters, which "
+                     "is no number."
+                   : std::string();
+}
+
 ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
                                   std::uint64_t maxDataBytes, RawScan &scan)
 {
@@ -262,6 +287,11 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     }
     // Text and other encodings: ITK decodes them into our buffer, in the
     // machine's byte order.
+    if (format == ScanFormat::Nrrd) {
+        problem = longWordProblem(layout.dataPath, layout.dataOffset);
+        if (!problem.empty())
+            return failure(problem);
+    }
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
         return failure("ITK delivers a sample type that cannot be shown.");
     problem = scanMemoryProblem(wholeCount, sampleSize(scan.type), maxDataBytes);

@@ -648,6 +648,11 @@ void TestScanFiles::damagedScans_data()
         << "plain.nrrd"
         << "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\nencoding: gzip\n\n" + eight << false
         << "compressed data is damaged" << 0ull;
+    QTest::newRow("NRRD text, a word of 2000 characters")
+        << "word.nrrd"
+        << "NRRD0004\ntype: float\ndimension: 3\nsizes: 2 2 2\nencoding: ascii\n\n" +
+               QByteArray(2000, '7')
+        << false << "more than 1024 characters" << 0ull;
     QTest::newRow("NRRD byte skip -2")
         << "skip.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nbyte skip: -2\n", eight)
         << false << "byte skip is '-2'" << 0ull;
