@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # run.sh SECONDS [CORPUS_DIR [LIBFUZZER_FLAG...]]
 #
-# Fuzzes the DAT reader for three quarters of SECONDS and the transfer-function
-# file parser for the rest, one after the other on one core. Configures
-# build-fuzz with the 'fuzz' preset if that has not been done, builds
-# kelvara-dat-fuzzer and kelvara-transfer-function-fuzzer, writes their
-# starting inputs to build-fuzz/fuzz-start and build-fuzz/fuzz-start-transfer-function
-# and grows CORPUS_DIR (default: fuzz/corpus-run, ignored by git) and
+# Fuzzes the DAT reader for 40 % of SECONDS, the scan path (NIfTI, NRRD,
+# MetaImage) for 40 % and the transfer-function file parser for the rest, one
+# after the other on one core. Configures build-fuzz with the 'fuzz' preset if
+# that has not been done, builds kelvara-dat-fuzzer, kelvara-scan-fuzzer and
+# kelvara-transfer-function-fuzzer, writes their starting inputs to
+# build-fuzz/fuzz-start, build-fuzz/fuzz-start-scan and
+# build-fuzz/fuzz-start-transfer-function and grows CORPUS_DIR (default:
+# fuzz/corpus-run, ignored by git), CORPUS_DIR-scan and
 # CORPUS_DIR-transfer-function from them. Works from a clean checkout; CI runs
 # `fuzz/run.sh 60`.
 #
@@ -32,9 +34,13 @@ cd "$root"
 if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake --preset fuzz
 fi
-cmake --build "$build" --target kelvara-dat-fuzzer kelvara-transfer-function-fuzzer
+cmake --build "$build" --target kelvara-dat-fuzzer kelvara-scan-fuzzer kelvara-scan-corpus \
+    kelvara-transfer-function-fuzzer
 mkdir -p "$artifacts"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+# The leaks that are ITK's own when it refuses a file (tests/lsan.supp) are not
+# findings; ours are.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}
 
 # fuzz NAME SECONDS CORPUS STARTERS MAKE_STARTERS [LIBFUZZER_FLAG...]
 fuzz() {
@@ -65,11 +71,14 @@ fuzz() {
     return "$status"
 }
 
-datSeconds=$((seconds * 3 / 4 > 0 ? seconds * 3 / 4 : 1))
-transferSeconds=$((seconds - datSeconds > 0 ? seconds - datSeconds : 1))
+datSeconds=$((seconds * 2 / 5 > 0 ? seconds * 2 / 5 : 1))
+scanSeconds=$((seconds * 2 / 5 > 0 ? seconds * 2 / 5 : 1))
+transferSeconds=$((seconds - datSeconds - scanSeconds > 0 ? seconds - datSeconds - scanSeconds : 1))
 status=0
 fuzz kelvara-dat-fuzzer "$datSeconds" "$corpus" "$build/fuzz-start" \
     "$root/fuzz/make-corpus.sh" "$@" || status=$?
+fuzz kelvara-scan-fuzzer "$scanSeconds" "$corpus-scan" "$build/fuzz-start-scan" \
+    "$build/bin/kelvara-scan-corpus" "$@" || status=$?
 fuzz kelvara-transfer-function-fuzzer "$transferSeconds" "$corpus-transfer-function" \
     "$build/fuzz-start-transfer-function" "$root/fuzz/make-transfer-corpus.sh" "$@" || status=$?
 exit "$status"

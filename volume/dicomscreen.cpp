@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -22,6 +25,9 @@ struct Walker
     bool explicitVr = true;
     bool bigEndian = false;
     std::string problem;
+    DicomSliceFacts facts;
+    std::uint32_t samplesPerPixel = 1, bitsAllocated = 0;
+    std::uint64_t frames = 1;
 
     std::uint16_t u16(std::uint64_t at, bool big) const
     {
@@ -40,6 +46,86 @@ struct Walker
         std::snprintf(tag, sizeof tag, "(%04x,%04x)", group, element);
         problem = std::string("element ") + tag + " " + what;
         return false;
+    }
+
+    std::string text(std::uint64_t at, std::uint32_t length) const
+    {
+        std::string value(reinterpret_cast<const char *>(bytes + at), length);
+        while (!value.empty() && (value.back() == '\0' || value.back() == ' '))
+            value.pop_back();
+        return value;
+    }
+
+    // Keeps the top-level elements that place a slice and size its pixels;
+    // false where native pixel data is shorter than they make it.
+    bool noteTopLevel(std::uint16_t group, std::uint16_t element, std::uint64_t at,
+                      std::uint32_t length, bool big)
+    {
+        const std::uint32_t tag = std::uint32_t(group) << 16 | element;
+        const auto unsignedShort = [&] { return length == 2 ? u16(at, big) : 0u; };
+        switch (tag) {
+        case 0x0020000e:
+            facts.seriesUid = text(at, length);
+            break;
+        case 0x00200013: {
+            const std::string value = text(at, length);
+            char *end = nullptr;
+            const long long number = std::strtoll(value.c_str(), &end, 10);
+            if (!value.empty() && end && *end == '\0')
+                facts.instanceNumber = number;
+            break;
+        }
+        case 0x00200032: {
+            std::string value = text(at, length);
+            std::array<double, 3> position{};
+            const char *cursor = value.c_str();
+            bool whole = true;
+            for (int axis = 0; axis < 3 && whole; ++axis) {
+                char *end = nullptr;
+                position[std::size_t(axis)] = std::strtod(cursor, &end);
+                whole = end != cursor && std::isfinite(position[std::size_t(axis)]) &&
+                        (axis == 2 ? *end == '\0' || *end == ' ' : *end == '\\');
+                cursor = *end ? end + 1 : end;
+            }
+            if (whole)
+                facts.position = position;
+            break;
+        }
+        case 0x00280002:
+            samplesPerPixel = unsignedShort();
+            break;
+        case 0x00280008:
+            frames = std::strtoull(text(at, length).c_str(), nullptr, 10);
+            frames = frames == 0 ? 1 : frames;
+            break;
+        case 0x00280010:
+            facts.rows = unsignedShort();
+            break;
+        case 0x00280011:
+            facts.columns = unsignedShort();
+            break;
+        case 0x00280100:
+            bitsAllocated = unsignedShort();
+            break;
+        case 0x7fe00010: {
+            // Undefined length (encapsulated data) never reaches here.
+            // In long double: a frame count of up to 2^64 must not wrap round.
+            const long double samples = static_cast<long double>(facts.rows) * facts.columns *
+                                        samplesPerPixel * static_cast<long double>(frames);
+            const long double needed =
+                bitsAllocated == 1 ? std::ceil(samples / 8) : samples * ((bitsAllocated + 7) / 8);
+            if (length < needed)
+                return fail(group, element,
+                            "holds " + std::to_string(length) + " bytes of pixel data; " +
+                                std::to_string(facts.rows) + " x " + std::to_string(facts.columns) +
+                                " samples of " + std::to_string(bitsAllocated) + " bits need " +
+                                std::to_string(needed));
+            break;
+        }
+        default:
+            break;
+        }
+        return true;
     }
 
     // Walks elements from position until end, or until the delimiter
@@ -104,6 +190,8 @@ struct Walker
                 if (!items(inner, position + length, depth + 1))
                     return false;
             }
+            if (depth == 0 && !noteTopLevel(group, element, position, length, big))
+                return false;
             if (group == 0x0002 && element == 0x0010) {
                 std::string syntax(reinterpret_cast<const char *>(bytes + position), length);
                 while (!syntax.empty() && (syntax.back() == '\0' || syntax.back() == ' '))
@@ -154,25 +242,32 @@ struct Walker
 
 } // namespace
 
-std::string dicomFileProblem(const std::string &path)
+DicomSliceFacts screenDicomFile(const std::string &path)
 {
+    DicomSliceFacts refused;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return "cannot be opened";
+    if (fd < 0) {
+        refused.problem = "cannot be opened";
+        return refused;
+    }
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return "is not a regular file";
+        refused.problem = "is not a regular file";
+        return refused;
     }
     const std::uint64_t size = std::uint64_t(info.st_size);
     if (size < 8) {
         ::close(fd);
-        return "is too short for DICOM";
+        refused.problem = "is too short for DICOM";
+        return refused;
     }
     void *mapped = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
     ::close(fd);
-    if (mapped == MAP_FAILED)
-        return "cannot be read";
+    if (mapped == MAP_FAILED) {
+        refused.problem = "cannot be read";
+        return refused;
+    }
     Walker walker;
     walker.bytes = static_cast<const unsigned char *>(mapped);
     walker.size = size;
@@ -185,5 +280,6 @@ std::string dicomFileProblem(const std::string &path)
     }
     walker.elements(position, size, false, 0);
     ::munmap(mapped, std::size_t(size));
-    return walker.problem;
+    walker.facts.problem = walker.problem;
+    return walker.facts;
 }

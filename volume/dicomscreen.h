@@ -1,10 +1,27 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 
+// What the screening of one DICOM file found, and the elements that place it
+// in its series, read on the way (from a damaged file as far as it goes, so
+// that a broken slice can still be counted against its series).
+struct DicomSliceFacts
+{
+    std::string problem; // empty when the file is sound
+    std::string seriesUid;
+    std::optional<long long> instanceNumber;
+    std::optional<std::array<double, 3>> position; // Image Position (Patient), mm, finite
+    std::uint32_t rows = 0;
+    std::uint32_t columns = 0;
+};
+
 // Walks every element of the DICOM file at path, nested sequences and items
-// included, without allocating anything an element claims: the empty string
-// when every element fits in the file, else why not. GDCM allocates what a
-// length field says before it reads, so a foreign file claiming 4 GB is kept
-// from it here.
-std::string dicomFileProblem(const std::string &path);
+// included, without allocating anything an element claims. A file is damaged
+// when an element does not fit in it, or when native pixel data is shorter
+// than rows x columns x samples per pixel x frames samples of the allocated
+// bits. GDCM allocates what a length field says before it reads, so a
+// foreign file claiming 4 GB is kept from it here.
+DicomSliceFacts screenDicomFile(const std::string &path);

@@ -6,18 +6,17 @@
 #include "textheader.h"
 
 #include <itkGDCMImageIO.h>
-#include <itkGDCMSeriesFileNames.h>
-#include <itkImage.h>
-#include <itkImageFileReader.h>
-#include <itkImageSeriesReader.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
 #include <itkNrrdImageIO.h>
 #include <itkOutputWindow.h>
 
-#include <stdlib.h>
-
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <set>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -25,8 +24,6 @@
 #include <sstream>
 
 namespace {
-
-using ScanImage = itk::Image<float, 3>;
 
 // ITK's warnings would go to standard error unseen by the window: they are
 // collected and shown with the load instead.
@@ -204,6 +201,29 @@ void takeGeometry(itk::ImageIOBase &io, RawScan &scan)
     }
 }
 
+// ITK's NRRD reader scans each number of text-encoded samples into a
+// 1025-byte buffer on its stack: a longer word would overrun it. The reason
+// where the data at offset in path holds one, else empty.
+std::string longWordProblem(const std::string &path, std::uint64_t offset)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return {};
+    std::uint64_t run = 0;
+    bool tooLong = false;
+    if (::fseeko(file, off_t(offset), SEEK_SET) == 0) {
+        int c;
+        while (!tooLong && (c = std::getc(file)) != EOF) {
+            run = std::isspace(c) ? 0 : run + 1;
+            tooLong = run > 1024;
+        }
+    }
+    std::fclose(file);
+    return tooLong ? "The text-encoded samples hold a word of more than 1024 characters, which "
+                     "is no number."
+                   : std::string();
+}
+
 ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
                                   std::uint64_t maxDataBytes, RawScan &scan)
 {
@@ -267,6 +287,11 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     }
     // Text and other encodings: ITK decodes them into our buffer, in the
     // machine's byte order.
+    if (format == ScanFormat::Nrrd) {
+        problem = longWordProblem(layout.dataPath, layout.dataOffset);
+        if (!problem.empty())
+            return failure(problem);
+    }
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
         return failure("ITK delivers a sample type that cannot be shown.");
     problem = scanMemoryProblem(wholeCount, sampleSize(scan.type), maxDataBytes);
@@ -282,42 +307,28 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     return {true, {}};
 }
 
-struct DicomSeries
+// A DICOM file of a folder with what its screening found.
+struct DicomFile
 {
-    std::vector<std::string> files;
-    std::vector<std::string> notes;
-};
-
-// A folder of links to the files that passed the screening, so that GDCM's
-// series finder sees nothing else; removed with the object.
-class ScreenedFolder
-{
-public:
-    ~ScreenedFolder()
-    {
-        if (!path.empty()) {
-            std::error_code error;
-            std::filesystem::remove_all(path, error);
-        }
-    }
     std::string path;
+    DicomSliceFacts facts;
 };
 
-// Lists the folder with our own code: regular files (links followed once)
-// whose elements all fit in them; everything else is skipped and counted.
-ScanReadResult screenFolder(const std::filesystem::path &folder, ScreenedFolder &screened,
-                            std::vector<std::string> &notes)
+std::string fileName(const std::string &path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
+// Lists the folder with our own code: regular files (links followed once),
+// each screened by screenDicomFile(); special entries are counted in notes.
+ScanReadResult listDicomFolder(const std::filesystem::path &folder, std::vector<DicomFile> &files,
+                               std::vector<std::string> &notes)
 {
     std::error_code error;
     std::filesystem::directory_iterator entries(folder, error);
     if (error)
         return failure("The folder cannot be listed (" + error.message() + ").");
-    std::string base = (std::filesystem::temp_directory_path(error) / "kelvara-dicom-XXXXXX");
-    if (!::mkdtemp(&base[0]))
-        return failure("No temporary folder can be made for the series.");
-    screened.path = base;
-    std::uint64_t special = 0, damaged = 0, index = 0;
-    std::string example;
+    std::uint64_t special = 0;
     for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
         if (error)
             break;
@@ -329,118 +340,358 @@ ScanReadResult screenFolder(const std::filesystem::path &folder, ScreenedFolder 
             ++special;
             continue;
         }
-        const std::string problem = dicomFileProblem(file);
-        if (!problem.empty()) {
-            if (example.empty())
-                example = entries->path().filename().string() + ": " + problem;
-            ++damaged;
-            continue;
-        }
-        const std::filesystem::path target = std::filesystem::absolute(file, error);
-        std::filesystem::create_symlink(
-            target, std::filesystem::path(base) / ("f" + std::to_string(index++)), error);
+        files.push_back({file, screenDicomFile(file)});
     }
     if (special > 0)
         notes.push_back(std::to_string(special) +
                         " entries of the folder are not regular files (pipes, devices, "
                         "sockets, dangling or looping links) and were skipped.");
-    if (damaged > 0)
-        notes.push_back(std::to_string(damaged) +
-                        " files of the folder are damaged or not DICOM and were skipped (" +
-                        example + ").");
     return {true, {}};
 }
 
-// The series of a folder to show: the one holding the chosen file, else the
-// one with the most slices.
-ScanReadResult pickDicomSeries(const std::string &path, DicomSeries &series)
+// A series put together: the file of each slice place along the normal, in
+// order; -1 where no readable file holds that place.
+struct DicomSeriesLayout
+{
+    std::vector<const DicomFile *> files; // the sound files of the series
+    // Where damaged files of the series said they lie (LPS, mm).
+    std::vector<std::array<double, 3>> lostPositions;
+    std::vector<int> places;
+    double spacing = 0.0; // between places in mm; 0 where the files give none
+    bool againstNormal = false;
+    std::vector<std::string> notes;
+};
+
+// Orders the slices by their position along normal; where positions are
+// missing or repeated, by instance number (with a note), else refuses. A gap
+// of whole steps between positions, or a damaged slice's position, leaves an
+// empty place.
+ScanReadResult layOutSeries(const std::array<double, 3> &normal, DicomSeriesLayout &layout)
+{
+    const std::size_t count = layout.files.size();
+    std::vector<double> along(count, 0.0);
+    std::size_t placed = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (const auto &position = layout.files[i]->facts.position) {
+            along[i] = (*position)[0] * normal[0] + (*position)[1] * normal[1] +
+                       (*position)[2] * normal[2];
+            ++placed;
+        }
+    std::vector<int> order(count);
+    for (std::size_t i = 0; i < count; ++i)
+        order[i] = int(i);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return along[a] < along[b]; });
+    // Positions are written as text with a few decimals.
+    const double tolerance = 1e-3;
+    std::size_t repeated = 0;
+    for (std::size_t i = 1; i < count; ++i)
+        if (along[order[i]] - along[order[i - 1]] <= tolerance)
+            ++repeated;
+
+    if (placed == count && repeated == 0) {
+        // Damaged slices that gave their position keep their place, empty.
+        std::vector<std::pair<double, int>> entries;
+        for (int i : order)
+            entries.emplace_back(along[std::size_t(i)], i);
+        for (const std::array<double, 3> &position : layout.lostPositions) {
+            const double at =
+                position[0] * normal[0] + position[1] * normal[1] + position[2] * normal[2];
+            if (std::none_of(along.begin(), along.end(),
+                             [&](double other) { return std::fabs(other - at) <= tolerance; }))
+                entries.emplace_back(at, -1);
+        }
+        std::sort(entries.begin(), entries.end());
+        double step = entries[1].first - entries[0].first;
+        for (std::size_t i = 2; i < entries.size(); ++i)
+            step = std::min(step, entries[i].first - entries[i - 1].first);
+        bool uneven = false;
+        layout.places.push_back(entries[0].second);
+        for (std::size_t i = 1; i < entries.size(); ++i) {
+            const double gap = entries[i].first - entries[i - 1].first;
+            const double steps = std::round(gap / step);
+            if (!(steps + double(layout.places.size()) <= 65535.0))
+                return failure("The slice positions span more than 65535 steps of " +
+                               std::to_string(step) + " mm, the most a volume can have.");
+            if (std::fabs(gap - steps * step) > 0.1 * step)
+                uneven = true;
+            else
+                layout.places.insert(layout.places.end(), std::size_t(steps) - 1, -1);
+            layout.places.push_back(entries[i].second);
+        }
+        layout.spacing = step;
+        if (uneven) {
+            layout.spacing =
+                (entries.back().first - entries.front().first) / double(layout.places.size() - 1);
+            layout.notes.push_back("The slices are unevenly spaced; an even spacing of " +
+                                   std::to_string(layout.spacing) + " mm is used.");
+        }
+        return {true, {}};
+    }
+
+    const std::string why =
+        placed < count
+            ? std::to_string(count - placed) + " of the " + std::to_string(count) +
+                  " slices have no position"
+            : (repeated + 1 == count
+                   ? "The " + std::to_string(count) + " slices lie at one position"
+                   : std::to_string(repeated) + " slices lie at the position of another");
+    std::set<long long> numbers;
+    for (const DicomFile *file : layout.files)
+        if (file->facts.instanceNumber)
+            numbers.insert(*file->facts.instanceNumber);
+    if (numbers.size() < count)
+        return failure(why + ", and their instance numbers are missing or repeated: the order "
+                             "of the slices is unknown.");
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        return *layout.files[std::size_t(a)]->facts.instanceNumber <
+               *layout.files[std::size_t(b)]->facts.instanceNumber;
+    });
+    layout.places = order;
+    if (placed == count) {
+        layout.spacing = std::fabs(along[order[count - 1]] - along[order[0]]) / double(count - 1);
+        layout.againstNormal = along[order[0]] > along[order[count - 1]];
+    }
+    layout.notes.push_back(why + "; they are ordered by instance number.");
+    return {true, {}};
+}
+
+template <typename T> void widen(const unsigned char *from, float *to, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        T value;
+        std::memcpy(&value, from + i * sizeof(T), sizeof(T));
+        to[i] = float(value);
+    }
+}
+
+void samplesToFloat(SampleType type, const unsigned char *from, float *to, std::size_t count)
+{
+    switch (type) {
+    case SampleType::UInt8:
+        return widen<std::uint8_t>(from, to, count);
+    case SampleType::Int8:
+        return widen<std::int8_t>(from, to, count);
+    case SampleType::UInt16:
+        return widen<std::uint16_t>(from, to, count);
+    case SampleType::Int16:
+        return widen<std::int16_t>(from, to, count);
+    case SampleType::UInt32:
+        return widen<std::uint32_t>(from, to, count);
+    case SampleType::Int32:
+        return widen<std::int32_t>(from, to, count);
+    case SampleType::UInt64:
+        return widen<std::uint64_t>(from, to, count);
+    case SampleType::Int64:
+        return widen<std::int64_t>(from, to, count);
+    case SampleType::Float32:
+        return widen<float>(from, to, count);
+    case SampleType::Float64:
+        return widen<double>(from, to, count);
+    }
+}
+
+// Reads one file's pixels (GDCM decodes and rescales them) as floats into to,
+// which holds count samples; the reason where that fails.
+std::string readDicomPixels(itk::GDCMImageIO &io, float *to, std::uint64_t count)
+{
+    try {
+        SampleType type;
+        if (io.GetNumberOfComponents() != 1 || !sampleTypeOf(io.GetComponentType(), type))
+            return "its samples cannot be shown";
+        if (std::uint64_t(io.GetImageSizeInPixels()) != count)
+            return "its size differs from the series'";
+        std::vector<unsigned char> samples(std::size_t(count) * sampleSize(type));
+        io.Read(samples.data());
+        samplesToFloat(type, samples.data(), to, std::size_t(count));
+    } catch (const itk::ExceptionObject &exception) {
+        return describe(exception);
+    }
+    return {};
+}
+
+// Reads a folder's series, slice by slice through GDCM, into a float scan. The
+// series is the one holding the chosen file, else the one with the most
+// slices; damaged slices of it are counted and read as 0 where the positions
+// leave their place.
+ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
 {
     const bool isFolder = pathKind(path) == PathKind::Folder;
     std::filesystem::path folder =
         isFolder ? std::filesystem::path(path) : std::filesystem::path(path).parent_path();
     if (folder.empty())
         folder = ".";
-    ScreenedFolder screened;
-    ScanReadResult listed = screenFolder(folder, screened, series.notes);
+    std::vector<DicomFile> files;
+    std::vector<std::string> notes;
+    ScanReadResult listed = listDicomFolder(folder, files, notes);
     if (!listed.ok)
         return listed;
-    auto names = itk::GDCMSeriesFileNames::New();
-    names->SetUseSeriesDetails(true);
-    names->SetDirectory(screened.path);
-    const std::vector<std::string> &uids = names->GetSeriesUIDs();
-    if (uids.empty())
-        return failure("The folder holds no DICOM series.");
 
+    std::map<std::string, std::vector<const DicomFile *>> series;
+    for (const DicomFile &file : files)
+        if (file.facts.problem.empty())
+            series[file.facts.seriesUid].push_back(&file);
+    if (series.empty())
+        return failure("The folder holds no DICOM series" +
+                       (files.empty() ? std::string(".")
+                                      : " (" + fileName(files.front().path) + ": " +
+                                            files.front().facts.problem + ")."));
     std::error_code error;
     const std::filesystem::path chosen =
         isFolder ? std::filesystem::path() : std::filesystem::weakly_canonical(path, error);
+    const std::string *uid = nullptr;
     std::size_t most = 0;
-    bool found = false;
-    for (const std::string &uid : uids) {
-        std::vector<std::string> files = names->GetFileNames(uid);
-        // Back from the links to the files themselves.
-        for (std::string &file : files)
-            file = std::filesystem::read_symlink(file, error).string();
-        if (!chosen.empty() && !found) {
-            for (const std::string &file : files)
-                if (std::filesystem::weakly_canonical(file, error) == chosen) {
-                    series.files = files;
-                    found = true;
-                }
-        }
-        if (!found && files.size() > most) {
-            most = files.size();
-            series.files = files;
-        }
+    for (const DicomFile &file : files)
+        if (!chosen.empty() && std::filesystem::weakly_canonical(file.path, error) == chosen &&
+            series.count(file.facts.seriesUid))
+            uid = &file.facts.seriesUid;
+    if (!uid) {
+        for (const auto &[name, members] : series)
+            if (members.size() > most) {
+                most = members.size();
+                uid = &name;
+            }
+        if (series.size() > 1)
+            notes.push_back("The folder holds " + std::to_string(series.size()) +
+                            " series; the one with the most slices (" + std::to_string(most) +
+                            ") is shown.");
     }
-    if (!found && uids.size() > 1)
-        series.notes.push_back("The folder holds " + std::to_string(uids.size()) +
-                               " series; the one with the most slices (" + std::to_string(most) +
-                               ") is shown.");
-    return {true, {}};
-}
 
-ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
-{
-    DicomSeries series;
-    ScanReadResult picked = pickDicomSeries(path, series);
-    if (!picked.ok)
-        return picked;
+    // Damaged files that name the series are its lost slices; the rest are
+    // merely skipped.
+    std::uint64_t lost = 0, skipped = 0;
+    std::string lostExample, skippedExample;
+    for (const DicomFile &file : files) {
+        if (file.facts.problem.empty())
+            continue;
+        const bool ofSeries = !uid->empty() && file.facts.seriesUid == *uid;
+        std::string &example = ofSeries ? lostExample : skippedExample;
+        ++(ofSeries ? lost : skipped);
+        if (example.empty())
+            example = fileName(file.path) + ": " + file.facts.problem;
+    }
+    if (skipped > 0)
+        notes.push_back(std::to_string(skipped) +
+                        " files of the folder are damaged or not DICOM and were skipped (" +
+                        skippedExample + ").");
 
+    DicomSeriesLayout layout;
+    layout.files = series[*uid];
+    for (const DicomFile &file : files)
+        if (!file.facts.problem.empty() && !uid->empty() && file.facts.seriesUid == *uid &&
+            file.facts.position)
+            layout.lostPositions.push_back(*file.facts.position);
     auto io = itk::GDCMImageIO::New();
-    io->SetFileName(series.files.front());
+    io->SetFileName(layout.files.front()->path);
     io->ReadImageInformation();
-    ScanReadResult checked = checkHeader(*io, series.files.size(), 0, scan.size);
-    if (!checked.ok)
-        return checked;
+    if (layout.files.size() == 1) {
+        // One file: a single slice, or a multi-frame volume.
+        ScanReadResult checked = checkHeader(*io, 1, 0, scan.size);
+        if (!checked.ok)
+            return checked;
+        layout.places = {0};
+    } else {
+        ScanReadResult checked = checkHeader(*io, layout.files.size(), 0, scan.size);
+        if (!checked.ok)
+            return checked;
+        for (const DicomFile *file : layout.files)
+            if (file->facts.rows != layout.files.front()->facts.rows ||
+                file->facts.columns != layout.files.front()->facts.columns)
+                return failure("Slice " + fileName(file->path) + " has " +
+                               std::to_string(file->facts.columns) + " x " +
+                               std::to_string(file->facts.rows) + " pixels, slice " +
+                               fileName(layout.files.front()->path) + " " +
+                               std::to_string(layout.files.front()->facts.columns) + " x " +
+                               std::to_string(layout.files.front()->facts.rows) + ".");
+    }
+    for (unsigned int axis = 0; axis < 2; ++axis) {
+        scan.spacing[axis] = io->GetSpacing(axis);
+        const std::vector<double> column = io->GetDirection(axis);
+        for (unsigned int row = 0; row < 3; ++row)
+            scan.direction[3 * row + axis] = row < column.size() ? column[row] : 0.0;
+    }
+    const DirectionMatrix &d = scan.direction;
+    std::array<double, 3> normal = {d[3] * d[7] - d[6] * d[4], d[6] * d[1] - d[0] * d[7],
+                                    d[0] * d[4] - d[3] * d[1]};
+    if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
+        normal = {0.0, 0.0, 1.0};
+    if (layout.files.size() == 1) {
+        if (io->GetNumberOfDimensions() > 2) {
+            scan.spacing[2] = io->GetSpacing(2);
+            const std::vector<double> column = io->GetDirection(2);
+            for (unsigned int row = 0; row < 3; ++row)
+                scan.direction[3 * row + 2] = row < column.size() ? column[row] : 0.0;
+        }
+    } else {
+        ScanReadResult ordered = layOutSeries(normal, layout);
+        if (!ordered.ok)
+            return ordered;
+        scan.size[2] = layout.places.size();
+        scan.spacing[2] = std::fabs(layout.spacing);
+        const double sign = layout.againstNormal ? -1.0 : 1.0;
+        for (unsigned int row = 0; row < 3; ++row)
+            scan.direction[3 * row + 2] = sign * normal[row];
+    }
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
-    // The series reader makes floats, and its image lives beside ours a moment.
-    std::string problem = scanMemoryProblem(size, 2 * sizeof(float), maxDataBytes);
+    std::string problem = scanMemoryProblem(size, sizeof(float), maxDataBytes);
     if (!problem.empty())
         return failure(problem);
-
-    auto reader = itk::ImageSeriesReader<ScanImage>::New();
-    reader->SetImageIO(io);
-    reader->SetFileNames(series.files);
-    reader->Update();
-    ScanImage &image = *reader->GetOutput();
-    const ScanImage::RegionType region = image.GetLargestPossibleRegion();
-    for (unsigned int axis = 0; axis < 3; ++axis) {
-        scan.size[axis] = region.GetSize()[axis];
-        scan.spacing[axis] = image.GetSpacing()[axis];
-        for (unsigned int row = 0; row < 3; ++row)
-            scan.direction[3 * row + axis] = image.GetDirection()[row][axis];
-    }
-    const std::uint64_t bytes =
-        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * sizeof(float);
-    if (!scan.samples.allocate(bytes))
+    const std::uint64_t perPlace =
+        layout.files.size() == 1 ? size[0] * size[1] * size[2] : size[0] * size[1];
+    if (!scan.samples.allocate(size[0] * size[1] * size[2] * sizeof(float)))
         return failure("There is not enough memory for the image.");
-    std::memcpy(scan.samples.data(), image.GetBufferPointer(), std::size_t(bytes));
+    float *samples = reinterpret_cast<float *>(scan.samples.data());
+    std::uint64_t empty = 0, unread = 0;
+    std::string firstReason;
+    for (std::size_t place = 0; place < layout.places.size(); ++place) {
+        if (layout.places[place] < 0) {
+            ++empty;
+            continue;
+        }
+        const DicomFile &file = *layout.files[std::size_t(layout.places[place])];
+        if (place > 0 || layout.places[0] != 0) {
+            io = itk::GDCMImageIO::New();
+            io->SetFileName(file.path);
+        }
+        std::string reason;
+        try {
+            io->ReadImageInformation();
+        } catch (const itk::ExceptionObject &exception) {
+            reason = describe(exception);
+        }
+        if (reason.empty())
+            reason = readDicomPixels(*io, samples + place * perPlace, perPlace);
+        if (!reason.empty()) {
+            ++unread;
+            ++empty;
+            if (firstReason.empty())
+                firstReason = fileName(file.path) + ": " + reason;
+        }
+    }
+    if (unread == layout.files.size())
+        return failure("No slice of the series can be read (" + firstReason + ").");
+    lost += unread;
+    if (lostExample.empty())
+        lostExample = firstReason;
+    if (lost > 0) {
+        const std::uint64_t total = layout.files.size() + lost - unread;
+        notes.push_back(std::to_string(lost) + " of " + std::to_string(total) +
+                        (lost == 1 ? " slices could not be read and is missing ("
+                                   : " slices could not be read and are missing (") +
+                        lostExample + ").");
+    }
+    if (empty > 0)
+        notes.push_back(std::to_string(empty) + " of the " + std::to_string(size[2]) +
+                        (empty == 1
+                             ? " slice places of the series holds no readable slice; it reads as 0."
+                             : " slice places of the series hold no readable slice; they "
+                               "read as 0."));
+    notes.insert(notes.end(), layout.notes.begin(), layout.notes.end());
     scan.type = SampleType::Float32;
+    scan.bigEndian = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     scan.bigEndian = true;
 #endif
-    scan.notes.insert(scan.notes.end(), series.notes.begin(), series.notes.end());
+    scan.notes.insert(scan.notes.end(), notes.begin(), notes.end());
     return {true, {}};
 }
 

@@ -404,14 +404,15 @@ ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes
         scan.intercept = std::isfinite(header.intercept) ? header.intercept : 0.0;
     }
 
+    // Beyond 2^63 the offset would not convert to a file position.
+    if (offset > 1e18)
+        return failure("The header gives a data offset (vox_offset) beyond any file.");
     ScanReadResult read;
     if (header.pair) {
         // The .img given, or the sibling of the header given.
         const std::string imagePath = headerPath == path ? pairedName(path, true) : path;
         read = readRawSamples(imagePath, std::uint64_t(offset), scan);
     } else if (compressed) {
-        if (offset > 1e18)
-            return failure("The header gives a data offset (vox_offset) beyond any file.");
         const std::uint64_t gap = std::uint64_t(offset) - available;
         if (stream.read(nullptr, gap) < gap) {
             if (stream.state() == InflateStream::State::Ended)

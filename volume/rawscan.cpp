@@ -84,7 +84,7 @@ template <typename T> SampleRange rangeOf(const T *samples, std::uint64_t count)
     return range;
 }
 
-// Writes (sample - origin) * scale, limited to 0..1 (non-finite samples 0), in
+// Writes (sample - origin) / 2 * scale, limited to 0..1 (non-finite samples 0), in
 // LPS order: each LPS axis steps through the stored samples by the stride of
 // its stored axis, backwards where it is flipped.
 template <typename T>
@@ -103,12 +103,16 @@ void convertSamples(const T *samples, const std::array<std::size_t, 3> &storedSi
         if (reorientation.flipped[axis] && size[axis] > 0)
             start += std::int64_t(size[axis] - 1) * stride;
     }
-    auto map = [origin, scale](T sample) {
+    // Halves, so that doubles spanning more than the largest double (near
+    // -1.8e308 and 1.8e308) keep a finite difference; exact otherwise.
+    const double halfOrigin = origin * 0.5;
+    auto map = [halfOrigin, scale](T sample) {
         if constexpr (std::is_floating_point_v<T>) {
             if (!std::isfinite(sample))
                 return 0.0f;
         }
-        return std::clamp(float((double(sample) - origin) * scale), 0.0f, 1.0f);
+        const float value = float((double(sample) * 0.5 - halfOrigin) * scale);
+        return value > 0.0f ? std::min(value, 1.0f) : 0.0f;
     };
     float *output = target;
     for (std::size_t z = 0; z < size[2]; ++z) {
@@ -288,12 +292,24 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     if (!tryResizeVoxels(data, std::size_t(count)))
         return false;
 
+    // A scaling that takes the values beyond a double (a NIfTI-2 slope of
+    // 1e300 over large samples) would give the window no range to work in:
+    // the stored values are shown instead.
+    if (!std::isfinite(scan.slope * range.minimum + scan.intercept) ||
+        !std::isfinite(scan.slope * range.maximum + scan.intercept)) {
+        warnings.push_back("The file's value scaling (slope " + numberText(scan.slope) +
+                           ", intercept " + numberText(scan.intercept) +
+                           ") takes the values beyond what can be held; the stored values "
+                           "are shown.");
+        scan.slope = 1.0;
+        scan.intercept = 0.0;
+    }
     // The mapping is linear, so it is found on the samples themselves; a
     // negative slope turns the order round.
-    const double extent = range.maximum - range.minimum;
+    const double halfExtent = range.maximum * 0.5 - range.minimum * 0.5;
     const bool reversed = scan.slope < 0.0;
     const double origin = reversed ? range.maximum : range.minimum;
-    const double scale = extent > 0.0 ? (reversed ? -1.0 : 1.0) / extent : 0.0;
+    const double scale = halfExtent > 0.0 ? (reversed ? -1.0 : 1.0) / halfExtent : 0.0;
     withSamples(scan, [&](const auto *samples) {
         convertSamples(samples, scan.size, reorientation, origin, scale, data.data(), out);
     });

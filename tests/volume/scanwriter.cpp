@@ -70,7 +70,7 @@ bool writeScanWithItk(const std::string &path, const TestScan &scan)
 }
 
 bool writeDicomSeriesWithItk(const std::string &folder, const TestScan &scan,
-                             const std::string &seriesUid)
+                             const std::string &seriesUid, SlicePlacement placement)
 {
     Image3::Pointer image = makeImage(scan);
     auto io = itk::GDCMImageIO::New();
@@ -83,7 +83,8 @@ bool writeDicomSeriesWithItk(const std::string &folder, const TestScan &scan,
     const std::array<double, 9> &d = scan.direction;
     for (std::size_t z = 0; z < scan.size[2]; ++z) {
         itk::MetaDataDictionary &dictionary = dictionaries[z];
-        Image3::IndexType index = {{0, 0, itk::IndexValueType(z)}};
+        const bool apart = placement == SlicePlacement::Apart;
+        Image3::IndexType index = {{0, 0, itk::IndexValueType(apart ? z : 0)}};
         Image3::PointType position;
         image->TransformIndexToPhysicalPoint(index, position);
         itk::EncapsulateMetaData<std::string>(dictionary, "0008|0060", "MR");
@@ -92,7 +93,9 @@ bool writeDicomSeriesWithItk(const std::string &folder, const TestScan &scan,
         itk::EncapsulateMetaData<std::string>(dictionary, "0020|000e", seriesUid);
         itk::EncapsulateMetaData<std::string>(dictionary, "0008|0018",
                                               seriesUid + "." + std::to_string(z + 1));
-        itk::EncapsulateMetaData<std::string>(dictionary, "0020|0013", std::to_string(z + 1));
+        itk::EncapsulateMetaData<std::string>(
+            dictionary, "0020|0013",
+            std::to_string(placement == SlicePlacement::OnePositionOneNumber ? 1 : z + 1));
         itk::EncapsulateMetaData<std::string>(dictionary, "0020|0032",
                                               text(position[0], position[1], position[2]));
         itk::EncapsulateMetaData<std::string>(

@@ -19,7 +19,17 @@ struct TestScan
 // format (.nii, .nii.gz, .nrrd, .mha, ...). False when ITK fails.
 bool writeScanWithItk(const std::string &path, const TestScan &scan);
 
+// Where the slices of a written DICOM series say they lie.
+enum class SlicePlacement
+{
+    Apart,               // each at its position, instance numbers 1, 2, ...
+    OnePosition,         // all at the first slice's position, instance numbers 1, 2, ...
+    OnePositionOneNumber // all at the first slice's position, all instance number 1
+};
+
 // Writes the scan as a DICOM series, one file per Z slice, into folder (which
-// must exist), all of series seriesUid. False when ITK fails.
+// must exist), all of series seriesUid; slice z is named slice<depth - z>.dcm.
+// False when ITK fails.
 bool writeDicomSeriesWithItk(const std::string &folder, const TestScan &scan,
-                             const std::string &seriesUid);
+                             const std::string &seriesUid,
+                             SlicePlacement placement = SlicePlacement::Apart);

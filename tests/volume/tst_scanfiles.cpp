@@ -13,9 +13,11 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <sstream>
@@ -55,6 +57,10 @@ QByteArray rawBytes(const std::vector<float> &values, const char *type)
     for (float value : values) {
         if (!std::strcmp(type, "float")) {
             bytes.append(reinterpret_cast<const char *>(&value), sizeof value);
+        } else if (!std::strcmp(type, "double")) {
+            // float cannot hold the largest doubles: infinity stands for them.
+            const double sample = std::isinf(value) ? std::copysign(1.7e308, value) : value;
+            bytes.append(reinterpret_cast<const char *>(&sample), sizeof sample);
         } else if (!std::strcmp(type, "int8")) {
             bytes.append(char(std::int8_t(value)));
         } else {
@@ -178,7 +184,7 @@ QByteArray nifti1(const NiftiFields &f, const QByteArray &samples)
 }
 
 // The same as NIfTI-2, in either byte order, with uint16 samples.
-QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
+QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples, double slope = 0)
 {
     QByteArray bytes(544, '\0');
     put<std::int32_t>(bytes, 0, 540, bigEndian);
@@ -191,6 +197,7 @@ QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
         put<double>(bytes, 104 + 8 * i, 1.0, bigEndian);
     }
     put<std::int64_t>(bytes, 168, 544, bigEndian);
+    put<double>(bytes, 176, slope, bigEndian);
     for (std::uint16_t sample : samples) {
         bytes.append(2, '\0');
         put<std::uint16_t>(bytes, bytes.size() - 2, sample, bigEndian);
@@ -201,6 +208,7 @@ QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &samples)
 } // namespace
 
 Q_DECLARE_METATYPE(StoredOrientation)
+Q_DECLARE_METATYPE(SlicePlacement)
 
 class TestScanFiles : public QObject
 {
@@ -213,6 +221,8 @@ private slots:
     void valuesMapToTheirRange_data();
     void valuesMapToTheirRange();
     void dicomSeriesChoice();
+    void dicomSeriesIntegrity_data();
+    void dicomSeriesIntegrity();
     void obliqueScanSnaps();
     void hostileFiles_data();
     void hostileFiles();
@@ -221,6 +231,7 @@ private slots:
     void damagedScans();
     void niftiTwoInBothByteOrders();
     void specialFilesRefusedAtOnce();
+    void latin1NameLoads();
 
 private:
     QTemporaryDir dir;
@@ -310,6 +321,9 @@ void TestScanFiles::valuesMapToTheirRange_data()
                                   << 7.0 << std::vector<float>{0, 5 / 12.0f, 1, 0.5f} << "";
     QTest::newRow("constant") << QByteArray("uint16") << std::vector<float>{9, 9, 9, 9} << 9.0
                               << 9.0 << std::vector<float>{0, 0, 0, 0} << "";
+    QTest::newRow("doubles from -1.7e308 to 1.7e308")
+        << QByteArray("double") << std::vector<float>{-infinity, infinity, 0, -infinity} << -1.7e308
+        << 1.7e308 << std::vector<float>{0, 1, 0.5f, 0} << "";
     QTest::newRow("all NaN") << QByteArray("float") << std::vector<float>{nan, nan, nan, nan} << 0.0
                              << 0.0 << std::vector<float>{0, 0, 0, 0} << "4 samples";
 }
@@ -364,6 +378,77 @@ void TestScanFiles::dicomSeriesChoice()
     const ScanLoad chosen = load(folder + "/b-slice1.dcm");
     QVERIFY2(chosen.result.ok, chosen.err.c_str());
     QCOMPARE(chosen.volume.depth, 2);
+}
+
+void TestScanFiles::dicomSeriesIntegrity_data()
+{
+    QTest::addColumn<SlicePlacement>("placement");
+    QTest::addColumn<QString>("damage");  // done to the middle slice's file
+    QTest::addColumn<QString>("message"); // in a warning, or in the refusal
+    QTest::addColumn<int>("empty");       // the slice that reads as 0; -1 none, -2 refused
+    QTest::newRow("middle slice cut off") << SlicePlacement::Apart << "cut"
+                                          << "1 of 3 slices could not be read and is missing" << 1;
+    QTest::newRow("middle slice's pixel data short")
+        << SlicePlacement::Apart << "short"
+        << "holds 38 bytes of pixel data; 4 x 5 samples" << 1;
+    QTest::newRow("all at one position")
+        << SlicePlacement::OnePosition << ""
+        << "The 3 slices lie at one position; they are ordered by instance number" << -1;
+    QTest::newRow("one position, one instance number")
+        << SlicePlacement::OnePositionOneNumber << ""
+        << "instance numbers are missing or repeated: the order of the slices is unknown" << -2;
+}
+
+void TestScanFiles::dicomSeriesIntegrity()
+{
+    QFETCH(SlicePlacement, placement);
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    QFETCH(int, empty);
+    const QString folder = dir.filePath(QString("integrity-%1").arg(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeDicomSeriesWithItk(
+        folder.toStdString(), storedReference({{{0, 1, 2}}, {{1, 1, 1}}}), "1.2.3.4.9", placement));
+    QFile middle(folder + "/slice2.dcm");
+    QVERIFY(middle.open(QIODevice::ReadWrite));
+    QByteArray bytes = middle.readAll();
+    if (damage == "cut") {
+        bytes.chop(10);
+    } else if (damage == "short") {
+        // The pixel data element ends the file: its length and bytes 2 shorter.
+        const int tag = bytes.lastIndexOf(QByteArray("\xe0\x7f\x10\x00", 4));
+        QVERIFY(tag > 0);
+        const int lengthAt = bytes.mid(tag + 4, 2) == "OW" ? tag + 8 : tag + 4;
+        std::uint32_t length;
+        std::memcpy(&length, bytes.constData() + lengthAt, 4);
+        QCOMPARE(length, 40u);
+        put<std::uint32_t>(bytes, lengthAt, length - 2);
+        bytes.chop(2);
+    }
+    QVERIFY(middle.resize(0) && middle.seek(0) && middle.write(bytes) == bytes.size());
+    middle.close();
+
+    const ScanLoad run = load(folder);
+    if (empty == -2) {
+        QVERIFY(!run.result.ok);
+        QVERIFY2(run.result.reason.find(message.toStdString()) != std::string::npos,
+                 run.result.reason.c_str());
+        return;
+    }
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QVERIFY2(run.err.find(message.toStdString()) != std::string::npos, run.err.c_str());
+    QCOMPARE(run.volume.depth, 3);
+    QCOMPARE(run.volume.spacing[2], placement == SlicePlacement::Apart ? 2.0 : 1.0);
+    // Every slice in its place; the lost one reads as 0.
+    const double low = run.volume.valueRange.minimum, high = run.volume.valueRange.maximum;
+    std::size_t i = 0;
+    for (std::size_t z = 0; z < 3; ++z)
+        for (std::size_t y = 0; y < 4; ++y)
+            for (std::size_t x = 0; x < 5; ++x, ++i) {
+                const double expected = int(z) == empty ? 0.0 : referenceValue(x, y, z);
+                QVERIFY2(std::fabs(run.volume.data[i] * (high - low) + low - expected) < 1e-3,
+                         qPrintable(QString("voxel %1").arg(i)));
+            }
 }
 
 void TestScanFiles::obliqueScanSnaps()
@@ -503,6 +588,9 @@ void TestScanFiles::damagedScans_data()
     QTest::newRow("offset beyond the file")
         << "far.nii" << nifti1(with([](NiftiFields &f) { f.voxOffset = 4000; }), eight) << false
         << "beyond the" << 0ull;
+    QTest::newRow("offset 1e30") << "farther.nii"
+                                 << nifti1(with([](NiftiFields &f) { f.voxOffset = 1e30; }), eight)
+                                 << false << "beyond any file" << 0ull;
     QTest::newRow("offset inside the header")
         << "inside.nii" << nifti1(with([](NiftiFields &f) { f.voxOffset = 100; }), eight) << false
         << "inside the 348-byte header" << 0ull;
@@ -560,6 +648,11 @@ void TestScanFiles::damagedScans_data()
         << "plain.nrrd"
         << "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\nencoding: gzip\n\n" + eight << false
         << "compressed data is damaged" << 0ull;
+    QTest::newRow("NRRD text, a word of 2000 characters")
+        << "word.nrrd"
+        << "NRRD0004\ntype: float\ndimension: 3\nsizes: 2 2 2\nencoding: ascii\n\n" +
+               QByteArray(2000, '7')
+        << false << "more than 1024 characters" << 0ull;
     QTest::newRow("NRRD byte skip -2")
         << "skip.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nbyte skip: -2\n", eight)
         << false << "byte skip is '-2'" << 0ull;
@@ -617,6 +710,13 @@ void TestScanFiles::niftiTwoInBothByteOrders()
         QCOMPARE(run.volume.data[3], 0.0f);
         QCOMPARE(run.volume.data[0], 1.0f);
     }
+    // A slope that takes the values beyond a double: the stored values, with a word.
+    const QString scaled = dir.filePath("scaled.nii");
+    QVERIFY(writeFile(scaled, nifti2(false, {0, 100, 300, 1000}, 1e306)));
+    const ScanLoad run = load(scaled);
+    QVERIFY2(run.result.ok && run.err.find("value scaling (slope 1e+306") != std::string::npos,
+             run.err.c_str());
+    QCOMPARE(run.volume.valueRange.maximum, 1000.0);
 }
 
 void TestScanFiles::specialFilesRefusedAtOnce()
@@ -656,6 +756,27 @@ void TestScanFiles::specialFilesRefusedAtOnce()
              series.err.c_str());
     QVERIFY2(series.err.find("1 files of the folder are damaged or not DICOM") != std::string::npos,
              series.err.c_str());
+}
+
+void TestScanFiles::latin1NameLoads()
+{
+    // "café.nrrd" in Latin-1: not UTF-8, so no QString names it; the bytes go
+    // through as the file system gave them.
+    const std::string path = QFile::encodeName(dir.path()).toStdString() + "/caf\xe9.nrrd";
+    const QByteArray bytes = nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\n", QByteArray(8, 3));
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    QVERIFY(file);
+    QCOMPARE(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file),
+             std::size_t(bytes.size()));
+    QCOMPARE(std::fclose(file), 0);
+    std::ostringstream out, err;
+    Volume volume;
+    const VolumeReadResult result = readVolumeFile(path, volume, out, err, VolumeReadOptions());
+    QVERIFY2(result.ok, err.str().c_str());
+    QCOMPARE(volume.depth, 2);
+    QVERIFY(out.str().find("- Loading file '" + path + "' ... \n") == 0);
+    // QTemporaryDir cannot name the file to remove it.
+    QCOMPARE(::unlink(path.c_str()), 0);
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
