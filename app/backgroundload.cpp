@@ -1,5 +1,6 @@
 #include "backgroundload.h"
 
+#include "filenamebytes.h"
 #include "progresstap.h"
 
 #include "memorylimit.h"
@@ -94,7 +95,7 @@ void BackgroundLoad::startWorker()
     worker.reset(QThread::create([running, report] {
         ProgressTap tap(running->out, report);
         std::ostream out(&tap);
-        running->result = running->reader(QFile::encodeName(running->fileName).toStdString(),
+        running->result = running->reader(fileNameBytes(running->fileName).toStdString(),
                                           *running->volume, out, std::cerr);
         out.flush();
     }));

@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "datarange.h"
+#include "filenamebytes.h"
 #include "histogram.h"
 
 #include "batchframe.h"
@@ -81,7 +82,7 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     LoadedFile loaded;
     loaded.volume = std::make_unique<Volume>();
     // The loader prints its own progress and error lines.
-    if (!loadVolumeFile(QFile::encodeName(file).toStdString(), *loaded.volume).ok)
+    if (!loadVolumeFile(fileNameBytes(file).toStdString(), *loaded.volume).ok)
         return loaded;
     loaded.stops = commandLine.stops;
     if (!commandLine.transferFunction.isEmpty()) {

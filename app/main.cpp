@@ -1,6 +1,7 @@
 #include "backgroundload.h"
 #include "batchrender.h"
 #include "commandline.h"
+#include "filenamebytes.h"
 #include "mainwindow.h"
 #include "slicebatch.h"
 #include "windowsettings.h"
@@ -19,7 +20,7 @@ int main(int argc, char *argv[])
     // GUI application connects to one.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(argumentText(argv[i]));
     const CommandLine commandLine = parseCommandLine(arguments);
     switch (commandLine.mode) {
     case CommandLine::Mode::Help:

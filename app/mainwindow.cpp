@@ -5,6 +5,7 @@
 #include "cursoroverlay.h"
 #include "datarange.h"
 #include "eventhook.h"
+#include "filenamebytes.h"
 #include "orientationoverlay.h"
 #include "recentfiles.h"
 #include "scrollbarkeys.h"
@@ -578,8 +579,7 @@ bool MainWindow::loadFile(const QString &fileName)
     // Read into a fresh record so that a failed load leaves the current data
     // set untouched; the file name is encoded the way the file system expects.
     auto loaded = std::make_unique<Volume>();
-    const VolumeReadResult result =
-        loadVolumeFile(QFile::encodeName(fileName).toStdString(), *loaded);
+    const VolumeReadResult result = loadVolumeFile(fileNameBytes(fileName).toStdString(), *loaded);
     return applyLoadedVolume(fileName, std::move(loaded), result);
 }
 

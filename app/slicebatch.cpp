@@ -1,6 +1,7 @@
 #include "slicebatch.h"
 
 #include "commandline.h"
+#include "filenamebytes.h"
 
 #include "sliceimage.h"
 #include "volume.h"
@@ -94,7 +95,7 @@ int writeSliceBatch(const CommandLine &commandLine)
 {
     Volume volume;
     // The loader prints its own progress and error lines.
-    if (!loadVolumeFile(QFile::encodeName(commandLine.file).toStdString(), volume).ok)
+    if (!loadVolumeFile(fileNameBytes(commandLine.file).toStdString(), volume).ok)
         return 1;
     QString reason;
     const QImage image = sliceOutputImage(volume, *commandLine.slice, &reason);

@@ -1,9 +1,11 @@
 #include "batchrender.h"
 #include "commandline.h"
+#include "filenamebytes.h"
 #include "patientorientation.h"
 #include "transferfunctiontable.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
 
 using Mode = CommandLine::Mode;
@@ -18,6 +20,7 @@ private slots:
     void modes();
     void batchValues();
     void lightingAndViews();
+    void fileNamesKeepTheirBytes();
     void stops_data();
     void stops();
 };
@@ -212,6 +215,18 @@ void TestCommandLine::lightingAndViews()
     QCOMPARE(batchImagePath("out/b", 7, 36), QString("out/b-0007.png"));
     const CommandLine single = parseCommandLine({"kelvara", "a.dat", "--output", "x.PNG"});
     QCOMPARE(batchImagePath(batchImageStem(single, "a.dat"), 0, 1), QString("x.png"));
+}
+
+// A name that is not valid in the locale's encoding (Latin-1 bytes under
+// UTF-8) reads as Latin-1 and still opens the file it names.
+void TestCommandLine::fileNamesKeepTheirBytes()
+{
+    const QByteArray latin1("scans/caf\xe9.nrrd");
+    QCOMPARE(argumentText(latin1.constData()), QString::fromUtf8("scans/caf\xc3\xa9.nrrd"));
+    QCOMPARE(fileNameBytes(argumentText(latin1.constData())), latin1);
+    const QByteArray utf8("scans/caf\xc3\xa9.nrrd");
+    QCOMPARE(QFile::encodeName(argumentText(utf8.constData())), utf8);
+    QCOMPARE(fileNameBytes(QStringLiteral("plain.dat")), QByteArray("plain.dat"));
 }
 
 void TestCommandLine::stops_data()
