@@ -14,9 +14,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,6 +28,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <cmath>
 #include <cstdint>
@@ -96,6 +99,7 @@ private slots:
     void scanOffersTheAutomaticFunction();
     void pointsCanBeTypedAndUndone();
     void windowTellsAndFits();
+    void droppedFileLoads();
 
 private:
     QTemporaryDir dir;
@@ -360,6 +364,24 @@ void TestKeptWork::windowTellsAndFits()
     const QString help = parseCommandLine({"kelvara", "--help"}).text;
     for (const char *format : {".dat", "NIfTI", "NRRD", "MetaImage", "DICOM"})
         QVERIFY2(help.contains(format), format);
+}
+
+// A file dropped on the window loads, in the background like the menu's.
+void TestKeptWork::droppedFileLoads()
+{
+    const auto window = makeWindow(headFile);
+    const QString small = dir.filePath("dropped.dat");
+    QVERIFY(writeDatFile(small.toStdString(), makeHeadPhantom(8, 6, 4)));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(small)});
+    const QPointF centre(window->width() / 2.0, window->height() / 2.0);
+    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window.get(), &drop);
+    QTRY_COMPARE(window->currentVolume()->width, 8);
+    QCOMPARE(window->windowTitle(), QString("dropped.dat - Kelvara 1"));
 }
 
 QTEST_MAIN(TestKeptWork)
