@@ -65,8 +65,11 @@ bool ShaderProgram::addShader(GLenum type, const QByteArray &source)
     gl.glCompileShader(shader);
     GLint compiled = 0;
     gl.glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
-    lastLog = infoLog(shader, gl.glGetShaderiv, gl.glGetShaderInfoLog);
     if (!compiled) {
+        // Only a failed compile's log: a successful one may still list
+        // warnings, and only while the driver's shader cache is cold, which
+        // would make the start-up log depend on what ran before.
+        lastLog = infoLog(shader, gl.glGetShaderiv, gl.glGetShaderInfoLog);
         gl.glDeleteShader(shader);
         return false;
     }

@@ -26,7 +26,7 @@ public:
     ShaderProgram &operator=(const ShaderProgram &) = delete;
 
     // Compiles a shader (GL_VERTEX_SHADER or GL_FRAGMENT_SHADER) and attaches
-    // it. log() then holds the compiler's log, empty when it had nothing to say.
+    // it. log() then holds the compiler's log when it failed, else nothing.
     bool addShader(GLenum type, const QByteArray &source);
     // Before link().
     void bindAttributeLocation(const char *name, GLuint index);
