@@ -92,7 +92,8 @@ EglContext::~EglContext()
     eglMakeCurrent(handles->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (handles->context != EGL_NO_CONTEXT)
         eglDestroyContext(handles->display, handles->context);
-    eglTerminate(handles->display);
+    // The display stays initialised: every context of the process shares the
+    // one surfaceless display, and terminating it would end the others.
 }
 
 bool EglContext::makeCurrent()

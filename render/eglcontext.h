@@ -15,7 +15,8 @@ class EglContext
 public:
     // Creates the context and makes it current on this thread; see isValid().
     EglContext();
-    // Releases and destroys the context (and the display connection).
+    // Releases and destroys the context; the display, which other contexts
+    // share, stays.
     ~EglContext();
 
     EglContext(const EglContext &) = delete;

@@ -85,6 +85,7 @@ private slots:
     void wholeRaysAtTheFaces();
     void pickFindsTheNearSurface_data();
     void pickFindsTheNearSurface();
+    void framesLiveSideBySide();
 };
 
 // A 96 x 64 x 32 box seen along z: the view square fits the shorter side, so
@@ -358,6 +359,21 @@ void RenderPictureTest::pickFindsTheNearSurface()
     for (int axis = 0; axis < 3; ++axis)
         QVERIFY2(std::abs(float(pick.voxel[std::size_t(axis)]) - surface[axis]) <= 1.0f,
                  qPrintable(seen));
+}
+
+// Contexts share one display: a frame that goes must not end the others.
+void RenderPictureTest::framesLiveSideBySide()
+{
+    Scene scene;
+    const auto first = makeHeadlessFrame(QSize(16, 16), nullptr);
+    QVERIFY(first);
+    first->setRenderingOptions(scene.options);
+    first->setGradientStops(scene.stops);
+    first->setVolume(&scene.volume);
+    QVERIFY(render(scene).ok); // a second frame, made and gone
+    const OffscreenResult again = first->grab();
+    QVERIFY2(again.ok, qPrintable(again.message));
+    QVERIFY(countNonBlack(again.image) > 0);
 }
 
 QTEST_MAIN(RenderPictureTest)
