@@ -214,7 +214,7 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
         stems.insert(stem);
         if (files.size() > 1)
             std::cout << "- File " << i + 1 << " of " << files.size() << ": "
-                      << QFile::encodeName(files[i]).toStdString() << std::endl;
+                      << fileNameBytes(files[i]).toStdString() << std::endl;
         const LoadedFile loaded = loadFile(commandLine, files[i]);
         if (loaded.ok && !frame) {
             QString why;
@@ -230,7 +230,7 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
         if (!rendered || (!commandLine.movie.isEmpty() && !encodeMovie(stem, commandLine.movie))) {
             ++failed;
             if (files.size() > 1)
-                std::cerr << "+ Not rendered: " << QFile::encodeName(files[i]).toStdString()
+                std::cerr << "+ Not rendered: " << fileNameBytes(files[i]).toStdString()
                           << std::endl;
         }
     }
