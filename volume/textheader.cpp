@@ -310,6 +310,10 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     return {true, {}};
 }
 
+// The longest key ITK's MetaImage reader holds (its field names are 255 bytes
+// with the terminating zero).
+constexpr std::size_t maxMetaImageKeyLength = 254;
+
 ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &layout)
 {
     std::string text;
@@ -335,6 +339,19 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
         if (++lineCount > maxKeyValueLines)
             return failure("The MetaImage header has more than " +
                            std::to_string(maxKeyValueLines) + " lines.");
+        // ITK's MetaImage reader copies each line's key (up to '=', ':' or
+        // the line's end, after leading blanks) into a buffer of 255 bytes
+        // without a check: a longer key overruns it.
+        const std::size_t keyStart = line.find_first_not_of(" \t\r");
+        const std::size_t keyEnd = line.find_first_of("=:\r", keyStart);
+        const std::size_t keyLength =
+            keyStart == std::string::npos
+                ? 0
+                : (keyEnd == std::string::npos ? line.size() : keyEnd) - keyStart;
+        if (keyLength > maxMetaImageKeyLength)
+            return failure("A line of the MetaImage header holds a key of " +
+                           std::to_string(keyLength) + " characters; at most " +
+                           std::to_string(maxMetaImageKeyLength) + " can be read.");
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos)
             continue;

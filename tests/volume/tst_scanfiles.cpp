@@ -653,6 +653,12 @@ void TestScanFiles::damagedScans_data()
         << "NRRD0004\ntype: float\ndimension: 3\nsizes: 2 2 2\nencoding: ascii\n\n" +
                QByteArray(2000, '7')
         << false << "more than 1024 characters" << 0ull;
+    QTest::newRow("MetaImage key of 300 characters") << "key.mha"
+                                                     << mha + QByteArray(300, '&') +
+                                                            "\nElementType = MET_UCHAR\n"
+                                                            "ElementDataFile = LOCAL\n" +
+                                                            eight
+                                                     << false << "key of 300 characters" << 0ull;
     QTest::newRow("NRRD byte skip -2")
         << "skip.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nbyte skip: -2\n", eight)
         << false << "byte skip is '-2'" << 0ull;
