@@ -9,8 +9,9 @@
 #                         the formatting of the sources, the test suite in the
 #                         optimised build and under
 #                         AddressSanitizer/UBSan/LeakSanitizer, and a short
-#                         fuzzing run of the DAT parser (three quarters of
-#                         the time) and the transfer-function file parser
+#                         fuzzing run of the DAT parser and the scan readers
+#                         (two fifths of the time each) and the
+#                         transfer-function file parser
 #
 # Tests that need OpenGL run under Xvfb with Mesa's software rasteriser when
 # no display is available.
@@ -79,7 +80,7 @@ test)
     # The sanitizer options (leak check, suppressions) come with each test.
     (cd build-asan && with_display ctest --output-on-failure -j "$jobs")
     if [ -x fuzz/run.sh ]; then
-        echo "== Fuzzing the DAT parser (45 seconds) and the transfer-function file parser (15 seconds)"
+        echo "== Fuzzing the DAT parser, the scan readers and the transfer-function file parser (60 seconds)"
         fuzz/run.sh 60
     fi
     ;;
