@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QUrl;
+
 // File names as the file system has them. Qt decodes the command line from
 // the locale's encoding, and bytes that are not valid there (a Latin-1 name
 // in a UTF-8 locale) come back as replacement characters: encoding the text
@@ -14,6 +16,11 @@
 // bytes back, else the Latin-1 reading, whose bytes are remembered.
 QString argumentText(const char *argument);
 
-// The bytes to open a file by: those remembered for an argument of this text,
-// else the text in the file system's encoding (QFile::encodeName).
+// The local file a file:// URL names (a drop, say), read the same way: the
+// URL's percent-encoded path keeps the name's bytes, which toLocalFile()
+// would decode lossily.
+QString localFileText(const QUrl &url);
+
+// The bytes to open a file by: those remembered for an argument or URL of this
+// text, else the text in the file system's encoding (QFile::encodeName).
 QByteArray fileNameBytes(const QString &name);

@@ -985,7 +985,7 @@ bool MainWindow::handleWindowEvent(QEvent *event)
         if (urls.isEmpty() || !urls.first().isLocalFile())
             return true;
         drop->acceptProposedAction();
-        const QString path = urls.first().toLocalFile();
+        const QString path = localFileText(urls.first());
         if (path.endsWith(".json", Qt::CaseInsensitive))
             loadTransferFunctionFile(path);
         else

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QUrl>
 
 using Mode = CommandLine::Mode;
 
@@ -227,6 +228,12 @@ void TestCommandLine::fileNamesKeepTheirBytes()
     const QByteArray utf8("scans/caf\xc3\xa9.nrrd");
     QCOMPARE(QFile::encodeName(argumentText(utf8.constData())), utf8);
     QCOMPARE(fileNameBytes(QStringLiteral("plain.dat")), QByteArray("plain.dat"));
+    // A dropped file's URL keeps the bytes percent-encoded.
+    const QString dropped = localFileText(QUrl(QStringLiteral("file:///scans/d%E9j%C3%A0.dat")));
+    QCOMPARE(dropped, QString::fromUtf8("/scans/d\xc3\xa9j\xc3\x83\xc2\xa0.dat"));
+    QCOMPARE(fileNameBytes(dropped), QByteArray("/scans/d\xe9j\xc3\xa0.dat"));
+    QCOMPARE(localFileText(QUrl::fromLocalFile(QStringLiteral("/scans/plain.dat"))),
+             QStringLiteral("/scans/plain.dat"));
 }
 
 void TestCommandLine::stops_data()
