@@ -42,11 +42,13 @@ HeadlessFrame::HeadlessFrame(const QSize &size) : context(makeContext())
 
 HeadlessFrame::~HeadlessFrame()
 {
-    // The GL objects go while their context is current, before it.
-    if (context->makeCurrent()) {
-        target.reset();
-        frameRenderer.reset();
-    }
+    // The GL objects go while their context is current, before it, and never
+    // while a context of Qt's is current: there the same names are other
+    // objects. Without any current context their deletion does nothing.
+    releaseQtContext();
+    context->makeCurrent();
+    target.reset();
+    frameRenderer.reset();
 }
 
 bool HeadlessFrame::isValid() const
