@@ -155,6 +155,12 @@ struct Walker
             bool sequence = false;
             if (explicitHere) {
                 const char vr[2] = {char(bytes[position + 4]), char(bytes[position + 5])};
+                // The meta group must name its value representations; GDCM
+                // asserts on one that does not instead of refusing the file.
+                if (group == 0x0002 && !(std::isupper(static_cast<unsigned char>(vr[0])) &&
+                                         std::isupper(static_cast<unsigned char>(vr[1]))))
+                    return fail(group, element,
+                                "has no value representation in the file meta information");
                 static const char *longForms[] = {"OB", "OD", "OF", "OL", "OW", "SQ", "UC",
                                                   "UR", "UT", "UN", "OV", "SV", "UV"};
                 bool longForm = false;

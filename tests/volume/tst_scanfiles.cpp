@@ -1,4 +1,5 @@
 #include "datheader.h"
+#include "dicomscreen.h"
 #include "datreader.h"
 #include "orientation.h"
 #include "scanwriter.h"
@@ -216,6 +217,7 @@ class TestScanFiles : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
+    void dicomMetaGroupNeedsItsRepresentations();
     void orientationsGiveTheSameVolume_data();
     void orientationsGiveTheSameVolume();
     void valuesMapToTheirRange_data();
@@ -783,6 +785,23 @@ void TestScanFiles::latin1NameLoads()
     QVERIFY(out.str().find("- Loading file '" + path + "' ... \n") == 0);
     // QTemporaryDir cannot name the file to remove it.
     QCOMPARE(::unlink(path.c_str()), 0);
+}
+
+// The file meta information written without value representations (as an
+// implicit data set) made GDCM assert instead of refusing the file.
+void TestScanFiles::dicomMetaGroupNeedsItsRepresentations()
+{
+    QByteArray bytes(128, '\0');
+    bytes += "DICM";
+    bytes += QByteArray::fromHex("02001000") + QByteArray::fromHex("14000000") +
+             QByteArray("1.2.840.10008.1.2.1", 20);
+    const QString path = dir.filePath("implicit-meta.dcm");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(facts.problem.find("no value representation") != std::string::npos,
+             facts.problem.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
