@@ -170,7 +170,7 @@ void MainWindow::addSliceViews()
         if (volume)
             showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
     });
-    // The specified slice view takes the same window; the full range gives
+    // The single slice view takes the same window; the full range gives
     // its own picture exactly.
     connect(sliceSession, &SliceSession::windowLevelChanged, this, [this] {
         ui->slicingView->greyMapping = sliceSession->greyMapping();
@@ -258,7 +258,7 @@ void MainWindow::addKeyboardAndToolTips()
     ui->actionBild_speichern->setShortcut(QKeySequence(tr("Ctrl+S")));
     ui->actionBeenden->setShortcut(QKeySequence(tr("Ctrl+Q")));
 
-    // Views take focus on click; the specified slice view's keys move its
+    // Views take focus on click; the single slice view's keys move its
     // scroll bar, so the window's own slots run as they would for a drag.
     ui->slicingView->setFocusPolicy(Qt::ClickFocus);
     ui->slicingView->installEventFilter(new ScrollBarKeys(ui->slicingScrollBar, this));

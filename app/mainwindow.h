@@ -225,12 +225,12 @@ private:
     // Linked orthogonal slice views, window/level and the cursor readout.
     // The session (object name "sliceSession") holds the cursor and window;
     // the views ("axialSliceView", "coronalSliceView", "sagittalSliceView")
-    // show it in the four-view layout; the specified slice view takes its
+    // show it in the four-view layout; the single slice view takes its
     // window.
     void addSliceViews();
     void addWindowLevelMenu();
     // Ctrl+O, Ctrl+S and Ctrl+Q on the file actions, click focus for the
-    // views, keys of the specified slice view to its scroll bar, tooltips.
+    // views, keys of the single slice view to its scroll bar, tooltips.
     void addKeyboardAndToolTips();
     // The three views and the rendering in a grid (true), or the window's
     // own layout (false, the default).

@@ -18,7 +18,7 @@
 // kelvara-bench planes [--cube N] [--size WxH] [--quick]: what a slice view
 // does per slice step, for each plane of an N^3 cube (default 512) with a CT
 // window set: extract and map the slice, then draw it scaled (nearest
-// neighbour) into a view of WxH (default 1024x1024). The specified slice
+// neighbour) into a view of WxH (default 1024x1024). The single slice
 // view's unwindowed image of the same slice is the baseline.
 int benchPlanes(const std::vector<std::string> &argumentList)
 {

@@ -41,7 +41,7 @@ struct PaintCounter : QObject
 } // namespace
 
 // The linked slice views in the window: the cursor they share, keys and
-// focus, the window/level menu on the specified slice view.
+// focus, the window/level menu on the single slice view.
 class TestSliceViews : public QObject
 {
     Q_OBJECT
@@ -51,7 +51,7 @@ private slots:
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
     void clickInOneViewMovesTheOthers();
     void keysMoveSlicesNotHiddenBoxes();
-    void presetsReachTheSpecifiedSliceView();
+    void presetsReachTheSingleSliceView();
     void shiftClickOnTheRenderingMovesTheCursor();
 
 private:
@@ -139,7 +139,7 @@ void TestSliceViews::keysMoveSlicesNotHiddenBoxes()
     QCOMPARE(window.findChild<QAction *>("actionBeenden")->shortcut(), QKeySequence("Ctrl+Q"));
 }
 
-void TestSliceViews::presetsReachTheSpecifiedSliceView()
+void TestSliceViews::presetsReachTheSingleSliceView()
 {
     MainWindow window;
     QVERIFY(window.loadFile(volumeFile));
