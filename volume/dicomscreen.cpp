@@ -48,6 +48,15 @@ struct Walker
         return false;
     }
 
+    // An element or item whose length runs past what is left of the file.
+    bool failTooLong(std::uint16_t group, std::uint16_t element, std::uint32_t length,
+                     std::uint64_t remaining)
+    {
+        return fail(group, element,
+                    "claims " + std::to_string(length) + " bytes; " + std::to_string(remaining) +
+                        " remain in the file");
+    }
+
     std::string text(std::uint64_t at, std::uint32_t length) const
     {
         std::string value(reinterpret_cast<const char *>(bytes + at), length);
@@ -188,9 +197,7 @@ struct Walker
                 continue;
             }
             if (length > end - position)
-                return fail(group, element,
-                            "claims " + std::to_string(length) + " bytes; " +
-                                std::to_string(end - position) + " remain in the file");
+                return failTooLong(group, element, length, end - position);
             if (sequence) {
                 std::uint64_t inner = position;
                 if (!items(inner, position + length, depth + 1))
@@ -235,9 +242,7 @@ struct Walker
                 continue;
             }
             if (length > end - position)
-                return fail(group, element,
-                            "claims " + std::to_string(length) + " bytes; " +
-                                std::to_string(end - position) + " remain in the file");
+                return failTooLong(group, element, length, end - position);
             // Item contents are walked too; encapsulated fragments are plain
             // bytes, which a failed walk would refuse, so they are skipped.
             position += length;
