@@ -1,0 +1,51 @@
+#pragma once
+
+#include "orientation.h"
+#include "rawscan.h"
+#include "volumefile.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// What a volume file holds and where its samples lie, from its header alone:
+// enough to decide how to load it (as floats, in blocks, at a reduced level,
+// or not at all) before a sample is read, and, for uncompressed data, to map
+// the samples from the file instead of copying them.
+struct ScanLayout
+{
+    VolumeFormat format = VolumeFormat::Dat;
+    // Voxel counts along the stored axes (X fastest in the file).
+    std::array<std::uint64_t, 3> size{{1, 1, 1}};
+    SampleType type = SampleType::UInt16;
+    bool bigEndian = false;
+    // A file value is slope * sample + intercept (scans; DAT: 1 and 0).
+    double slope = 1.0;
+    double intercept = 0.0;
+    // DAT samples are 12-bit values in 16-bit words: the value is
+    // min(sample, 4095) and the range 0..4095 is fixed, not measured.
+    bool twelveBitSamples = false;
+    std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
+    DirectionMatrix direction{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
+
+    enum class Storage
+    {
+        Raw,        // plain samples at dataOffset in dataPath: can be mapped
+        Compressed, // a gzip or zlib stream at dataOffset: must be inflated
+        Other       // DICOM slices, text encodings: only the readers know
+    };
+    Storage storage = Storage::Raw;
+    std::string dataPath;            // the file holding the samples
+    std::uint64_t dataOffset = 0;    // where the samples (or their stream) start
+    std::uint64_t dataFileBytes = 0; // that file's size
+
+    std::uint64_t sampleCount() const { return size[0] * size[1] * size[2]; }
+    // Samples the data file holds in full from dataOffset (Raw storage).
+    std::uint64_t samplesPresent() const
+    {
+        if (dataFileBytes <= dataOffset)
+            return 0;
+        const std::uint64_t whole = (dataFileBytes - dataOffset) / sampleSize(type);
+        return whole < sampleCount() ? whole : sampleCount();
+    }
+};
