@@ -97,6 +97,21 @@
 // sample after which the accumulated opacity 1 - T reaches PICK_OPACITY, and
 // the output is (x, 1), x its object position; (0, 0, 0, 0) where it never
 // does, or misses the box.
+//
+// Blocks (KELVARA_BLOCKS, defined by the host for volumes held as several
+// textures, with traversal 0 and for picks). The host draws one pass per
+// block, front to back along the rays. A pass takes only the ray's samples
+// in its block's own part of the box, blockMinimum <= x < blockMaximum (the
+// outer faces lie far outside the box, so the box's own faces decide there),
+// and reads sampler at the global texture coordinate s mapped into the
+// block's texture, s * blockTextureScale + blockTextureOffset; everything else
+// (sample places, jitter, bricks, cropping) is global, so each sample is the
+// one a single texture gives. What the ray has gathered travels from pass to
+// pass in float texels (carriedSampler at gl_FragCoord.xy * carriedScale):
+// (colour, transmittance) when compositing, (position, transmittance) when
+// picking, the highest value in alpha for the maximum intensity projection.
+// The first pass starts from nothing; the last writes the picture as a single
+// pass would.
 
 #ifndef KELVARA_TRAVERSAL
 #define KELVARA_TRAVERSAL 0
@@ -130,6 +145,16 @@ uniform vec3 cropMaximum;
 uniform int renderMode;
 uniform int jitter;
 uniform sampler3D gradientSampler;
+#ifdef KELVARA_BLOCKS
+uniform vec3 blockMinimum;
+uniform vec3 blockMaximum;
+uniform vec3 blockTextureScale;
+uniform vec3 blockTextureOffset;
+uniform sampler2D carriedSampler;
+uniform vec2 carriedScale;
+uniform int firstBlock;
+uniform int lastBlock;
+#endif
 #ifdef KELVARA_PICK
 uniform vec2 pickPixel;
 const float PICK_OPACITY = 0.5;
@@ -145,9 +170,20 @@ const float REFERENCE_STEP = 0.01;
 const float GRADIENT_EPSILON = 1.0e-4;
 const float OPAQUE = 0.99;
 
+// The coordinate in the texture that holds the voxels around global texture
+// coordinate s.
+vec3 heldCoordinate(vec3 s)
+{
+#ifdef KELVARA_BLOCKS
+    return s * blockTextureScale + blockTextureOffset;
+#else
+    return s;
+#endif
+}
+
 float voxel(vec3 s)
 {
-    return texture3D(sampler, s).a;
+    return texture3D(sampler, heldCoordinate(s)).a;
 }
 
 // Entry position clamp(value, 0, 1) * 1023 at texture coordinate
@@ -222,13 +258,13 @@ ivec2 samplesInSpan(vec2 span, float tNear, float inverseDt, float offset, int s
                  int(clamp(endIndex, 0.0, float(samples))));
 }
 
-// Maximum intensity projection over the samples [first, end).
-vec3 maximumIntensity(vec3 p, float tNear, float dt, float offset, int first, int end)
+// The highest value among the samples [first, end) and highest.
+float highestValue(vec3 p, float tNear, float dt, float offset, int first, int end,
+                   float highest)
 {
     vec3 inverseSize = 1.0 / volumeSize;
     vec3 lowestCentre = 0.5 / volumeResolution;
     vec3 highestCentre = 1.0 - lowestCentre;
-    float highest = -1.0;
     for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
         int i = first + taken;
         if (i >= end)
@@ -236,6 +272,13 @@ vec3 maximumIntensity(vec3 p, float tNear, float dt, float offset, int first, in
         vec3 x = p + (tNear + (float(i) + offset) * dt) * n0;
         highest = max(highest, voxel(clamp(x * inverseSize + 0.5, lowestCentre, highestCentre)));
     }
+    return highest;
+}
+
+// Maximum intensity projection: the colour of the highest value; black where
+// no sample was taken (highest < 0).
+vec3 maximumIntensity(float highest)
+{
     if (highest < 0.0)
         return vec3(0.0);
     vec4 tf = classify(highest);
@@ -260,6 +303,17 @@ float exponent;
 float exponentOfStep;
 vec3 colour;
 float transmittance;
+
+// Whether the ray has gathered all it needs: opaque enough to stop, or, when
+// picking, half opaque.
+bool rayDone()
+{
+#ifdef KELVARA_PICK
+    return 1.0 - transmittance >= PICK_OPACITY;
+#else
+    return 1.0 - transmittance > OPAQUE;
+#endif
+}
 
 vec3 samplePosition(int i)
 {
@@ -326,10 +380,8 @@ bool composite(vec4 tf, vec3 gradient, vec3 x)
     transmittance *= 1.0 - alpha;
 #ifdef KELVARA_PICK
     pickedPosition = x;
-    return 1.0 - transmittance >= PICK_OPACITY;
-#else
-    return 1.0 - transmittance > OPAQUE;
 #endif
+    return rayDone();
 }
 
 // Empty-space skipping: brick = floor(s * brickScale + brickOffset). The far
@@ -370,6 +422,63 @@ int nextVisibleSample(int i, int end, out vec4 tf)
     return i;
 }
 
+// What the ray starts from: nothing, or what the passes through earlier blocks
+// gathered (see Blocks). The colour (or picked position) in rgb; the
+// transmittance, or the highest value so far (-1: none), in alpha.
+vec4 gatheredBefore()
+{
+#ifdef KELVARA_BLOCKS
+    if (firstBlock == 0)
+        return texture2D(carriedSampler, gl_FragCoord.xy * carriedScale);
+#endif
+    return vec4(0.0, 0.0, 0.0, renderMode == 1 ? -1.0 : 1.0);
+}
+
+// Writes what the ray gathered (as gatheredBefore() reads it): the picture or
+// pick, or, before the last block, what the next pass carries on from.
+void finish(vec4 gathered)
+{
+#ifdef KELVARA_BLOCKS
+    if (lastBlock == 0) {
+        gl_FragColor = gathered;
+        return;
+    }
+#endif
+#ifdef KELVARA_PICK
+    gl_FragColor = 1.0 - gathered.a >= PICK_OPACITY ? vec4(gathered.rgb, 1.0) : NOTHING_DRAWN;
+#else
+    if (renderMode == 1)
+        gl_FragColor = vec4(maximumIntensity(gathered.a), 1.0);
+    else
+        gl_FragColor = vec4(gathered.rgb, 1.0);
+#endif
+}
+
+#ifdef KELVARA_BLOCKS
+// The indices [x, y) of the samples in the block's own part of the box, like
+// samplesInSpan() but half-open at both ends of the part (a ray lying in a
+// face between two blocks belongs to the upper one, a sample on such a face
+// to the block behind it), so that exactly one block takes each sample. The
+// neighbours compute the parameter of a shared face from the same numbers.
+ivec2 ownSamples(vec3 p, vec3 inverseDirection, vec3 parallel, float tNear, float inverseDt,
+                 float offset, int samples)
+{
+    vec3 t0 = (blockMinimum - p) * inverseDirection;
+    vec3 t1 = (blockMaximum - p) * inverseDirection;
+    vec3 inside = step(blockMinimum, p) * (1.0 - step(blockMaximum, p));
+    vec3 tMin = mix(min(t0, t1), mix(vec3(UNBOUNDED), vec3(-UNBOUNDED), inside), parallel);
+    vec3 tMax = mix(max(t0, t1), mix(vec3(-UNBOUNDED), vec3(UNBOUNDED), inside), parallel);
+    float enter = max(max(tMin.x, tMin.y), tMin.z);
+    float leave = min(min(tMax.x, tMax.y), tMax.z);
+    if (!(leave > enter))
+        return ivec2(0, 0);
+    float firstIndex = ceil((enter - tNear) * inverseDt - offset);
+    float endIndex = ceil((leave - tNear) * inverseDt - offset);
+    return ivec2(int(clamp(firstIndex, 0.0, float(samples))),
+                 int(clamp(endIndex, 0.0, float(samples))));
+}
+#endif
+
 void main(void)
 {
     vec2 tc = gl_TexCoord[0].xy;
@@ -382,8 +491,9 @@ void main(void)
     vec2 boxNearFar = boxSpan(p, inverseDirection, parallel, -halfSize, halfSize);
     float tNear = boxNearFar.x;
     float tFar = boxNearFar.y;
+    vec4 gathered = gatheredBefore();
     if (!(tFar - tNear > 1.0e-6)) {
-        gl_FragColor = NOTHING_DRAWN;
+        finish(gathered);
         return;
     }
 
@@ -399,8 +509,14 @@ void main(void)
                                   tNear, inverseDt, offset, samples);
     int first = cropped.x;
     int end = cropped.y;
+#ifdef KELVARA_BLOCKS
+    ivec2 own = ownSamples(p, inverseDirection, parallel, tNear, inverseDt, offset, samples);
+    first = max(first, own.x);
+    end = min(end, own.y);
+#endif
     if (renderMode == 1) {
-        gl_FragColor = vec4(maximumIntensity(p, tNear, dt, offset, first, end), 1.0);
+        gathered.a = highestValue(p, tNear, dt, offset, first, end, gathered.a);
+        finish(gathered);
         return;
     }
     if (skipping) {
@@ -445,15 +561,22 @@ void main(void)
         (((farFace * brickSize + 0.5) * objectPerVoxel - halfSize - p) * inverseDirection - tNear) *
             inverseDt - offset + parallel * UNBOUNDED;
 
+#ifdef KELVARA_PICK
+    pickedPosition = gathered.rgb;
     colour = vec3(0.0);
-    transmittance = 1.0;
+#else
+    colour = gathered.rgb;
+#endif
+    transmittance = gathered.a;
+    if (rayDone())
+        end = first;
 #if KELVARA_TRAVERSAL == 2
     for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
         int i = first + taken;
         if (i >= end)
             break;
         vec3 x = samplePosition(i);
-        vec4 texel = texture3D(gradientSampler, textureCoordinate(x));
+        vec4 texel = texture3D(gradientSampler, heldCoordinate(textureCoordinate(x)));
         if (composite(classify(texel.a), storedGradient(texel), x))
             break;
     }
@@ -466,7 +589,8 @@ void main(void)
             break;
         vec3 x = samplePosition(i++);
 #if KELVARA_TRAVERSAL == 1
-        vec3 gradient = storedGradient(texture3D(gradientSampler, textureCoordinate(x)));
+        vec3 gradient =
+            storedGradient(texture3D(gradientSampler, heldCoordinate(textureCoordinate(x))));
 #else
         vec3 gradient = neighbourGradient(textureCoordinate(x));
 #endif
@@ -475,8 +599,8 @@ void main(void)
     }
 #endif
 #ifdef KELVARA_PICK
-    gl_FragColor = 1.0 - transmittance >= PICK_OPACITY ? vec4(pickedPosition, 1.0) : NOTHING_DRAWN;
+    finish(vec4(pickedPosition, transmittance));
 #else
-    gl_FragColor = vec4(colour, 1.0);
+    finish(vec4(colour, transmittance));
 #endif
 }

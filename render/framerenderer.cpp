@@ -58,6 +58,17 @@ bool FrameRenderer::gradientsStored() const
     return rayCaster && rayCaster->gradientsStored();
 }
 
+void FrameRenderer::setMaximumTextureSide(int side)
+{
+    if (rayCaster)
+        rayCaster->setMaximumTextureSide(side);
+}
+
+int FrameRenderer::blockCount() const
+{
+    return rayCaster ? rayCaster->blockCount() : 0;
+}
+
 FrameRenderer::Frame FrameRenderer::draw(const RenderState &state, const Volume *volume,
                                          GLuint target)
 {

@@ -43,6 +43,9 @@ public:
     // See RayCaster::uploadTransferTable().
     GlResult uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats);
     bool gradientsStored() const;
+    // See RayCaster::setMaximumTextureSide() and blockCount().
+    void setMaximumTextureSide(int side);
+    int blockCount() const;
 
     struct Frame
     {

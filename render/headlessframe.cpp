@@ -67,6 +67,19 @@ QString HeadlessFrame::errorMessage() const
     return QString();
 }
 
+void HeadlessFrame::setMaximumTextureSide(int side)
+{
+    if (!isValid())
+        return;
+    makeCurrent();
+    frameRenderer->setMaximumTextureSide(side);
+}
+
+int HeadlessFrame::blockCount() const
+{
+    return frameRenderer && volumeShown ? frameRenderer->blockCount() : 0;
+}
+
 void HeadlessFrame::setVolume(const Volume *newVolume)
 {
     // A new data set starts afresh; its own upload problem stays for the frame.

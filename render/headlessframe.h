@@ -54,6 +54,11 @@ public:
     OffscreenResult renderAndFinish() override;
     void makeCurrent() override;
 
+    // See RayCaster::setMaximumTextureSide(): for the next setVolume().
+    void setMaximumTextureSide(int side);
+    // Textures the shown volume is held in (see RayCaster::blockCount()).
+    int blockCount() const;
+
     // Where the next frame's ray at position (device pixels from the top-left
     // corner) reaches half opacity; see FrameRenderer::pick().
     FrameRenderer::Pick pick(QPointF position);

@@ -1,6 +1,7 @@
 #include "raycaster.h"
 
 #include "brickmap.h"
+#include "framebuffertexture.h"
 #include "framegeometry.h"
 #include "glfunctions.h"
 #include "gradienttexels.h"
@@ -30,6 +31,12 @@
 #endif
 #ifndef GL_RGBA32F
 #define GL_RGBA32F 0x8814
+#endif
+#ifndef GL_FRAMEBUFFER
+#define GL_FRAMEBUFFER 0x8D40
+#endif
+#ifndef GL_FRAMEBUFFER_BINDING
+#define GL_FRAMEBUFFER_BINDING 0x8CA6
 #endif
 
 namespace {
@@ -79,6 +86,19 @@ struct FrameInputs
     // The window position of the frame pixel a pick stands for (see the
     // shader); (0, 0) in frames.
     QVector2D pickPixel;
+
+    // One block's pass (see the shader's Blocks); unused for a single texture.
+    struct BlockPass
+    {
+        QVector3D minimum;
+        QVector3D maximum;
+        QVector3D textureScale;
+        QVector3D textureOffset;
+        QVector2D carriedScale;
+        bool first = true;
+        bool last = true;
+    };
+    BlockPass block;
 };
 
 using UniformValue = std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor>;
@@ -123,7 +143,101 @@ const Uniform frameUniforms[] = {
     {"gradientSampler", [](const FrameInputs &) -> UniformValue { return GLint(3); }},
     {"preciseTransferSampler", [](const FrameInputs &) -> UniformValue { return GLint(4); }},
     {"pickPixel", [](const FrameInputs &f) -> UniformValue { return f.pickPixel; }},
+    {"blockMinimum", [](const FrameInputs &f) -> UniformValue { return f.block.minimum; }},
+    {"blockMaximum", [](const FrameInputs &f) -> UniformValue { return f.block.maximum; }},
+    {"blockTextureScale",
+     [](const FrameInputs &f) -> UniformValue { return f.block.textureScale; }},
+    {"blockTextureOffset",
+     [](const FrameInputs &f) -> UniformValue { return f.block.textureOffset; }},
+    {"carriedSampler", [](const FrameInputs &) -> UniformValue { return GLint(6); }},
+    {"carriedScale", [](const FrameInputs &f) -> UniformValue { return f.block.carriedScale; }},
+    {"firstBlock", [](const FrameInputs &f) -> UniformValue { return GLint(f.block.first); }},
+    {"lastBlock", [](const FrameInputs &f) -> UniformValue { return GLint(f.block.last); }},
 };
+
+// A pass of a frame over blocks: the block drawn and its uniforms.
+struct BlockPass
+{
+    std::size_t block;
+    FrameInputs::BlockPass uniforms;
+};
+
+// The passes of a frame over blocks, front to back along the rays (which run
+// along n0: along each axis, the blocks the rays meet first come first; for
+// parallel rays any order that keeps this on every axis will do). Blocks that
+// hold no part of the cropping box, or when skipping of the visible bricks'
+// box, are left out: they would add nothing.
+std::vector<BlockPass> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
+                                        const FrameInputs &frame, QSize carriedSize);
+
+// Beyond any ray through the box: the outer faces of the outermost blocks,
+// so that the box's own faces decide there (see the shader's Blocks).
+constexpr float outsideTheBox = 1.0e6f;
+
+// Object coordinate of voxel position w along an axis of n voxels and the
+// given length (voxel i's centre at w = i).
+float objectCoordinate(float w, int n, float length)
+{
+    return ((w + 0.5f) / float(n) - 0.5f) * length;
+}
+
+std::vector<BlockPass> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
+                                        const FrameInputs &frame, QSize carriedSize)
+{
+    const FrameGeometry &geometry = frame.geometry;
+    std::vector<BlockPass> passes;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const VolumeBlock &block = blocks[b];
+        FrameInputs::BlockPass pass;
+        bool holdsSomething = true;
+        for (int axis = 0; axis < 3; ++axis) {
+            const int n = int(geometry.volumeResolution[axis]);
+            const float length = geometry.volumeSize[axis];
+            const bool firstAlong = block.ownLower[axis] == 0;
+            const bool lastAlong = block.ownUpper[axis] >= n;
+            // Neighbours compute a shared face from the same voxel position.
+            pass.minimum[axis] = firstAlong
+                                     ? -outsideTheBox
+                                     : objectCoordinate(float(block.ownLower[axis]), n, length);
+            pass.maximum[axis] = lastAlong
+                                     ? outsideTheBox
+                                     : objectCoordinate(float(block.ownUpper[axis]), n, length);
+            // Block texture coordinate (w - start + 0.5) / size, w = s * n - 0.5.
+            pass.textureScale[axis] = float(n) / float(block.textureSize[axis]);
+            pass.textureOffset[axis] =
+                -float(block.textureStart[axis]) / float(block.textureSize[axis]);
+            // A voxel's margin either way against rounding.
+            const float margin = length / float(n);
+            float lower = geometry.cropMinimum[axis];
+            float upper = geometry.cropMaximum[axis];
+            if (frame.skip) {
+                lower = std::max(lower, frame.visibleMinimum[axis]);
+                upper = std::min(upper, frame.visibleMaximum[axis]);
+            }
+            if (pass.minimum[axis] > upper + margin || pass.maximum[axis] < lower - margin)
+                holdsSomething = false;
+        }
+        pass.carriedScale =
+            QVector2D(1.0f / float(carriedSize.width()), 1.0f / float(carriedSize.height()));
+        if (holdsSomething)
+            passes.push_back({b, pass});
+    }
+    const auto key = [&](const BlockPass &pass) {
+        std::array<int, 3> order{};
+        for (int axis = 0; axis < 3; ++axis) {
+            const int index = blocks[pass.block].index[axis];
+            order[2 - axis] = geometry.n0[axis] < 0.0f ? -index : index;
+        }
+        return order;
+    };
+    std::stable_sort(passes.begin(), passes.end(),
+                     [&](const BlockPass &a, const BlockPass &b) { return key(a) < key(b); });
+    for (std::size_t k = 0; k < passes.size(); ++k) {
+        passes[k].uniforms.first = k == 0;
+        passes[k].uniforms.last = k + 1 == passes.size();
+    }
+    return passes;
+}
 
 } // namespace
 
@@ -164,6 +278,8 @@ RayCaster::RayCaster(const GlFunctions &functions, const ShaderSource &fragmentS
 
 RayCaster::~RayCaster()
 {
+    releaseBlocks();
+    carried = {};
     gl.glDeleteTextures(1, &preciseTransferTexture);
     gl.glDeleteTextures(1, &gradientTexture);
     gl.glDeleteTextures(1, &brickTexture);
@@ -240,9 +356,13 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
     if (!programTried[std::size_t(traversal)]) {
         programTried[std::size_t(traversal)] = true;
         auto shaders = std::make_unique<ShaderProgram>(gl);
-        const QByteArray definition = traversal == pickProgram
-                                          ? QByteArray("KELVARA_PICK 1")
-                                          : "KELVARA_TRAVERSAL " + QByteArray::number(traversal);
+        QByteArray definition = "KELVARA_TRAVERSAL " + QByteArray::number(traversal);
+        if (traversal == pickProgram)
+            definition = "KELVARA_PICK 1";
+        else if (traversal == blockProgram)
+            definition = "KELVARA_BLOCKS 1";
+        else if (traversal == blockPickProgram)
+            definition = "KELVARA_PICK 1\n#define KELVARA_BLOCKS 1";
         shaders->bindAttributeLocation("vertex", 0);
         if (shaders->addShader(GL_VERTEX_SHADER, vertexShaderSource) &&
             shaders->addShader(GL_FRAGMENT_SHADER, withDefinition(fragmentText, definition)) &&
@@ -305,32 +425,25 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return result;
     }
 
-    GLint maximumSize = 0;
-    gl.glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &maximumSize);
-    if (volume.width > maximumSize || volume.height > maximumSize || volume.depth > maximumSize) {
-        result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels exceeds the largest "
-                                        "3D texture of this GL implementation (%4 per side): "
-                                        "not shown")
+    std::vector<VolumeBlock> layout = layOutBlocks(
+        {{volume.width, volume.height, volume.depth}}, BrickMap::brickSize,
+        [this](int width, int height, int depth) { return textureFits(width, height, depth); });
+    takeGlErrors("the size check");
+    if (layout.empty()) {
+        GLint maximumSize = 0;
+        gl.glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &maximumSize);
+        result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels does not fit the 3D "
+                                        "textures of this GL implementation (%4 per side), not "
+                                        "even in blocks: not shown")
                              .arg(volume.width)
                              .arg(volume.height)
                              .arg(volume.depth)
                              .arg(maximumSize);
         return result;
     }
-    // The proxy asks whether the implementation can hold the whole image.
-    gl.glTexImage3D(GL_PROXY_TEXTURE_3D, 0, GL_ALPHA16, volume.width, volume.height, volume.depth,
-                    0, GL_ALPHA, GL_FLOAT, nullptr);
-    GLint proxyWidth = 0;
-    gl.glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
-    if (proxyWidth == 0) {
-        takeGlErrors("the size check");
-        result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels is too large for "
-                                        "this GL implementation: not shown")
-                             .arg(volume.width)
-                             .arg(volume.height)
-                             .arg(volume.depth);
-        return result;
-    }
+    if (layout.size() > 1)
+        return uploadBlocks(volume, std::move(layout));
+    releaseBlocks();
 
     // Whatever happens below, the old bricks and gradients no longer describe
     // the texture.
@@ -361,6 +474,129 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
     gradientTextureUsable = uploadValueGradients(volume);
     result.ok = true;
     return result;
+}
+
+int RayCaster::blockCount() const
+{
+    if (!blocks.empty())
+        return int(blocks.size());
+    return brickMap.minimum.empty() ? 0 : 1;
+}
+
+bool RayCaster::textureFits(int width, int height, int depth) const
+{
+    GLint maximumSize = 0;
+    gl.glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &maximumSize);
+    if (maximumTextureSide > 0)
+        maximumSize = std::min(maximumSize, GLint(maximumTextureSide));
+    if (width > maximumSize || height > maximumSize || depth > maximumSize)
+        return false;
+    // The proxy asks whether the implementation can hold the whole image.
+    gl.glTexImage3D(GL_PROXY_TEXTURE_3D, 0, GL_ALPHA16, width, height, depth, 0, GL_ALPHA, GL_FLOAT,
+                    nullptr);
+    GLint proxyWidth = 0;
+    gl.glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &proxyWidth);
+    return proxyWidth != 0;
+}
+
+void RayCaster::releaseBlocks()
+{
+    if (!blockTextures.empty())
+        gl.glDeleteTextures(GLsizei(blockTextures.size()), blockTextures.data());
+    blockTextures.clear();
+    blocks.clear();
+}
+
+GlResult RayCaster::uploadBlocks(const Volume &volume, std::vector<VolumeBlock> layout)
+{
+    GlResult result;
+    releaseBlocks();
+    brickMap = BrickMap();
+    bricksUsable = false;
+    bricksStale = true;
+    gradientTextureUsable = false;
+    // Empty images give back the memory of an earlier volume's texture and
+    // gradients. Blocks compute gradients from neighbours (traversal 0): the
+    // volumes held in blocks are far beyond what stored gradients may take.
+    gl.glActiveTexture(GL_TEXTURE3);
+    gl.glBindTexture(GL_TEXTURE_3D, gradientTexture);
+    gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, 0, 0, 0, 0, GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
+    gl.glActiveTexture(GL_TEXTURE0);
+    gl.glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA16, 0, 0, 0, 0, GL_ALPHA, GL_FLOAT, nullptr);
+    if (!gl.glTexSubImage3D) {
+        result.message = QStringLiteral("This GL implementation has no glTexSubImage3D: the data "
+                                        "set of %1 x %2 x %3 voxels needs several textures and "
+                                        "is not shown")
+                             .arg(volume.width)
+                             .arg(volume.height)
+                             .arg(volume.depth);
+        return result;
+    }
+
+    blockTextures.assign(layout.size(), 0);
+    gl.glGenTextures(GLsizei(blockTextures.size()), blockTextures.data());
+    const std::size_t width = std::size_t(volume.width);
+    const std::size_t sliceVoxels = width * std::size_t(volume.height);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    for (std::size_t b = 0; b < layout.size(); ++b) {
+        const VolumeBlock &block = layout[b];
+        const std::array<int, 3> &start = block.textureStart;
+        const std::array<int, 3> &size = block.textureSize;
+        gl.glBindTexture(GL_TEXTURE_3D, blockTextures[b]);
+        gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA16, size[0], size[1], size[2], 0, GL_ALPHA,
+                        GL_FLOAT, nullptr);
+        gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        // Rounding may put a lookup a hair outside the voxels a block holds for
+        // it: the edge texel is the right one there, the opposite face is not.
+        gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+        // The block's rows straight from the volume's floats, a few slices at
+        // a time, so that no offset GL computes into them grows beyond a
+        // slab (some implementations keep such offsets in 32 bits).
+        gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, volume.width);
+        gl.glPixelStorei(GL_UNPACK_IMAGE_HEIGHT, volume.height);
+        constexpr int slabSlices = 16;
+        for (int z = 0; z < size[2]; z += slabSlices) {
+            const float *first = volume.data.data() + std::size_t(start[2] + z) * sliceVoxels +
+                                 std::size_t(start[1]) * width + std::size_t(start[0]);
+            gl.glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, z, size[0], size[1],
+                               std::min(slabSlices, size[2] - z), GL_ALPHA, GL_FLOAT, first);
+        }
+        gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        gl.glPixelStorei(GL_UNPACK_IMAGE_HEIGHT, 0);
+        const QString errors = takeGlErrors("the volume upload");
+        if (!errors.isEmpty()) {
+            releaseBlocks();
+            result.message = QStringLiteral("The data set of %1 x %2 x %3 voxels could not be "
+                                            "uploaded in %4 blocks (%5): not shown")
+                                 .arg(volume.width)
+                                 .arg(volume.height)
+                                 .arg(volume.depth)
+                                 .arg(layout.size())
+                                 .arg(errors);
+            return result;
+        }
+    }
+    blocks = std::move(layout);
+    brickMap = computeBrickMap(volume);
+    result.ok = true;
+    return result;
+}
+
+bool RayCaster::prepareCarriedBuffers(QSize size)
+{
+    for (auto &buffer : carried) {
+        if (!buffer)
+            buffer = std::make_unique<FramebufferTexture>(gl, true);
+        if (!buffer->resize(size)) {
+            takeGlErrors("the buffers of frames over blocks");
+            return false;
+        }
+    }
+    return true;
 }
 
 bool RayCaster::uploadValueGradients(const Volume &volume)
@@ -556,14 +792,19 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
         gl.glActiveTexture(GL_TEXTURE1);
         return result;
     }
+    const bool overBlocks = !blocks.empty();
     // The start-up program stays bound between frames; another one is bound
-    // for this frame only. A pick has no stand-in: a colour is no position.
+    // for this frame only. A pick has no stand-in: a colour is no position,
+    // nor has a frame over blocks: one block is no picture.
     LinkedProgram *chosen = nullptr;
-    if (pickPixel) {
-        chosen = programFor(pickProgram);
+    if (pickPixel || overBlocks) {
+        const int wanted = pickPixel ? (overBlocks ? blockPickProgram : pickProgram) : blockProgram;
+        chosen = programFor(wanted);
         if (!chosen || !chosen->program->bind()) {
             result.ok = false;
-            result.message = QStringLiteral("The picking program could not be built");
+            result.message = pickPixel ? QStringLiteral("The picking program could not be built")
+                                       : QStringLiteral("The program for volumes held in blocks "
+                                                        "could not be built");
             gl.glActiveTexture(GL_TEXTURE1);
             return result;
         }
@@ -588,31 +829,24 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     QVector3D visibleMinimum;
     QVector3D visibleMaximum;
     for (int axis = 0; axis < 3; ++axis) {
-        const float resolution = geometry.volumeResolution[axis];
+        const int resolution = int(geometry.volumeResolution[axis]);
         const float size = geometry.volumeSize[axis];
-        const float lowest = float(visibleLower[axis] * BrickMap::brickSize - 1);
-        const float highest = float(visibleUpper[axis] * BrickMap::brickSize + 1);
-        // Voxel position v lies at object coordinate ((v + 0.5) / n - 0.5) * size.
-        visibleMinimum[axis] = ((lowest + 0.5f) / resolution - 0.5f) * size;
-        visibleMaximum[axis] = ((highest + 0.5f) / resolution - 0.5f) * size;
+        visibleMinimum[axis] =
+            objectCoordinate(float(visibleLower[axis] * BrickMap::brickSize - 1), resolution, size);
+        visibleMaximum[axis] =
+            objectCoordinate(float(visibleUpper[axis] * BrickMap::brickSize + 1), resolution, size);
     }
     // Skipping by bricks would leave out transparent maxima that the
     // projection must see.
-    const FrameInputs frame{
+    FrameInputs frame{
         geometry,
         state,
         skip && renderMode == RenderMode::Composite,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
         visibleMaximum,
-        pickPixel ? QVector2D(*pickPixel) : QVector2D()};
-    // The locations stand in the table's order (looked up once the program linked).
-    const std::vector<int> &uniformLocations = chosen->uniformLocations;
-    for (std::size_t i = 0; i < uniformLocations.size() && i < std::size(frameUniforms); ++i) {
-        const int location = uniformLocations[i];
-        std::visit([&](const auto &value) { shaders.setUniform(location, value); },
-                   frameUniforms[i].value(frame));
-    }
+        pickPixel ? QVector2D(*pickPixel) : QVector2D(),
+        {}};
 
     // Unit 1 last: it stays the active unit after the frame.
     gl.glActiveTexture(GL_TEXTURE4);
@@ -621,12 +855,54 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     gl.glBindTexture(GL_TEXTURE_3D, gradientTexture);
     gl.glActiveTexture(GL_TEXTURE2);
     gl.glBindTexture(GL_TEXTURE_3D, brickTexture);
-    gl.glActiveTexture(GL_TEXTURE0);
-    gl.glBindTexture(GL_TEXTURE_3D, volumeTexture);
-    gl.glActiveTexture(GL_TEXTURE1);
-    gl.glBindTexture(GL_TEXTURE_1D, transferTexture);
+    const auto drawPass = [&](GLuint texture) {
+        // The locations stand in the table's order (looked up once the program linked).
+        const std::vector<int> &uniformLocations = chosen->uniformLocations;
+        for (std::size_t i = 0; i < uniformLocations.size() && i < std::size(frameUniforms); ++i) {
+            const int location = uniformLocations[i];
+            std::visit([&](const auto &value) { shaders.setUniform(location, value); },
+                       frameUniforms[i].value(frame));
+        }
+        gl.glActiveTexture(GL_TEXTURE0);
+        gl.glBindTexture(GL_TEXTURE_3D, texture);
+        gl.glActiveTexture(GL_TEXTURE1);
+        gl.glBindTexture(GL_TEXTURE_1D, transferTexture);
+        gl.glDrawArrays(GL_QUADS, 0, 4);
+    };
 
-    gl.glDrawArrays(GL_QUADS, 0, 4);
+    if (!overBlocks) {
+        drawPass(volumeTexture);
+    } else {
+        // Every pass covers the caller's viewport; the carried texels match
+        // its pixels one to one (a pick's one pixel included).
+        GLint viewport[4] = {0, 0, 1, 1};
+        gl.glGetIntegerv(GL_VIEWPORT, viewport);
+        GLint target = 0;
+        gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &target);
+        const QSize carriedSize = pickPixel ? QSize(1, 1)
+                                            : QSize(std::max(viewport[0] + viewport[2], 1),
+                                                    std::max(viewport[1] + viewport[3], 1));
+        const std::vector<BlockPass> passes = orderBlockPasses(blocks, frame, carriedSize);
+        if (!passes.empty() && !prepareCarriedBuffers(carriedSize)) {
+            result.ok = false;
+            result.message = QStringLiteral("This GL implementation has no float framebuffer: "
+                                            "volumes held in blocks cannot be drawn");
+        } else {
+            for (std::size_t k = 0; k < passes.size(); ++k) {
+                frame.block = passes[k].uniforms;
+                const GLuint into =
+                    frame.block.last ? GLuint(target) : carried[k % 2]->framebuffer();
+                gl.glBindFramebuffer(GL_FRAMEBUFFER, into);
+                gl.glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+                gl.glActiveTexture(GL_TEXTURE6);
+                gl.glBindTexture(GL_TEXTURE_2D, carried[(k + 1) % 2]->texture());
+                drawPass(blockTextures[passes[k].block]);
+            }
+            gl.glActiveTexture(GL_TEXTURE6);
+            gl.glBindTexture(GL_TEXTURE_2D, 0);
+            gl.glActiveTexture(GL_TEXTURE1);
+        }
+    }
 
     shaders.disableAttributeArray(vertexLocation);
     shaders.disableAttributeArray(texCoordLocation);

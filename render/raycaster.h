@@ -3,9 +3,11 @@
 #include "brickmap.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
+#include "volumeblocks.h"
 
 #include <QByteArray>
 #include <QPoint>
+#include <QSize>
 #include <QString>
 #include <qopengl.h>
 
@@ -14,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+class FramebufferTexture;
 class ShaderProgram;
 struct FrameGeometry;
 struct GlFunctions;
@@ -59,9 +62,12 @@ public:
     const QString &errorMessage() const { return error; }
 
     // Replaces the volume texture with the data set's voxels, stored with 16 bits
-    // (GL_ALPHA16). Refuses, leaving no usable image, a data set whose voxel count
-    // does not match its data, that exceeds the implementation's 3D texture size,
-    // or whose upload raises a GL error.
+    // (GL_ALPHA16). A data set beyond the implementation's largest 3D texture
+    // (per side or in all) is held as several textures, blocks (see
+    // volumeblocks.h), and frames draw one pass per block, with the same
+    // picture. Refuses, leaving no usable image, a data set whose voxel count
+    // does not match its data, whose blocks would not fit either, or whose
+    // upload raises a GL error.
     // Where it fits (at most maximumGradientTextureBytes and what the
     // implementation accepts), it also stores the values with their gradients
     // (8 more bytes per voxel), which frames then read instead of computing
@@ -77,6 +83,13 @@ public:
 
     // Whether the uploaded volume's gradients are stored (see uploadVolume).
     bool gradientsStored() const { return gradientTextureUsable; }
+
+    // The largest side of a texture that later uploads make (0: the
+    // implementation's own limit), so that blocks can be seen on small data.
+    void setMaximumTextureSide(int side) { maximumTextureSide = side; }
+    // Textures the uploaded volume is held in (1 for a single texture, 0
+    // without a volume).
+    int blockCount() const;
 
     // Replaces the transfer-function texture with TransferFunctionTable::entryCount
     // RGBA texels, 4 bytes each (red, green, blue, alpha), and the texture the
@@ -123,9 +136,17 @@ private:
     void fail(const QString &message);
     GlResult uploadBrickVisibility();
     bool uploadValueGradients(const Volume &volume);
+    GlResult uploadBlocks(const Volume &volume, std::vector<VolumeBlock> layout);
+    void releaseBlocks();
+    bool textureFits(int width, int height, int depth) const;
+    // Sizes both carried buffers; false without float framebuffers.
+    bool prepareCarriedBuffers(QSize size);
     int traversal(bool skip, bool storedGradients) const;
     // A frame, or a pick where pickPixel is given.
     GlResult draw(const FrameGeometry &geometry, const RenderState &state, const QPoint *pickPixel);
+    // The passes of a frame or pick over the blocks (see the shader's Blocks).
+    GlResult drawBlocks(const FrameGeometry &geometry, const RenderState &state,
+                        const QPoint *pickPixel, bool skip);
 
     const GlFunctions &gl;
     // A program with its locations (-1 for what it lacks).
@@ -148,10 +169,14 @@ private:
     // the same text with KELVARA_TRAVERSAL defined. Software rasterisers pay
     // for every branch a fragment group takes on either side, so the three
     // ways through the volume are programs of their own, not branches.
-    // [pickProgram] is the picking program (KELVARA_PICK defined).
+    // [pickProgram] is the picking program (KELVARA_PICK defined);
+    // [blockProgram] and [blockPickProgram] draw frames and picks over blocks
+    // (KELVARA_BLOCKS defined as well).
     static constexpr int pickProgram = 3;
-    std::array<LinkedProgram, 4> programs;
-    std::array<bool, 4> programTried{};
+    static constexpr int blockProgram = 4;
+    static constexpr int blockPickProgram = 5;
+    std::array<LinkedProgram, 6> programs;
+    std::array<bool, 6> programTried{};
     QByteArray fragmentText;
     ShaderProgram *program = nullptr; // programs[0]'s
     bool linked = false;
@@ -163,6 +188,15 @@ private:
     GLuint brickTexture = 0;
     GLuint gradientTexture = 0;
     GLuint preciseTransferTexture = 0;
+
+    int maximumTextureSide = 0;
+    // The uploaded volume's blocks and their textures; empty while the volume
+    // is one texture (volumeTexture).
+    std::vector<VolumeBlock> blocks;
+    std::vector<GLuint> blockTextures;
+    // What rays gathered, handed from one block's pass to the next (float
+    // texels, made at the first frame over blocks).
+    std::array<std::unique_ptr<FramebufferTexture>, 2> carried;
 
     bool gradientTextureUsable = false;
     // Value ranges of the uploaded volume's bricks; empty without a volume.

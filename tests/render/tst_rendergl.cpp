@@ -913,9 +913,6 @@ void RenderGlTest::refusedVolumes_data()
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("values");
     QTest::addColumn<QString>("reason");
-    // The largest side a DAT header can give, beyond any 3D texture size of
-    // llvmpipe or common hardware.
-    QTest::newRow("wider than a 3D texture") << 65535 << 65535 << QStringLiteral("exceeds");
     QTest::newRow("fewer values than voxels") << 4 << 3 << QStringLiteral("holds 3 values");
     QTest::newRow("no voxels") << 0 << 0 << QStringLiteral("holds 0 values");
 }

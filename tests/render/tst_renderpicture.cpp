@@ -1,6 +1,7 @@
 // Pictures against what the data and the drawn function say they must be:
 // proportions at any viewport shape, the colours and opacities of the curves,
-// a jitter without pattern and whole rays at the box faces.
+// a jitter without pattern, whole rays at the box faces, and the same picture
+// from a volume held in blocks as from one texture.
 #include "renderchecks.h"
 
 #include "headlessframe.h"
@@ -68,6 +69,19 @@ double neighbourCorrelation(const QImage &image, const QRect &region, int dx, in
 
 Q_DECLARE_METATYPE(ViewTransform)
 
+struct BlockScene
+{
+    int x = 0;
+    int y = 0;
+    RenderMode mode = RenderMode::Composite;
+    bool jitter = true;
+    bool skipping = true;
+    CropBox crop;
+    SliceCut cut;
+    QSize size = QSize(160, 160);
+};
+Q_DECLARE_METATYPE(BlockScene)
+
 class RenderPictureTest : public QObject
 {
     Q_OBJECT
@@ -86,6 +100,8 @@ private slots:
     void pickFindsTheNearSurface_data();
     void pickFindsTheNearSurface();
     void framesLiveSideBySide();
+    void blocksDrawTheSamePicture_data();
+    void blocksDrawTheSamePicture();
 };
 
 // A 96 x 64 x 32 box seen along z: the view square fits the shorter side, so
@@ -374,6 +390,100 @@ void RenderPictureTest::framesLiveSideBySide()
     const OffscreenResult again = first->grab();
     QVERIFY2(again.ok, qPrintable(again.message));
     QVERIFY(countNonBlack(again.image) > 0);
+}
+
+void RenderPictureTest::blocksDrawTheSamePicture_data()
+{
+    QTest::addColumn<BlockScene>("scene");
+    const auto turned = [](int x, int y) {
+        BlockScene scene;
+        scene.x = x;
+        scene.y = y;
+        return scene;
+    };
+    QTest::newRow("turned, translucent, skipping") << turned(30, 40);
+    // Rays along the block faces: a ray on a face must be taken once.
+    BlockScene front = turned(0, 0);
+    front.jitter = false;
+    QTest::newRow("from the front, no jitter") << front;
+    BlockScene side = turned(0, 90);
+    side.skipping = false;
+    side.size = QSize(240, 160);
+    QTest::newRow("from the side, wide, not skipping") << side;
+    BlockScene projection = turned(20, 200);
+    projection.mode = RenderMode::MaximumIntensity;
+    QTest::newRow("maximum intensity") << projection;
+    BlockScene cropped = turned(10, 60);
+    cropped.crop.lower = {0.2, 0.0, 0.3};
+    cropped.crop.upper = {0.9, 0.6, 1.0};
+    QTest::newRow("cropped") << cropped;
+    BlockScene cut = turned(70, 20);
+    cut.cut = SliceCut{1, 0.45};
+    QTest::newRow("slice cut") << cut;
+}
+
+// A volume beyond one texture is drawn as several, one pass per block; odd
+// sizes put block faces at every kind of place, and the shapes cross them.
+void RenderPictureTest::blocksDrawTheSamePicture()
+{
+    QFETCH(BlockScene, scene);
+    const QVector3D centre(70, 60, 45);
+    const Volume volume = makeVolume(150, 131, 97, [&](int i, int j, int k) {
+        const float distance = (QVector3D(float(i), float(j), float(k)) - centre).length();
+        const float shell = std::clamp(1.0f - std::abs(distance - 62.0f) / 5.0f, 0.0f, 1.0f);
+        const float bars = 0.5f + 0.5f * std::sin(0.3f * float(i + 2 * j) + 0.2f * float(k));
+        return std::max(shell, 0.3f + 0.3f * bars);
+    });
+    HeadlessFrame frame(scene.size);
+    QVERIFY2(frame.isValid(), qPrintable(frame.errorMessage()));
+    frame.setRenderingOptions(plainOptions());
+    frame.setGradientStops({{0.0, QColor(0, 0, 0, 0)},
+                            {0.3, QColor(40, 90, 255, 6)},
+                            {0.6, QColor(255, 160, 60, 40)},
+                            {1.0, QColor(255, 255, 255, 255)}});
+    frame.setRotation(scene.x, scene.y, 0);
+    frame.setRenderMode(scene.mode);
+    frame.setJitter(scene.jitter);
+    frame.setEmptySpaceSkipping(scene.skipping);
+    frame.setCropBox(scene.crop);
+    frame.setSliceCut(scene.cut);
+    // Blocks compute gradients from neighbours; so does the reference.
+    frame.setStoredGradients(false);
+
+    frame.setVolume(&volume);
+    QCOMPARE(frame.blockCount(), 1);
+    const OffscreenResult single = frame.grab();
+    QVERIFY2(single.ok, qPrintable(single.message));
+    const FrameRenderer::Pick singlePick = frame.pick(QPointF(80.5, 60.5));
+
+    frame.setMaximumTextureSide(64);
+    frame.setVolume(&volume);
+    QVERIFY(frame.blockCount() > 8);
+    const OffscreenResult blocked = frame.grab();
+    QVERIFY2(blocked.ok, qPrintable(blocked.message));
+    const int lit = countNonBlack(single.image);
+    QVERIFY2(lit > scene.size.width() * scene.size.height() / 20, qPrintable(QString::number(lit)));
+
+    int worst = 0;
+    for (int y = 0; y < single.image.height(); ++y) {
+        for (int x = 0; x < single.image.width(); ++x) {
+            const QRgb a = single.image.pixel(x, y);
+            const QRgb b = blocked.image.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b))});
+        }
+    }
+    QVERIFY2(worst <= 3, qPrintable(QStringLiteral("channels differ by up to %1; %2")
+                                        .arg(worst)
+                                        .arg(worst > 3 ? keepImages(QStringLiteral("blocks"),
+                                                                    blocked.image, single.image)
+                                                       : QString())));
+
+    const FrameRenderer::Pick blockedPick = frame.pick(QPointF(80.5, 60.5));
+    QVERIFY2(blockedPick.ok, qPrintable(blockedPick.message));
+    QCOMPARE(blockedPick.hit, singlePick.hit);
+    if (scene.mode == RenderMode::Composite && singlePick.hit)
+        QVERIFY((blockedPick.objectPosition - singlePick.objectPosition).length() < 1.0e-3f);
 }
 
 QTEST_MAIN(RenderPictureTest)
