@@ -54,6 +54,13 @@ void normaliseSamples(const unsigned char *sampleBytes, float *values, std::size
     }
 }
 
+std::array<std::uint64_t, 3> datDimensions(const unsigned char *header)
+{
+    return {{std::uint64_t(header[0] | (header[1] << 8)),
+             std::uint64_t(header[2] | (header[3] << 8)),
+             std::uint64_t(header[4] | (header[5] << 8))}};
+}
+
 DatReadResult readDatFile(const std::string &fileName, Volume &target, std::ostream &out,
                           std::ostream &err, const DatReadOptions &options)
 {
@@ -82,9 +89,8 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     if (std::fread(header, 1, sizeof header, file) != sizeof header)
         return failure(err, std::string());
 
-    const std::uint64_t width = header[0] | (header[1] << 8);
-    const std::uint64_t height = header[2] | (header[3] << 8);
-    const std::uint64_t depth = header[4] | (header[5] << 8);
+    const std::array<std::uint64_t, 3> size = datDimensions(header);
+    const std::uint64_t width = size[0], height = size[1], depth = size[2];
     const std::uint64_t count = width * height * depth;
     if (count > UINT32_MAX)
         return failure(err, "The header announces " + dimensionsText(width, height, depth) +

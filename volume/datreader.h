@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,12 @@ struct Volume;
 // fastest, then Y, then Z. A sample s becomes min(s, 4095) / 4095 as a float.
 // Bytes after the last sample are ignored; samples missing at the end of a
 // short file read as 0.
+
+// Bytes in a DAT header; the samples follow it.
+constexpr std::size_t datHeaderBytes = 6;
+
+// Width, height and depth from the datHeaderBytes bytes of a header.
+std::array<std::uint64_t, 3> datDimensions(const unsigned char *header);
 
 struct DatReadOptions
 {

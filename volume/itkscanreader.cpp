@@ -3,6 +3,7 @@
 #include "dicomscreen.h"
 #include "samplereading.h"
 #include "scanfileaccess.h"
+#include "scanlayout.h"
 #include "textheader.h"
 
 #include <itkGDCMImageIO.h>
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -224,10 +226,32 @@ std::string longWordProblem(const std::string &path, std::uint64_t offset)
                    : std::string();
 }
 
-ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
-                                  std::uint64_t maxDataBytes, RawScan &scan)
+// Where raw samples that end the data file start in it (NRRD byte skip -1,
+// MetaImage HeaderSize -1); layout.dataOffset otherwise.
+ScanReadResult rawDataOffset(const TextHeaderLayout &layout, std::uint64_t &offset)
 {
-    TextHeaderLayout layout;
+    offset = layout.dataOffset;
+    if (!layout.dataAtEnd)
+        return {true, {}};
+    std::uint64_t fileSize = 0;
+    std::string problem;
+    if (!regularFileSize(layout.dataPath, fileSize, problem))
+        return failure(problem);
+    const std::uint64_t bytes = layout.sampleCount() * sampleSize(layout.type);
+    if (fileSize < bytes)
+        return failure("The samples should end the data file, but it holds only " +
+                       std::to_string(fileSize) + " of their " + std::to_string(bytes) + " bytes.");
+    offset = fileSize - bytes;
+    return {true, {}};
+}
+
+// Our check of an NRRD or MetaImage header, then ITK's reading of it: the
+// geometry goes into scan, no sample is read. The memory rule applies only
+// where maxDataBytes is given.
+ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
+                              std::optional<std::uint64_t> maxDataBytes, TextHeaderLayout &layout,
+                              itk::ImageIOBase::Pointer &io, RawScan &scan)
+{
     ScanReadResult checked = format == ScanFormat::Nrrd ? scanNrrdHeader(path, layout)
                                                         : scanMetaImageHeader(path, layout);
     if (!checked.ok)
@@ -235,12 +259,13 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     // Every axis but three of them is 1 here or refused below; the memory
     // rule looks at the whole count.
     const std::uint64_t count = layout.sampleCount();
-    const std::array<std::uint64_t, 3> wholeCount = {count, 1, 1};
-    std::string problem = scanMemoryProblem(wholeCount, sampleSize(layout.type), maxDataBytes);
-    if (!problem.empty())
-        return failure(problem);
+    if (maxDataBytes) {
+        const std::string problem =
+            scanMemoryProblem({count, 1, 1}, sampleSize(layout.type), *maxDataBytes);
+        if (!problem.empty())
+            return failure(problem);
+    }
 
-    itk::ImageIOBase::Pointer io;
     if (format == ScanFormat::Nrrd)
         io = itk::NrrdImageIO::New().GetPointer();
     else
@@ -252,23 +277,29 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
+    return {true, {}};
+}
+
+ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
+                                  std::uint64_t maxDataBytes, RawScan &scan)
+{
+    TextHeaderLayout layout;
+    itk::ImageIOBase::Pointer io;
+    ScanReadResult checked = readTextHeader(path, format, maxDataBytes, layout, io, scan);
+    if (!checked.ok)
+        return checked;
+    const std::uint64_t count = layout.sampleCount();
+    const std::array<std::uint64_t, 3> wholeCount = {count, 1, 1};
+    std::string problem;
 
     switch (layout.encoding) {
     case SampleEncoding::Raw: {
         scan.type = layout.type;
         scan.bigEndian = layout.bigEndian;
-        std::uint64_t offset = layout.dataOffset;
-        if (layout.dataAtEnd) {
-            std::uint64_t fileSize = 0;
-            if (!regularFileSize(layout.dataPath, fileSize, problem))
-                return failure(problem);
-            const std::uint64_t bytes = count * sampleSize(layout.type);
-            if (fileSize < bytes)
-                return failure("The samples should end the data file, but it holds only " +
-                               std::to_string(fileSize) + " of their " + std::to_string(bytes) +
-                               " bytes.");
-            offset = fileSize - bytes;
-        }
+        std::uint64_t offset = 0;
+        checked = rawDataOffset(layout, offset);
+        if (!checked.ok)
+            return checked;
         return readRawSamples(layout.dataPath, offset, scan);
     }
     case SampleEncoding::Compressed: {
@@ -509,19 +540,30 @@ std::string readDicomPixels(itk::GDCMImageIO &io, float *to, std::uint64_t count
     return {};
 }
 
-// Reads a folder's series, slice by slice through GDCM, into a float scan. The
-// series is the one holding the chosen file, else the one with the most
-// slices; damaged slices of it are counted and read as 0 where the positions
-// leave their place.
-ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
+// A DICOM series as its files' headers give it, before a pixel is read.
+struct DicomSeriesHeaders
+{
+    std::vector<DicomFile> files; // every regular file of the folder, screened
+    DicomSeriesLayout layout;     // points into files
+    std::vector<std::string> notes;
+    std::uint64_t lost = 0; // damaged files that name the series
+    std::string lostExample;
+    itk::GDCMImageIO::Pointer io; // the information of the first file
+};
+
+// Lists and screens a folder's files, chooses the series (the one holding the
+// chosen file, else the one with the most slices) and orders its slices: the
+// size and geometry go into scan. Reads headers only.
+ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeaders &headers,
+                                      RawScan &scan)
 {
     const bool isFolder = pathKind(path) == PathKind::Folder;
     std::filesystem::path folder =
         isFolder ? std::filesystem::path(path) : std::filesystem::path(path).parent_path();
     if (folder.empty())
         folder = ".";
-    std::vector<DicomFile> files;
-    std::vector<std::string> notes;
+    std::vector<DicomFile> &files = headers.files;
+    std::vector<std::string> &notes = headers.notes;
     ScanReadResult listed = listDicomFolder(folder, files, notes);
     if (!listed.ok)
         return listed;
@@ -558,8 +600,8 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
 
     // Damaged files that name the series are its lost slices; the rest are
     // merely skipped.
-    std::uint64_t lost = 0, skipped = 0;
-    std::string lostExample, skippedExample;
+    std::uint64_t &lost = headers.lost, skipped = 0;
+    std::string &lostExample = headers.lostExample, skippedExample;
     for (const DicomFile &file : files) {
         if (file.facts.problem.empty())
             continue;
@@ -574,23 +616,24 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
                         " files of the folder are damaged or not DICOM and were skipped (" +
                         skippedExample + ").");
 
-    DicomSeriesLayout layout;
+    DicomSeriesLayout &layout = headers.layout;
     layout.files = series[*uid];
     for (const DicomFile &file : files)
         if (!file.facts.problem.empty() && !uid->empty() && file.facts.seriesUid == *uid &&
             file.facts.position)
             layout.lostPositions.push_back(*file.facts.position);
-    auto io = itk::GDCMImageIO::New();
-    io->SetFileName(layout.files.front()->path);
-    io->ReadImageInformation();
+    headers.io = itk::GDCMImageIO::New();
+    itk::GDCMImageIO &io = *headers.io;
+    io.SetFileName(layout.files.front()->path);
+    io.ReadImageInformation();
     if (layout.files.size() == 1) {
         // One file: a single slice, or a multi-frame volume.
-        ScanReadResult checked = checkHeader(*io, 1, 0, scan.size);
+        ScanReadResult checked = checkHeader(io, 1, 0, scan.size);
         if (!checked.ok)
             return checked;
         layout.places = {0};
     } else {
-        ScanReadResult checked = checkHeader(*io, layout.files.size(), 0, scan.size);
+        ScanReadResult checked = checkHeader(io, layout.files.size(), 0, scan.size);
         if (!checked.ok)
             return checked;
         for (const DicomFile *file : layout.files)
@@ -604,8 +647,8 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
                                std::to_string(layout.files.front()->facts.rows) + ".");
     }
     for (unsigned int axis = 0; axis < 2; ++axis) {
-        scan.spacing[axis] = io->GetSpacing(axis);
-        const std::vector<double> column = io->GetDirection(axis);
+        scan.spacing[axis] = io.GetSpacing(axis);
+        const std::vector<double> column = io.GetDirection(axis);
         for (unsigned int row = 0; row < 3; ++row)
             scan.direction[3 * row + axis] = row < column.size() ? column[row] : 0.0;
     }
@@ -615,9 +658,9 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
         normal = {0.0, 0.0, 1.0};
     if (layout.files.size() == 1) {
-        if (io->GetNumberOfDimensions() > 2) {
-            scan.spacing[2] = io->GetSpacing(2);
-            const std::vector<double> column = io->GetDirection(2);
+        if (io.GetNumberOfDimensions() > 2) {
+            scan.spacing[2] = io.GetSpacing(2);
+            const std::vector<double> column = io.GetDirection(2);
             for (unsigned int row = 0; row < 3; ++row)
                 scan.direction[3 * row + 2] = row < column.size() ? column[row] : 0.0;
         }
@@ -631,6 +674,24 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
         for (unsigned int row = 0; row < 3; ++row)
             scan.direction[3 * row + 2] = sign * normal[row];
     }
+    return {true, {}};
+}
+
+// Reads a folder's series, slice by slice through GDCM, into a float scan. The
+// series is the one holding the chosen file, else the one with the most
+// slices; damaged slices of it are counted and read as 0 where the positions
+// leave their place.
+ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
+{
+    DicomSeriesHeaders headers;
+    ScanReadResult described = readDicomSeriesHeaders(path, headers, scan);
+    if (!described.ok)
+        return described;
+    DicomSeriesLayout &layout = headers.layout;
+    std::vector<std::string> &notes = headers.notes;
+    std::uint64_t &lost = headers.lost;
+    std::string &lostExample = headers.lostExample;
+    itk::GDCMImageIO::Pointer io = headers.io;
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     std::string problem = scanMemoryProblem(size, sizeof(float), maxDataBytes);
     if (!problem.empty())
@@ -695,19 +756,15 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     return {true, {}};
 }
 
-} // namespace
-
-ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
-                               std::uint64_t maxDataBytes, RawScan &target)
+// Runs read with ITK's exceptions ending as a reason and its warnings
+// collected into scan's notes.
+template <typename Read> ScanReadResult guardedItkRead(RawScan &scan, Read read)
 {
     CollectingOutputWindow *window = outputWindow();
     window->takeCollected();
-    RawScan scan;
     ScanReadResult result;
     try {
-        result = format == ScanFormat::DicomSeries
-                     ? readDicomSeries(path, maxDataBytes, scan)
-                     : readTextHeaderFile(path, format, maxDataBytes, scan);
+        result = read();
     } catch (const itk::ExceptionObject &exception) {
         result = failure(describe(exception));
     } catch (const std::bad_alloc &) {
@@ -719,7 +776,87 @@ ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
     }
     for (std::string &note : window->takeCollected())
         scan.notes.push_back("ITK: " + note);
+    return result;
+}
+
+} // namespace
+
+ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
+                               std::uint64_t maxDataBytes, RawScan &target)
+{
+    RawScan scan;
+    const ScanReadResult result = guardedItkRead(scan, [&] {
+        return format == ScanFormat::DicomSeries
+                   ? readDicomSeries(path, maxDataBytes, scan)
+                   : readTextHeaderFile(path, format, maxDataBytes, scan);
+    });
     if (result.ok)
         target = std::move(scan);
+    return result;
+}
+
+ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format, ScanLayout &layout)
+{
+    RawScan scan;
+    ScanLayout probed;
+    const ScanReadResult result = guardedItkRead(scan, [&]() -> ScanReadResult {
+        if (format == ScanFormat::DicomSeries) {
+            DicomSeriesHeaders headers;
+            const ScanReadResult described = readDicomSeriesHeaders(path, headers, scan);
+            if (!described.ok)
+                return described;
+            probed.format = VolumeFormat::DicomSeries;
+            probed.storage = ScanLayout::Storage::Other;
+            probed.type = SampleType::Float32;
+            std::filesystem::path folder = pathKind(path) == PathKind::Folder
+                                               ? std::filesystem::path(path)
+                                               : std::filesystem::path(path).parent_path();
+            probed.dataPath = folder.empty() ? "." : folder.string();
+        } else {
+            TextHeaderLayout text;
+            itk::ImageIOBase::Pointer io;
+            ScanReadResult checked = readTextHeader(path, format, std::nullopt, text, io, scan);
+            if (!checked.ok)
+                return checked;
+            probed.format =
+                format == ScanFormat::Nrrd ? VolumeFormat::Nrrd : VolumeFormat::MetaImage;
+            probed.type = text.type;
+            probed.bigEndian = text.bigEndian;
+            probed.dataPath = text.dataPath;
+            probed.dataOffset = text.dataOffset;
+            switch (text.encoding) {
+            case SampleEncoding::Raw:
+                probed.storage = ScanLayout::Storage::Raw;
+                checked = rawDataOffset(text, probed.dataOffset);
+                if (!checked.ok)
+                    return checked;
+                break;
+            case SampleEncoding::Compressed:
+                probed.storage = ScanLayout::Storage::Compressed;
+                probed.inflatedOffset = text.skipAfterInflating;
+                break;
+            case SampleEncoding::Other:
+                // ITK decodes these into the machine's byte order.
+                probed.storage = ScanLayout::Storage::Other;
+                if (!sampleTypeOf(io->GetComponentType(), probed.type))
+                    return failure("ITK delivers a sample type that cannot be shown.");
+                probed.bigEndian = false;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+                probed.bigEndian = true;
+#endif
+                break;
+            }
+            std::string problem;
+            if (!regularFileSize(probed.dataPath, probed.dataFileBytes, problem))
+                return failure(problem);
+        }
+        return {true, {}};
+    });
+    if (!result.ok)
+        return result;
+    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.spacing = scan.spacing;
+    probed.direction = scan.direction;
+    layout = std::move(probed);
     return result;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+struct ScanLayout;
+
 // Reads an NRRD or MetaImage file, or a DICOM series, into target, refusing
 // images with more than one component per voxel, with several volumes (4D) or
 // whose samples would break the memory rule (scanMemoryProblem()).
@@ -20,3 +22,9 @@
 // is replaced only on success.
 ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
                                std::uint64_t maxDataBytes, RawScan &target);
+
+// The same header checks as readScanWithItk() without the memory rule, reading
+// no sample: size, type, geometry and where the samples lie (scanlayout.h).
+// layout is replaced only on success.
+ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format,
+                                     ScanLayout &layout);

@@ -2,11 +2,13 @@
 
 #include "samplereading.h"
 #include "scanfileaccess.h"
+#include "scanlayout.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -332,9 +334,21 @@ bool endsWith(const std::string &text, const char *suffix)
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
-} // namespace
+// Where a NIfTI file's samples lie, as its header says.
+struct NiftiDataPlace
+{
+    std::string path;         // the file holding the samples
+    std::uint64_t offset = 0; // vox_offset: in the inflated stream where compressed
+    bool compressed = false;
+    std::uint64_t headerBytes = 0; // inflated bytes the header took from the stream
+};
 
-ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes, RawScan &target)
+// Reads and checks the header of path (and its pair), up to where the samples
+// start: the geometry and sample type go into scan, its samples untouched. The
+// memory rule applies only where maxDataBytes is given. A compressed file's
+// stream is left just after the header.
+ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint64_t> maxDataBytes,
+                               InflateStream &stream, RawScan &scan, NiftiDataPlace &place)
 {
     const std::string lower = lowerCase(path);
     const std::string headerPath = endsWith(lower, ".img") ? pairedName(path, false) : path;
@@ -345,7 +359,6 @@ ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes
     std::string reason;
     // A compressed file is read through one stream: the header, the bytes up
     // to the samples, the samples.
-    InflateStream stream;
     bool compressed = false;
     {
         const FileBytesRead magic = readFileBytes(headerPath, 0, bytes, 2);
@@ -374,13 +387,14 @@ ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes
     NiftiHeader header;
     if (!parseHeader(bytes, std::size_t(available), analyzeAllowed, header, reason))
         return failure(reason);
-    RawScan scan;
     std::array<std::uint64_t, 3> size{};
     if (!checkDimensions(header, size, reason) || !sampleTypeOf(header.datatype, scan.type, reason))
         return failure(reason);
-    reason = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
-    if (!reason.empty())
-        return failure(reason);
+    if (maxDataBytes) {
+        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
+        if (!reason.empty())
+            return failure(reason);
+    }
 
     const std::size_t headerSize = header.version == 1 ? nifti1HeaderSize : nifti2HeaderSize;
     const double offset = header.voxOffset;
@@ -407,17 +421,29 @@ ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes
     // Beyond 2^63 the offset would not convert to a file position.
     if (offset > 1e18)
         return failure("The header gives a data offset (vox_offset) beyond any file.");
-    ScanReadResult read;
-    if (header.pair) {
-        // The .img given, or the sibling of the header given.
-        const std::string imagePath = headerPath == path ? pairedName(path, true) : path;
-        read = readRawSamples(imagePath, std::uint64_t(offset), scan);
-    } else if (compressed) {
-        const std::uint64_t gap = std::uint64_t(offset) - available;
+    // The .img given, or the sibling of the header given.
+    place.path = !header.pair ? headerPath : headerPath == path ? pairedName(path, true) : path;
+    place.offset = std::uint64_t(offset);
+    place.compressed = compressed && !header.pair;
+    place.headerBytes = available;
+    return {true, {}};
+}
+
+} // namespace
+
+ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes, RawScan &target)
+{
+    InflateStream stream;
+    RawScan scan;
+    NiftiDataPlace place;
+    ScanReadResult read = readNiftiHeader(path, maxDataBytes, stream, scan, place);
+    if (!read.ok)
+        return read;
+    if (place.compressed) {
+        const std::uint64_t gap = place.offset - place.headerBytes;
         if (stream.read(nullptr, gap) < gap) {
             if (stream.state() == InflateStream::State::Ended)
-                return failure("The data would start at byte " +
-                               std::to_string(std::uint64_t(offset)) +
+                return failure("The data would start at byte " + std::to_string(place.offset) +
                                ", beyond the end of the uncompressed file.");
             return failure(stream.state() == InflateStream::State::Cut
                                ? "The compressed data is cut off before its end."
@@ -425,10 +451,39 @@ ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes
         }
         read = inflateSamples(stream, scan);
     } else {
-        read = readRawSamples(headerPath, std::uint64_t(offset), scan);
+        read = readRawSamples(place.path, place.offset, scan);
     }
     if (!read.ok)
         return read;
     target = std::move(scan);
+    return {true, {}};
+}
+
+ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout)
+{
+    InflateStream stream;
+    RawScan scan;
+    NiftiDataPlace place;
+    ScanReadResult read = readNiftiHeader(path, std::nullopt, stream, scan, place);
+    if (!read.ok)
+        return read;
+    std::string reason;
+    ScanLayout probed;
+    if (!regularFileSize(place.path, probed.dataFileBytes, reason))
+        return failure(reason);
+    probed.format = VolumeFormat::Nifti;
+    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.type = scan.type;
+    probed.bigEndian = scan.bigEndian;
+    probed.slope = scan.slope;
+    probed.intercept = scan.intercept;
+    probed.spacing = scan.spacing;
+    probed.direction = scan.direction;
+    probed.storage = place.compressed ? ScanLayout::Storage::Compressed : ScanLayout::Storage::Raw;
+    probed.dataPath = place.path;
+    // A .nii.gz's stream starts the file; vox_offset counts in the inflated bytes.
+    probed.dataOffset = place.compressed ? 0 : place.offset;
+    probed.inflatedOffset = place.compressed ? place.offset : 0;
+    layout = std::move(probed);
     return {true, {}};
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+struct ScanLayout;
+
 // Our own reader of NIfTI-1 and NIfTI-2 files in either byte order, single
 // (.nii, .nii.gz) or as a header and image pair (.hdr and .img, either given),
 // and of Analyze 7.5 pairs. The header is checked before anything is
@@ -21,3 +23,8 @@
 // A .nii.gz is inflated once, straight into the scan's buffer. target is
 // replaced only on success.
 ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes, RawScan &target);
+
+// The same header checks as readNiftiFile() without the memory rule, reading
+// no sample: what the file holds and where its samples lie. layout is
+// replaced only on success.
+ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout);

@@ -38,6 +38,9 @@ struct ScanLayout
     std::string dataPath;            // the file holding the samples
     std::uint64_t dataOffset = 0;    // where the samples (or their stream) start
     std::uint64_t dataFileBytes = 0; // that file's size
+    // Compressed storage: bytes of the inflated stream before the samples (a
+    // .nii.gz's vox_offset, an NRRD byte skip); 0 otherwise.
+    std::uint64_t inflatedOffset = 0;
 
     std::uint64_t sampleCount() const { return size[0] * size[1] * size[2]; }
     // Samples the data file holds in full from dataOffset (Raw storage).
@@ -49,3 +52,21 @@ struct ScanLayout
         return whole < sampleCount() ? whole : sampleCount();
     }
 };
+
+// Fills layout from the header of the volume file at path (a folder: a DICOM
+// series) without reading a sample, so that a header announcing 64 GiB answers
+// at once. The format is detected as readVolumeFile() detects it, and every
+// header the readers refuse as impossible is refused here with the same
+// reason; the memory rule is not applied (that is planVolumeLoad()'s work).
+//
+// Raw: DAT, NIfTI (.nii, .hdr/.img: dataPath is the .img), NRRD and MetaImage
+// with raw encoding, attached or detached. Compressed: .nii.gz and gzip/zlib
+// NRRD and MetaImage (dataOffset where the stream starts, inflatedOffset the
+// bytes to skip after inflating). Other: text encodings and DICOM series;
+// there size, type and geometry are the readers' but the samples can only be
+// had through them. A DICOM series' size comes from its slices' headers (each
+// file is screened and ordered as a load does), dataPath is the folder and
+// dataFileBytes 0; the type is Float32, the form a series is read in.
+// FIFOs, devices and sockets are refused at once. layout is replaced only on
+// success.
+ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout);

@@ -50,7 +50,7 @@ std::string text(double a, double b, double c)
 
 } // namespace
 
-bool writeScanWithItk(const std::string &path, const TestScan &scan)
+bool writeScanWithItk(const std::string &path, const TestScan &scan, bool compress)
 {
     static std::once_flag registered;
     std::call_once(registered, [] {
@@ -62,6 +62,7 @@ bool writeScanWithItk(const std::string &path, const TestScan &scan)
         auto writer = itk::ImageFileWriter<Image3>::New();
         writer->SetFileName(path);
         writer->SetInput(makeImage(scan));
+        writer->SetUseCompression(compress);
         writer->Update();
     } catch (const itk::ExceptionObject &) {
         return false;

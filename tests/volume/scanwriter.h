@@ -16,8 +16,9 @@ struct TestScan
 };
 
 // Writes the scan as 16-bit integers with ITK's writer for the file name's
-// format (.nii, .nii.gz, .nrrd, .mha, ...). False when ITK fails.
-bool writeScanWithItk(const std::string &path, const TestScan &scan);
+// format (.nii, .nii.gz, .nrrd, .mha, ...), its samples compressed where
+// compress is set and the format can. False when ITK fails.
+bool writeScanWithItk(const std::string &path, const TestScan &scan, bool compress = false);
 
 // Where the slices of a written DICOM series say they lie.
 enum class SlicePlacement

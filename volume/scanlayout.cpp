@@ -1,0 +1,65 @@
+#include "scanlayout.h"
+
+#include "datreader.h"
+#include "itkscanreader.h"
+#include "niftireader.h"
+#include "scanfileaccess.h"
+
+namespace {
+
+ScanReadResult failure(std::string reason)
+{
+    ScanReadResult result;
+    result.reason = std::move(reason);
+    return result;
+}
+
+ScanReadResult probeDatLayout(const std::string &path, ScanLayout &layout)
+{
+    unsigned char header[datHeaderBytes];
+    const FileBytesRead read = readFileBytes(path, 0, header, sizeof header);
+    if (!read.ok)
+        return failure(read.reason);
+    if (read.read < sizeof header)
+        return failure("The file is too short for a DAT header (" + std::to_string(datHeaderBytes) +
+                       " bytes).");
+    ScanLayout probed;
+    probed.format = VolumeFormat::Dat;
+    probed.size = datDimensions(header);
+    probed.type = SampleType::UInt16;
+    probed.twelveBitSamples = true;
+    probed.storage = ScanLayout::Storage::Raw;
+    probed.dataPath = path;
+    probed.dataOffset = datHeaderBytes;
+    std::string reason;
+    if (!regularFileSize(path, probed.dataFileBytes, reason))
+        return failure(reason);
+    layout = std::move(probed);
+    return {true, {}};
+}
+
+} // namespace
+
+ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
+{
+    // Only what readVolumeFile() would open: a FIFO would block the probe.
+    const PathKind kind = pathKind(path);
+    if (kind == PathKind::Special || kind == PathKind::Missing)
+        return failure(regularFileProblem(path, "'" + path + "'"));
+    const VolumeFormatDetection detection = detectVolumeFormat(path);
+    if (!detection.refusal.empty())
+        return failure(detection.refusal);
+    switch (detection.format) {
+    case VolumeFormat::Dat:
+        return probeDatLayout(path, layout);
+    case VolumeFormat::Nifti:
+        return readNiftiLayout(path, layout);
+    case VolumeFormat::Nrrd:
+        return readScanLayoutWithItk(path, ScanFormat::Nrrd, layout);
+    case VolumeFormat::MetaImage:
+        return readScanLayoutWithItk(path, ScanFormat::MetaImage, layout);
+    case VolumeFormat::DicomSeries:
+        return readScanLayoutWithItk(path, ScanFormat::DicomSeries, layout);
+    }
+    return failure("The format of the file is unknown.");
+}
