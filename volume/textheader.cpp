@@ -310,8 +310,8 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     return {true, {}};
 }
 
-// The longest key ITK's MetaImage reader holds (its field names are 255 bytes
-// with the terminating zero).
+// The longest key, and text value, that ITK's MetaImage reader holds (its
+// field names and text fields are 255 bytes with the terminating zero).
 constexpr std::size_t maxMetaImageKeyLength = 254;
 
 ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &layout)
@@ -351,6 +351,13 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
         if (keyLength > maxMetaImageKeyLength)
             return failure("A line of the MetaImage header holds a key of " +
                            std::to_string(keyLength) + " characters; at most " +
+                           std::to_string(maxMetaImageKeyLength) + " can be read.");
+        // Its text fields (ObjectType, Name, ...) are buffers of the same
+        // size that the value is copied into just as blindly.
+        const std::size_t valueLength = keyEnd == std::string::npos ? 0 : line.size() - keyEnd - 1;
+        if (valueLength > maxMetaImageKeyLength)
+            return failure("A line of the MetaImage header holds a value of " +
+                           std::to_string(valueLength) + " characters; at most " +
                            std::to_string(maxMetaImageKeyLength) + " can be read.");
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos)

@@ -593,6 +593,11 @@ void TestScanFiles::damagedScans_data()
                                                             "ElementDataFile = LOCAL\n" +
                                                             eight
                                                      << false << "key of 300 characters" << 0ull;
+    QTest::newRow("MetaImage value of 300 characters")
+        << "value.mha"
+        << "ObjectType = Image" + QByteArray(294, '\\') + "\n" + mha.mid(mha.indexOf('\n') + 1) +
+               "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n" + eight
+        << false << "value of 300 characters" << 0ull;
     QTest::newRow("NRRD byte skip -2")
         << "skip.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nbyte skip: -2\n", eight)
         << false << "byte skip is '-2'" << 0ull;
