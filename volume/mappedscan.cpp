@@ -72,6 +72,7 @@ template <typename T, bool Swap, bool TwelveBit> struct SampleReader
 {
     using Type = T;
     static constexpr std::size_t width = sizeof(T);
+    static constexpr bool twelveBit = TwelveBit;
 
     static T at(const unsigned char *base, std::uint64_t index)
     {
@@ -88,6 +89,17 @@ template <typename T, bool Swap, bool TwelveBit> struct SampleReader
         if constexpr (TwelveBit)
             return std::min<T>(value, 4095);
         return value;
+    }
+
+    // count samples from index first into target.
+    static void row(const unsigned char *base, std::uint64_t first, std::uint64_t count, T *target)
+    {
+        if constexpr (!Swap && !TwelveBit) {
+            std::memcpy(target, base + first * sizeof(T), std::size_t(count * sizeof(T)));
+        } else {
+            for (std::uint64_t i = 0; i < count; ++i)
+                target[i] = at(base, first + i);
+        }
     }
 };
 
@@ -257,13 +269,42 @@ struct Reduction
     SampleRange range;
 };
 
+// The normalised value of a sample as SampleMapping gives it, with the
+// branches that the sample type rules out taken away, so that a row converts
+// in vectorised code.
+template <typename Reader>
+float normalised(const SampleMapping &mapping, typename Reader::Type sample)
+{
+    if constexpr (Reader::twelveBit) {
+        return float(double(sample) * datScale);
+    } else {
+        if constexpr (std::is_floating_point_v<typename Reader::Type>) {
+            if (!std::isfinite(sample))
+                return 0.0f;
+        }
+        const float value = float((double(sample) * 0.5 - mapping.halfOrigin) * mapping.scale);
+        return value > 0.0f ? std::min(value, 1.0f) : 0.0f;
+    }
+}
+
+// Row buffers of one reduction pass.
+template <typename T> struct RowBuffers
+{
+    std::vector<T> samples;
+    std::vector<float> values;
+};
+
 template <typename Reader, bool Normalised>
 void sumSlab(Reduction &r, const Cube &zCube, const unsigned char *base,
-             const SampleMapping &mapping)
+             const SampleMapping &mapping, RowBuffers<typename Reader::Type> &buffers)
 {
     using T = typename Reader::Type;
     const std::uint64_t nx = r.storedSize[0];
     const std::size_t cubesX = r.cubes[0].size();
+    buffers.samples.resize(nx);
+    buffers.values.resize(Normalised ? nx : 0);
+    T *samples = buffers.samples.data();
+    float *values = buffers.values.data();
     for (std::uint64_t z = zCube.begin; z < zCube.end; ++z) {
         for (std::size_t cy = 0; cy < r.cubes[1].size(); ++cy) {
             const Cube &yCube = r.cubes[1][cy];
@@ -272,40 +313,56 @@ void sumSlab(Reduction &r, const Cube &zCube, const unsigned char *base,
             for (std::uint64_t y = yCube.begin; y < yCube.end; ++y) {
                 const std::uint64_t row = (z * r.storedSize[1] + y) * nx;
                 // Samples past the end of a short file are 0: they add
-                // nothing to a sum of samples (their 0 joins the range once,
-                // in the caller), and their normalised value where the range
-                // is known.
+                // nothing to a sum of samples (their 0 joins the range in the
+                // caller), and their normalised value where the range is known.
                 const std::uint64_t held = r.present > row ? std::min(nx, r.present - row) : 0;
-                const float missingValue = Normalised ? mapping(0.0) : 0.0f;
-                for (std::size_t cx = 0; cx < cubesX; ++cx) {
-                    const Cube &xCube = r.cubes[0][cx];
-                    const std::uint64_t heldEnd = std::min(xCube.end, held);
-                    double sum = 0.0;
-                    std::uint32_t bad = 0;
-                    for (std::uint64_t x = xCube.begin; x < heldEnd; ++x) {
-                        const T value = Reader::at(base, row + x);
-                        if constexpr (Normalised) {
-                            sum += double(mapping(double(value)));
-                        } else if constexpr (std::is_floating_point_v<T>) {
-                            if (std::isfinite(value)) {
-                                r.range.minimum = std::min(r.range.minimum, double(value));
-                                r.range.maximum = std::max(r.range.maximum, double(value));
-                                sum += double(value);
-                            } else {
+                Reader::row(base, row, held, samples);
+                std::fill(samples + held, samples + nx, T(0));
+                if constexpr (Normalised) {
+                    for (std::uint64_t x = 0; x < nx; ++x)
+                        values[x] = normalised<Reader>(mapping, samples[x]);
+                    for (std::size_t cx = 0; cx < cubesX; ++cx) {
+                        double sum = 0.0;
+                        for (std::uint64_t x = r.cubes[0][cx].begin; x < r.cubes[0][cx].end; ++x)
+                            sum += double(values[x]);
+                        rowSums[cx] += sum;
+                    }
+                } else if constexpr (std::is_floating_point_v<T>) {
+                    for (std::size_t cx = 0; cx < cubesX; ++cx) {
+                        double sum = 0.0;
+                        std::uint32_t bad = 0;
+                        for (std::uint64_t x = r.cubes[0][cx].begin; x < r.cubes[0][cx].end; ++x) {
+                            const T value = samples[x];
+                            if (!std::isfinite(value)) {
                                 ++bad;
+                                continue;
                             }
-                        } else {
                             r.range.minimum = std::min(r.range.minimum, double(value));
                             r.range.maximum = std::max(r.range.maximum, double(value));
                             sum += double(value);
                         }
+                        rowSums[cx] += sum;
+                        rowNonFinite[cx] += bad;
+                        r.range.nonFinite += bad;
                     }
-                    if (Normalised && heldEnd < xCube.end)
-                        sum += double(missingValue) *
-                               double(xCube.end - std::max(heldEnd, xCube.begin));
-                    rowSums[cx] += sum;
-                    rowNonFinite[cx] += bad;
-                    r.range.nonFinite += bad;
+                } else {
+                    // In the sample type and branch-free, so that it vectorises.
+                    T low = std::numeric_limits<T>::max();
+                    T high = std::numeric_limits<T>::lowest();
+                    for (std::uint64_t x = 0; x < held; ++x) {
+                        low = std::min(low, samples[x]);
+                        high = std::max(high, samples[x]);
+                    }
+                    if (held > 0) {
+                        r.range.minimum = std::min(r.range.minimum, double(low));
+                        r.range.maximum = std::max(r.range.maximum, double(high));
+                    }
+                    for (std::size_t cx = 0; cx < cubesX; ++cx) {
+                        double sum = 0.0;
+                        for (std::uint64_t x = r.cubes[0][cx].begin; x < r.cubes[0][cx].end; ++x)
+                            sum += double(samples[x]);
+                        rowSums[cx] += sum;
+                    }
                 }
             }
         }
@@ -631,6 +688,7 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
     withReader(layout_, [&](auto reader) {
         using Reader = decltype(reader);
         PageRelease release(map_, mapBytes_, layout_.dataOffset, Reader::width);
+        RowBuffers<typename Reader::Type> buffers;
         const std::uint64_t sliceSamples = r.storedSize[0] * r.storedSize[1];
         int percentShown = -1;
         for (std::size_t cz = 0; cz < r.cubes[2].size(); ++cz) {
@@ -638,9 +696,9 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
             std::fill(r.sums.begin(), r.sums.end(), 0.0);
             std::fill(r.nonFinite.begin(), r.nonFinite.end(), 0u);
             if (normalised)
-                sumSlab<Reader, true>(r, zCube, base_, mapping_);
+                sumSlab<Reader, true>(r, zCube, base_, mapping_, buffers);
             else
-                sumSlab<Reader, false>(r, zCube, base_, mapping_);
+                sumSlab<Reader, false>(r, zCube, base_, mapping_, buffers);
             release.before(zCube.end * sliceSamples);
 
             const std::uint64_t zCount = zCube.end - zCube.begin;
