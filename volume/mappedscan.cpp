@@ -265,7 +265,7 @@ struct Reduction
     std::array<std::uint64_t, 3> targetStride{}; // per stored axis, in the target
     std::uint64_t present = 0;
     std::vector<double> sums;
-    std::vector<std::uint32_t> nonFinite;
+    std::vector<std::uint64_t> nonFinite;
     SampleRange range;
 };
 
@@ -309,7 +309,7 @@ void sumSlab(Reduction &r, const Cube &zCube, const unsigned char *base,
         for (std::size_t cy = 0; cy < r.cubes[1].size(); ++cy) {
             const Cube &yCube = r.cubes[1][cy];
             double *rowSums = r.sums.data() + cy * cubesX;
-            std::uint32_t *rowNonFinite = r.nonFinite.data() + cy * cubesX;
+            std::uint64_t *rowNonFinite = r.nonFinite.data() + cy * cubesX;
             for (std::uint64_t y = yCube.begin; y < yCube.end; ++y) {
                 const std::uint64_t row = (z * r.storedSize[1] + y) * nx;
                 // Samples past the end of a short file are 0: they add
@@ -330,7 +330,7 @@ void sumSlab(Reduction &r, const Cube &zCube, const unsigned char *base,
                 } else if constexpr (std::is_floating_point_v<T>) {
                     for (std::size_t cx = 0; cx < cubesX; ++cx) {
                         double sum = 0.0;
-                        std::uint32_t bad = 0;
+                        std::uint64_t bad = 0;
                         for (std::uint64_t x = r.cubes[0][cx].begin; x < r.cubes[0][cx].end; ++x) {
                             const T value = samples[x];
                             if (!std::isfinite(value)) {
@@ -694,7 +694,7 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
         for (std::size_t cz = 0; cz < r.cubes[2].size(); ++cz) {
             const Cube &zCube = r.cubes[2][cz];
             std::fill(r.sums.begin(), r.sums.end(), 0.0);
-            std::fill(r.nonFinite.begin(), r.nonFinite.end(), 0u);
+            std::fill(r.nonFinite.begin(), r.nonFinite.end(), 0);
             if (normalised)
                 sumSlab<Reader, true>(r, zCube, base_, mapping_, buffers);
             else

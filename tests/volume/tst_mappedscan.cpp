@@ -55,6 +55,9 @@ QByteArray samples(SampleType type, bool bigEndian, std::uint64_t count)
         case SampleType::Float32:
             append(bytes, i % 17 == 3 ? NAN : float(i) * 0.37f - 5.0f, bigEndian);
             break;
+        case SampleType::Float64:
+            append(bytes, i % 13 == 5 ? -INFINITY : double(i) * 1.7e306, bigEndian);
+            break;
         default:
             append(bytes, std::uint16_t(i * 997 % 8000), bigEndian);
         }
@@ -71,9 +74,14 @@ QByteArray niftiHeader(const ScanLayout &layout)
     put<std::int16_t>(bytes, 40, 3, big);
     for (int i = 0; i < 3; ++i)
         put<std::int16_t>(bytes, 42 + 2 * i, std::int16_t(layout.size[i]), big);
-    const int code = layout.type == SampleType::UInt8   ? 2
-                     : layout.type == SampleType::Int16 ? 4
-                                                        : 16;
+    // NIfTI's codes for the sample types written here.
+    int code = 64;
+    if (layout.type == SampleType::UInt8)
+        code = 2;
+    else if (layout.type == SampleType::Int16)
+        code = 4;
+    else if (layout.type == SampleType::Float32)
+        code = 16;
     put<std::int16_t>(bytes, 70, std::int16_t(code), big);
     put<std::int16_t>(bytes, 72, std::int16_t(8 * sampleSize(layout.type)), big);
     put<float>(bytes, 76, 1.0f, big);
@@ -165,6 +173,10 @@ void TestMappedScan::matchesLoadedVolume_data()
         << false << i16 << true << -2.0 << 10.0 << lps << ahead << 0 << 0;
     QTest::newRow("NIfTI float32 with NaNs")
         << false << int(SampleType::Float32) << false << 0.5 << 3.0 << lps << ahead << 0 << 0;
+    // Sums of samples near the largest double would overflow: float64 sums
+    // are of normalised values, the range measured first.
+    QTest::newRow("NIfTI float64 big-endian with infinities")
+        << false << int(SampleType::Float64) << true << 1.0 << 0.0 << lps << ahead << 0 << 0;
     QTest::newRow("NIfTI int16 permuted and flipped")
         << false << i16 << false << 1.0 << 0.0 << Axes{{1, 2, 0}} << Axes{{-1, 1, -1}} << 0 << 0;
     // The zeros of the missing samples lie below every stored value: they
