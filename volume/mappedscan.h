@@ -75,7 +75,8 @@ public:
     // The slice index of LPS axis 0..2 as the loaded Volume holds it: out gets
     // the values of the two remaining axes, the lower-numbered one fastest
     // (Volume::data restricted to the slice). False (out untouched) for an axis
-    // or index out of range.
+    // or index out of range. Like normalisedValue(), it measures the value
+    // range first where that is not yet known.
     [[nodiscard]] bool normalisedSlice(int axis, int index, std::vector<float> &out);
     // One voxel's normalised value (0..1) and its file value (slope * sample +
     // intercept; DAT: min(sample, 4095); NaN for a sample that is not finite).

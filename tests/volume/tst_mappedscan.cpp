@@ -250,12 +250,9 @@ void TestMappedScan::matchesLoadedVolume()
             QCOMPARE(reduced.data.size(), expected.size());
             for (std::size_t i = 0; i < expected.size(); ++i)
                 QVERIFY2(std::fabs(reduced.data[i] - expected[i]) < 1e-6,
-                         qPrintable(QString("level %1 pass %2 voxel %3: %4, expected %5")
-                                        .arg(level)
-                                        .arg(pass)
-                                        .arg(i)
-                                        .arg(reduced.data[i])
-                                        .arg(expected[i])));
+                         qPrintable(QString::asprintf("level %d pass %d voxel %zu: %g, expected %g",
+                                                      level, pass, i, double(reduced.data[i]),
+                                                      expected[i])));
         }
     }
 
@@ -286,13 +283,9 @@ void TestMappedScan::matchesLoadedVolume()
                         voxel[0] + loaded.width * (voxel[1] + loaded.height * voxel[2]))];
                     const float sliceValue = slice[std::size_t(u + size[fast] * v)];
                     QVERIFY2(std::memcmp(&sliceValue, &value, sizeof value) == 0,
-                             qPrintable(QString("axis %1 slice %2 at %3, %4: %5, loaded %6")
-                                            .arg(axis)
-                                            .arg(index)
-                                            .arg(u)
-                                            .arg(v)
-                                            .arg(sliceValue)
-                                            .arg(value)));
+                             qPrintable(QString::asprintf(
+                                 "axis %d slice %d at %d, %d: %g, loaded %g", axis, index, u, v,
+                                 double(sliceValue), double(value))));
                     if (axis != 0)
                         continue;
                     QCOMPARE(scan.normalisedValue(voxel[0], voxel[1], voxel[2]), value);
