@@ -8,6 +8,7 @@
 int benchLoad(const std::vector<std::string> &arguments);
 int benchSlice(const std::vector<std::string> &arguments);
 int benchPlanes(const std::vector<std::string> &arguments);
+int benchMapped(const std::vector<std::string> &arguments);
 int benchTable(int &argc, char **argv, const std::vector<std::string> &arguments);
 int benchFrame(int &argc, char **argv, const std::vector<std::string> &arguments);
 

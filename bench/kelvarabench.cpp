@@ -3,6 +3,7 @@
 //   kelvara-bench load FILE [--quick]
 //   kelvara-bench slice FILE|--cube N [--quick]
 //   kelvara-bench planes [--cube N] [--size WxH] [--quick]
+//   kelvara-bench mapped FILE.dat [--level K] [--as-int16]
 //   kelvara-bench table [--quick]
 //   kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]
 //                            [--stops POS:#AARRGGBB,...] [--quick]
@@ -26,6 +27,7 @@ int usage()
     std::cerr << "usage: kelvara-bench load FILE [--quick]\n"
                  "       kelvara-bench slice FILE|--cube N [--quick]\n"
                  "       kelvara-bench planes [--cube N] [--size WxH] [--quick]\n"
+                 "       kelvara-bench mapped FILE.dat [--level K] [--as-int16]\n"
                  "       kelvara-bench table [--quick]\n"
                  "       kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
                  "                           [--stops POS:#AARRGGBB,...] [--quick]"
@@ -47,6 +49,8 @@ int main(int argc, char **argv)
         return benchSlice(arguments);
     if (command == "planes")
         return benchPlanes(arguments);
+    if (command == "mapped")
+        return benchMapped(arguments);
     if (command == "table")
         return benchTable(argc, argv, arguments);
     if (command == "frame")

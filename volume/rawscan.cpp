@@ -344,3 +344,9 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     target.patientFrame = true;
     return true;
 }
+
+DirectionMatrix usableScanDirection(const DirectionMatrix &direction,
+                                    std::vector<std::string> &warnings)
+{
+    return checkedDirection(direction, warnings);
+}

@@ -110,3 +110,9 @@ struct ScanReadResult
     bool ok = false;
     std::string reason; // why the file was refused
 };
+
+// The direction matrix a scan is shown with: the file's, or the identity (with
+// a warning appended) where it is not finite or its axes are parallel. The
+// same check volumeFromRawScan() makes, for readers that map the samples.
+DirectionMatrix usableScanDirection(const DirectionMatrix &direction,
+                                    std::vector<std::string> &warnings);
