@@ -759,3 +759,41 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
     target.patientFrame = patientFrame_;
     return {true, {}};
 }
+
+ScanReadResult MappedScan::buildRegion(const std::array<int, 3> &lower,
+                                       const std::array<int, 3> &upper, Volume &target)
+{
+    if (!open_)
+        return failure("No scan is open.");
+    for (int axis = 0; axis < 3; ++axis) {
+        if (lower[axis] < 0 || upper[axis] > size_[axis] || lower[axis] >= upper[axis])
+            return failure("The region lies outside the volume.");
+    }
+    const std::size_t width = std::size_t(upper[0] - lower[0]);
+    const std::size_t height = std::size_t(upper[1] - lower[1]);
+    const std::size_t depth = std::size_t(upper[2] - lower[2]);
+    VoxelArray data;
+    if (!tryResizeVoxels(data, width * height * depth))
+        return failure("There is not enough memory for the region (" + std::to_string(width) +
+                       " x " + std::to_string(height) + " x " + std::to_string(depth) +
+                       " voxels).");
+    std::vector<float> slice;
+    float *into = data.data();
+    for (int z = lower[2]; z < upper[2]; ++z) {
+        if (!normalisedSlice(2, z, slice))
+            return failure("The region lies outside the volume.");
+        for (int y = lower[1]; y < upper[1]; ++y) {
+            const float *row =
+                slice.data() + std::size_t(y) * std::size_t(size_[0]) + std::size_t(lower[0]);
+            into = std::copy(row, row + width, into);
+        }
+    }
+    target.width = int(width);
+    target.height = int(height);
+    target.depth = int(depth);
+    target.data.swap(data);
+    target.spacing = spacing_;
+    target.valueRange = valueRange();
+    target.patientFrame = patientFrame_;
+    return {true, {}};
+}

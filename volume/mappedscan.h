@@ -100,6 +100,14 @@ public:
     // reason) when the memory cannot be had or the object is not open.
     [[nodiscard]] ScanReadResult buildReducedVolume(int level, Volume &target, std::ostream &out);
 
+    // Fills target with the voxels lower .. upper - 1 (LPS indices within
+    // size(), lower < upper on every axis) at full resolution, normalised as
+    // the loaded Volume would hold them, with the full data's spacing and
+    // value range. Reads the region's Z slices whole. target changes only on
+    // success.
+    [[nodiscard]] ScanReadResult buildRegion(const std::array<int, 3> &lower,
+                                             const std::array<int, 3> &upper, Volume &target);
+
 private:
     void measureValueRange();
     void setValueRange(double minimum, double maximum, std::uint64_t nonFinite);

@@ -3,7 +3,10 @@
 #include "voxelallocator.h"
 
 #include <array>
+#include <memory>
 #include <string>
+
+class MappedScan;
 
 // A regular grid of scalar samples normalised to 0..1.
 //
@@ -34,6 +37,16 @@ struct Volume
     // Whether X, Y and Z are the patient's axes in LPS order (a scan); DAT
     // files carry no patient frame.
     bool patientFrame = false;
+
+    // For volumes too large to hold at full resolution in memory: data holds
+    // a reduced level, or a region, and fullResolution reads the file's values
+    // at full resolution (the slice views and the cursor readout read those).
+    // Null for volumes held whole.
+    std::shared_ptr<MappedScan> fullResolution;
+    // data's voxel (i, j, k) stands for the full-resolution voxels from
+    // origin + (i, j, k) * 2^level on, 2^level of them along each axis.
+    int level = 0;
+    std::array<int, 3> origin{{0, 0, 0}};
 
     // Reads a volume file of any supported format (see volumefile.h) and
     // reports progress on standard output
