@@ -3,6 +3,7 @@
 #include "filenamebytes.h"
 #include "progresstap.h"
 
+#include "loadplan.h"
 #include "memorylimit.h"
 #include "volume.h"
 
@@ -24,14 +25,20 @@ struct BackgroundLoad::Job
     std::atomic<bool> dropped{false};
 };
 
-BackgroundLoad::BackgroundLoad(QObject *parent)
-    : QObject(parent),
-      reader([](const std::string &path, Volume &target, std::ostream &out, std::ostream &err) {
-          VolumeReadOptions options;
-          options.maxDataBytes = loadableDataBytes();
-          return readVolumeFile(path, target, out, err, options);
-      })
+BackgroundLoad::BackgroundLoad(QObject *parent) : QObject(parent)
 {
+    setTextureBudget(0);
+}
+
+void BackgroundLoad::setTextureBudget(std::uint64_t bytes)
+{
+    reader = [bytes](const std::string &path, Volume &target, std::ostream &out,
+                     std::ostream &err) {
+        VolumeReadOptions options;
+        options.maxDataBytes = loadableDataBytes();
+        options.gpuBudgetBytes = bytes > 0 ? bytes : defaultLoadLimits().gpuBudgetBytes;
+        return readVolumeFile(path, target, out, err, options);
+    };
 }
 
 BackgroundLoad::~BackgroundLoad()

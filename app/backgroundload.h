@@ -42,6 +42,9 @@ public:
     ~BackgroundLoad() override;
 
     void setReader(Reader replacement);
+    // The default reader with this texture budget (0: defaultLoadLimits()'s),
+    // for the loads started from now on.
+    void setTextureBudget(std::uint64_t bytes);
 
     // Loads fileName. A load still running is cancelled (its result dropped);
     // this one starts as soon as that worker ends, so at most one file is

@@ -82,7 +82,9 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     LoadedFile loaded;
     loaded.volume = std::make_unique<Volume>();
     // The loader prints its own progress and error lines.
-    if (!loadVolumeFile(fileNameBytes(file).toStdString(), *loaded.volume).ok)
+    if (!loadVolumeFile(fileNameBytes(file).toStdString(), *loaded.volume,
+                        std::uint64_t(commandLine.gpuBudgetMiB) << 20)
+             .ok)
         return loaded;
     loaded.stops = commandLine.stops;
     if (!commandLine.transferFunction.isEmpty()) {

@@ -229,11 +229,16 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "How --output reaches OpenGL: egl (no display needed), glx (the display's GL) or auto "
         "(default: egl where it works, else glx).",
         "auto|egl|glx");
+    const QCommandLineOption gpuBudget(
+        "gpu-budget",
+        "Texture memory in MiB for the 3D view (default: a quarter of this machine's memory); "
+        "a volume beyond it, or beyond memory, is rendered at a reduced resolution.",
+        "MIB");
     parser.addOptions(
         {output,   size,     rotation,    samples,  stops,    transferFunction, listPresets,
          zoom,     pan,      crop,        mode,     light,    ambient,          diffuse,
          specular, exponent, depthCueing, noJitter, viewFrom, outputDirectory,  turntable,
-         movie,    backend});
+         movie,    backend,  gpuBudget});
     // Slices instead of a rendering.
     const QCommandLineOption slice(
         "slice",
@@ -309,7 +314,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                               "--mode need --output");
         for (const QCommandLineOption *option :
              {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom,
-              &turntable, &movie, &backend})
+              &turntable, &movie, &backend, &gpuBudget})
             if (parser.isSet(*option))
                 return usageError(QString("--%1 needs --output").arg(option->names().first()));
         return result;
@@ -354,6 +359,12 @@ CommandLine parseCommandLine(const QStringList &allArguments)
             result.backend = FrameBackend::Glx;
         else
             return usageError("bad --backend: expected auto, egl or glx");
+    }
+    if (parser.isSet(gpuBudget)) {
+        bool ok = false;
+        result.gpuBudgetMiB = parser.value(gpuBudget).toInt(&ok);
+        if (!ok || result.gpuBudgetMiB < 1)
+            return usageError("bad --gpu-budget: expected a number of MiB, at least 1");
     }
     const QString sliceProblem = takeSliceOptions(parser, slice, window, &result);
     if (!sliceProblem.isEmpty())

@@ -45,6 +45,9 @@ struct CommandLine
     QString movie;
     // --backend: how batch mode reaches OpenGL.
     FrameBackend backend = FrameBackend::Auto;
+    // --gpu-budget: texture memory in MiB that batch mode plans loads with
+    // (0: a quarter of this machine's memory).
+    int gpuBudgetMiB = 0;
     QSize size = QSize(400, 400);
     std::array<int, 3> rotation = {0, 0, 0}; // degrees about X, Y, Z
     int samples = 100;

@@ -6,6 +6,7 @@
 #include "datarange.h"
 #include "eventhook.h"
 #include "filenamebytes.h"
+#include "fullresolutionregion.h"
 #include "orientationoverlay.h"
 #include "recentfiles.h"
 #include "scrollbarkeys.h"
@@ -16,7 +17,9 @@
 #include "gradienteditor.h"
 #include "histogram.h"
 #include "hoverpoints.h"
+#include "loadplan.h"
 #include "loadstatus.h"
+#include "mappedscan.h"
 #include "orthogonalsliceview.h"
 #include "patientorientation.h"
 #include "shadewidget.h"
@@ -28,6 +31,7 @@
 #include "volumefile.h"
 #include "volumerenderer.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDropEvent>
@@ -386,7 +390,116 @@ void MainWindow::addViewControls()
         volumeRenderer->setSliceCut(SliceCut());
         volumeRenderer->setCropBox(CropBox());
     });
+    addLargeVolumeControls(viewMenu);
     addStandardViews(viewMenu);
+}
+
+void MainWindow::addLargeVolumeControls(QMenu *viewMenu)
+{
+    fullResolutionRegionAction = viewMenu->addAction(tr("Ausschnitt in voller Auflösung"));
+    fullResolutionRegionAction->setObjectName("actionAusschnitt_in_voller_Aufloesung");
+    fullResolutionRegionAction->setCheckable(true);
+    fullResolutionRegionAction->setEnabled(false);
+    fullResolutionRegionAction->setToolTip(
+        tr("Show the cropped part of a volume held at reduced resolution at full resolution"));
+    connect(fullResolutionRegionAction, &QAction::triggered, this,
+            [this](bool on) { showFullResolutionRegion(on); });
+    QAction *budget = viewMenu->addAction(tr("Speicherbudget für 3D..."));
+    budget->setObjectName("actionSpeicherbudget_fuer_3D");
+    connect(budget, &QAction::triggered, this, [this] {
+        const int chosen = dialogs->askTextureBudgetMiB(
+            this, textureBudgetMiB > 0 ? textureBudgetMiB
+                                       : int(defaultLoadLimits().gpuBudgetBytes >> 20));
+        if (chosen >= 0)
+            setTextureBudgetMiB(chosen);
+    });
+}
+
+void MainWindow::setTextureBudgetMiB(int mebibytes)
+{
+    textureBudgetMiB = std::max(mebibytes, 0);
+    loader->setTextureBudget(std::uint64_t(textureBudgetMiB) << 20);
+    if (settings)
+        settings->setValue("render/textureBudgetMiB", textureBudgetMiB);
+}
+
+void MainWindow::showFullResolutionRegion(bool on)
+{
+    const auto keepState = [this] { fullResolutionRegionAction->setChecked(bool(reducedVolume)); };
+    if (!on) {
+        if (reducedVolume) {
+            std::unique_ptr<Volume> region = std::move(volume);
+            volume = std::move(reducedVolume);
+            showVolumeInViews(true);
+            volumeRenderer->setCropBox(reducedCropBox);
+            statusBar()->showMessage(
+                tr("3D view at 1/%1 resolution again").arg(1 << volume->level));
+        }
+        keepState();
+        return;
+    }
+    if (!volume || !volume->fullResolution || reducedVolume) {
+        keepState();
+        return;
+    }
+    const FullResolutionRegion region =
+        fullResolutionRegion(*volume, volumeRenderer->cropBox(),
+                             std::uint64_t(textureBudgetMiB > 0 ? textureBudgetMiB : 0) << 20);
+    if (!region.fits) {
+        statusBar()->showMessage(QString::fromStdString(region.reason));
+        keepState();
+        return;
+    }
+    auto shown = std::make_unique<Volume>();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ScanReadResult built =
+        volume->fullResolution->buildRegion(region.lower, region.upper, *shown);
+    QApplication::restoreOverrideCursor();
+    if (!built.ok) {
+        statusBar()->showMessage(QString::fromStdString(built.reason));
+        keepState();
+        return;
+    }
+    shown->fullResolution = volume->fullResolution;
+    shown->origin = region.lower;
+    reducedCropBox = volumeRenderer->cropBox();
+    reducedVolume = std::move(volume);
+    volume = std::move(shown);
+    showVolumeInViews(true);
+    volumeRenderer->setCropBox(CropBox());
+    statusBar()->showMessage(tr("3D view: voxels %1..%2, %3..%4, %5..%6 at full resolution")
+                                 .arg(region.lower[0])
+                                 .arg(region.upper[0] - 1)
+                                 .arg(region.lower[1])
+                                 .arg(region.upper[1] - 1)
+                                 .arg(region.lower[2])
+                                 .arg(region.upper[2] - 1));
+    keepState();
+}
+
+void MainWindow::showVolumeInViews(bool keepSlicePlace)
+{
+    const VoxelIndex cursor = sliceSession->cursor();
+    const WindowLevel window = sliceSession->windowLevel();
+    ui->slicingView->volume = volume.get();
+    if (!keepSlicePlace) {
+        ui->slicingView->axis = 0;
+        ui->slicingView->slice = 0;
+    }
+    ui->slicingView->repaint();
+    updateSlicingRange();
+    updateSlicingView();
+    updateSliceCut();
+    volumeRenderer->setVolume(volume.get());
+    updateOrientationLetters();
+    updateDataRange();
+    sliceSession->setVolume(volume.get());
+    if (keepSlicePlace) {
+        sliceSession->setCursor(cursor);
+        sliceSession->setWindowLevel(window);
+    }
+    ui->slicingView->greyMapping = sliceSession->greyMapping();
+    fullResolutionRegionAction->setEnabled(volume && volume->fullResolution);
 }
 
 void MainWindow::addStandardViews(QMenu *viewMenu)
@@ -579,7 +692,9 @@ bool MainWindow::loadFile(const QString &fileName)
     // Read into a fresh record so that a failed load leaves the current data
     // set untouched; the file name is encoded the way the file system expects.
     auto loaded = std::make_unique<Volume>();
-    const VolumeReadResult result = loadVolumeFile(fileNameBytes(fileName).toStdString(), *loaded);
+    const VolumeReadResult result =
+        loadVolumeFile(fileNameBytes(fileName).toStdString(), *loaded,
+                       std::uint64_t(std::max(textureBudgetMiB, 0)) << 20);
     return applyLoadedVolume(fileName, std::move(loaded), result);
 }
 
@@ -600,20 +715,12 @@ bool MainWindow::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volu
 
     // Hand the new data set to every view before the old one is freed.
     std::unique_ptr<Volume> previous = std::move(volume);
+    std::unique_ptr<Volume> previousReduced = std::move(reducedVolume);
     volume = std::move(loaded);
-    ui->slicingView->volume = volume.get();
-    ui->slicingView->axis = 0;
-    ui->slicingView->slice = 0;
-    ui->slicingView->repaint();
-    updateSlicingRange();
-    updateSlicingView();
-    updateSliceCut();
-    volumeRenderer->setVolume(volume.get());
-    updateOrientationLetters();
-    updateDataRange();
-    sliceSession->setVolume(volume.get());
-    ui->slicingView->greyMapping = sliceSession->greyMapping();
+    fullResolutionRegionAction->setChecked(false);
+    showVolumeInViews(false);
     previous.reset();
+    previousReduced.reset();
 
     // Kept work: the file in the title, its line kept, the list of recent files.
     setWindowTitle(tr("%1 - Kelvara 1").arg(QFileInfo(QDir::cleanPath(fileName)).fileName()));
@@ -1265,6 +1372,10 @@ void MainWindow::restoreSettings()
     }
     recentFileList =
         settings->value("recentFiles").toStringList().mid(0, RecentFiles::maximumCount);
+    bool budgetOk = false;
+    const int budget = settings->value("render/textureBudgetMiB").toInt(&budgetOk);
+    if (budgetOk && budget > 0)
+        setTextureBudgetMiB(budget);
     rebuildRecentFilesMenu();
 
     const QByteArray function = settings->value("transferFunction/last").toByteArray();

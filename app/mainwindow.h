@@ -2,6 +2,7 @@
 
 #include "histogram.h"
 #include "renderingoptions.h"
+#include "viewsettings.h"
 #include "transferfunction.h"
 #include "transferfunctionfile.h"
 #include "transferfunctionhistory.h"
@@ -254,4 +255,22 @@ private:
     void followCursorWithSliceCut();
     CursorOverlay *cursorOverlay = nullptr;
     QCheckBox *cursorMarkerCheckBox = nullptr;
+
+    // Volumes beyond memory or the texture budget, held at a reduced level
+    // (Volume::fullResolution): Ansicht > "Ausschnitt in voller Auflösung"
+    // ("actionAusschnitt_in_voller_Aufloesung") shows the cropped part at full
+    // resolution in 3D, Ansicht > "Speicherbudget für 3D..."
+    // ("actionSpeicherbudget_fuer_3D") sets the budget loads are planned with
+    // (setting "render/textureBudgetMiB"; 0 or none: a quarter of memory).
+    void addLargeVolumeControls(QMenu *viewMenu);
+    void showFullResolutionRegion(bool on);
+    void setTextureBudgetMiB(int mebibytes);
+    // Hands the current volume to the renderer and the slice side, keeping the
+    // cursor and window where the data is the same file (a region's swap).
+    void showVolumeInViews(bool keepSlicePlace);
+    QAction *fullResolutionRegionAction = nullptr;
+    // The reduced level while a region of it is shown, and its crop box.
+    std::unique_ptr<Volume> reducedVolume;
+    CropBox reducedCropBox;
+    int textureBudgetMiB = 0;
 };

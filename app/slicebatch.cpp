@@ -95,7 +95,9 @@ int writeSliceBatch(const CommandLine &commandLine)
 {
     Volume volume;
     // The loader prints its own progress and error lines.
-    if (!loadVolumeFile(fileNameBytes(commandLine.file).toStdString(), volume).ok)
+    if (!loadVolumeFile(fileNameBytes(commandLine.file).toStdString(), volume,
+                        std::uint64_t(commandLine.gpuBudgetMiB) << 20)
+             .ok)
         return 1;
     QString reason;
     const QImage image = sliceOutputImage(volume, *commandLine.slice, &reason);

@@ -1,5 +1,7 @@
 #include "windowdialogs.h"
 
+#include <QInputDialog>
+
 #include <QColorDialog>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -67,6 +69,18 @@ QString WindowDialogs::saveTransferFunctionFileName(QWidget *parent, bool paraVi
 QColor WindowDialogs::pickColor(const QColor &initial, QWidget *parent)
 {
     return QColorDialog::getColor(initial, parent);
+}
+
+int WindowDialogs::askTextureBudgetMiB(QWidget *parent, int current)
+{
+    bool ok = false;
+    const int chosen = QInputDialog::getInt(
+        parent, QObject::tr("Texture budget"),
+        QObject::tr("Memory for the textures of the 3D view, in MiB (0: a quarter of this "
+                    "machine's memory). Larger volumes are shown at a reduced resolution; "
+                    "the next load uses it."),
+        current, 0, 1 << 24, 256, &ok);
+    return ok ? chosen : -1;
 }
 
 void WindowDialogs::warnImageNotSaved(QWidget *parent)

@@ -36,6 +36,9 @@ public:
     virtual QColor pickColor(const QColor &initial, QWidget *parent);
     // Tells the user that the image could not be written.
     virtual void warnImageNotSaved(QWidget *parent);
+    // The texture budget for 3D views in MiB (0: a quarter of memory),
+    // starting from current; -1 when the user cancelled.
+    virtual int askTextureBudgetMiB(QWidget *parent, int current);
 
     // Asked on quit when the transfer function changed since it was last
     // saved or loaded.

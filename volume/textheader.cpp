@@ -368,6 +368,12 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
             !value.empty() && std::tolower(static_cast<unsigned char>(value[0])) == 't';
         if (key == "NDims" && !parseInteger(value, dimensions))
             return failure("The header's NDims is '" + value + "', not a whole number.");
+        // Checked where it stands, not only the last one: ITK reads the
+        // fields in order, and a later NDims does not undo what an earlier
+        // one made it read (a negative count loops for hours).
+        if (key == "NDims" && (dimensions < 1 || dimensions > 16))
+            return failure("The header gives NDims = " + std::to_string(dimensions) +
+                           "; an image has 1 to 16 dimensions.");
         if (key == "DimSize")
             sizes = value;
         else if (key == "ElementType")

@@ -2,9 +2,12 @@
 
 #include "datreader.h"
 #include "itkscanreader.h"
+#include "loadplan.h"
 #include "loadreport.h"
+#include "mappedscan.h"
 #include "memorylimit.h"
 #include "niftireader.h"
+#include "scanlayout.h"
 #include "scanfileaccess.h"
 #include "volume.h"
 
@@ -115,6 +118,40 @@ const NamedFormat *formatNamedBy(const std::string &lowerName)
     return nullptr;
 }
 
+// The volume of layout at the plan's reduced level, from the mapped file: the
+// samples are never copied whole, so files far beyond memory open.
+VolumeReadResult readReducedLevel(const std::string &path, const ScanLayout &layout,
+                                  const LoadPlan &plan, Volume &target, std::ostream &out,
+                                  std::ostream &err)
+{
+    VolumeReadResult result;
+    result.format = layout.format;
+    out << "- Loading file '" << path << "' ... " << std::endl;
+    auto store = std::make_shared<MappedScan>();
+    ScanReadResult step = store->open(layout);
+    Volume reduced;
+    if (step.ok)
+        step = store->buildReducedVolume(plan.level, reduced, out);
+    if (!step.ok) {
+        reportLoadError(err, step.reason);
+        result.reason = step.reason;
+        return result;
+    }
+    out << "- File loaded." << std::endl;
+    reduced.fullResolution = std::move(store);
+    reduced.level = plan.level;
+    out << "- Data prepared." << std::endl;
+
+    result.warnings = reduced.fullResolution->warnings();
+    result.warnings.push_back(plan.note);
+    for (const std::string &warning : result.warnings)
+        err << "+ Warning: " << warning << std::endl;
+    target = std::move(reduced);
+    result.ok = true;
+    result.level = plan.level;
+    return result;
+}
+
 } // namespace
 
 const char *volumeFormatName(VolumeFormat format)
@@ -216,6 +253,27 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
 
     const VolumeFormatDetection detection = detectVolumeFormat(path);
     result.format = detection.format;
+    // Decided before a sample is read. Only a complete file is mapped: one
+    // that is short of its samples goes to the readers, which refuse it when
+    // it would not fit and read its zeros when it does.
+    ScanLayout layout;
+    // DICOM series are left out: their probe reads every slice's header, as
+    // the reader does again, and they cannot be mapped anyway.
+    if (detection.refusal.empty() && detection.format != VolumeFormat::DicomSeries &&
+        probeScanLayout(path, layout).ok && layout.samplesPresent() == layout.sampleCount()) {
+        LoadLimits limits = defaultLoadLimits();
+        limits.hostBytes = options.maxDataBytes;
+        limits.gpuBudgetBytes = options.gpuBudgetBytes;
+        const LoadPlan plan = planVolumeLoad(layout, limits);
+        if (plan.path == LoadPlan::Path::Level) {
+            VolumeReadResult reduced = readReducedLevel(path, layout, plan, target, out, err);
+            if (!detection.note.empty() && reduced.ok) {
+                err << "+ Warning: " << detection.note << std::endl;
+                reduced.warnings.insert(reduced.warnings.begin(), detection.note);
+            }
+            return reduced;
+        }
+    }
     if (detection.format == VolumeFormat::Dat && detection.refusal.empty()) {
         DatReadOptions datOptions;
         datOptions.maxDataBytes = options.maxDataBytes;
@@ -273,9 +331,12 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     return result;
 }
 
-VolumeReadResult loadVolumeFile(const std::string &path, Volume &target)
+VolumeReadResult loadVolumeFile(const std::string &path, Volume &target,
+                                std::uint64_t gpuBudgetBytes)
 {
     VolumeReadOptions options;
     options.maxDataBytes = loadableDataBytes();
+    options.gpuBudgetBytes =
+        gpuBudgetBytes > 0 ? gpuBudgetBytes : defaultLoadLimits().gpuBudgetBytes;
     return readVolumeFile(path, target, std::cout, std::cerr, options);
 }

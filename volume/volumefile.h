@@ -43,6 +43,8 @@ struct VolumeReadOptions
 {
     // Largest float array (bytes) that a load may allocate.
     std::uint64_t maxDataBytes = UINT64_MAX;
+    // Texture memory the shown volume may take at 16 bits per voxel.
+    std::uint64_t gpuBudgetBytes = UINT64_MAX;
 };
 
 struct VolumeReadResult
@@ -52,19 +54,28 @@ struct VolumeReadResult
     std::vector<std::string> warnings; // what the user should know about a load
     std::uint64_t missingSamples = 0;  // samples the file was short of (read as 0)
     VolumeFormat format = VolumeFormat::Dat;
+    // Above 0 when the volume is held at a reduced level (Volume::level).
+    int level = 0;
 };
 
 // Reads any supported volume file into target; target changes only on
 // success. Progress goes to out, the error lines and warnings ("+ ...") to err.
+// What the file holds is decided from its header first: a file whose samples
+// would not fit maxDataBytes as floats, or gpuBudgetBytes as 16-bit textures,
+// but lie uncompressed and complete in it, is mapped instead of read
+// (Volume::fullResolution) and held at the smallest reduced level that fits,
+// with a warning that says so.
 // Only regular files and folders are opened: a FIFO, device or socket is
 // refused at once with a reason. Scans whose data is short load with the
 // missing samples 0 and the DAT reader's warning.
 VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::ostream &out,
                                 std::ostream &err, const VolumeReadOptions &options);
 
-// readVolumeFile() on the standard streams with this machine's memory limit:
-// the load path of the window, batch mode and the benchmarks.
-VolumeReadResult loadVolumeFile(const std::string &path, Volume &target);
+// readVolumeFile() on the standard streams with this machine's memory limit
+// and the given texture budget (0: defaultLoadLimits()'s): the load path of
+// the window, batch mode and the benchmarks.
+VolumeReadResult loadVolumeFile(const std::string &path, Volume &target,
+                                std::uint64_t gpuBudgetBytes = 0);
 
 // The format's name for messages ("NIfTI", "DICOM series", ...).
 const char *volumeFormatName(VolumeFormat format);

@@ -130,6 +130,8 @@ void TestCommandLine::modes_data()
         << QStringList{k, "a.dat", "--turntable", "36"} << int(Mode::UsageError);
     QTest::newRow("unknown backend")
         << batch + QStringList{"--backend", "vulkan"} << int(Mode::UsageError);
+    QTest::newRow("no texture budget")
+        << batch + QStringList{"--gpu-budget", "0"} << int(Mode::UsageError);
 }
 
 void TestCommandLine::modes()
@@ -206,12 +208,14 @@ void TestCommandLine::lightingAndViews()
     QVERIFY(parseCommandLine({"kelvara", "a.dat", "--exponent", "2"})
                 .text.contains("--exponent needs --output"));
 
-    const CommandLine job = parseCommandLine({"kelvara", "a.dat", "b.nii.gz", "--output-dir", "out",
-                                              "--turntable", "36", "--backend", "egl"});
+    const CommandLine job =
+        parseCommandLine({"kelvara", "a.dat", "b.nii.gz", "--output-dir", "out", "--turntable",
+                          "36", "--backend", "egl", "--gpu-budget", "512"});
     QCOMPARE(job.mode, Mode::Batch);
     QCOMPARE(job.files, (QStringList{"a.dat", "b.nii.gz"}));
     QCOMPARE(job.turntable, 36);
     QCOMPARE(job.backend, FrameBackend::Egl);
+    QCOMPARE(job.gpuBudgetMiB, 512);
     QCOMPARE(QDir::cleanPath(batchImageStem(job, "/scans/b.nii.gz")), QString("out/b"));
     QCOMPARE(batchImagePath("out/b", 7, 36), QString("out/b-0007.png"));
     const CommandLine single = parseCommandLine({"kelvara", "a.dat", "--output", "x.PNG"});

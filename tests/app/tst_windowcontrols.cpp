@@ -102,6 +102,7 @@ private slots:
     void dragInStripChangesRendering();
     void missingShaderIsReported();
     void wideVolumeIsShownInBlocks();
+    void largeVolumeAtReducedResolution();
     void wheelZoomsMiddleButtonPans();
     void sliceCutFollowsTheSlice();
     void projectionIsOneClickAway();
@@ -334,6 +335,76 @@ void TestWindowControls::wideVolumeIsShownInBlocks()
     QVERIFY(renderer->isVolumeShown());
 }
 
+namespace {
+// Answers the texture budget question with 1 MiB.
+class SmallBudgetDialogs : public WindowDialogs
+{
+public:
+    int askTextureBudgetMiB(QWidget *, int) override { return 1; }
+};
+} // namespace
+
+// Beyond the texture budget a volume is shown at a reduced level, and its
+// cropped part at full resolution on request.
+void TestWindowControls::largeVolumeAtReducedResolution()
+{
+    const QString large = dir.filePath("large.dat");
+    QVERIFY(writeDatFile(large.toStdString(), makeHeadPhantom(128, 128, 64)));
+    Volume whole;
+    QVERIFY(whole.load(large.toStdString()));
+
+    MainWindow window;
+    window.setDialogs(std::make_unique<SmallBudgetDialogs>());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *renderer = window.findChild<VolumeRenderer *>();
+    window.findChild<QAction *>("actionSpeicherbudget_fuer_3D")->trigger();
+    auto *region = window.findChild<QAction *>("actionAusschnitt_in_voller_Aufloesung");
+    QVERIFY(!region->isEnabled());
+
+    // 2 MiB of 16-bit texels against 1 MiB: level 1.
+    QVERIFY(window.loadFile(large));
+    const Volume *shown = window.currentVolume();
+    QCOMPARE(shown->level, 1);
+    QVERIFY(shown->fullResolution);
+    QCOMPARE(shown->width, 64);
+    QVERIFY2(window.statusBar()->currentMessage().contains("Shown at 1/2 resolution in 3D"),
+             qPrintable(window.statusBar()->currentMessage()));
+    QVERIFY(renderer->isVolumeShown());
+    QVERIFY(region->isEnabled());
+
+    // The whole volume does not fit at full resolution: nothing changes.
+    region->trigger();
+    QVERIFY(!region->isChecked());
+    QCOMPARE(window.currentVolume()->level, 1);
+    QVERIFY(window.statusBar()->currentMessage().contains("crop it further"));
+
+    CropBox corner;
+    corner.lower = {0.25, 0.5, 0.0};
+    corner.upper = {0.75, 1.0, 0.5};
+    renderer->setCropBox(corner);
+    region->trigger();
+    QVERIFY(region->isChecked());
+    shown = window.currentVolume();
+    QCOMPARE(shown->level, 0);
+    QCOMPARE(shown->origin, (std::array<int, 3>{{32, 64, 0}}));
+    QCOMPARE(shown->width, 64);
+    QCOMPARE(shown->height, 64);
+    QCOMPARE(shown->depth, 32);
+    QVERIFY(renderer->cropBox().isFull());
+    QVERIFY(renderer->isVolumeShown());
+    for (int z = 0; z < shown->depth; z += 7)
+        for (int y = 0; y < shown->height; y += 5)
+            for (int x = 0; x < shown->width; x += 3)
+                QCOMPARE(shown->data[std::size_t(x + 64 * (y + 64 * z))],
+                         whole.data[std::size_t(x + 32 + 128 * (y + 64 + 128 * z))]);
+
+    region->trigger();
+    QVERIFY(!region->isChecked());
+    QCOMPARE(window.currentVolume()->level, 1);
+    QCOMPARE(renderer->cropBox(), corner);
+}
+
 void TestWindowControls::wheelZoomsMiddleButtonPans()
 {
     MainWindow window;
@@ -374,9 +445,9 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(menus.size(), 5);
     QCOMPARE(menus[0]->text(), QString("Datei"));
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
-    // Reset, crop, a separator, the six standard views, a separator and the
-    // four-view switch.
-    QCOMPARE(menus[1]->menu()->actions().size(), 11);
+    // Reset, crop, the full-resolution region and the texture budget, a
+    // separator, the six standard views, a separator and the four-view switch.
+    QCOMPARE(menus[1]->menu()->actions().size(), 13);
     auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
     QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
     reset->trigger();

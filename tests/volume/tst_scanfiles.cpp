@@ -561,6 +561,12 @@ void TestScanFiles::damagedScans_data()
     QTest::newRow("MetaImage NDims -1")
         << "minus.mha" << QByteArray("ObjectType = Image\nNDims = -1\nElementDataFile = LOCAL\n")
         << false << "NDims = -1" << 0ull;
+    QTest::newRow("MetaImage NDims -50 before a good one")
+        << "twice.mha"
+        << QByteArray("ObjectType = Image\nNDims = -50\nNDims = 3\nDimSize = 2 2 2\n"
+                      "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n") +
+               eight
+        << false << "NDims = -50" << 0ull;
     QTest::newRow("MetaImage MET_STRING")
         << "string.mha" << mha + "ElementType = MET_STRING\nElementDataFile = LOCAL\n" + eight
         << false << "ElementType 'MET_STRING'" << 0ull;

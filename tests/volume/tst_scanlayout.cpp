@@ -6,6 +6,7 @@
 #include "scanlayout.h"
 #include "scanwriter.h"
 #include "volume.h"
+#include "volumefile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -91,6 +92,8 @@ private slots:
     void refusalsAsTheReaders();
     void plan_data();
     void plan();
+    void beyondTheBudgetLoadsAReducedLevel_data();
+    void beyondTheBudgetLoadsAReducedLevel();
 
 private:
     QTemporaryDir dir;
@@ -318,4 +321,39 @@ void TestScanLayout::plan()
 }
 
 QTEST_GUILESS_MAIN(TestScanLayout)
+void TestScanLayout::beyondTheBudgetLoadsAReducedLevel_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("level");
+    // 20 x 12 x 9 voxels need 4320 bytes of 16-bit texels; 200 are allowed.
+    QTest::newRow("complete: mapped, level 2") << 20 * 12 * 9 << 2;
+    // Only a complete file is mapped; the reader reads a short one whole.
+    QTest::newRow("short: read whole") << 20 * 12 * 4 << 0;
+}
+
+void TestScanLayout::beyondTheBudgetLoadsAReducedLevel()
+{
+    QFETCH(int, samples);
+    QFETCH(int, level);
+    QByteArray bytes = datHeader(20, 12, 9);
+    for (int i = 0; i < samples; ++i) {
+        const int value = (i * 37) % 4096;
+        bytes.append(char(value & 0xff)).append(char(value >> 8));
+    }
+    const QString path = dir.filePath(QStringLiteral("budget-%1.dat").arg(samples));
+    QVERIFY(writeFile(path, bytes));
+    VolumeReadOptions options;
+    options.gpuBudgetBytes = 200;
+    Volume target;
+    std::ostringstream out, err;
+    const VolumeReadResult result = readVolumeFile(path.toStdString(), target, out, err, options);
+    QVERIFY2(result.ok, result.reason.c_str());
+    QCOMPARE(result.level, level);
+    QCOMPARE(target.level, level);
+    QCOMPARE(bool(target.fullResolution), level > 0);
+    QCOMPARE(target.width, (20 + (1 << level) - 1) >> level);
+    QCOMPARE(target.depth, (9 + (1 << level) - 1) >> level);
+    QCOMPARE(err.str().find("Shown at 1/4 resolution in 3D") != std::string::npos, level == 2);
+}
+
 #include "tst_scanlayout.moc"
