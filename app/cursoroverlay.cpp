@@ -18,11 +18,13 @@ CursorOverlay::CursorOverlay(VolumeRenderer *covered) : QWidget(covered), render
     covered->installEventFilter(this);
 }
 
-void CursorOverlay::setCursorVoxel(const std::optional<VoxelIndex> &newVoxel)
+void CursorOverlay::setCursorVoxel(const std::optional<VoxelIndex> &newVoxel,
+                                   const SliceGrid &newGrid)
 {
-    if (newVoxel == voxel)
+    if (newVoxel == voxel && newGrid == grid)
         return;
     voxel = newVoxel;
+    grid = newGrid;
     update();
 }
 
@@ -45,8 +47,7 @@ void CursorOverlay::paintEvent(QPaintEvent *)
     // The frame's positions are device pixels; the painter's are not.
     const double ratio = renderer->devicePixelRatio();
     const QSize viewport = renderer->size() * ratio;
-    const QVector3D centre = objectPositionOfVoxel(
-        *geometry, QVector3D(float((*voxel)[0]), float((*voxel)[1]), float((*voxel)[2])));
+    const QVector3D centre = objectPositionOfVoxel(*geometry, grid.dataPositionOf(*voxel));
     const QColor colours[] = {QColor(255, 80, 80), QColor(80, 230, 80), QColor(90, 150, 255)};
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

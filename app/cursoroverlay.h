@@ -1,6 +1,7 @@
 #pragma once
 
 #include "slicegeometry.h"
+#include "slicegrid.h"
 
 #include <QWidget>
 
@@ -25,8 +26,11 @@ class CursorOverlay : public QWidget
 public:
     explicit CursorOverlay(VolumeRenderer *renderer);
 
-    // The voxel to mark (x, y, z), or none. Repaints when it changes.
-    void setCursorVoxel(const std::optional<VoxelIndex> &voxel);
+    // The voxel to mark (x, y, z) in the slice views' grid, or none, and how
+    // the rendered data lies in that grid (a reduced level or region of a
+    // store; the default: the same grid). Repaints when either changes.
+    void setCursorVoxel(const std::optional<VoxelIndex> &voxel,
+                        const SliceGrid &grid = SliceGrid());
     const std::optional<VoxelIndex> &cursorVoxel() const { return voxel; }
 
     // Half the length of each line in object units (the longest side of the
@@ -40,4 +44,5 @@ protected:
 private:
     VolumeRenderer *renderer;
     std::optional<VoxelIndex> voxel;
+    SliceGrid grid;
 };

@@ -23,6 +23,7 @@
 #include "orthogonalsliceview.h"
 #include "patientorientation.h"
 #include "shadewidget.h"
+#include "slicegrid.h"
 #include "sliceimage.h"
 #include "slicesession.h"
 #include "transferfunctionpresets.h"
@@ -317,7 +318,10 @@ void MainWindow::addRenderingCursor()
 
     PickReporter *picks = volumeRenderer->pickReporter();
     connect(picks, &PickReporter::voxelPicked, this, [this](int x, int y, int z) {
-        sliceSession->setCursor({x, y, z});
+        // The pick is a voxel of the data drawn, perhaps a reduced level.
+        if (sliceSession->volume())
+            sliceSession->setCursor(
+                SliceGrid::of(*sliceSession->volume()).fullVoxelOf({{x, y, z}}));
     });
     connect(picks, &PickReporter::nothingPicked, this, [this] {
         statusBar()->showMessage(
@@ -325,11 +329,28 @@ void MainWindow::addRenderingCursor()
     });
 }
 
+namespace {
+
+// The cut through the centre of slice `slice` of the slice views (full
+// resolution) along axis, placed in the box of the data the rendering draws.
+SliceCut sliceCutThrough(const Volume &volume, int axis, int slice)
+{
+    if (axis < 0 || axis > 2 || sliceCount(volume, axis) < 1)
+        return SliceCut();
+    SliceCut cut;
+    cut.axis = axis;
+    cut.position = SliceGrid::of(volume).dataFractionOf(axis, slice);
+    return cut;
+}
+
+} // namespace
+
 void MainWindow::showCursorInRendering()
 {
     const bool shown = cursorMarkerCheckBox->isChecked() && sliceSession->volume();
     cursorOverlay->setCursorVoxel(shown ? std::optional<VoxelIndex>(sliceSession->cursor())
-                                        : std::nullopt);
+                                        : std::nullopt,
+                                  shown ? SliceGrid::of(*sliceSession->volume()) : SliceGrid());
 }
 
 void MainWindow::followCursorWithSliceCut()
@@ -338,7 +359,7 @@ void MainWindow::followCursorWithSliceCut()
         return;
     const int axis = ui->slicingComboBox->currentIndex();
     volumeRenderer->setSliceCut(
-        sliceCutAt(axis, sliceSession->cursor()[std::size_t(axis)], sliceCount(*volume, axis)));
+        sliceCutThrough(*volume, axis, sliceSession->cursor()[std::size_t(axis)]));
 }
 
 // ---- end of the cursor in the rendering ---------------------------------
@@ -562,6 +583,8 @@ void MainWindow::updateDataRange()
     dataRangeLabels[0]->setText(QString::number(range.minimum, 'g', 6));
     dataRangeLabels[1]->setText(QString::number(range.maximum, 'g', 6));
     dataRangeLabels[0]->parentWidget()->show();
+    // A reduced level stands for the file well enough here; a histogram of the
+    // full resolution would read the whole file again.
     volumeHistogram = Histogram::of(volume->data.data(), volume->data.size());
     gradientEditor->setHistogram(volumeHistogram);
 }
@@ -662,8 +685,7 @@ void MainWindow::updateSliceCut()
         return;
     }
     const int axis = ui->slicingComboBox->currentIndex();
-    volumeRenderer->setSliceCut(
-        sliceCutAt(axis, ui->slicingScrollBar->value(), sliceCount(*volume, axis)));
+    volumeRenderer->setSliceCut(sliceCutThrough(*volume, axis, ui->slicingScrollBar->value()));
 }
 
 MainWindow::~MainWindow()

@@ -1,5 +1,7 @@
 #include "slicegeometry.h"
 
+#include "mappedscan.h"
+#include "slicegrid.h"
 #include "volume.h"
 
 #include <algorithm>
@@ -33,8 +35,8 @@ SliceGeometry::SliceGeometry(SlicePlane plane, const std::array<int, 3> &gridDim
 
 SliceGeometry SliceGeometry::of(const Volume &volume, SlicePlane plane)
 {
-    return SliceGeometry(plane, {{volume.width, volume.height, volume.depth}}, volume.spacing,
-                         volume.patientFrame);
+    const SliceGrid grid = SliceGrid::of(volume);
+    return SliceGeometry(plane, grid.dimensions, grid.spacing, volume.patientFrame);
 }
 
 QSizeF SliceGeometry::physicalSize() const
@@ -95,24 +97,32 @@ std::array<double, 3> millimetresOf(const VoxelIndex &voxel, const std::array<do
 
 VoxelIndex centreVoxel(const Volume &volume)
 {
-    return {{(volume.width - 1) / 2, (volume.height - 1) / 2, (volume.depth - 1) / 2}};
+    const std::array<int, 3> size = SliceGrid::of(volume).dimensions;
+    return {{(size[0] - 1) / 2, (size[1] - 1) / 2, (size[2] - 1) / 2}};
 }
 
 QString voxelReadout(const Volume &volume, const VoxelIndex &voxel)
 {
-    const std::array<int, 3> size{{volume.width, volume.height, volume.depth}};
+    const SliceGrid grid = SliceGrid::of(volume);
     for (std::size_t axis = 0; axis < 3; ++axis)
-        if (voxel[axis] < 0 || voxel[axis] >= size[axis])
+        if (voxel[axis] < 0 || voxel[axis] >= grid.dimensions[axis])
             return QString();
-    const std::size_t index =
-        std::size_t(voxel[0]) +
-        std::size_t(volume.width) * (std::size_t(voxel[1]) + std::size_t(volume.height) * voxel[2]);
-    if (index >= volume.data.size())
-        return QString();
-    const double value =
-        volume.valueRange.minimum +
-        double(volume.data[index]) * (volume.valueRange.maximum - volume.valueRange.minimum);
-    const std::array<double, 3> mm = millimetresOf(voxel, volume.spacing);
+    double value = 0.0;
+    if (volume.fullResolution) {
+        // The file's own value, not one rebuilt from a normalised float.
+        value = volume.fullResolution->fileValue(voxel[0], voxel[1], voxel[2]);
+    } else {
+        const std::size_t index =
+            std::size_t(voxel[0]) +
+            std::size_t(volume.width) *
+                (std::size_t(voxel[1]) + std::size_t(volume.height) * voxel[2]);
+        if (index >= volume.data.size())
+            return QString();
+        value =
+            volume.valueRange.minimum +
+            double(volume.data[index]) * (volume.valueRange.maximum - volume.valueRange.minimum);
+    }
+    const std::array<double, 3> mm = millimetresOf(voxel, grid.spacing);
     return QString("Voxel (%1, %2, %3)  %4 (%5, %6, %7) mm  Value %8")
         .arg(voxel[0])
         .arg(voxel[1])

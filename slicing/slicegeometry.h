@@ -47,6 +47,8 @@ public:
     SliceGeometry() = default;
     SliceGeometry(SlicePlane plane, const std::array<int, 3> &dimensions,
                   const std::array<double, 3> &spacing, bool patientFrame);
+    // The plane of the slice side's grid (SliceGrid): full resolution for a
+    // volume read through a store.
     static SliceGeometry of(const Volume &volume, SlicePlane plane);
 
     SlicePlane plane() const { return slicePlane; }
@@ -99,9 +101,12 @@ private:
 // along X, Y and Z (LPS in a scan): index times spacing.
 std::array<double, 3> millimetresOf(const VoxelIndex &voxel, const std::array<double, 3> &spacing);
 
-// The voxel in the middle of the grid (index (n - 1) / 2 along each axis).
+// The voxel in the middle of the slice side's grid (index (n - 1) / 2 along
+// each axis).
 VoxelIndex centreVoxel(const Volume &volume);
 
-// The line a status bar shows for a voxel: its index, its position in mm (LPS
-// in a scan) and its value in the file's units. Empty outside the grid.
+// The line a status bar shows for a voxel of the slice side's grid: its index,
+// its position in mm (LPS in a scan) and its value in the file's units (from
+// the store where there is one: "nan" for a sample that is not finite, which
+// a loaded volume holds as its minimum). Empty outside the grid.
 QString voxelReadout(const Volume &volume, const VoxelIndex &voxel);

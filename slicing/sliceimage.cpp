@@ -1,6 +1,7 @@
 #include "sliceimage.h"
 
 #include "slicegeometry.h"
+#include "slicegrid.h"
 #include "volume.h"
 
 #include <algorithm>
@@ -10,13 +11,14 @@
 
 QSize sliceImageSize(const Volume &volume, int axis)
 {
+    const std::array<int, 3> size = SliceGrid::of(volume).dimensions;
     switch (axis) {
     case SliceAxisX:
-        return QSize(volume.depth, volume.height);
+        return QSize(size[2], size[1]);
     case SliceAxisY:
-        return QSize(volume.width, volume.depth);
+        return QSize(size[0], size[2]);
     case SliceAxisZ:
-        return QSize(volume.width, volume.height);
+        return QSize(size[0], size[1]);
     default:
         return QSize();
     }
@@ -28,10 +30,11 @@ QSize sliceDisplaySize(const Volume &volume, int axis, QSize limit)
     if (voxels.isEmpty())
         return QSize();
     // Spacing of the image's columns and rows.
+    const std::array<double, 3> spacing = SliceGrid::of(volume).spacing;
     const int across[] = {2, 0, 0};
     const int down[] = {1, 2, 1};
-    const double columnSpacing = volume.spacing[std::size_t(across[axis])];
-    const double rowSpacing = volume.spacing[std::size_t(down[axis])];
+    const double columnSpacing = spacing[std::size_t(across[axis])];
+    const double rowSpacing = spacing[std::size_t(down[axis])];
     double width = voxels.width();
     double height = voxels.height();
     if (columnSpacing != rowSpacing && columnSpacing > 0.0 && rowSpacing > 0.0) {
@@ -49,39 +52,30 @@ QSize sliceDisplaySize(const Volume &volume, int axis, QSize limit)
 
 int sliceCount(const Volume &volume, int axis)
 {
-    switch (axis) {
-    case SliceAxisX:
-        return volume.width;
-    case SliceAxisY:
-        return volume.height;
-    case SliceAxisZ:
-        return volume.depth;
-    default:
+    if (axis < 0 || axis > 2)
         return 0;
-    }
+    return SliceGrid::of(volume).dimensions[std::size_t(axis)];
 }
 
 QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMapping &mapping)
 {
-    if (slice < 0 || slice >= sliceCount(volume, axis))
-        return QImage();
     const QSize size = sliceImageSize(volume, axis);
-    const std::size_t expected =
-        std::size_t(volume.width) * std::size_t(volume.height) * std::size_t(volume.depth);
-    if (size.isEmpty() || volume.data.size() < expected)
+    SliceValues values;
+    if (size.isEmpty() || !readSliceValues(volume, axis, slice, values))
         return QImage();
 
     QImage image(size, QImage::Format_RGB32);
-    const std::size_t w = std::size_t(volume.width);
-    const std::size_t plane = w * std::size_t(volume.height);
-    const float *data = volume.data.data();
+    const float *data = values.first();
     const int columns = size.width();
 
     if (axis == SliceAxisX) {
-        // Neighbouring image columns lie a whole Z plane apart in memory. Walk
-        // one plane at a time (image column i = z), down its Y rows, so the
-        // reads advance by a constant row stride that the prefetcher follows;
-        // blocks of columns keep the written image lines in cache.
+        // Image column i is Z, row j is Y. Held whole, neighbouring columns
+        // lie a whole Z plane apart in memory: walk one plane at a time (image
+        // column i = z), down its Y rows, so the reads advance by a constant
+        // row stride that the prefetcher follows; blocks of columns keep the
+        // written image lines in cache.
+        const std::size_t rowStride = std::size_t(values.stride[1]);
+        const std::size_t columnStride = std::size_t(values.stride[2]);
         constexpr int columnBlock = 16;
         const std::size_t bytesPerLine = std::size_t(image.bytesPerLine());
         uchar *bits = image.bits();
@@ -89,20 +83,19 @@ QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMappi
             const int i1 = std::min(columns, i0 + columnBlock);
             for (int j = 0; j < size.height(); ++j) {
                 QRgb *row = reinterpret_cast<QRgb *>(bits + bytesPerLine * std::size_t(j));
-                const float *source = data + std::size_t(slice) + w * std::size_t(j);
+                const float *source = data + rowStride * std::size_t(j);
                 for (int i = i0; i < i1; ++i)
-                    row[i] = mapping.rgb(source[plane * std::size_t(i)]);
+                    row[i] = mapping.rgb(source[columnStride * std::size_t(i)]);
             }
         }
         return image;
     }
 
     // Along Y and Z an image row is a contiguous run of voxels along X.
+    const std::size_t rowStride = std::size_t(values.stride[axis == SliceAxisY ? 2 : 1]);
     for (int j = 0; j < size.height(); ++j) {
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(j));
-        const float *source = axis == SliceAxisY
-                                  ? data + w * std::size_t(slice) + plane * std::size_t(j)
-                                  : data + w * std::size_t(j) + plane * std::size_t(slice);
+        const float *source = data + rowStride * std::size_t(j);
         for (int i = 0; i < columns; ++i)
             row[i] = mapping.rgb(source[i]);
     }
@@ -112,22 +105,18 @@ QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMappi
 QImage makePlaneImage(const Volume &volume, const SliceGeometry &geometry, int slice,
                       const GreyMapping &mapping)
 {
-    const std::size_t expected =
-        std::size_t(volume.width) * std::size_t(volume.height) * std::size_t(volume.depth);
+    SliceValues values;
     if (slice < 0 || slice >= geometry.sliceCount() || geometry.columns() < 1 ||
-        geometry.rows() < 1 || volume.data.size() < expected)
+        geometry.rows() < 1 || !readSliceValues(volume, geometry.normalAxis(), slice, values))
         return QImage();
 
-    const std::array<std::ptrdiff_t, 3> stride{
-        {1, std::ptrdiff_t(volume.width), std::ptrdiff_t(volume.width) * volume.height}};
-    const std::ptrdiff_t columnStride = stride[std::size_t(geometry.columnAxis())];
-    const std::ptrdiff_t rowStride = stride[std::size_t(geometry.rowAxis())];
+    const std::ptrdiff_t columnStride = values.stride[std::size_t(geometry.columnAxis())];
+    const std::ptrdiff_t rowStride = values.stride[std::size_t(geometry.rowAxis())];
     const int columns = geometry.columns();
     // Reversed columns are read from the far end backwards.
     const std::ptrdiff_t step = geometry.columnsReversed() ? -columnStride : columnStride;
     const std::ptrdiff_t first = geometry.columnsReversed() ? columnStride * (columns - 1) : 0;
-    const float *sliceStart =
-        volume.data.data() + stride[std::size_t(geometry.normalAxis())] * slice + first;
+    const float *sliceStart = values.first() + first;
 
     // Every image row is one line of voxels at a constant stride (X rows are
     // contiguous, Y rows a row apart within one Z plane), which the

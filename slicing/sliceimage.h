@@ -17,6 +17,10 @@ enum SliceAxis
     SliceAxisZ = 2
 };
 
+// The functions here show the slice side's grid (SliceGrid): Volume::data, or
+// for a volume read through a store the file at full resolution, never its
+// reduced data.
+
 // Size in pixels of a slice image, one pixel per voxel: axis X gives
 // depth x height, Y width x depth, Z width x height. An invalid axis gives an
 // invalid QSize.
@@ -36,9 +40,9 @@ int sliceCount(const Volume &volume, int axis);
 // The grey image of one slice in QImage::Format_RGB32. Pixel (i, j), row 0 at
 // the top, shows voxel (slice, j, i) for axis X, (i, slice, j) for Y and
 // (i, j, slice) for Z; no axis is flipped. The grey level is the low 8 bits of
-// the integer part of 255 * v. An invalid axis or slice index gives a null
-// image. A window (see GreyMapping) replaces the grey level; the default
-// mapping is the one just described.
+// the integer part of 255 * v. An invalid axis or slice index, or a slice the
+// store cannot read, gives a null image. A window (see GreyMapping) replaces the grey level; the
+// default mapping is the one just described.
 QImage makeSliceImage(const Volume &volume, int axis, int slice,
                       const GreyMapping &mapping = GreyMapping());
 

@@ -1,5 +1,6 @@
 #include "slicesession.h"
 
+#include "slicegrid.h"
 #include "volume.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ void SliceSession::setVolume(const Volume *volume)
 
 std::array<double, 3> SliceSession::cursorMillimetres() const
 {
-    return millimetresOf(cursorVoxel, shownVolume ? shownVolume->spacing
+    return millimetresOf(cursorVoxel, shownVolume ? SliceGrid::of(*shownVolume).spacing
                                                   : std::array<double, 3>{{1.0, 1.0, 1.0}});
 }
 
@@ -33,7 +34,7 @@ void SliceSession::setCursor(const VoxelIndex &voxel)
 {
     if (!shownVolume)
         return;
-    const std::array<int, 3> size{{shownVolume->width, shownVolume->height, shownVolume->depth}};
+    const std::array<int, 3> size = SliceGrid::of(*shownVolume).dimensions;
     VoxelIndex clamped{};
     for (std::size_t axis = 0; axis < 3; ++axis)
         clamped[axis] = std::clamp(voxel[axis], 0, std::max(size[axis] - 1, 0));

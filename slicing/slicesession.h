@@ -10,7 +10,9 @@
 struct Volume;
 
 // What the slice views share and observe: the volume shown, one cursor (a
-// voxel index, the same point in every plane) and the grey window. The
+// voxel index of the slice side's grid, SliceGrid: full resolution for a
+// volume read through a store; the same point in every plane) and the grey
+// window. The
 // volume is not owned; its owner sets another (or none) before freeing it.
 class SliceSession : public QObject
 {

@@ -38,6 +38,9 @@ WindowLevel fullRangeWindow(const Volume::ValueRange &range);
 // The window from the 1st to the 99th percentile of the volume's values (in
 // 4096 bins over 0..1); the full range where both fall into one bin (a
 // constant image).
+// For a volume read through a store it counts Volume::data, the reduced
+// level or region: a mean of many voxels is representative enough for a
+// window, and reading the whole file for it would cost a pass over disk.
 WindowLevel automaticWindow(const Volume &volume);
 
 // The window of a preset for this volume (the CT presets in Hounsfield units,
