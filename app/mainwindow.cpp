@@ -502,6 +502,7 @@ void MainWindow::showVolumeInViews(bool keepSlicePlace)
 {
     const VoxelIndex cursor = sliceSession->cursor();
     const WindowLevel window = sliceSession->windowLevel();
+    const int slice = ui->slicingScrollBar->value();
     ui->slicingView->volume = volume.get();
     if (!keepSlicePlace) {
         ui->slicingView->axis = 0;
@@ -509,6 +510,8 @@ void MainWindow::showVolumeInViews(bool keepSlicePlace)
     }
     ui->slicingView->repaint();
     updateSlicingRange();
+    if (keepSlicePlace)
+        ui->slicingScrollBar->setValue(slice);
     updateSlicingView();
     updateSliceCut();
     volumeRenderer->setVolume(volume.get());

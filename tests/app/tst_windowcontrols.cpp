@@ -8,6 +8,7 @@
 #include "patientorientation.h"
 #include "samplevolumes.h"
 #include "shadewidget.h"
+#include "sliceimage.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
 #include "volumerenderer.h"
@@ -372,6 +373,11 @@ void TestWindowControls::largeVolumeAtReducedResolution()
              qPrintable(window.statusBar()->currentMessage()));
     QVERIFY(renderer->isVolumeShown());
     QVERIFY(region->isEnabled());
+    // The slices come from the file at full resolution.
+    auto *scrollBar = window.findChild<QScrollBar *>("slicingScrollBar");
+    QCOMPARE(scrollBar->maximum(), 127);
+    QCOMPARE(makeSliceImage(*shown, 2, 21), makeSliceImage(whole, 2, 21));
+    scrollBar->setValue(90);
 
     // The whole volume does not fit at full resolution: nothing changes.
     region->trigger();
@@ -393,6 +399,7 @@ void TestWindowControls::largeVolumeAtReducedResolution()
     QCOMPARE(shown->depth, 32);
     QVERIFY(renderer->cropBox().isFull());
     QVERIFY(renderer->isVolumeShown());
+    QCOMPARE(scrollBar->value(), 90);
     for (int z = 0; z < shown->depth; z += 7)
         for (int y = 0; y < shown->height; y += 5)
             for (int x = 0; x < shown->width; x += 3)
