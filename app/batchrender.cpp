@@ -3,6 +3,8 @@
 #include "commandline.h"
 #include "datarange.h"
 #include "filenamebytes.h"
+#include "fullresolutionregion.h"
+#include "mappedscan.h"
 #include "histogram.h"
 
 #include "batchframe.h"
@@ -75,7 +77,31 @@ struct LoadedFile
     bool ok = false;
     std::unique_ptr<Volume> volume;
     QGradientStops stops;
+    // The volume is the cropped part at full resolution: drawn uncropped.
+    bool region = false;
 };
+
+// The part of loaded's volume that --crop keeps, at full resolution, in place
+// of its reduced level; false (with a message) where it does not fit.
+bool showRegionAtFullResolution(const CommandLine &commandLine, LoadedFile &loaded)
+{
+    const Volume &reduced = *loaded.volume;
+    const FullResolutionRegion region = fullResolutionRegion(
+        reduced, commandLine.crop, std::uint64_t(commandLine.gpuBudgetMiB) << 20);
+    auto shown = std::make_unique<Volume>();
+    const ScanReadResult built =
+        region.fits ? reduced.fullResolution->buildRegion(region.lower, region.upper, *shown)
+                    : ScanReadResult{false, region.reason};
+    if (!built.ok) {
+        std::cerr << "+ Error: " << built.reason << std::endl;
+        return false;
+    }
+    shown->fullResolution = reduced.fullResolution;
+    shown->origin = region.lower;
+    loaded.volume = std::move(shown);
+    loaded.region = true;
+    return true;
+}
 
 LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
 {
@@ -85,6 +111,9 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     if (!loadVolumeFile(fileNameBytes(file).toStdString(), *loaded.volume,
                         std::uint64_t(commandLine.gpuBudgetMiB) << 20)
              .ok)
+        return loaded;
+    if (commandLine.fullResolutionRegion && loaded.volume->fullResolution &&
+        !showRegionAtFullResolution(commandLine, loaded))
         return loaded;
     loaded.stops = commandLine.stops;
     if (!commandLine.transferFunction.isEmpty()) {
@@ -110,6 +139,7 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, const LoadedF
 {
     frame.setGradientStops(loaded.stops);
     frame.setVolume(loaded.volume.get());
+    frame.setCropBox(loaded.region ? CropBox() : commandLine.crop);
     const int count = std::max(1, commandLine.turntable);
     bool ok = true;
     for (int index = 0; index < count && ok; ++index) {

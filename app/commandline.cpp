@@ -234,11 +234,15 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "Texture memory in MiB for the 3D view (default: a quarter of this machine's memory); "
         "a volume beyond it, or beyond memory, is rendered at a reduced resolution.",
         "MIB");
+    const QCommandLineOption fullResolution(
+        "full-resolution",
+        "For a volume shown at a reduced resolution (see --gpu-budget): render the part --crop "
+        "keeps at full resolution instead, where it fits.");
     parser.addOptions(
-        {output,   size,     rotation,    samples,  stops,    transferFunction, listPresets,
-         zoom,     pan,      crop,        mode,     light,    ambient,          diffuse,
-         specular, exponent, depthCueing, noJitter, viewFrom, outputDirectory,  turntable,
-         movie,    backend,  gpuBudget});
+        {output,   size,     rotation,    samples,       stops,    transferFunction, listPresets,
+         zoom,     pan,      crop,        mode,          light,    ambient,          diffuse,
+         specular, exponent, depthCueing, noJitter,      viewFrom, outputDirectory,  turntable,
+         movie,    backend,  gpuBudget,   fullResolution});
     // Slices instead of a rendering.
     const QCommandLineOption slice(
         "slice",
@@ -314,7 +318,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                               "--mode need --output");
         for (const QCommandLineOption *option :
              {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom,
-              &turntable, &movie, &backend, &gpuBudget})
+              &turntable, &movie, &backend, &gpuBudget, &fullResolution})
             if (parser.isSet(*option))
                 return usageError(QString("--%1 needs --output").arg(option->names().first()));
         return result;
@@ -366,6 +370,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         if (!ok || result.gpuBudgetMiB < 1)
             return usageError("bad --gpu-budget: expected a number of MiB, at least 1");
     }
+    result.fullResolutionRegion = parser.isSet(fullResolution);
     const QString sliceProblem = takeSliceOptions(parser, slice, window, &result);
     if (!sliceProblem.isEmpty())
         return usageError(sliceProblem);

@@ -48,6 +48,9 @@ struct CommandLine
     // --gpu-budget: texture memory in MiB that batch mode plans loads with
     // (0: a quarter of this machine's memory).
     int gpuBudgetMiB = 0;
+    // --full-resolution: a volume held at a reduced level is rendered as the
+    // part --crop keeps, at full resolution.
+    bool fullResolutionRegion = false;
     QSize size = QSize(400, 400);
     std::array<int, 3> rotation = {0, 0, 0}; // degrees about X, Y, Z
     int samples = 100;

@@ -2,6 +2,8 @@
 #include "timing.h"
 
 #include "gradientstopstext.h"
+#include "loadplan.h"
+#include "memorylimit.h"
 #include "volumefile.h"
 #include "offscreenframe.h"
 #include "transferfunctiontable.h"
@@ -65,6 +67,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     const std::string stopsText = takeOption(arguments, "--stops", "");
     const std::string lightingText = takeOption(arguments, "--lighting", "");
     const std::string cueingText = takeOption(arguments, "--depth-cueing", "");
+    const long long budgetMiB = std::atoll(takeOption(arguments, "--gpu-budget", "0").c_str());
     int width = 0, height = 0;
     char extra = 0;
     if (arguments.size() != 1 ||
@@ -73,7 +76,7 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         std::cerr << "usage: kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
                      "       [--stops POS:#AARRGGBB,...] [--lighting AMBIENT,DIFFUSE,SPECULAR,"
                      "EXPONENT]\n       [--depth-cueing K1,K2] [--no-skipping] [--no-jitter]\n"
-                     "       [--no-stored-gradients] [--quick]"
+                     "       [--no-stored-gradients] [--gpu-budget MIB] [--quick]"
                   << std::endl;
         return 2;
     }
@@ -113,8 +116,13 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     std::ostringstream discard;
     Timings load;
     bool loaded = false;
+    // As the window loads: this machine's memory rule and texture budget.
+    VolumeReadOptions readOptions;
+    readOptions.maxDataBytes = loadableDataBytes();
+    readOptions.gpuBudgetBytes =
+        budgetMiB > 0 ? std::uint64_t(budgetMiB) << 20 : defaultLoadLimits().gpuBudgetBytes;
     load.measure(1, [&] {
-        loaded = readVolumeFile(arguments[0], volume, discard, discard, VolumeReadOptions()).ok;
+        loaded = readVolumeFile(arguments[0], volume, discard, discard, readOptions).ok;
     });
     if (!loaded) {
         std::cerr << "kelvara-bench: cannot load " << arguments[0] << std::endl;
@@ -163,10 +171,13 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     const char *gradients = !frame.renderer().gradientsStored() ? "computed"
                             : noStoredGradients                 ? "stored-unused"
                                                                 : "stored";
+    // level: the 3D view's voxels are 2^level apart; blocks: its textures.
     std::printf("frame file=%s size=%dx%d samples=%d frames=%d skipping=%s jitter=%s "
-                "gradients=%s %s first_ms=%.1f load_ms=%.1f peak_mb=%.0f renderer=\"%s\"\n",
+                "gradients=%s level=%d blocks=%d %s first_ms=%.1f load_ms=%.1f peak_mb=%.0f "
+                "renderer=\"%s\"\n",
                 arguments[0].c_str(), width, height, samples, frames, noSkipping ? "off" : "on",
-                noJitter ? "off" : "on", gradients, timings.summary().c_str(), first.median(),
-                load.median(), peakResidentMegabytes(), renderer.c_str());
+                noJitter ? "off" : "on", gradients, volume.level, frame.renderer().blockCount(),
+                timings.summary().c_str(), first.median(), load.median(), peakResidentMegabytes(),
+                renderer.c_str());
     return 0;
 }

@@ -155,6 +155,11 @@ bool VolumeRenderer::gradientsStored() const
     return frameRenderer && frameRenderer->gradientsStored();
 }
 
+int VolumeRenderer::blockCount() const
+{
+    return frameRenderer ? frameRenderer->blockCount() : 0;
+}
+
 void VolumeRenderer::setViewTransform(const ViewTransform &view)
 {
     ViewTransform clamped = view;

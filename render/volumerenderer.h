@@ -93,6 +93,8 @@ public:
     // Whether the uploaded volume's gradients are stored; false before the
     // upload.
     bool gradientsStored() const;
+    // Textures the shown volume is held in (see RayCaster::blockCount()).
+    int blockCount() const;
 
     // Files tried in order for the fragment shader at the next GL
     // initialisation (default: defaultFragmentShaderCandidates()).

@@ -84,6 +84,7 @@ private slots:
     void turntableTurnsOnce();
     void missingBackendSaysWhatWasTried();
     void movieThroughFfmpeg();
+    void beyondTheBudgetAtReducedOrFullResolution();
 
 private:
     QTemporaryDir directory;
@@ -193,6 +194,34 @@ void TestHeadlessBatch::movieThroughFfmpeg()
     QFile called(tools.filePath("ffmpeg.arguments"));
     QVERIFY(called.open(QIODevice::ReadOnly));
     QVERIFY(called.readAll().contains("-i " + QFile::encodeName(stem) + "-%04d.png"));
+}
+
+// 2 MiB of texels against a budget of 1 MiB: the reduced level, or the
+// cropped part at full resolution where it fits.
+void TestHeadlessBatch::beyondTheBudgetAtReducedOrFullResolution()
+{
+    const QString large = directory.filePath("large.dat");
+    QFile file(large);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    std::vector<std::uint16_t> words = {128, 128, 64};
+    for (int i = 0; i < 128 * 128 * 64; ++i)
+        words.push_back(std::uint16_t((i * 7) % 4096));
+    file.write(reinterpret_cast<const char *>(words.data()), qint64(words.size() * 2));
+    file.close();
+    const QStringList common = {large, "--size", "24x24", "--gpu-budget", "1"};
+    const QString out = directory.filePath("large.png");
+
+    Run run = kelvara(common + QStringList{"--output", out}, false);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY(run.err.contains("+ Warning: Shown at 1/2 resolution in 3D"));
+    run = kelvara(common + QStringList{"--output", out, "--full-resolution"}, false);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("crop it further"), run.err.constData());
+    run = kelvara(
+        common + QStringList{"--output", out, "--full-resolution", "--crop", "0,0.5,0,0.5,0,1"},
+        false);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QCOMPARE(QImage(out).size(), QSize(24, 24));
 }
 
 QTEST_MAIN(TestHeadlessBatch)
