@@ -47,5 +47,5 @@ frame head-1024.nii --gpu-budget 1024
 echo "# beyond memory: 8 GiB of uint16, 16 GiB as floats"
 frame box-2048.nii
 echo "# a full-resolution slice of it, from the mapped file (load included)"
-/usr/bin/time -f "slice wall_s=%e peak_mb=%M/1024" "$build/bin/kelvara" box-2048.nii \
+/usr/bin/time -f "slice wall_s=%e peak_kb=%M" "$build/bin/kelvara" box-2048.nii \
     --output slice-2048.png --slice axial:700 2>&1 | grep -E '^slice|Error' || true

@@ -2,6 +2,7 @@
 
 #include "datreader.h"
 #include "itkscanreader.h"
+#include "inflatedcopy.h"
 #include "loadplan.h"
 #include "loadreport.h"
 #include "mappedscan.h"
@@ -10,6 +11,8 @@
 #include "scanlayout.h"
 #include "scanfileaccess.h"
 #include "volume.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -120,15 +123,19 @@ const NamedFormat *formatNamedBy(const std::string &lowerName)
 
 // The volume of layout at the plan's reduced level, from the mapped file: the
 // samples are never copied whole, so files far beyond memory open.
+// A temporary copy (inflatedcopy.h) loses its name once mapped, or on failure.
 VolumeReadResult readReducedLevel(const std::string &path, const ScanLayout &layout,
                                   const LoadPlan &plan, Volume &target, std::ostream &out,
-                                  std::ostream &err)
+                                  std::ostream &err, bool temporaryCopy = false)
 {
     VolumeReadResult result;
     result.format = layout.format;
-    out << "- Loading file '" << path << "' ... " << std::endl;
+    if (!temporaryCopy)
+        out << "- Loading file '" << path << "' ... " << std::endl;
     auto store = std::make_shared<MappedScan>();
     ScanReadResult step = store->open(layout);
+    if (temporaryCopy)
+        ::unlink(layout.dataPath.c_str());
     Volume reduced;
     if (step.ok)
         step = store->buildReducedVolume(plan.level, reduced, out);
@@ -144,6 +151,11 @@ VolumeReadResult readReducedLevel(const std::string &path, const ScanLayout &lay
 
     result.warnings = reduced.fullResolution->warnings();
     result.warnings.push_back(plan.note);
+    result.missingSamples = reduced.fullResolution->missingSamples();
+    if (result.missingSamples > 0)
+        err << "+ Warning: the file ends after " << layout.sampleCount() - result.missingSamples
+            << " of " << layout.sampleCount() << " samples; the missing " << result.missingSamples
+            << " samples read as 0." << std::endl;
     for (const std::string &warning : result.warnings)
         err << "+ Warning: " << warning << std::endl;
     target = std::move(reduced);
@@ -253,19 +265,39 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
 
     const VolumeFormatDetection detection = detectVolumeFormat(path);
     result.format = detection.format;
-    // Decided before a sample is read. Only a complete file is mapped: one
-    // that is short of its samples goes to the readers, which refuse it when
-    // it would not fit and read its zeros when it does.
+    // Decided before a sample is read. Only a complete uncompressed file is
+    // mapped: one that is short of its samples goes to the readers, which
+    // refuse it when it would not fit and read its zeros when it does.
     ScanLayout layout;
     // DICOM series are left out: their probe reads every slice's header, as
     // the reader does again, and they cannot be mapped anyway.
     if (detection.refusal.empty() && detection.format != VolumeFormat::DicomSeries &&
-        probeScanLayout(path, layout).ok && layout.samplesPresent() == layout.sampleCount()) {
+        probeScanLayout(path, layout).ok) {
         LoadLimits limits = defaultLoadLimits();
         limits.hostBytes = options.maxDataBytes;
         limits.gpuBudgetBytes = options.gpuBudgetBytes;
         const LoadPlan plan = planVolumeLoad(layout, limits);
-        if (plan.path == LoadPlan::Path::Level) {
+        // Compressed samples beyond memory: inflated once into a temporary
+        // file, where that could be mapped.
+        ScanLayout inflated = layout;
+        inflated.storage = ScanLayout::Storage::Raw;
+        inflated.dataOffset = 0;
+        inflated.dataFileBytes = layout.sampleCount() * sampleSize(layout.type);
+        const LoadPlan inflatedPlan = layout.storage == ScanLayout::Storage::Compressed
+                                          ? planVolumeLoad(inflated, limits)
+                                          : LoadPlan();
+        if (plan.path == LoadPlan::Path::Refuse && inflatedPlan.path == LoadPlan::Path::Level) {
+            out << "- Loading file '" << path << "' ... " << std::endl;
+            const InflatedCopy copy = inflateToTemporaryFile(layout, out);
+            if (!copy.ok)
+                return fail(copy.reason);
+            VolumeReadResult reduced =
+                readReducedLevel(path, copy.layout, inflatedPlan, target, out, err, true);
+            reduced.format = detection.format;
+            return reduced;
+        }
+        if (plan.path == LoadPlan::Path::Level && layout.storage == ScanLayout::Storage::Raw &&
+            layout.samplesPresent() == layout.sampleCount()) {
             VolumeReadResult reduced = readReducedLevel(path, layout, plan, target, out, err);
             if (!detection.note.empty() && reduced.ok) {
                 err << "+ Warning: " << detection.note << std::endl;

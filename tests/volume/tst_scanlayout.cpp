@@ -1,5 +1,6 @@
 #include "datheader.h"
 #include "loadplan.h"
+#include "mappedscan.h"
 #include "orientation.h"
 #include "scanbytes.h"
 #include "scanfileaccess.h"
@@ -9,6 +10,7 @@
 #include "volumefile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -94,6 +96,7 @@ private slots:
     void plan();
     void beyondTheBudgetLoadsAReducedLevel_data();
     void beyondTheBudgetLoadsAReducedLevel();
+    void compressedBeyondTheBudgetIsInflatedOnce();
 
 private:
     QTemporaryDir dir;
@@ -354,6 +357,47 @@ void TestScanLayout::beyondTheBudgetLoadsAReducedLevel()
     QCOMPARE(target.width, (20 + (1 << level) - 1) >> level);
     QCOMPARE(target.depth, (9 + (1 << level) - 1) >> level);
     QCOMPARE(err.str().find("Shown at 1/4 resolution in 3D") != std::string::npos, level == 2);
+}
+
+// A compressed file beyond the budget is inflated into a temporary file, which
+// is mapped and loses its name at once; a cut stream is refused.
+void TestScanLayout::compressedBeyondTheBudgetIsInflatedOnce()
+{
+    const QString folder = dir.filePath("inflate");
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + "/scan.nii.gz";
+    QVERIFY(writeScanWithItk(path.toStdString(), permutedScan(), false));
+    Volume whole;
+    QVERIFY(whole.load(path.toStdString()));
+    // Left by a process that no longer runs (beyond any process number).
+    QVERIFY(writeFile(folder + "/kelvara-2147483647-0.raw", "x"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(writeFile(folder + "/cut.nii.gz", file.read(file.size() / 2)));
+
+    qputenv("TMPDIR", folder.toLocal8Bit());
+    VolumeReadOptions options;
+    options.gpuBudgetBytes = 8;
+    std::ostringstream out, err;
+    Volume target;
+    const VolumeReadResult read = readVolumeFile(path.toStdString(), target, out, err, options);
+    Volume untouched;
+    const VolumeReadResult cut =
+        readVolumeFile((folder + "/cut.nii.gz").toStdString(), untouched, out, err, options);
+    qunsetenv("TMPDIR");
+
+    QVERIFY2(read.ok, read.reason.c_str());
+    QVERIFY(read.level > 0 && target.fullResolution);
+    QCOMPARE(target.fullResolution->size(),
+             (std::array<int, 3>{{whole.width, whole.height, whole.depth}}));
+    for (int z = 0; z < whole.depth; ++z)
+        for (int y = 0; y < whole.height; ++y)
+            for (int x = 0; x < whole.width; ++x)
+                QCOMPARE(target.fullResolution->normalisedValue(x, y, z),
+                         whole.data[std::size_t(x + whole.width * (y + whole.height * z))]);
+    QVERIFY(!cut.ok);
+    QCOMPARE(untouched.width, 1);
+    QCOMPARE(QDir(folder).entryList({"kelvara-*"}, QDir::Files), QStringList());
 }
 
 #include "tst_scanlayout.moc"
