@@ -1,4 +1,5 @@
 #include "benchcommands.h"
+#include "processmemory.h"
 #include "timing.h"
 
 #include "gradientstopstext.h"
@@ -38,12 +39,8 @@ bool parseNumbers(const std::string &text, int count, double *values)
 // memory, so this includes them), or -1 where /proc does not tell.
 double peakResidentMegabytes()
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, 6, "VmHWM:") == 0)
-            return std::atol(line.c_str() + 6) / 1024.0;
-    return -1.0;
+    const long kilobytes = statusKilobytes("VmHWM:");
+    return kilobytes < 0 ? -1.0 : kilobytes / 1024.0;
 }
 
 QColor grey(double level)

@@ -1,4 +1,5 @@
 #include "benchcommands.h"
+#include "processmemory.h"
 #include "timing.h"
 
 #include "volumefile.h"
@@ -25,26 +26,6 @@ protected:
     int overflow(int c) override { return c; }
     std::streamsize xsputn(const char *, std::streamsize n) override { return n; }
 };
-
-long statusKilobytes(const char *key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::size_t keyLength = std::strlen(key);
-    while (std::getline(status, line))
-        if (line.compare(0, keyLength, key) == 0)
-            return std::atol(line.c_str() + keyLength);
-    return -1;
-}
-
-// Resets the kernel's record of the peak resident size, so that VmHWM measures
-// the load alone. Returns false where the kernel does not allow it.
-bool resetPeakResident()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return bool(clear);
-}
 
 // Reads the file with plain read() calls into buffer, or into a fresh heap
 // buffer (which pays the first touch of its pages, as any new array does) when

@@ -1,4 +1,5 @@
 #include "benchcommands.h"
+#include "processmemory.h"
 #include "timing.h"
 
 #include "mappedscan.h"
@@ -13,25 +14,6 @@
 #include <sstream>
 
 namespace {
-
-long statusKilobytes(const char *key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::size_t keyLength = std::strlen(key);
-    while (std::getline(status, line))
-        if (line.compare(0, keyLength, key) == 0)
-            return std::atol(line.c_str() + keyLength);
-    return -1;
-}
-
-// Lets VmHWM measure from here on; false where the kernel does not allow it.
-bool resetPeakResident()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return bool(clear);
-}
 
 // The layout of a DAT file, or of its samples read as a little-endian int16
 // scan (the path whose range is measured during the reduction).

@@ -445,13 +445,7 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return uploadBlocks(volume, std::move(layout));
     releaseBlocks();
 
-    // Whatever happens below, the old bricks and gradients no longer describe
-    // the texture.
-    brickMap = BrickMap();
-    bricksUsable = false;
-    bricksStale = true;
-    gradientTextureUsable = false;
-
+    forgetUploadedVolume();
     gl.glActiveTexture(GL_TEXTURE0);
     gl.glBindTexture(GL_TEXTURE_3D, volumeTexture);
     gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -499,6 +493,16 @@ bool RayCaster::textureFits(int width, int height, int depth) const
     return proxyWidth != 0;
 }
 
+void RayCaster::forgetUploadedVolume()
+{
+    // Whatever happens next, the old bricks and gradients no longer describe
+    // the textures.
+    brickMap = BrickMap();
+    bricksUsable = false;
+    bricksStale = true;
+    gradientTextureUsable = false;
+}
+
 void RayCaster::releaseBlocks()
 {
     if (!blockTextures.empty())
@@ -511,10 +515,7 @@ GlResult RayCaster::uploadBlocks(const Volume &volume, std::vector<VolumeBlock> 
 {
     GlResult result;
     releaseBlocks();
-    brickMap = BrickMap();
-    bricksUsable = false;
-    bricksStale = true;
-    gradientTextureUsable = false;
+    forgetUploadedVolume();
     // Empty images give back the memory of an earlier volume's texture and
     // gradients. Blocks compute gradients from neighbours (traversal 0): the
     // volumes held in blocks are far beyond what stored gradients may take.

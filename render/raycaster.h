@@ -138,6 +138,7 @@ private:
     bool uploadValueGradients(const Volume &volume);
     GlResult uploadBlocks(const Volume &volume, std::vector<VolumeBlock> layout);
     void releaseBlocks();
+    void forgetUploadedVolume();
     bool textureFits(int width, int height, int depth) const;
     // Sizes both carried buffers; false without float framebuffers.
     bool prepareCarriedBuffers(QSize size);

@@ -1,5 +1,7 @@
 #include "mappedscan.h"
 
+#include "sampleextremes.h"
+
 #include "scanfileaccess.h"
 #include "voxelallocator.h"
 
@@ -346,13 +348,7 @@ void sumSlab(Reduction &r, const Cube &zCube, const unsigned char *base,
                         r.range.nonFinite += bad;
                     }
                 } else {
-                    // In the sample type and branch-free, so that it vectorises.
-                    T low = std::numeric_limits<T>::max();
-                    T high = std::numeric_limits<T>::lowest();
-                    for (std::uint64_t x = 0; x < held; ++x) {
-                        low = std::min(low, samples[x]);
-                        high = std::max(high, samples[x]);
-                    }
+                    const auto [low, high] = integerExtremes(samples, held);
                     if (held > 0) {
                         r.range.minimum = std::min(r.range.minimum, double(low));
                         r.range.maximum = std::max(r.range.maximum, double(high));

@@ -1,5 +1,7 @@
 #include "rawscan.h"
 
+#include "sampleextremes.h"
+
 #include "voxelallocator.h"
 #include "volume.h"
 
@@ -69,13 +71,8 @@ template <typename T> SampleRange rangeOf(const T *samples, std::uint64_t count)
         range.minimum = double(low);
         range.maximum = double(high);
     } else {
-        // Branch-free, so that the loop vectorises: integers are all finite.
-        T low = std::numeric_limits<T>::max();
-        T high = std::numeric_limits<T>::lowest();
-        for (std::uint64_t i = 0; i < count; ++i) {
-            low = std::min(low, samples[i]);
-            high = std::max(high, samples[i]);
-        }
+        // Integers are all finite.
+        const auto [low, high] = integerExtremes(samples, count);
         if (count > 0) {
             range.minimum = double(low);
             range.maximum = double(high);
