@@ -25,15 +25,6 @@ constexpr int maxAxisVoxels = 65535;
 constexpr int maxLevel = 15;
 constexpr double datScale = 1.0 / 4095.0;
 
-bool machineIsBigEndian()
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return true;
-#else
-    return false;
-#endif
-}
-
 ScanReadResult failure(std::string reason)
 {
     ScanReadResult result;

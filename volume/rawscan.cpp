@@ -29,15 +29,6 @@ std::string numberText(double value)
     return text.str();
 }
 
-bool machineIsBigEndian()
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return true;
-#else
-    return false;
-#endif
-}
-
 void swapBytes(unsigned char *bytes, std::uint64_t count, std::size_t width)
 {
     for (std::uint64_t i = 0; i < count; ++i, bytes += width)

@@ -29,6 +29,16 @@ enum class SampleType
 // Bytes per sample of type.
 std::size_t sampleSize(SampleType type);
 
+// Whether this machine stores numbers most significant byte first.
+constexpr bool machineIsBigEndian()
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return true;
+#else
+    return false;
+#endif
+}
+
 // Raw sample bytes in memory from the voxel allocator (huge pages for large
 // scans), zeroed when allocated, so that samples a short file lacks read as 0.
 // Owns its bytes; moves, never copies.
