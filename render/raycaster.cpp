@@ -156,19 +156,11 @@ const Uniform frameUniforms[] = {
 };
 
 // A pass of a frame over blocks: the block drawn and its uniforms.
-struct BlockPass
+struct BlockDraw
 {
     std::size_t block;
     FrameInputs::BlockPass uniforms;
 };
-
-// The passes of a frame over blocks, front to back along the rays (which run
-// along n0: along each axis, the blocks the rays meet first come first; for
-// parallel rays any order that keeps this on every axis will do). Blocks that
-// hold no part of the cropping box, or when skipping of the visible bricks'
-// box, are left out: they would add nothing.
-std::vector<BlockPass> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
-                                        const FrameInputs &frame, QSize carriedSize);
 
 // Beyond any ray through the box: the outer faces of the outermost blocks,
 // so that the box's own faces decide there (see the shader's Blocks).
@@ -181,11 +173,16 @@ float objectCoordinate(float w, int n, float length)
     return ((w + 0.5f) / float(n) - 0.5f) * length;
 }
 
-std::vector<BlockPass> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
+// The passes of a frame over blocks, front to back along the rays (which run
+// along n0, all parallel: along each axis, the blocks the rays meet first come
+// first, and any order that keeps this on every axis will do). Blocks that
+// hold no part of the cropping box, or when skipping of the visible bricks'
+// box, are left out: they would add nothing.
+std::vector<BlockDraw> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
                                         const FrameInputs &frame, QSize carriedSize)
 {
     const FrameGeometry &geometry = frame.geometry;
-    std::vector<BlockPass> passes;
+    std::vector<BlockDraw> passes;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const VolumeBlock &block = blocks[b];
         FrameInputs::BlockPass pass;
@@ -222,7 +219,7 @@ std::vector<BlockPass> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
         if (holdsSomething)
             passes.push_back({b, pass});
     }
-    const auto key = [&](const BlockPass &pass) {
+    const auto key = [&](const BlockDraw &pass) {
         std::array<int, 3> order{};
         for (int axis = 0; axis < 3; ++axis) {
             const int index = blocks[pass.block].index[axis];
@@ -231,7 +228,7 @@ std::vector<BlockPass> orderBlockPasses(const std::vector<VolumeBlock> &blocks,
         return order;
     };
     std::stable_sort(passes.begin(), passes.end(),
-                     [&](const BlockPass &a, const BlockPass &b) { return key(a) < key(b); });
+                     [&](const BlockDraw &a, const BlockDraw &b) { return key(a) < key(b); });
     for (std::size_t k = 0; k < passes.size(); ++k) {
         passes[k].uniforms.first = k == 0;
         passes[k].uniforms.last = k + 1 == passes.size();
@@ -883,7 +880,7 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
         const QSize carriedSize = pickPixel ? QSize(1, 1)
                                             : QSize(std::max(viewport[0] + viewport[2], 1),
                                                     std::max(viewport[1] + viewport[3], 1));
-        const std::vector<BlockPass> passes = orderBlockPasses(blocks, frame, carriedSize);
+        const std::vector<BlockDraw> passes = orderBlockPasses(blocks, frame, carriedSize);
         if (!passes.empty() && !prepareCarriedBuffers(carriedSize)) {
             result.ok = false;
             result.message = QStringLiteral("This GL implementation has no float framebuffer: "
