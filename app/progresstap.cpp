@@ -1,8 +1,11 @@
 #include "progresstap.h"
 
 namespace {
-const std::string preparing = "- Preparing data (";
-}
+// The readers' progress texts: converting, and for volumes beyond memory
+// decompressing and building the reduced level.
+const std::string prefixes[] = {"- Preparing data (", "- Decompressing (", "- Reducing data ("};
+constexpr std::size_t longestPrefix = 18;
+} // namespace
 
 ProgressTap::ProgressTap(std::streambuf *forwardTo, std::function<void(int percent)> onPercent)
     : target(forwardTo), report(std::move(onPercent))
@@ -37,13 +40,19 @@ void ProgressTap::scan(char c)
     }
     // Only the start of a line can be a progress text: long lines (a file
     // name) are not kept whole.
-    if (line.size() < preparing.size() + 8)
+    if (line.size() < longestPrefix + 8)
         line += c;
-    if (c != '%' || line.compare(0, preparing.size(), preparing) != 0)
+    if (c != '%')
+        return;
+    std::size_t start = 0;
+    for (const std::string &prefix : prefixes)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            start = prefix.size();
+    if (start == 0)
         return;
     int percent = 0;
     std::size_t digits = 0;
-    for (std::size_t i = preparing.size(); i + 1 < line.size(); ++i, ++digits) {
+    for (std::size_t i = start; i + 1 < line.size(); ++i, ++digits) {
         if (line[i] < '0' || line[i] > '9')
             return;
         percent = percent * 10 + (line[i] - '0');

@@ -5,7 +5,8 @@
 #include <string>
 
 // Passes everything written to it on to target unchanged, and reports the
-// percentage of every "- Preparing data (N%) ..." text that the readers write
+// percentage of every "- Preparing data (N%) ...", "- Decompressing (N%) ..."
+// and "- Reducing data (N%) ..." text that the readers write
 // (volumefile.h): a progress bar follows a load without the readers knowing
 // about it. report is called on the writing thread, with 0..100.
 class ProgressTap : public std::streambuf

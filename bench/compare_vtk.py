@@ -6,7 +6,7 @@ and with kelvara-bench frame, in one run on one machine, and prints the ratio.
 
     xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/python3 bench/compare_vtk.py \
         --bench build/bin/kelvara-bench [FILE.dat ...] [--phantom-size 256] \
-        [--size 512] [--samples 100 400] [--frames 10] [--quick]
+        [--size 512] [--samples 100 400] [--frames 10] [--quick] [--partitions X,Y,Z]
 
 Without files it writes the clean head phantom and its noisy, MRI-like variant
 (kelvara-make-volume head and noisy-head, --phantom-size voxels per side) into a
@@ -62,7 +62,7 @@ def read_dat(path):
     return w, h, d, np.minimum(samples, 4095.0) / np.float32(4095.0)
 
 
-def vtk_frames(path, size, samples, frames):
+def vtk_frames(path, size, samples, frames, partitions=None):
     w, h, d, values = read_dat(path)
     longest = float(max(w, h, d))
     image = vtk.vtkImageData()
@@ -70,7 +70,9 @@ def vtk_frames(path, size, samples, frames):
     spacing = 1.0 / longest
     image.SetSpacing(spacing, spacing, spacing)
     image.SetOrigin(-0.5 * w * spacing, -0.5 * h * spacing, -0.5 * d * spacing)
-    array = numpy_support.numpy_to_vtk(values, deep=True, array_type=vtk.VTK_FLOAT)
+    # Shallow: the samples of a large volume exist once (the VTK array keeps
+    # a reference to them).
+    array = numpy_support.numpy_to_vtk(values, deep=False, array_type=vtk.VTK_FLOAT)
     image.GetPointData().SetScalars(array)
 
     colour = vtk.vtkColorTransferFunction()
@@ -94,6 +96,9 @@ def vtk_frames(path, size, samples, frames):
     mapper.SetAutoAdjustSampleDistances(False)
     mapper.SetSampleDistance(1.0 / samples)
     mapper.SetUseJittering(False)
+    if partitions:
+        # Several textures for a volume beyond one (VTK's own way).
+        mapper.SetPartitions(*partitions)
     volume = vtk.vtkVolume()
     volume.SetMapper(mapper)
     volume.SetProperty(prop)
@@ -160,7 +165,7 @@ def make_phantoms(args, folder):
 
 
 def compare(args, path, samples, frames):
-    vtk_times, capabilities = vtk_frames(path, args.size, samples, frames)
+    vtk_times, capabilities = vtk_frames(path, args.size, samples, frames, args.partitions)
     v_median, v_min, v_max = summary(vtk_times)
     print("vtk file=%s size=%dx%d samples=%d frames=%d median_ms=%.1f min_ms=%.1f max_ms=%.1f "
           "renderer=\"%s\"" % (path, args.size, args.size, samples, frames, v_median, v_min,
@@ -183,7 +188,11 @@ def main():
     parser.add_argument("--samples", type=int, nargs="+", default=[100, 400])
     parser.add_argument("--frames", type=int, default=10)
     parser.add_argument("--quick", action="store_true", help="fewer frames")
+    parser.add_argument("--partitions", default=None,
+                        help="X,Y,Z: VTK draws the volume as that many textures per axis")
     args = parser.parse_args()
+    if args.partitions:
+        args.partitions = [int(v) for v in args.partitions.split(",")]
     frames = 3 if args.quick else args.frames
 
     with tempfile.TemporaryDirectory(prefix="kelvara-compare-") as folder:

@@ -1,6 +1,7 @@
 #include "slicingview.h"
 
 #include "sliceimage.h"
+#include "volume.h"
 
 #include <QPainter>
 #include <QRectF>
@@ -16,7 +17,16 @@ void SlicingView::paintEvent(QPaintEvent *)
     }
     // An invalid axis or slice paints nothing at all: the widget keeps whatever
     // its background is.
-    lastSliceImage = makeSliceImage(*volume, axis, slice, greyMapping);
+    const bool unchanged = volume->fullResolution && !imageStore.expired() &&
+                           imageStore.lock() == volume->fullResolution && imageAxis == axis &&
+                           imageSlice == slice && imageMapping == greyMapping;
+    if (!unchanged) {
+        lastSliceImage = makeSliceImage(*volume, axis, slice, greyMapping);
+        imageStore = volume->fullResolution;
+        imageAxis = axis;
+        imageSlice = slice;
+        imageMapping = greyMapping;
+    }
     if (lastSliceImage.isNull())
         return;
     painter.drawImage(QRectF(0, 0, width(), height()), lastSliceImage,

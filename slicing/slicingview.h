@@ -5,6 +5,9 @@
 #include <QImage>
 #include <QWidget>
 
+#include <memory>
+
+class MappedScan;
 struct Volume;
 
 // Shows one axis-aligned slice of a volume as a grey image stretched over the
@@ -30,4 +33,11 @@ protected:
 
 private:
     QImage lastSliceImage;
+    // A slice of a volume read from its file (Volume::fullResolution) is
+    // read again only when what it shows changes, not on every paint: an X
+    // slice of a file of gigabytes touches every page of it.
+    std::weak_ptr<MappedScan> imageStore;
+    int imageAxis = -1;
+    int imageSlice = -1;
+    GreyMapping imageMapping;
 };

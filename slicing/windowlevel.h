@@ -66,6 +66,11 @@ public:
     static GreyMapping of(const WindowLevel &windowLevel, const Volume::ValueRange &range);
 
     bool isFullRange() const { return fullRange; }
+    bool operator==(const GreyMapping &other) const
+    {
+        return fullRange == other.fullRange && lower == other.lower && scale == other.scale;
+    }
+    bool operator!=(const GreyMapping &other) const { return !(*this == other); }
 
     // 0..255.
     int grey(float v) const

@@ -77,6 +77,10 @@ void TestBackgroundLoad::progressTap_data()
                                    "(0%) ...\r- Preparing data (50%) ...\r- Preparing data "
                                    "(100%) ...\n- Data prepared.\n"
                                 << QList<int>{0, 50, 100};
+    QTest::newRow("beyond memory: inflating, then reducing")
+        << "- Loading file 'a.nii.gz' ... \n\r- Decompressing (0%) ...\r- Decompressing (100%) "
+           "...\n\r- Reducing data (40%) ...\n- File loaded.\n"
+        << QList<int>{0, 100, 40};
     QTest::newRow("the words inside a file name")
         << "- Loading file '- Preparing data (7%) ...' ... \n"
         << QList<int>{};
