@@ -15,7 +15,8 @@ space around the head for skipping to find, the noisy one has none, like a
 real scan.
 
 How the two are matched:
-- Data: the same file, read the same way (min(sample, 4095) / 4095 as floats).
+- Data: the same file, read the same way (min(sample, 4095), in 16 bits for
+  VTK with transfer functions over 0..4095; Kelvara normalises to 0..1).
 - Geometry: orthographic view; the volume's longest side spans half the view
   (Kelvara's view plane is [-1, 1] with the box's longest side 1.0; VTK gets a
   parallel scale of 1.0 with the data scaled so its longest side is 1.0).
@@ -51,15 +52,19 @@ from vtk.util import numpy_support
 
 
 def read_dat(path):
+    """The samples as 16-bit integers limited to 4095 (Kelvara reads
+    min(sample, 4095) / 4095): VTK gets the same values in 16 bits, scaled by
+    its transfer functions, so a large volume is held once, in its own size."""
     raw = np.fromfile(path, dtype="<u2")
     if raw.size < 3:
         sys.exit("compare_vtk: %s is not a DAT file" % path)
     w, h, d = (int(v) for v in raw[:3])
     count = w * h * d
-    samples = np.zeros(count, dtype=np.float32)
-    body = raw[3:3 + count].astype(np.float32)
-    samples[:body.size] = body
-    return w, h, d, np.minimum(samples, 4095.0) / np.float32(4095.0)
+    samples = raw[3:3 + count]
+    if samples.size < count:
+        samples = np.concatenate([samples, np.zeros(count - samples.size, dtype="<u2")])
+    np.minimum(samples, 4095, out=samples)
+    return w, h, d, samples
 
 
 def vtk_frames(path, size, samples, frames, partitions=None):
@@ -72,15 +77,16 @@ def vtk_frames(path, size, samples, frames, partitions=None):
     image.SetOrigin(-0.5 * w * spacing, -0.5 * h * spacing, -0.5 * d * spacing)
     # Shallow: the samples of a large volume exist once (the VTK array keeps
     # a reference to them).
-    array = numpy_support.numpy_to_vtk(values, deep=False, array_type=vtk.VTK_FLOAT)
+    array = numpy_support.numpy_to_vtk(values, deep=False,
+                                       array_type=vtk.VTK_UNSIGNED_SHORT)
     image.GetPointData().SetScalars(array)
 
     colour = vtk.vtkColorTransferFunction()
     colour.AddRGBPoint(0.0, 0.0, 0.0, 0.0)
-    colour.AddRGBPoint(1.0, 1.0, 1.0, 1.0)
+    colour.AddRGBPoint(4095.0, 1.0, 1.0, 1.0)
     opacity = vtk.vtkPiecewiseFunction()
     opacity.AddPoint(0.0, 0.0)
-    opacity.AddPoint(1.0, 1.0)
+    opacity.AddPoint(4095.0, 1.0)
     prop = vtk.vtkVolumeProperty()
     prop.SetColor(colour)
     prop.SetScalarOpacity(opacity)
