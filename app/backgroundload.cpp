@@ -32,9 +32,10 @@ BackgroundLoad::BackgroundLoad(QObject *parent) : QObject(parent)
 
 void BackgroundLoad::setTextureBudget(std::uint64_t bytes)
 {
-    reader = [bytes](const std::string &path, Volume &target, std::ostream &out,
-                     std::ostream &err) {
+    reader = [bytes](const std::string &path, Volume &target, std::ostream &out, std::ostream &err,
+                     const std::atomic<bool> &stop) {
         VolumeReadOptions options;
+        options.stop = &stop;
         options.maxDataBytes = loadableDataBytes();
         options.gpuBudgetBytes = bytes > 0 ? bytes : defaultLoadLimits().gpuBudgetBytes;
         return readVolumeFile(path, target, out, err, options);
@@ -103,7 +104,7 @@ void BackgroundLoad::startWorker()
         ProgressTap tap(running->out, report);
         std::ostream out(&tap);
         running->result = running->reader(fileNameBytes(running->fileName).toStdString(),
-                                          *running->volume, out, std::cerr);
+                                          *running->volume, out, std::cerr, running->dropped);
         out.flush();
     }));
     connect(worker.get(), &QThread::finished, this, &BackgroundLoad::workerEnded);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -25,8 +26,11 @@ public:
     // Reads path into target, printing progress to out and errors to err; runs
     // on the worker thread. The default is readVolumeFile() with this
     // machine's memory limit, the window's load path; tests slow it down.
-    using Reader = std::function<VolumeReadResult(const std::string &path, Volume &target,
-                                                  std::ostream &out, std::ostream &err)>;
+    // stop turns true when the load is cancelled or replaced: long reads may
+    // give up (see VolumeReadOptions::stop).
+    using Reader =
+        std::function<VolumeReadResult(const std::string &path, Volume &target, std::ostream &out,
+                                       std::ostream &err, const std::atomic<bool> &stop)>;
 
     // A finished load: the file, the volume read (complete only when
     // result.ok) and what the reader said.

@@ -64,7 +64,7 @@ void removeStaleInflatedCopies(const std::string &folder)
 }
 
 InflatedCopy inflateToTemporaryFile(const ScanLayout &layout, std::ostream &out,
-                                    const std::string &folder)
+                                    const std::string &folder, const std::atomic<bool> *stop)
 {
     InflatedCopy copy;
     const std::string place = temporaryFolder(folder);
@@ -107,6 +107,10 @@ InflatedCopy inflateToTemporaryFile(const ScanLayout &layout, std::ostream &out,
     std::vector<unsigned char> chunk(std::size_t(1) << 22);
     int percentShown = -1;
     while (copy.bytes < wanted) {
+        if (stop && stop->load()) {
+            out << std::endl;
+            return fail("Loading was cancelled.");
+        }
         const std::uint64_t asked = std::min<std::uint64_t>(chunk.size(), wanted - copy.bytes);
         const std::uint64_t got = stream.read(chunk.data(), asked);
         if (got > 0 && !writeAll(descriptor, chunk.data(), std::size_t(got)))

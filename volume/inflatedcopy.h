@@ -2,6 +2,7 @@
 
 #include "scanlayout.h"
 
+#include <atomic>
 #include <iosfwd>
 #include <string>
 
@@ -25,8 +26,10 @@ struct InflatedCopy
 // lacks the room for them, when the stream is cut or damaged, or when it
 // cannot be written. A stream that ends properly but early gives a shorter
 // copy: the mapped samples it lacks read as 0.
+// stop, when given, ends the copy between chunks once it turns true.
 InflatedCopy inflateToTemporaryFile(const ScanLayout &layout, std::ostream &out,
-                                    const std::string &folder = std::string());
+                                    const std::string &folder = std::string(),
+                                    const std::atomic<bool> *stop = nullptr);
 
 // Removes the copies in folder (as above) whose process no longer runs.
 void removeStaleInflatedCopies(const std::string &folder = std::string());

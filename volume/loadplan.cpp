@@ -70,7 +70,7 @@ std::string exceeded(const Footprint &full, const LoadLimits &limits)
                        " as 16-bit textures; this machine allows " + gibibytes(limits.hostBytes) +
                        " and " + gibibytes(limits.gpuBudgetBytes);
     if (full.count > UINT32_MAX)
-        text += ", and a volume holds at most 2^32 voxels";
+        text += ", and a volume holds fewer than 2^32 voxels";
     return text;
 }
 

@@ -57,7 +57,7 @@ struct LoadPlan
 
 // The plan for layout under limits: full resolution when its floats (with the
 // samples beside them while reading; DAT reads in place, without them) fit
-// hostBytes, its 16-bit texture fits gpuBudgetBytes and it holds at most 2^32
+// hostBytes, its 16-bit texture fits gpuBudgetBytes and it holds fewer than 2^32
 // voxels (the volume's count); Single when every side and the texture bytes
 // fit one texture, else Blocks. Otherwise, for Raw storage only, the smallest
 // level k >= 1 whose reduced volume fits as floats (read from the mapped

@@ -625,7 +625,8 @@ double MappedScan::fileValue(int x, int y, int z) const
     return slope_ * sample + intercept_;
 }
 
-ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::ostream &out)
+ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::ostream &out,
+                                              const std::atomic<bool> *stop)
 {
     if (!open_)
         return failure("No scan is open.");
@@ -672,6 +673,7 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
     };
     std::vector<NonFiniteShare> nonFiniteShares;
     const bool normalised = rangeKnown_;
+    bool stopped = false;
     withReader(layout_, [&](auto reader) {
         using Reader = decltype(reader);
         PageRelease release(map_, mapBytes_, layout_.dataOffset, Reader::width);
@@ -679,6 +681,10 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
         const std::uint64_t sliceSamples = r.storedSize[0] * r.storedSize[1];
         int percentShown = -1;
         for (std::size_t cz = 0; cz < r.cubes[2].size(); ++cz) {
+            if (stop && stop->load()) {
+                stopped = true;
+                return;
+            }
             const Cube &zCube = r.cubes[2][cz];
             std::fill(r.sums.begin(), r.sums.end(), 0.0);
             std::fill(r.nonFinite.begin(), r.nonFinite.end(), 0);
@@ -712,6 +718,8 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
         }
     });
     out << std::endl;
+    if (stopped)
+        return failure("Loading was cancelled.");
 
     if (!normalised) {
         // Each voxel holds the mean of its cube's finite samples counting the

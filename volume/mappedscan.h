@@ -6,6 +6,7 @@
 #include "volume.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -98,7 +99,10 @@ public:
     // memory stays near the target plus one slab. Writes "- Reducing data (n%)
     // ..." progress to out. target changes only on success; false (with
     // reason) when the memory cannot be had or the object is not open.
-    [[nodiscard]] ScanReadResult buildReducedVolume(int level, Volume &target, std::ostream &out);
+    // stop, when given, ends the pass between slabs once it turns true
+    // (reason "Loading was cancelled.").
+    [[nodiscard]] ScanReadResult buildReducedVolume(int level, Volume &target, std::ostream &out,
+                                                    const std::atomic<bool> *stop = nullptr);
 
     // Fills target with the voxels lower .. upper - 1 (LPS indices within
     // size(), lower < upper on every axis) at full resolution, normalised as

@@ -126,7 +126,8 @@ const NamedFormat *formatNamedBy(const std::string &lowerName)
 // A temporary copy (inflatedcopy.h) loses its name once mapped, or on failure.
 VolumeReadResult readReducedLevel(const std::string &path, const ScanLayout &layout,
                                   const LoadPlan &plan, Volume &target, std::ostream &out,
-                                  std::ostream &err, bool temporaryCopy = false)
+                                  std::ostream &err, const std::atomic<bool> *stop,
+                                  bool temporaryCopy = false)
 {
     VolumeReadResult result;
     result.format = layout.format;
@@ -138,7 +139,7 @@ VolumeReadResult readReducedLevel(const std::string &path, const ScanLayout &lay
         ::unlink(layout.dataPath.c_str());
     Volume reduced;
     if (step.ok)
-        step = store->buildReducedVolume(plan.level, reduced, out);
+        step = store->buildReducedVolume(plan.level, reduced, out, stop);
     if (!step.ok) {
         reportLoadError(err, step.reason);
         result.reason = step.reason;
@@ -288,17 +289,19 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
                                           : LoadPlan();
         if (plan.path == LoadPlan::Path::Refuse && inflatedPlan.path == LoadPlan::Path::Level) {
             out << "- Loading file '" << path << "' ... " << std::endl;
-            const InflatedCopy copy = inflateToTemporaryFile(layout, out);
+            const InflatedCopy copy =
+                inflateToTemporaryFile(layout, out, std::string(), options.stop);
             if (!copy.ok)
                 return fail(copy.reason);
-            VolumeReadResult reduced =
-                readReducedLevel(path, copy.layout, inflatedPlan, target, out, err, true);
+            VolumeReadResult reduced = readReducedLevel(path, copy.layout, inflatedPlan, target,
+                                                        out, err, options.stop, true);
             reduced.format = detection.format;
             return reduced;
         }
         if (plan.path == LoadPlan::Path::Level && layout.storage == ScanLayout::Storage::Raw &&
             layout.samplesPresent() == layout.sampleCount()) {
-            VolumeReadResult reduced = readReducedLevel(path, layout, plan, target, out, err);
+            VolumeReadResult reduced =
+                readReducedLevel(path, layout, plan, target, out, err, options.stop);
             if (!detection.note.empty() && reduced.ok) {
                 err << "+ Warning: " << detection.note << std::endl;
                 reduced.warnings.insert(reduced.warnings.begin(), detection.note);

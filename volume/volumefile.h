@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -45,6 +46,9 @@ struct VolumeReadOptions
     std::uint64_t maxDataBytes = UINT64_MAX;
     // Texture memory the shown volume may take at 16 bits per voxel.
     std::uint64_t gpuBudgetBytes = UINT64_MAX;
+    // When given: the long passes over volumes beyond memory (decompressing,
+    // reducing) give up once it turns true ("Loading was cancelled.").
+    const std::atomic<bool> *stop = nullptr;
 };
 
 struct VolumeReadResult

@@ -29,14 +29,14 @@ struct GatedReader
     std::atomic<int> readsDone{0};
     BackgroundLoad::Reader reader()
     {
-        return
-            [this](const std::string &path, Volume &target, std::ostream &out, std::ostream &err) {
-                gate.acquire();
-                const VolumeReadResult result =
-                    readVolumeFile(path, target, out, err, VolumeReadOptions());
-                ++readsDone;
-                return result;
-            };
+        return [this](const std::string &path, Volume &target, std::ostream &out, std::ostream &err,
+                      const std::atomic<bool> &) {
+            gate.acquire();
+            const VolumeReadResult result =
+                readVolumeFile(path, target, out, err, VolumeReadOptions());
+            ++readsDone;
+            return result;
+        };
     }
 };
 

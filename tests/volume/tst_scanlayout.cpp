@@ -357,6 +357,15 @@ void TestScanLayout::beyondTheBudgetLoadsAReducedLevel()
     QCOMPARE(target.width, (20 + (1 << level) - 1) >> level);
     QCOMPARE(target.depth, (9 + (1 << level) - 1) >> level);
     QCOMPARE(err.str().find("Shown at 1/4 resolution in 3D") != std::string::npos, level == 2);
+
+    // A cancelled load gives up between slabs and changes nothing.
+    const std::atomic<bool> stop{true};
+    options.stop = &stop;
+    Volume untouched;
+    const VolumeReadResult cancelled =
+        readVolumeFile(path.toStdString(), untouched, out, err, options);
+    QCOMPARE(cancelled.ok, level == 0);
+    QCOMPARE(untouched.width, level == 0 ? 20 : 1);
 }
 
 // A compressed file beyond the budget is inflated into a temporary file, which
@@ -384,6 +393,10 @@ void TestScanLayout::compressedBeyondTheBudgetIsInflatedOnce()
     Volume untouched;
     const VolumeReadResult cut =
         readVolumeFile((folder + "/cut.nii.gz").toStdString(), untouched, out, err, options);
+    const std::atomic<bool> stop{true};
+    options.stop = &stop;
+    const VolumeReadResult cancelled =
+        readVolumeFile(path.toStdString(), untouched, out, err, options);
     qunsetenv("TMPDIR");
 
     QVERIFY2(read.ok, read.reason.c_str());
@@ -396,6 +409,7 @@ void TestScanLayout::compressedBeyondTheBudgetIsInflatedOnce()
                 QCOMPARE(target.fullResolution->normalisedValue(x, y, z),
                          whole.data[std::size_t(x + whole.width * (y + whole.height * z))]);
     QVERIFY(!cut.ok);
+    QCOMPARE(cancelled.reason, std::string("Loading was cancelled."));
     QCOMPARE(untouched.width, 1);
     QCOMPARE(QDir(folder).entryList({"kelvara-*"}, QDir::Files), QStringList());
 }
