@@ -323,7 +323,6 @@ void TestScanLayout::plan()
     QVERIFY2(told.find(words.toStdString()) != std::string::npos, told.c_str());
 }
 
-QTEST_GUILESS_MAIN(TestScanLayout)
 void TestScanLayout::beyondTheBudgetLoadsAReducedLevel_data()
 {
     QTest::addColumn<int>("samples");
@@ -414,4 +413,5 @@ void TestScanLayout::compressedBeyondTheBudgetIsInflatedOnce()
     QCOMPARE(QDir(folder).entryList({"kelvara-*"}, QDir::Files), QStringList());
 }
 
+QTEST_GUILESS_MAIN(TestScanLayout)
 #include "tst_scanlayout.moc"
