@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -17,12 +18,21 @@
 
 namespace {
 
+// A copy of gigabytes in a folder held in memory (tmpfs, as /tmp is on many
+// systems) would take the very memory the copy is meant to spare: /var/tmp,
+// which is on disk by convention, is used instead.
 std::string temporaryFolder(const std::string &folder)
 {
     if (!folder.empty())
         return folder;
     const char *variable = std::getenv("TMPDIR");
-    return variable && *variable ? variable : "/tmp";
+    const std::string place = variable && *variable ? variable : "/tmp";
+    constexpr long tmpfsMagic = 0x01021994;
+    struct statfs kind = {};
+    if (::statfs(place.c_str(), &kind) == 0 && long(kind.f_type) == tmpfsMagic &&
+        ::access("/var/tmp", W_OK) == 0)
+        return "/var/tmp";
+    return place;
 }
 
 constexpr char prefix[] = "kelvara-";

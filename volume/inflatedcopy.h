@@ -21,7 +21,8 @@ struct InflatedCopy
 };
 
 // Inflates the samples of layout (Compressed storage) into a new file in
-// folder (empty: TMPDIR, else /tmp) named kelvara-PID-N.raw, writing
+// folder (empty: TMPDIR, else /tmp; /var/tmp instead where that folder is held
+// in memory) named kelvara-PID-N.raw, writing
 // "- Decompressing (n%) ..." to out. Refuses, leaving no file, when the folder
 // lacks the room for them, when the stream is cut or damaged, or when it
 // cannot be written. A stream that ends properly but early gives a shorter
