@@ -261,6 +261,17 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "no-settings", "Start the window with its built-in defaults and remember nothing (also "
                        "when the environment variable KELVARA_NO_SETTINGS is set).");
     parser.addOption(noSettings);
+    // Looking at files without a window.
+    const QCommandLineOption info(
+        "info", "Print what each FILE holds (format, size, type, spacing, voxel-to-RAS matrix, "
+                "orientation, value range, warnings) and exit (1 when a file cannot be read).");
+    const QCommandLineOption probe(
+        "probe",
+        "Print the voxel of FILE nearest to the world point X,Y,Z (RAS mm; a DAT file's own "
+        "X, Y, Z) and its value in the file's units; may be given several times.",
+        "X,Y,Z");
+    const QCommandLineOption json("json", "With --info or --probe: print one JSON object a line.");
+    parser.addOptions({info, probe, json});
     parser.addPositionalArgument(
         "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
         "[FILE...]");
@@ -292,6 +303,28 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     }
 
     const QStringList files = parser.positionalArguments();
+    if (parser.isSet(info) || parser.isSet(probe)) {
+        if (parser.isSet(info) && parser.isSet(probe))
+            return usageError("--info and --probe cannot be used together");
+        if (files.isEmpty())
+            return usageError(
+                QString("--%1 needs at least one FILE").arg(parser.isSet(info) ? "info" : "probe"));
+        if (parser.isSet(output) || parser.isSet(outputDirectory))
+            return usageError("--info and --probe print to the terminal: leave out --output");
+        result.mode = parser.isSet(info) ? CommandLine::Mode::Info : CommandLine::Mode::Probe;
+        for (const QString &point : parser.values(probe)) {
+            const std::vector<double> value = parseNumbers(point, 3);
+            if (value.empty())
+                return usageError("bad --probe: expected X,Y,Z in mm");
+            result.probes.push_back({{value[0], value[1], value[2]}});
+        }
+        result.files = files;
+        result.file = files.first();
+        result.json = parser.isSet(json);
+        return result;
+    }
+    if (parser.isSet(json))
+        return usageError("--json goes with --info or --probe");
     if (files.size() > 1 && !parser.isSet(outputDirectory))
         return usageError("only one FILE can be opened (several need --output-dir)");
     result.files = files;

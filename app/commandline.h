@@ -13,6 +13,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 // What the command line asks for: the window (optionally opening a file), one
 // rendered frame written to a PNG file, help, the version, or a usage error.
@@ -25,6 +26,8 @@ struct CommandLine
         Help,
         Version,
         ListPresets,
+        Info,  // --info: describe each file
+        Probe, // --probe: look values up at world points
         UsageError
     };
 
@@ -66,6 +69,9 @@ struct CommandLine
     RenderingOptions lighting;
     bool jitter = true;      // --no-jitter: every ray samples at its step midpoints
     bool useSettings = true; // --no-settings: the window neither reads nor writes settings
+    // --probe: world points (RAS mm in a scan) to look up in each file.
+    std::vector<std::array<double, 3>> probes;
+    bool json = false; // --json: --info and --probe print JSON lines
     // --slice and --window: batch mode writes that slice instead of a
     // rendering; none for a rendering.
     std::optional<SliceRequest> slice;

@@ -1,6 +1,7 @@
 #include "backgroundload.h"
 #include "batchrender.h"
 #include "commandline.h"
+#include "fileinfo.h"
 #include "filenamebytes.h"
 #include "mainwindow.h"
 #include "slicebatch.h"
@@ -28,6 +29,11 @@ int main(int argc, char *argv[])
     case CommandLine::Mode::ListPresets:
         std::cout << commandLine.text.toStdString() << std::endl;
         return 0;
+    case CommandLine::Mode::Info:
+        return printFileInfo(commandLine.files, commandLine.json, std::cout, std::cerr);
+    case CommandLine::Mode::Probe:
+        return printProbes(commandLine.files, commandLine.probes, commandLine.json, std::cout,
+                           std::cerr);
     case CommandLine::Mode::UsageError:
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;

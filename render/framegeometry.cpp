@@ -1,7 +1,9 @@
 #include "framegeometry.h"
 
 #include "renderstate.h"
+#include "imagegrid.h"
 #include "volume.h"
+#include "volumegrid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -167,9 +169,33 @@ FrameGeometry computeFrameGeometry(int xRotation, int yRotation, int zRotation, 
 
 FrameGeometry computeFrameGeometry(const RenderState &state, QSize viewport, const Volume &volume)
 {
-    return frameGeometry(state.rotation[0], state.rotation[1], state.rotation[2], state.turn,
-                         viewport, volume.width, volume.height, volume.depth, state.view,
-                         state.crop, state.sliceCut, volume.spacing);
+    FrameGeometry geometry = frameGeometry(
+        state.rotation[0], state.rotation[1], state.rotation[2], state.turn, viewport, volume.width,
+        volume.height, volume.depth, state.view, state.crop, state.sliceCut, volume.spacing);
+    geometry.textureFromWorld =
+        textureFromWorld(dataGrid(volume), {{volume.width, volume.height, volume.depth}});
+    return geometry;
+}
+
+std::array<double, 16> textureFromWorld(const ImageGrid &grid, const std::array<int, 3> &counts)
+{
+    std::array<double, 16> result{
+        {1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0}};
+    // Columns of the index-from-world map, from the images of the origin and
+    // the three unit points.
+    const std::optional<std::array<double, 3>> base = grid.indexOf({{0.0, 0.0, 0.0}});
+    if (!base)
+        return result;
+    for (std::size_t column = 0; column < 3; ++column) {
+        std::array<double, 3> unit{};
+        unit[column] = 1.0;
+        const std::array<double, 3> index = *grid.indexOf(unit);
+        for (std::size_t row = 0; row < 3; ++row)
+            result[4 * row + column] = (index[row] - (*base)[row]) / std::max(counts[row], 1);
+    }
+    for (std::size_t row = 0; row < 3; ++row)
+        result[4 * row + 3] = ((*base)[row] + 0.5) / std::max(counts[row], 1);
+    return result;
 }
 
 namespace {

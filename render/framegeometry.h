@@ -2,6 +2,7 @@
 
 #include "viewsettings.h"
 
+struct ImageGrid;
 struct RenderState;
 struct Volume;
 
@@ -63,7 +64,19 @@ struct FrameGeometry
     // (f - 0.5) * volumeSize. The whole box when nothing is cropped.
     QVector3D cropMinimum;
     QVector3D cropMaximum;
+    // Where the drawn volume lies in the world: world millimetres (LPS in a
+    // scan, volume/imagegrid.h) to its texture coordinates, 0..1 across the
+    // box, row-major 4 x 4 (see textureFromWorld()). Object space follows as
+    // (t - 0.5) * volumeSize, so another volume with its own grid is placed
+    // by composing its own transform with this one's inverse.
+    std::array<double, 16> textureFromWorld{
+        {1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0}};
 };
+
+// World millimetres to the texture coordinates of a volume of the given voxel
+// counts on the grid: voxel centre i at (i + 0.5) / count. The identity where
+// the grid is singular.
+std::array<double, 16> textureFromWorld(const ImageGrid &grid, const std::array<int, 3> &counts);
 
 // Derives a frame's view from the three angles (degrees, any integer; only the
 // angle modulo 360 matters, computed exactly, so 450 gives the same frame as 90),

@@ -149,11 +149,12 @@ void OrthogonalSliceView::paintEvent(QPaintEvent *)
     drawLabel(painter, inner, Qt::AlignBottom | Qt::AlignHCenter, labels.bottom);
     const int shown = slice();
     drawLabel(painter, inner, Qt::AlignTop | Qt::AlignLeft,
-              QString("%1 %2/%3\n%4 mm")
+              QString("%1 %2/%3\n%4")
                   .arg(tr(planeName(slicePlane)))
                   .arg(shown)
                   .arg(layout.sliceCount() - 1)
-                  .arg(shown * layout.sliceSpacing(), 0, 'f', 1));
+                  .arg(slicePositionText(*session->volume(), layout.normalAxis(), session->cursor(),
+                                         shown)));
 }
 
 void OrthogonalSliceView::setCursorAt(const QPointF &position)

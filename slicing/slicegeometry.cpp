@@ -1,8 +1,9 @@
 #include "slicegeometry.h"
 
-#include "mappedscan.h"
+#include "imagegrid.h"
 #include "slicegrid.h"
 #include "volume.h"
+#include "volumegrid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -90,15 +91,25 @@ EdgeLabels SliceGeometry::edgeLabels() const
     return labels;
 }
 
-std::array<double, 3> millimetresOf(const VoxelIndex &voxel, const std::array<double, 3> &spacing)
-{
-    return {{voxel[0] * spacing[0], voxel[1] * spacing[1], voxel[2] * spacing[2]}};
-}
-
 VoxelIndex centreVoxel(const Volume &volume)
 {
     const std::array<int, 3> size = SliceGrid::of(volume).dimensions;
     return {{(size[0] - 1) / 2, (size[1] - 1) / 2, (size[2] - 1) / 2}};
+}
+
+QString slicePositionText(const Volume &volume, int axis, const VoxelIndex &cursor, int slice)
+{
+    const std::size_t normal = std::size_t(std::clamp(axis, 0, 2));
+    std::array<double, 3> voxel{{double(cursor[0]), double(cursor[1]), double(cursor[2])}};
+    voxel[normal] = slice;
+    const ImageGrid grid = fullResolutionGrid(volume);
+    if (!volume.patientFrame)
+        return QString("%1 mm").arg((grid.worldOf(voxel)[normal] - grid.origin[normal]) + 0.0, 0,
+                                    'f', 1);
+    const double ras = swapLpsRas(grid.worldOf(voxel))[normal];
+    return QString("%1 %2 mm")
+        .arg(QChar("RAS"[normal]))
+        .arg(std::round(ras * 10.0) / 10.0 + 0.0, 0, 'f', 1);
 }
 
 QString voxelReadout(const Volume &volume, const VoxelIndex &voxel)
@@ -107,27 +118,23 @@ QString voxelReadout(const Volume &volume, const VoxelIndex &voxel)
     for (std::size_t axis = 0; axis < 3; ++axis)
         if (voxel[axis] < 0 || voxel[axis] >= grid.dimensions[axis])
             return QString();
-    double value = 0.0;
-    if (volume.fullResolution) {
-        // The file's own value, not one rebuilt from a normalised float.
-        value = volume.fullResolution->fileValue(voxel[0], voxel[1], voxel[2]);
-    } else {
-        const std::size_t index =
-            std::size_t(voxel[0]) +
-            std::size_t(volume.width) *
-                (std::size_t(voxel[1]) + std::size_t(volume.height) * voxel[2]);
-        if (index >= volume.data.size())
-            return QString();
-        value =
-            volume.valueRange.minimum +
-            double(volume.data[index]) * (volume.valueRange.maximum - volume.valueRange.minimum);
-    }
-    const std::array<double, 3> mm = millimetresOf(voxel, grid.spacing);
+    const double value = fileValueAt(volume, voxel);
+    if (std::isnan(value) && !volume.fullResolution)
+        return QString();
+    // A scan is named as other tools name it: the file's own index and the
+    // position in RAS.
+    const std::array<int, 3> index = fileIndexOf(volume, voxel);
+    std::array<double, 3> mm = fullResolutionGrid(volume).worldOf(
+        {{double(voxel[0]), double(voxel[1]), double(voxel[2])}});
+    if (volume.patientFrame)
+        mm = swapLpsRas(mm);
+    for (double &coordinate : mm)
+        coordinate = std::round(coordinate * 10.0) / 10.0 + 0.0; // never "-0.0"
     return QString("Voxel (%1, %2, %3)  %4 (%5, %6, %7) mm  Value %8")
-        .arg(voxel[0])
-        .arg(voxel[1])
-        .arg(voxel[2])
-        .arg(volume.patientFrame ? "LPS" : "XYZ")
+        .arg(index[0])
+        .arg(index[1])
+        .arg(index[2])
+        .arg(volume.patientFrame ? "RAS" : "XYZ")
         .arg(mm[0], 0, 'f', 1)
         .arg(mm[1], 0, 'f', 1)
         .arg(mm[2], 0, 'f', 1)

@@ -97,16 +97,20 @@ private:
     std::array<bool, 2> reversed{{false, false}};
 };
 
-// The position of a voxel's centre in mm from the centre of voxel (0, 0, 0),
-// along X, Y and Z (LPS in a scan): index times spacing.
-std::array<double, 3> millimetresOf(const VoxelIndex &voxel, const std::array<double, 3> &spacing);
+// Where slice `slice` along axis 0..2 lies, for a slice view's corner: a
+// scan's world coordinate along that patient axis in RAS, named by the
+// letter it grows towards ("S 19.0 mm"), taken at the cursor's place in the
+// slice (an oblique slice is not level); a DAT file's distance from slice 0
+// ("5.0 mm").
+QString slicePositionText(const Volume &volume, int axis, const VoxelIndex &cursor, int slice);
 
 // The voxel in the middle of the slice side's grid (index (n - 1) / 2 along
 // each axis).
 VoxelIndex centreVoxel(const Volume &volume);
 
-// The line a status bar shows for a voxel of the slice side's grid: its index,
-// its position in mm (LPS in a scan) and its value in the file's units (from
-// the store where there is one: "nan" for a sample that is not finite, which
-// a loaded volume holds as its minimum). Empty outside the grid.
+// The line a status bar shows for a voxel of the slice side's grid: the file's
+// own index of it, its world position in mm (RAS in a scan, as other tools
+// give it) and its value in the file's units (from the store where there is
+// one: "nan" for a sample that is not finite, which a loaded volume holds as
+// its minimum). Empty outside the grid.
 QString voxelReadout(const Volume &volume, const VoxelIndex &voxel);

@@ -2,6 +2,7 @@
 
 #include "slicegrid.h"
 #include "volume.h"
+#include "volumegrid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,10 +25,24 @@ void SliceSession::setVolume(const Volume *volume)
     }
 }
 
-std::array<double, 3> SliceSession::cursorMillimetres() const
+std::array<double, 3> SliceSession::cursorWorld() const
 {
-    return millimetresOf(cursorVoxel, shownVolume ? SliceGrid::of(*shownVolume).spacing
-                                                  : std::array<double, 3>{{1.0, 1.0, 1.0}});
+    const ImageGrid grid = shownVolume ? fullResolutionGrid(*shownVolume) : ImageGrid();
+    return grid.worldOf({{double(cursorVoxel[0]), double(cursorVoxel[1]), double(cursorVoxel[2])}});
+}
+
+void SliceSession::setCursorAtWorld(const std::array<double, 3> &world)
+{
+    if (!shownVolume)
+        return;
+    const std::optional<std::array<double, 3>> index =
+        fullResolutionGrid(*shownVolume).indexOf(world);
+    if (!index)
+        return;
+    VoxelIndex voxel{};
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        voxel[axis] = int(std::clamp(std::floor((*index)[axis] + 0.5), -1.0, 65536.0));
+    setCursor(voxel);
 }
 
 void SliceSession::setCursor(const VoxelIndex &voxel)

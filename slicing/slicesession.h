@@ -28,8 +28,12 @@ public:
     const Volume *volume() const { return shownVolume; }
 
     VoxelIndex cursor() const { return cursorVoxel; }
-    // The cursor's position in mm (LPS in a scan), see millimetresOf().
-    std::array<double, 3> cursorMillimetres() const;
+    // The world position of the cursor voxel's centre in mm (LPS in a scan,
+    // see volume/imagegrid.h).
+    std::array<double, 3> cursorWorld() const;
+    // Moves the cursor to the voxel whose centre is nearest a world point
+    // (clamped into the grid); emits cursorChanged() when it moved.
+    void setCursorAtWorld(const std::array<double, 3> &world);
     // Moves the cursor, clamped into the grid; emits cursorChanged() when it
     // moved. Without a volume the cursor stays at (0, 0, 0).
     void setCursor(const VoxelIndex &voxel);

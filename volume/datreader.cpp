@@ -145,5 +145,12 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     target.spacing = {{1.0, 1.0, 1.0}};
     target.valueRange = Volume::ValueRange();
     target.patientFrame = false;
+    target.sampleStep = 1.0;
+    target.sampleOffset = 0.0;
+    // DAT files have no frame: voxel (0, 0, 0) at the origin, 1 mm voxels.
+    const Volume unplaced;
+    target.worldOrigin = unplaced.worldOrigin;
+    target.worldDirection = unplaced.worldDirection;
+    target.fileAxes = unplaced.fileAxes;
     return result;
 }

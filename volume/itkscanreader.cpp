@@ -197,6 +197,7 @@ void takeGeometry(itk::ImageIOBase &io, RawScan &scan)
 {
     for (unsigned int axis = 0; axis < 3 && axis < io.GetNumberOfDimensions(); ++axis) {
         scan.spacing[axis] = io.GetSpacing(axis);
+        scan.origin[axis] = io.GetOrigin(axis);
         const std::vector<double> column = io.GetDirection(axis);
         for (unsigned int row = 0; row < 3; ++row)
             scan.direction[3 * row + axis] = row < column.size() ? column[row] : 0.0;
@@ -277,6 +278,12 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
+    // ITK reads only the matrix; a header that gives just the letters
+    // still says how its axes lie.
+    if (format == ScanFormat::MetaImage && !layout.directionGiven)
+        if (const std::optional<DirectionMatrix> direction =
+                anatomicalDirection(layout.anatomicalOrientation))
+            scan.direction = *direction;
     return {true, {}};
 }
 
@@ -390,6 +397,8 @@ struct DicomSeriesLayout
     std::vector<int> places;
     double spacing = 0.0; // between places in mm; 0 where the files give none
     bool againstNormal = false;
+    // Where the slice of place 0 lies (LPS mm), where the files say.
+    std::optional<std::array<double, 3>> firstPosition;
     std::vector<std::string> notes;
 };
 
@@ -432,6 +441,18 @@ ScanReadResult layOutSeries(const std::array<double, 3> &normal, DicomSeriesLayo
                 entries.emplace_back(at, -1);
         }
         std::sort(entries.begin(), entries.end());
+        if (entries[0].second >= 0) {
+            layout.firstPosition = layout.files[std::size_t(entries[0].second)]->facts.position;
+        } else {
+            // A damaged slice comes first: its position is the lowest of the
+            // lost ones.
+            auto alongNormal = [&](const std::array<double, 3> &p) {
+                return p[0] * normal[0] + p[1] * normal[1] + p[2] * normal[2];
+            };
+            layout.firstPosition = *std::min_element(
+                layout.lostPositions.begin(), layout.lostPositions.end(),
+                [&](const auto &a, const auto &b) { return alongNormal(a) < alongNormal(b); });
+        }
         double step = entries[1].first - entries[0].first;
         for (std::size_t i = 2; i < entries.size(); ++i)
             step = std::min(step, entries[i].first - entries[i - 1].first);
@@ -481,6 +502,7 @@ ScanReadResult layOutSeries(const std::array<double, 3> &normal, DicomSeriesLayo
     if (placed == count) {
         layout.spacing = std::fabs(along[order[count - 1]] - along[order[0]]) / double(count - 1);
         layout.againstNormal = along[order[0]] > along[order[count - 1]];
+        layout.firstPosition = layout.files[std::size_t(order[0])]->facts.position;
     }
     layout.notes.push_back(why + "; they are ordered by instance number.");
     return {true, {}};
@@ -657,6 +679,8 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
                                     d[0] * d[4] - d[3] * d[1]};
     if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
         normal = {0.0, 0.0, 1.0};
+    for (unsigned int axis = 0; axis < 3; ++axis)
+        scan.origin[axis] = axis < io.GetNumberOfDimensions() ? io.GetOrigin(axis) : 0.0;
     if (layout.files.size() == 1) {
         if (io.GetNumberOfDimensions() > 2) {
             scan.spacing[2] = io.GetSpacing(2);
@@ -673,6 +697,8 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         const double sign = layout.againstNormal ? -1.0 : 1.0;
         for (unsigned int row = 0; row < 3; ++row)
             scan.direction[3 * row + 2] = sign * normal[row];
+        if (layout.firstPosition)
+            scan.origin = *layout.firstPosition;
     }
     return {true, {}};
 }
@@ -857,6 +883,7 @@ ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format,
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     probed.spacing = scan.spacing;
     probed.direction = scan.direction;
+    probed.origin = scan.origin;
     layout = std::move(probed);
     return result;
 }

@@ -387,7 +387,7 @@ MappedScan &MappedScan::operator=(MappedScan &&other) noexcept
     missing_ = other.missing_;
     reorientation_ = other.reorientation_;
     size_ = other.size_;
-    spacing_ = other.spacing_;
+    grid_ = other.grid_;
     patientFrame_ = other.patientFrame_;
     warnings_ = std::move(other.warnings_);
     step_ = other.step_;
@@ -479,22 +479,12 @@ ScanReadResult MappedScan::open(const ScanLayout &layout)
         std::size_t(layout_.size[0]), std::size_t(layout_.size[1]), std::size_t(layout_.size[2])};
     reorientation_ = Reorientation();
     patientFrame_ = layout_.format != VolumeFormat::Dat;
-    spacing_ = {{1.0, 1.0, 1.0}};
+    grid_ = ImageGrid();
     if (patientFrame_) {
-        reorientation_ =
-            reorientationFromDirection(usableScanDirection(layout_.direction, warnings_));
-        spacing_ = reorientedAxes(layout_.spacing, reorientation_);
-        for (int axis = 0; axis < 3; ++axis) {
-            if (std::isfinite(spacing_[axis]) && spacing_[axis] > 0.0)
-                continue;
-            warnings_.push_back("The file gives a voxel spacing of " + numberText(spacing_[axis]) +
-                                " along " + std::string(1, char('X' + axis)) + "; 1 mm is used.");
-            spacing_[axis] = 1.0;
-        }
-        if (reorientation_.oblique)
-            warnings_.push_back("The scan is oblique (up to " +
-                                numberText(std::round(reorientation_.obliqueDegrees * 10) / 10) +
-                                " degrees off the axes); it is shown turned to the nearest axes.");
+        const ScanPlacement placement =
+            placeScan(storedSize, layout_.spacing, layout_.direction, layout_.origin, warnings_);
+        reorientation_ = placement.reorientation;
+        grid_ = placement.shown;
     }
     const std::array<std::size_t, 3> size = reorientedAxes(storedSize, reorientation_);
     const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
@@ -749,10 +739,18 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
     target.depth = int(coarse[2]);
     target.data.swap(data);
     for (int axis = 0; axis < 3; ++axis)
-        target.spacing[axis] = spacing_[axis] * double(edge);
+        target.spacing[axis] = grid_.spacing[axis] * double(edge);
     target.valueRange = range_;
     target.patientFrame = patientFrame_;
+    placeInWorld(target);
     return {true, {}};
+}
+
+void MappedScan::placeInWorld(Volume &target) const
+{
+    target.worldOrigin = grid_.origin;
+    target.worldDirection = grid_.direction;
+    target.fileAxes = reorientation_;
 }
 
 ScanReadResult MappedScan::buildRegion(const std::array<int, 3> &lower,
@@ -787,8 +785,9 @@ ScanReadResult MappedScan::buildRegion(const std::array<int, 3> &lower,
     target.height = int(height);
     target.depth = int(depth);
     target.data.swap(data);
-    target.spacing = spacing_;
+    target.spacing = grid_.spacing;
     target.valueRange = valueRange();
     target.patientFrame = patientFrame_;
+    placeInWorld(target);
     return {true, {}};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imagegrid.h"
 #include "orientation.h"
 #include "rawscan.h"
 #include "scanlayout.h"
@@ -58,7 +59,9 @@ public:
     bool isOpen() const { return open_; }
 
     std::array<int, 3> size() const { return size_; }
-    std::array<double, 3> spacing() const { return spacing_; }
+    std::array<double, 3> spacing() const { return grid_.spacing; }
+    // Where the voxels lie in the world (LPS mm), in LPS index order.
+    const ImageGrid &grid() const { return grid_; }
     bool patientFrame() const { return patientFrame_; }
     std::uint64_t missingSamples() const { return missing_; }
     // What the user should know (axis directions or spacing replaced, values
@@ -114,6 +117,9 @@ public:
 
 private:
     void measureValueRange();
+    // The world geometry of the full-resolution grid, which target's data
+    // stands for a part or a level of.
+    void placeInWorld(Volume &target) const;
     void setValueRange(double minimum, double maximum, std::uint64_t nonFinite);
     // Stored sample index of LPS voxel (x, y, z).
     std::int64_t storedIndex(int x, int y, int z) const;
@@ -127,7 +133,7 @@ private:
     std::uint64_t missing_ = 0;
     Reorientation reorientation_;
     std::array<int, 3> size_{{1, 1, 1}};
-    std::array<double, 3> spacing_{{1.0, 1.0, 1.0}};
+    ImageGrid grid_;
     bool patientFrame_ = false;
     std::vector<std::string> warnings_;
     // LPS axis j steps by step_[j] stored samples; voxel 0 is stored sample

@@ -1,5 +1,6 @@
 #include "niftireader.h"
 
+#include "imagegrid.h"
 #include "samplereading.h"
 #include "scanfileaccess.h"
 #include "scanlayout.h"
@@ -68,6 +69,7 @@ struct NiftiHeader
     int qformCode = 0;
     int sformCode = 0;
     double quatern[3] = {};
+    double qoffset[3] = {};
     double srow[3][4] = {};
 };
 
@@ -123,8 +125,10 @@ bool parseHeader(const unsigned char *bytes, std::size_t available, bool analyze
             header.intercept = h.at<float>(116);
             header.qformCode = h.at<std::int16_t>(252);
             header.sformCode = h.at<std::int16_t>(254);
-            for (int i = 0; i < 3; ++i)
+            for (int i = 0; i < 3; ++i) {
                 header.quatern[i] = h.at<float>(256 + 4 * std::size_t(i));
+                header.qoffset[i] = h.at<float>(268 + 4 * std::size_t(i));
+            }
             for (int row = 0; row < 3; ++row)
                 for (int column = 0; column < 4; ++column)
                     header.srow[row][column] =
@@ -156,8 +160,10 @@ bool parseHeader(const unsigned char *bytes, std::size_t available, bool analyze
     header.intercept = h.at<double>(184);
     header.qformCode = h.at<std::int32_t>(344);
     header.sformCode = h.at<std::int32_t>(348);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         header.quatern[i] = h.at<double>(352 + 8 * std::size_t(i));
+        header.qoffset[i] = h.at<double>(376 + 8 * std::size_t(i));
+    }
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 4; ++column)
             header.srow[row][column] =
@@ -260,7 +266,9 @@ DirectionMatrix quaternionDirection(const NiftiHeader &header)
 {
     double b = header.quatern[0], c = header.quatern[1], d = header.quatern[2];
     double a = 1.0 - (b * b + c * c + d * d);
-    if (a < 1e-7) {
+    // A quaternion a little too long is a rotation by 180 degrees, as nibabel
+    // reads it.
+    if (a <= 0.0) {
         const double length = std::sqrt(b * b + c * c + d * d);
         a = 0.0;
         if (length > 0.0) {
@@ -277,39 +285,52 @@ DirectionMatrix quaternionDirection(const NiftiHeader &header)
              2 * (b * d - a * c), 2 * (c * d + a * b), (a * a + d * d - c * c - b * b) * qfac}};
 }
 
-DirectionMatrix sformDirection(const NiftiHeader &header)
+// The geometry of the stored axes, in LPS: the sform where its code is set,
+// else the qform where its code is set, else nibabel's fallback for files
+// without either (Analyze): the spacing, x flipped, the centre voxel at 0. A
+// form whose code is set but whose numbers are not finite gives way to the
+// next with a warning; the last one left is checked as any header is.
+void niftiGeometry(const NiftiHeader &header, const std::array<std::uint64_t, 3> &size,
+                   RawScan &scan)
 {
-    DirectionMatrix direction{};
-    for (int column = 0; column < 3; ++column) {
-        double length = 0.0;
-        for (int row = 0; row < 3; ++row)
-            length += header.srow[row][column] * header.srow[row][column];
-        length = std::sqrt(length);
-        // A zero column stays zero and a non-finite one non-finite:
-        // volumeFromRawScan() refuses both with a warning.
-        for (int row = 0; row < 3; ++row)
-            direction[std::size_t(3 * row + column)] =
-                length > 0.0 || !std::isfinite(length) ? header.srow[row][column] / length : 0.0;
-    }
-    return direction;
-}
-
-// The direction in LPS: NIfTI's world is RAS, so the first two rows turn round.
-DirectionMatrix niftiDirection(const NiftiHeader &header)
-{
-    const bool quaternionUsable =
-        header.qformCode > 0 && finite(header.quatern, 3) && std::isfinite(header.pixdim[0]);
     const bool sformUsable = header.sformCode > 0 && finite(&header.srow[0][0], 12);
+    const bool qformUsable = header.qformCode > 0 && finite(header.quatern, 3) &&
+                             finite(header.qoffset, 3) && std::isfinite(header.pixdim[0]);
     DirectionMatrix ras{{1, 0, 0, 0, 1, 0, 0, 0, 1}};
-    if (quaternionUsable)
+    std::array<double, 3> rasOrigin{};
+    if (header.sformCode > 0 && (sformUsable || !qformUsable)) {
+        for (std::size_t column = 0; column < 3; ++column) {
+            double length = 0.0;
+            for (std::size_t row = 0; row < 3; ++row)
+                length += header.srow[row][column] * header.srow[row][column];
+            length = std::sqrt(length);
+            scan.spacing[column] = length;
+            // A zero column stays zero and a non-finite one non-finite: both
+            // are refused with a warning later.
+            for (std::size_t row = 0; row < 3; ++row)
+                ras[3 * row + column] = length > 0.0 || !std::isfinite(length)
+                                            ? header.srow[row][column] / length
+                                            : 0.0;
+        }
+        for (std::size_t row = 0; row < 3; ++row)
+            rasOrigin[row] = header.srow[row][3];
+    } else if (header.qformCode > 0) {
+        if (header.sformCode > 0)
+            scan.notes.push_back("The file's sform is not all numbers; its qform is used.");
         ras = quaternionDirection(header);
-    else if (sformUsable || header.sformCode > 0)
-        ras = sformDirection(header);
-    else if (header.qformCode > 0)
-        ras = quaternionDirection(header); // not finite: refused with a warning later
-    for (int i = 0; i < 6; ++i)
-        ras[std::size_t(i)] = -ras[std::size_t(i)];
-    return ras;
+        for (std::size_t row = 0; row < 3; ++row)
+            rasOrigin[row] = header.qoffset[row];
+    } else {
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            const double zoom = axis == 0 ? -scan.spacing[axis] : scan.spacing[axis];
+            rasOrigin[axis] = -double(size[axis] - 1) / 2.0 * zoom;
+        }
+        ras[0] = -1.0;
+    }
+    for (std::size_t i = 0; i < 6; ++i)
+        ras[i] = -ras[i];
+    scan.direction = ras;
+    scan.origin = swapLpsRas(rasOrigin);
 }
 
 std::string lowerCase(std::string text)
@@ -411,7 +432,7 @@ ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint6
         // Axes the image does not have are one voxel deep; their pixdim means nothing.
         scan.spacing[std::size_t(axis)] = axis < header.dim[0] ? header.pixdim[axis + 1] : 1.0;
     }
-    scan.direction = niftiDirection(header);
+    niftiGeometry(header, size, scan);
     scan.bigEndian = header.bigEndian;
     if (std::isfinite(header.slope) && header.slope != 0.0) {
         scan.slope = header.slope;
@@ -479,6 +500,7 @@ ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout)
     probed.intercept = scan.intercept;
     probed.spacing = scan.spacing;
     probed.direction = scan.direction;
+    probed.origin = scan.origin;
     probed.storage = place.compressed ? ScanLayout::Storage::Compressed : ScanLayout::Storage::Raw;
     probed.dataPath = place.path;
     // A .nii.gz's stream starts the file; vox_offset counts in the inflated bytes.

@@ -1,5 +1,6 @@
 #include "rawscan.h"
 
+#include "imagegrid.h"
 #include "sampleextremes.h"
 
 #include "voxelallocator.h"
@@ -15,11 +16,6 @@
 #include <utility>
 
 namespace {
-
-std::string axisName(int axis)
-{
-    return std::string(1, char('X' + axis));
-}
 
 std::string numberText(double value)
 {
@@ -152,39 +148,34 @@ template <typename Work> auto withSamples(RawScan &scan, Work &&work)
     return work(static_cast<const double *>(bytes));
 }
 
-// The direction matrix to use, with a warning where the file's cannot be.
-DirectionMatrix checkedDirection(const DirectionMatrix &direction,
-                                 std::vector<std::string> &warnings)
-{
-    const DirectionMatrix identity{{1, 0, 0, 0, 1, 0, 0, 0, 1}};
-    if (!std::all_of(direction.begin(), direction.end(),
-                     [](double value) { return std::isfinite(value); })) {
-        warnings.push_back("The file's axis directions are not all numbers; the stored axes are "
-                           "shown as they are.");
-        return identity;
-    }
-    // Unit columns; parallel or zero axes give a determinant near 0.
-    DirectionMatrix unit = direction;
-    for (int column = 0; column < 3; ++column) {
-        double length = 0.0;
-        for (int row = 0; row < 3; ++row)
-            length += unit[3 * row + column] * unit[3 * row + column];
-        length = std::sqrt(length);
-        for (int row = 0; row < 3; ++row)
-            unit[3 * row + column] = length > 1e-12 ? unit[3 * row + column] / length : 0.0;
-    }
-    const double determinant = unit[0] * (unit[4] * unit[8] - unit[5] * unit[7]) -
-                               unit[1] * (unit[3] * unit[8] - unit[5] * unit[6]) +
-                               unit[2] * (unit[3] * unit[7] - unit[4] * unit[6]);
-    if (!(std::fabs(determinant) > 1e-3)) {
-        warnings.push_back("The file's axis directions are zero or parallel; the stored axes are "
-                           "shown as they are.");
-        return identity;
-    }
-    return direction;
-}
-
 } // namespace
+
+const char *sampleTypeName(SampleType type)
+{
+    switch (type) {
+    case SampleType::UInt8:
+        return "uint8";
+    case SampleType::Int8:
+        return "int8";
+    case SampleType::UInt16:
+        return "uint16";
+    case SampleType::Int16:
+        return "int16";
+    case SampleType::UInt32:
+        return "uint32";
+    case SampleType::Int32:
+        return "int32";
+    case SampleType::UInt64:
+        return "uint64";
+    case SampleType::Int64:
+        return "int64";
+    case SampleType::Float32:
+        return "float32";
+    case SampleType::Float64:
+        break;
+    }
+    return "float64";
+}
 
 std::size_t sampleSize(SampleType type)
 {
@@ -273,8 +264,9 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
 
     const SampleRange range =
         withSamples(scan, [count](const auto *samples) { return rangeOf(samples, count); });
-    const DirectionMatrix direction = checkedDirection(scan.direction, warnings);
-    const Reorientation reorientation = reorientationFromDirection(direction);
+    const ScanPlacement placement =
+        placeScan(scan.size, scan.spacing, scan.direction, scan.origin, warnings);
+    const Reorientation &reorientation = placement.reorientation;
     const std::array<std::size_t, 3> size = reorientedAxes(scan.size, reorientation);
     VoxelArray data;
     if (!tryResizeVoxels(data, std::size_t(count)))
@@ -302,18 +294,6 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
         convertSamples(samples, scan.size, reorientation, origin, scale, data.data(), out);
     });
 
-    std::array<double, 3> spacing = reorientedAxes(scan.spacing, reorientation);
-    for (int axis = 0; axis < 3; ++axis) {
-        if (std::isfinite(spacing[axis]) && spacing[axis] > 0.0)
-            continue;
-        warnings.push_back("The file gives a voxel spacing of " + numberText(spacing[axis]) +
-                           " along " + axisName(axis) + "; 1 mm is used.");
-        spacing[axis] = 1.0;
-    }
-    if (reorientation.oblique)
-        warnings.push_back("The scan is oblique (up to " +
-                           numberText(std::round(reorientation.obliqueDegrees * 10) / 10) +
-                           " degrees off the axes); it is shown turned to the nearest axes.");
     if (range.nonFinite > 0)
         warnings.push_back(std::to_string(range.nonFinite) +
                            " samples are not numbers or infinite; they read as the minimum.");
@@ -327,14 +307,14 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     target.height = int(size[1]);
     target.depth = int(size[2]);
     target.data.swap(data);
-    target.spacing = spacing;
+    target.spacing = placement.shown.spacing;
     target.valueRange = {minimum, maximum};
     target.patientFrame = true;
+    const bool wholeSamples = scan.type != SampleType::Float32 && scan.type != SampleType::Float64;
+    target.sampleStep = wholeSamples ? scan.slope : 0.0;
+    target.sampleOffset = wholeSamples ? scan.intercept : 0.0;
+    target.worldOrigin = placement.shown.origin;
+    target.worldDirection = placement.shown.direction;
+    target.fileAxes = reorientation;
     return true;
-}
-
-DirectionMatrix usableScanDirection(const DirectionMatrix &direction,
-                                    std::vector<std::string> &warnings)
-{
-    return checkedDirection(direction, warnings);
 }

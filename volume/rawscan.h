@@ -28,6 +28,8 @@ enum class SampleType
 
 // Bytes per sample of type.
 std::size_t sampleSize(SampleType type);
+// The type's name as NRRD and nibabel write it ("uint8", "int16", "float32").
+const char *sampleTypeName(SampleType type);
 
 // Whether this machine stores numbers most significant byte first.
 constexpr bool machineIsBigEndian()
@@ -75,6 +77,8 @@ struct RawScan
     std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
     // Direction matrix in LPS (see orientation.h); not yet checked.
     DirectionMatrix direction{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
+    // Where the centre of stored voxel (0, 0, 0) lies, LPS mm; not yet checked.
+    std::array<double, 3> origin{{0.0, 0.0, 0.0}};
     SampleType type = SampleType::UInt8;
     bool bigEndian = false; // the byte order of samples in buffer
     double slope = 1.0;     // finite and not 0
@@ -120,9 +124,3 @@ struct ScanReadResult
     bool ok = false;
     std::string reason; // why the file was refused
 };
-
-// The direction matrix a scan is shown with: the file's, or the identity (with
-// a warning appended) where it is not finite or its axes are parallel. The
-// same check volumeFromRawScan() makes, for readers that map the samples.
-DirectionMatrix usableScanDirection(const DirectionMatrix &direction,
-                                    std::vector<std::string> &warnings);

@@ -27,6 +27,7 @@ struct ScanLayout
     bool twelveBitSamples = false;
     std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
     DirectionMatrix direction{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
+    std::array<double, 3> origin{{0.0, 0.0, 0.0}}; // stored voxel 0's centre, LPS mm
 
     enum class Storage
     {

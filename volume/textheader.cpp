@@ -314,6 +314,25 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
 // field names and text fields are 255 bytes with the terminating zero).
 constexpr std::size_t maxMetaImageKeyLength = 254;
 
+std::optional<DirectionMatrix> anatomicalDirection(const std::string &letters)
+{
+    if (letters.size() != 3)
+        return std::nullopt;
+    DirectionMatrix direction{};
+    std::array<bool, 3> taken{};
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        static const std::string from = "RLAPIS";
+        const std::size_t letter =
+            from.find(char(std::toupper(static_cast<unsigned char>(letters[axis]))));
+        if (letter == std::string::npos || taken[letter / 2])
+            return std::nullopt;
+        taken[letter / 2] = true;
+        // From the right runs towards the left: LPS +x.
+        direction[3 * (letter / 2) + axis] = letter % 2 == 0 ? 1.0 : -1.0;
+    }
+    return direction;
+}
+
 ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &layout)
 {
     std::string text;
@@ -378,6 +397,10 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
             sizes = value;
         else if (key == "ElementType")
             type = value;
+        else if (key == "TransformMatrix" || key == "Rotation" || key == "Orientation")
+            layout.directionGiven = true;
+        else if (key == "AnatomicalOrientation")
+            layout.anatomicalOrientation = value;
         else if (key == "ElementNumberOfChannels" &&
                  (!parseInteger(value, channels) || channels < 1))
             return failure("The header's ElementNumberOfChannels is '" + value + "'.");

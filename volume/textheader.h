@@ -3,6 +3,7 @@
 #include "rawscan.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,18 @@ struct TextHeaderLayout
     std::uint64_t dataOffset = 0; // where the samples (or their stream) start in it
     bool dataAtEnd = false; // raw samples end the data file (NRRD byte skip -1, HeaderSize -1)
     std::uint64_t skipAfterInflating = 0; // NRRD byte skip of compressed data
+    // MetaImage: whether a direction matrix is given (TransformMatrix,
+    // Rotation or Orientation), and the AnatomicalOrientation letters.
+    bool directionGiven = false;
+    std::string anatomicalOrientation;
 
     std::uint64_t sampleCount() const;
 };
+
+// The direction (LPS columns) that MetaImage's AnatomicalOrientation letters
+// describe: each letter names where its axis comes from ("RAI" is the
+// identity). None for anything but three letters of three different axes.
+std::optional<DirectionMatrix> anatomicalDirection(const std::string &letters);
 
 ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout);
 ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &layout);

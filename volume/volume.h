@@ -1,5 +1,6 @@
 #pragma once
 
+#include "orientation.h"
 #include "voxelallocator.h"
 
 #include <array>
@@ -33,10 +34,27 @@ struct Volume
         double maximum = 4095.0;
     };
     ValueRange valueRange;
+    // For files of whole-number samples: file values are
+    // sampleOffset + n * sampleStep, so that a value rebuilt from data can be
+    // given exactly (volumegrid.h). 0 for floating-point samples, and where
+    // nothing is known of them.
+    double sampleStep = 0.0;
+    double sampleOffset = 0.0;
 
     // Whether X, Y and Z are the patient's axes in LPS order (a scan); DAT
     // files carry no patient frame.
     bool patientFrame = false;
+
+    // Where the slice side's grid (full resolution, see SliceGrid) lies in the
+    // world, in LPS mm: the centre of its voxel (0, 0, 0) and the unit vectors
+    // along which its X, Y and Z indices grow (columns). With that grid's
+    // spacing they make its ImageGrid (volumegrid.h). DAT files: 0 and the
+    // identity.
+    std::array<double, 3> worldOrigin{{0.0, 0.0, 0.0}};
+    DirectionMatrix worldDirection{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
+    // How the file's stored axes were turned into X, Y, Z, so that a voxel
+    // can be named by the file's own index.
+    Reorientation fileAxes;
 
     // For volumes too large to hold at full resolution in memory: data holds
     // a reduced level, or a region, and fullResolution reads the file's values

@@ -131,6 +131,7 @@ VolumeReadResult readReducedLevel(const std::string &path, const ScanLayout &lay
 {
     VolumeReadResult result;
     result.format = layout.format;
+    result.dataType = sampleTypeName(layout.type);
     if (!temporaryCopy)
         out << "- Loading file '" << path << "' ... " << std::endl;
     auto store = std::make_shared<MappedScan>();
@@ -361,6 +362,7 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         err << "+ Warning: " << warning << std::endl;
 
     result.ok = true;
+    result.dataType = sampleTypeName(scan.type);
     result.missingSamples = scan.missingSamples;
     result.warnings = std::move(warnings);
     return result;

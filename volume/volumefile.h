@@ -58,6 +58,8 @@ struct VolumeReadResult
     std::vector<std::string> warnings; // what the user should know about a load
     std::uint64_t missingSamples = 0;  // samples the file was short of (read as 0)
     VolumeFormat format = VolumeFormat::Dat;
+    // The file's sample type ("uint16", "float32", ...; see sampleTypeName()).
+    std::string dataType = "uint16";
     // Above 0 when the volume is held at a reduced level (Volume::level).
     int level = 0;
 };

@@ -94,7 +94,7 @@ void TestFullResolution::slicesMatchTheWholeVolume()
     session.setVolume(&shown);
     session.setCursor({{99, 99, 99}});
     QCOMPARE(session.cursor(), (VoxelIndex{{6, 4, 5}}));
-    QCOMPARE(session.cursorMillimetres(), (std::array<double, 3>{{6.0, 4.0, 5.0}}));
+    QCOMPARE(session.cursorWorld(), (std::array<double, 3>{{6.0, 4.0, 5.0}}));
 }
 
 void TestFullResolution::mappingsRoundTrip_data()

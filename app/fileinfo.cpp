@@ -1,0 +1,210 @@
+#include "fileinfo.h"
+
+#include "filenamebytes.h"
+#include "imagegrid.h"
+#include "loadplan.h"
+#include "memorylimit.h"
+#include "volume.h"
+#include "volumefile.h"
+#include "volumegrid.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+struct LoadedFile
+{
+    Volume volume;
+    VolumeReadResult result;
+};
+
+// Loads as the window does, but quietly: progress and warnings are not for
+// the terminal here, the warnings are part of the description.
+LoadedFile loadQuietly(const QString &file)
+{
+    LoadedFile loaded;
+    std::ostringstream progress;
+    std::ostringstream messages;
+    VolumeReadOptions options;
+    options.maxDataBytes = loadableDataBytes();
+    options.gpuBudgetBytes = defaultLoadLimits().gpuBudgetBytes;
+    loaded.result = readVolumeFile(fileNameBytes(file).toStdString(), loaded.volume, progress,
+                                   messages, options);
+    if (loaded.result.ok && loaded.result.missingSamples > 0)
+        loaded.result.warnings.insert(loaded.result.warnings.begin(),
+                                      "The file ends early; " +
+                                          std::to_string(loaded.result.missingSamples) +
+                                          " missing samples read as 0.");
+    if (!loaded.result.ok && loaded.result.reason.empty())
+        loaded.result.reason = "The file cannot be read.";
+    return loaded;
+}
+
+// The file's voxel-to-world matrix in the frame the user names points in.
+std::array<double, 16> reportedMatrix(const Volume &volume)
+{
+    const ImageGrid grid = fileGrid(volume);
+    return volume.patientFrame ? rasMatrixOf(grid) : grid.matrix();
+}
+
+QJsonArray jsonArray(const double *values, int count)
+{
+    QJsonArray array;
+    for (int i = 0; i < count; ++i)
+        array.append(values[i] + 0.0); // never -0
+    return array;
+}
+
+QJsonArray jsonArray(const std::array<int, 3> &values)
+{
+    return QJsonArray{values[0], values[1], values[2]};
+}
+
+QJsonValue jsonNumber(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+void printJson(std::ostream &out, const QJsonObject &object)
+{
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() << '\n';
+}
+
+std::string numberText(double value, int precision = 6)
+{
+    std::ostringstream text;
+    text.precision(precision);
+    text << value + 0.0;
+    return text.str();
+}
+
+std::string joined(const std::array<int, 3> &values, const char *separator)
+{
+    return std::to_string(values[0]) + separator + std::to_string(values[1]) + separator +
+           std::to_string(values[2]);
+}
+
+} // namespace
+
+int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::ostream &err)
+{
+    int status = 0;
+    for (const QString &file : files) {
+        const LoadedFile loaded = loadQuietly(file);
+        if (!loaded.result.ok) {
+            status = 1;
+            if (json)
+                printJson(
+                    out, {{"file", file}, {"error", QString::fromStdString(loaded.result.reason)}});
+            else
+                err << "kelvara: " << file.toStdString() << ": " << loaded.result.reason
+                    << std::endl;
+            continue;
+        }
+        const Volume &volume = loaded.volume;
+        const std::array<int, 3> size = fileSize(volume);
+        const ImageGrid grid = fileGrid(volume);
+        const std::array<double, 16> matrix = reportedMatrix(volume);
+        const std::string orientation =
+            volume.patientFrame ? orientationCode(grid.direction) : std::string();
+        const double range[2] = {volume.valueRange.minimum, volume.valueRange.maximum};
+        if (json) {
+            QJsonArray affine;
+            for (int row = 0; row < 4; ++row)
+                affine.append(jsonArray(matrix.data() + 4 * row, 4));
+            QJsonArray warnings;
+            for (const std::string &warning : loaded.result.warnings)
+                warnings.append(QString::fromStdString(warning));
+            printJson(out, {{"file", file},
+                            {"format", volumeFormatName(loaded.result.format)},
+                            {"dimensions", jsonArray(size)},
+                            {"datatype", QString::fromStdString(loaded.result.dataType)},
+                            {"spacing", jsonArray(grid.spacing.data(), 3)},
+                            {"affine", affine},
+                            {"orientation", volume.patientFrame
+                                                ? QJsonValue(QString::fromStdString(orientation))
+                                                : QJsonValue(QJsonValue::Null)},
+                            {"range", jsonArray(range, 2)},
+                            {"warnings", warnings}});
+            continue;
+        }
+        out << file.toStdString() << '\n'
+            << "  format       " << volumeFormatName(loaded.result.format) << '\n'
+            << "  dimensions   " << joined(size, " x ") << '\n'
+            << "  data type    " << loaded.result.dataType << '\n'
+            << "  spacing      " << numberText(grid.spacing[0]) << " x "
+            << numberText(grid.spacing[1]) << " x " << numberText(grid.spacing[2]) << " mm\n"
+            << "  orientation  " << (volume.patientFrame ? orientation : "none (no patient frame)")
+            << '\n'
+            << "  voxel to " << (volume.patientFrame ? "RAS" : "XYZ") << " (mm)\n";
+        for (int row = 0; row < 4; ++row) {
+            out << "   ";
+            for (int column = 0; column < 4; ++column) {
+                std::ostringstream cell;
+                cell.setf(std::ios::fixed);
+                cell.precision(4);
+                cell << std::setw(12) << matrix[std::size_t(4 * row + column)] + 0.0;
+                out << cell.str();
+            }
+            out << '\n';
+        }
+        out << "  range        " << numberText(range[0]) << " .. " << numberText(range[1]) << '\n';
+        for (const std::string &warning : loaded.result.warnings)
+            out << "  warning      " << warning << '\n';
+    }
+    out.flush();
+    return status;
+}
+
+int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
+                bool json, std::ostream &out, std::ostream &err)
+{
+    int status = 0;
+    for (const QString &file : files) {
+        const LoadedFile loaded = loadQuietly(file);
+        if (!loaded.result.ok) {
+            status = 1;
+            if (json)
+                printJson(out, {{"layer", file},
+                                {"error", QString::fromStdString(loaded.result.reason)}});
+            else
+                err << "kelvara: " << file.toStdString() << ": " << loaded.result.reason
+                    << std::endl;
+            continue;
+        }
+        const Volume &volume = loaded.volume;
+        for (const std::array<double, 3> &point : points) {
+            const std::array<double, 3> world = volume.patientFrame ? swapLpsRas(point) : point;
+            const std::optional<std::array<int, 3>> voxel = voxelAtWorld(volume, world);
+            const double value = voxel ? fileValueAt(volume, *voxel) : 0.0;
+            const std::array<int, 3> index =
+                voxel ? fileIndexOf(volume, *voxel) : std::array<int, 3>{};
+            if (json) {
+                printJson(
+                    out,
+                    {{"layer", file},
+                     {"point", jsonArray(point.data(), 3)},
+                     {"voxel", voxel ? QJsonValue(jsonArray(index)) : QJsonValue(QJsonValue::Null)},
+                     {"value", voxel ? jsonNumber(value) : QJsonValue(QJsonValue::Null)}});
+                continue;
+            }
+            out << file.toStdString() << " at " << (volume.patientFrame ? "RAS" : "XYZ") << " ("
+                << numberText(point[0]) << ", " << numberText(point[1]) << ", "
+                << numberText(point[2]) << ") mm: ";
+            if (voxel)
+                out << "voxel (" << joined(index, ", ") << ") value " << numberText(value, 9)
+                    << '\n';
+            else
+                out << "outside the volume\n";
+        }
+    }
+    out.flush();
+    return status;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QStringList>
+
+#include <array>
+#include <iosfwd>
+#include <vector>
+
+// Looking at volume files without a window or display: what a file holds
+// (--info) and the values at world points (--probe). World points are RAS
+// millimetres for scans, as other tools give them; a DAT file has no patient
+// frame and is looked at in its own X, Y, Z millimetres.
+
+// Describes each file on out, as text or one JSON object a line; a file that
+// cannot be read is named with its reason (on err as text, in the JSON line
+// as "error"). Returns the exit status: 1 when any file could not be read.
+int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::ostream &err);
+
+// For each file and point: the file's voxel nearest the point and its value,
+// or that the point lies outside. Returns the exit status as printFileInfo().
+int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
+                bool json, std::ostream &out, std::ostream &err);
