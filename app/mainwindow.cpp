@@ -30,6 +30,7 @@
 #include "transferfunctiontable.h"
 #include "volume.h"
 #include "volumefile.h"
+#include "volumegrid.h"
 #include "volumerenderer.h"
 
 #include <QApplication>
@@ -318,10 +319,11 @@ void MainWindow::addRenderingCursor()
 
     PickReporter *picks = volumeRenderer->pickReporter();
     connect(picks, &PickReporter::voxelPicked, this, [this](int x, int y, int z) {
-        // The pick is a voxel of the data drawn, perhaps a reduced level.
-        if (sliceSession->volume())
-            sliceSession->setCursor(
-                SliceGrid::of(*sliceSession->volume()).fullVoxelOf({{x, y, z}}));
+        // The pick is a voxel of the data drawn, perhaps a reduced level or a
+        // region: the cursor goes to where it lies in the world.
+        if (const Volume *shown = sliceSession->volume())
+            sliceSession->setCursorAtWorld(
+                dataGrid(*shown).worldOf({{double(x), double(y), double(z)}}));
     });
     connect(picks, &PickReporter::nothingPicked, this, [this] {
         statusBar()->showMessage(

@@ -774,6 +774,10 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
                                "read as 0."));
     notes.insert(notes.end(), layout.notes.begin(), layout.notes.end());
     scan.type = SampleType::Float32;
+    SampleType stored = SampleType::Float32;
+    if (headers.io->GetNumberOfComponents() == 1 &&
+        sampleTypeOf(headers.io->GetComponentType(), stored))
+        scan.fileType = stored;
     scan.bigEndian = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     scan.bigEndian = true;

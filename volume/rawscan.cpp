@@ -310,7 +310,8 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     target.spacing = placement.shown.spacing;
     target.valueRange = {minimum, maximum};
     target.patientFrame = true;
-    const bool wholeSamples = scan.type != SampleType::Float32 && scan.type != SampleType::Float64;
+    const SampleType stored = scan.fileType.value_or(scan.type);
+    const bool wholeSamples = stored != SampleType::Float32 && stored != SampleType::Float64;
     target.sampleStep = wholeSamples ? scan.slope : 0.0;
     target.sampleOffset = wholeSamples ? scan.intercept : 0.0;
     target.worldOrigin = placement.shown.origin;

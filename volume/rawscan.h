@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,9 @@ struct RawScan
     // Where the centre of stored voxel (0, 0, 0) lies, LPS mm; not yet checked.
     std::array<double, 3> origin{{0.0, 0.0, 0.0}};
     SampleType type = SampleType::UInt8;
+    // The type the file itself stores, where samples holds a widened copy
+    // (DICOM slices are read as floats).
+    std::optional<SampleType> fileType;
     bool bigEndian = false; // the byte order of samples in buffer
     double slope = 1.0;     // finite and not 0
     double intercept = 0.0; // finite

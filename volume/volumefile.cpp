@@ -362,7 +362,7 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         err << "+ Warning: " << warning << std::endl;
 
     result.ok = true;
-    result.dataType = sampleTypeName(scan.type);
+    result.dataType = sampleTypeName(scan.fileType.value_or(scan.type));
     result.missingSamples = scan.missingSamples;
     result.warnings = std::move(warnings);
     return result;

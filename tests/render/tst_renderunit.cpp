@@ -6,7 +6,9 @@
 #include "shadersource.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
+#include "renderstate.h"
 #include "volume.h"
+#include "volumegrid.h"
 #include "volumerenderer.h"
 
 #include <QCoreApplication>
@@ -137,6 +139,7 @@ private slots:
     void framePositions();
     void nearestVoxel_data();
     void nearestVoxel();
+    void textureFromWorldOfATurnedGrid();
     void cropBounds_data();
     void cropBounds();
     void angleNormalisation_data();
@@ -438,6 +441,29 @@ void RenderUnitTest::zoomKeepsTheCentre()
     const QPointF centreAfter = -after.pan / after.zoom;
     QVERIFY(std::abs(centreAfter.x() - centreBefore.x()) < 1e-12);
     QVERIFY(std::abs(centreAfter.y() - centreBefore.y()) < 1e-12);
+}
+
+// The frame places the drawn data in the world: a turned, moved grid maps
+// the world centre of each voxel to its texel centre.
+void RenderUnitTest::textureFromWorldOfATurnedGrid()
+{
+    Volume volume;
+    volume.width = 3;
+    volume.height = 2;
+    volume.depth = 4;
+    volume.data.assign(24, 0.0f);
+    volume.spacing = {{2.0, 4.0, 6.0}};
+    volume.worldOrigin = {{-5.0, 7.0, 100.0}};
+    volume.worldDirection = {{0, -1, 0, 1, 0, 0, 0, 0, 1}};
+    const FrameGeometry geometry = computeFrameGeometry(RenderState(), QSize(8, 8), volume);
+    const std::array<double, 16> &m = geometry.textureFromWorld;
+    for (int x = 0; x < 3; ++x) {
+        const std::array<double, 3> world = dataGrid(volume).worldOf({{double(x), 1.0, 2.0}});
+        const double texture[3] = {(x + 0.5) / 3.0, 1.5 / 2.0, 2.5 / 4.0};
+        for (std::size_t row = 0; row < 3; ++row)
+            QVERIFY(std::fabs(m[4 * row] * world[0] + m[4 * row + 1] * world[1] +
+                              m[4 * row + 2] * world[2] + m[4 * row + 3] - texture[row]) < 1e-12);
+    }
 }
 
 void RenderUnitTest::cropBounds_data()

@@ -24,8 +24,10 @@ Image3::Pointer makeImage(const TestScan &scan)
     Image3::SizeType size;
     Image3::SpacingType spacing;
     Image3::DirectionType direction;
+    Image3::PointType origin;
     for (unsigned int axis = 0; axis < 3; ++axis) {
         size[axis] = scan.size[axis];
+        origin[axis] = scan.origin[axis];
         spacing[axis] = scan.spacing[axis];
         for (unsigned int row = 0; row < 3; ++row)
             direction[row][axis] = scan.direction[3 * row + axis];
@@ -33,6 +35,7 @@ Image3::Pointer makeImage(const TestScan &scan)
     image->SetRegions(Image3::RegionType(size));
     image->SetSpacing(spacing);
     image->SetDirection(direction);
+    image->SetOrigin(origin);
     image->Allocate();
     short *buffer = image->GetBufferPointer();
     for (std::size_t i = 0; i < scan.values.size(); ++i)

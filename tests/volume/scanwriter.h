@@ -12,6 +12,7 @@ struct TestScan
     std::array<std::size_t, 3> size{};
     std::array<double, 3> spacing{{1.0, 1.0, 1.0}};
     std::array<double, 9> direction{{1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    std::array<double, 3> origin{{0.0, 0.0, 0.0}}; // voxel 0's centre, LPS mm
     std::vector<float> values;
 };
 
