@@ -755,6 +755,8 @@ bool MainWindow::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volu
         loadStatusText(QFileInfo(QDir::cleanPath(fileName)).fileName(), *volume, result));
     rememberRecentFile(fileName);
     updateAutomaticOffer();
+    // Undo stays with this data set: it stops at the function shown now.
+    history.reset(gradientEditor->transferFunction());
     return true;
 }
 
@@ -817,7 +819,14 @@ void MainWindow::setDefault()
     volumeRenderer->updateTransferFunctionTexture();
     markTransferFunctionLoaded();
     startupDefaultInUse = true;
+    applyStartupTransferFunction();
+    // Undo starts at the first function the user sees, never at the ramp
+    // beneath it.
+    history.reset(gradientEditor->transferFunction());
+}
 
+void MainWindow::applyStartupTransferFunction()
+{
     // The command line's function replaces the default once it is in place,
     // else the one the user had last time.
     if (startupTransferFunction.isEmpty()) {
@@ -843,7 +852,9 @@ void MainWindow::setDefault()
 
 void MainWindow::updateTransferFunction()
 {
-    volumeRenderer->setGradientStops(gradientEditor->gradientStops());
+    // The function itself, never the strips' sampling of it in pixels, so the
+    // window draws what batch mode draws, at any size of the strips.
+    volumeRenderer->setGradientStops(gradientEditor->transferFunction().toStops());
     volumeRenderer->updateTransferFunctionTexture();
     // A drag becomes one undo step when the button is released.
     if (!stripMouseDown)

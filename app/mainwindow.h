@@ -183,6 +183,8 @@ private:
     void rebuildRecentFilesMenu();
     // The editor's function as loaded whole: quitting does not ask until it
     // changes, and undo can come back to it.
+    // The command line's or the remembered function over the start-up ramp.
+    void applyStartupTransferFunction();
     void markTransferFunctionLoaded();
     void recordTransferFunctionStep();
     // Shows the function on the strips and renders it, recording nothing.

@@ -30,7 +30,8 @@ ControlPoints::StopList sampleStops(ShadeWidget *red, ShadeWidget *green, ShadeW
 
 } // namespace
 
-GradientEditor::GradientEditor(QWidget *parent) : QWidget(parent)
+GradientEditor::GradientEditor(QWidget *parent)
+    : QWidget(parent), function(std::make_unique<TransferFunction>())
 {
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(1);
@@ -41,11 +42,18 @@ GradientEditor::GradientEditor(QWidget *parent) : QWidget(parent)
     blueShade = new ShadeWidget(BlueChannel, this);
     alphaShade = new ShadeWidget(AlphaChannel, this);
 
-    for (ShadeWidget *strip : {redShade, greenShade, blueShade, alphaShade}) {
-        layout->addWidget(strip);
-        connect(strip, &ShadeWidget::colorsChanged, this, &GradientEditor::pointsUpdated);
+    const QList<ShadeWidget *> all = strips();
+    for (int c = 0; c < all.size(); ++c) {
+        layout->addWidget(all.at(c));
+        connect(all.at(c), &ShadeWidget::colorsChanged, this, &GradientEditor::pointsUpdated);
+        // The strips start with points of their own.
+        function->channels[std::size_t(c)] = channelOfStrip(all.at(c));
+        placedSizes[std::size_t(c)] = all.at(c)->size();
+        placedPoints[std::size_t(c)] = all.at(c)->pointEditor()->controlPoints();
     }
 }
+
+GradientEditor::~GradientEditor() = default;
 
 void GradientEditor::setGradientStops(const QGradientStops &stops)
 {
@@ -65,6 +73,11 @@ void GradientEditor::setGradientStops(const QGradientStops &stops)
         }
         strip->update();
     }
+    *function = TransferFunction::fromStops(stops);
+    for (const auto &[strip, channel] : strips) {
+        placedSizes[std::size_t(channel)] = strip->size();
+        placedPoints[std::size_t(channel)] = strip->pointEditor()->controlPoints();
+    }
 }
 
 const QGradientStops &GradientEditor::gradientStops()
@@ -78,6 +91,7 @@ const QGradientStops &GradientEditor::gradientStops()
 
 void GradientEditor::pointsUpdated()
 {
+    followStrips();
     const ControlPoints::StopList sampled =
         sampleStops(redShade, greenShade, blueShade, alphaShade);
     if (!sampled.complete)
@@ -86,12 +100,24 @@ void GradientEditor::pointsUpdated()
     emit gradientStopsChanged(sampled.stops);
 }
 
-void GradientEditor::setTransferFunction(const TransferFunction &function)
+void GradientEditor::setTransferFunction(const TransferFunction &shown)
+{
+    *function = shown;
+    placeFunction();
+    alphaShade->setAlphaBackdrop(function->toStops());
+}
+
+const TransferFunction &GradientEditor::transferFunction() const
+{
+    return *function;
+}
+
+void GradientEditor::placeFunction()
 {
     const QList<ShadeWidget *> all = strips();
     for (int c = 0; c < all.size(); ++c) {
         ShadeWidget *strip = all.at(c);
-        const ChannelPoints &channel = function.channels[std::size_t(c)];
+        const ChannelPoints &channel = function->channels[std::size_t(c)];
         const double w = strip->width();
         const double h = strip->height();
         QPolygonF points;
@@ -102,30 +128,45 @@ void GradientEditor::setTransferFunction(const TransferFunction &function)
         editor->setControlPoints(points);
         for (int i = 0; i < channel.locks.size(); ++i)
             editor->setLockFlags(i, channel.locks.at(i));
+        placedSizes[std::size_t(c)] = strip->size();
+        placedPoints[std::size_t(c)] = editor->controlPoints();
         strip->update();
     }
-    alphaShade->setAlphaBackdrop(function.toStops());
 }
 
-TransferFunction GradientEditor::transferFunction() const
+ChannelPoints GradientEditor::channelOfStrip(const ShadeWidget *strip) const
 {
-    TransferFunction function;
-    const QList<ShadeWidget *> all = strips();
-    for (int c = 0; c < all.size(); ++c) {
-        const ShadeWidget *strip = all.at(c);
-        const double w = strip->width();
-        const double h = strip->height();
-        const auto unit = [](double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; };
-        const HoverPoints *editor = strip->pointEditor();
-        ChannelPoints &channel = function.channels[std::size_t(c)];
-        const QPolygonF points = editor->controlPoints();
-        for (int i = 0; i < points.size(); ++i) {
-            channel.points.append(
-                QPointF(unit(points.at(i).x() / w), unit((h - points.at(i).y()) / h)));
-            channel.locks.append(editor->lockFlags(i));
-        }
+    const double w = strip->width();
+    const double h = strip->height();
+    const auto unit = [](double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; };
+    const HoverPoints *editor = strip->pointEditor();
+    ChannelPoints channel;
+    const QPolygonF points = editor->controlPoints();
+    for (int i = 0; i < points.size(); ++i) {
+        channel.points.append(
+            QPointF(unit(points.at(i).x() / w), unit((h - points.at(i).y()) / h)));
+        channel.locks.append(editor->lockFlags(i));
     }
-    return function;
+    return channel;
+}
+
+void GradientEditor::followStrips()
+{
+    const QList<ShadeWidget *> all = strips();
+    for (int c = 0; c < all.size(); ++c)
+        if (all.at(c)->size() != placedSizes[std::size_t(c)]) {
+            // A resize rescaled the points in pixels: the function stays, the
+            // strips show it again at their new sizes.
+            placeFunction();
+            return;
+        }
+    for (int c = 0; c < all.size(); ++c) {
+        const QPolygonF points = all.at(c)->pointEditor()->controlPoints();
+        if (points == placedPoints[std::size_t(c)])
+            continue;
+        function->channels[std::size_t(c)] = channelOfStrip(all.at(c));
+        placedPoints[std::size_t(c)] = points;
+    }
 }
 
 void GradientEditor::setHistogram(const Histogram &histogram)

@@ -66,6 +66,15 @@ void HoverPoints::setDisabled(bool disabled)
     setEnabled(!disabled);
 }
 
+namespace {
+
+// Pixels (Qt's Manhattan length) a hand moves the pointer while it clicks or
+// double-clicks on a point without meaning to drag it. Qt's drag distance is
+// far too large for strips a few dozen pixels high.
+constexpr double clickTremor = 3.0;
+
+} // namespace
+
 bool HoverPoints::eventFilter(QObject *object, QEvent *event)
 {
     if (object != watchedWidget || !enabled || forwardingPaint)
@@ -82,6 +91,12 @@ bool HoverPoints::eventFilter(QObject *object, QEvent *event)
             return true;
         if (activeIndex < 0)
             return false;
+        if (pressPosition) {
+            const QPointF position = static_cast<QMouseEvent *>(event)->position();
+            if ((position - *pressPosition).manhattanLength() < clickTremor)
+                return false;
+            pressPosition.reset();
+        }
         moveControlPoint(activeIndex, static_cast<QMouseEvent *>(event)->position(), true);
         return false;
 
@@ -149,6 +164,7 @@ bool HoverPoints::mousePress(QMouseEvent *event)
         if (index >= 0) {
             // Selected only: the point follows later moves, it does not jump.
             activeIndex = index;
+            pressPosition = clickPos;
             return true;
         }
         if (!addRemoveAllowed)
@@ -158,6 +174,7 @@ bool HoverPoints::mousePress(QMouseEvent *event)
         locks.insert(pos, 0u);
         forgetCollapse();
         activeIndex = pos;
+        pressPosition.reset();
         resortAndNotify();
         return true;
     }

@@ -12,6 +12,8 @@
 #include <QSize>
 #include <QSizeF>
 
+#include <optional>
+
 class QEvent;
 class QMouseEvent;
 class QTouchEvent;
@@ -111,6 +113,10 @@ private:
     QList<uint> locks; // one word per point, by index (not by point)
     QSizeF markerSize{11.0, 11.0};
     int activeIndex = -1;
+    // Where the mouse took hold of a point that has not moved yet: a pointer
+    // that trembles less than the drag distance (a click, a double click)
+    // leaves the point where it is.
+    std::optional<QPointF> pressPosition;
     bool addRemoveAllowed = true;
     bool enabled = true;
     QHash<int, int> touchAssignments; // touch-point id -> point index

@@ -75,6 +75,7 @@ private slots:
     void presetsShowThePhantom();
     void startupFunctionFollowsTheDefault();
     void dataUnitsFollowTheScan();
+    void functionOutlivesResizesAndUndoStopsAtTheLoad();
 
 private:
     QTemporaryDir dir;
@@ -233,6 +234,34 @@ void TestTransferFunctionWindow::dataUnitsFollowTheScan()
     const QByteArray text = exported.readAll().simplified();
     QVERIFY2(text.contains("\"RGBPoints\": [ -1000, 0, 0, 0, 500, 1, 1, 1, 2000, 0, 0, 0 ]"),
              text.constData());
+}
+
+// The function is the truth, not the strips' pixels: resizing the window and
+// switching layouts leaves the renderer's stops (and so its table) bit for bit
+// those of the function, which batch mode renders too. A new data set starts
+// a new undo history.
+void TestTransferFunctionWindow::functionOutlivesResizesAndUndoStopsAtTheLoad()
+{
+    const auto window = makeWindow();
+    GradientEditor *editor = window->transferFunctionEditor();
+    window->findChild<QAction *>("actionVorlage_bone")->trigger();
+    const TransferFunction function = editor->transferFunction();
+    const QGradientStops stops = function.toStops();
+    QCOMPARE(window->renderer()->gradientStops(), stops);
+    QAction *fourViews = window->findChild<QAction *>("actionVier_Ansichten");
+    for (const QSize size : {QSize(1366, 768), QSize(900, 700), QSize(1920, 1080)}) {
+        window->resize(size);
+        fourViews->toggle();
+        QCoreApplication::processEvents();
+        QVERIFY(editor->transferFunction() == function);
+        QCOMPARE(window->renderer()->gradientStops(), stops);
+    }
+
+    window->findChild<QAction *>("actionVorlage_grey_ramp")->trigger();
+    QVERIFY(window->loadFile(headFile));
+    const TransferFunction afterLoad = editor->transferFunction();
+    window->undoTransferFunction();
+    QVERIFY(editor->transferFunction() == afterLoad);
 }
 
 QTEST_MAIN(TestTransferFunctionWindow)

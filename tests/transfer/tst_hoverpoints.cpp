@@ -130,6 +130,12 @@ void TestHoverPoints::pressOnMarkerSelectsWithoutMoving()
 
     QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(40, 10));
     QCOMPARE(points.activePointIndex(), -1);
+    // A hand that trembles while it clicks (or double-clicks) off a point's
+    // centre leaves the point where it is.
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(78, 17));
+    QTest::mouseMove(&canvas, QPoint(79, 16));
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(79, 16));
+    QCOMPARE(points.controlPoints(), QPolygonF({QPointF(40, 10), QPointF(80, 15)}));
     QTest::mousePress(&canvas, Qt::RightButton, {}, QPoint(60, 25));
     QTest::mouseMove(&canvas, QPoint(50, 5));
     QTest::mouseRelease(&canvas, Qt::RightButton, {}, QPoint(50, 5));
