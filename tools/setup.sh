@@ -71,7 +71,14 @@ test)
     for preset in release asan fuzz; do configure "$preset"; done
     tools/check-dependencies.sh build build-asan build-fuzz
     echo "== Checking the formatting of the C++ sources"
-    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+    # A checkout lists its tracked sources; a source archive has no git, and
+    # every source below the project's folders is then checked.
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files -z '*.cpp' '*.h'
+    else
+        find app bench fuzz render slicing tests tools transfer volume \
+            \( -name '*.cpp' -o -name '*.h' \) -print0
+    fi | xargs -0 clang-format --dry-run --Werror
     build release
     echo "== Tests (optimised build)"
     (cd build && with_display ctest --output-on-failure -j "$jobs")
