@@ -314,7 +314,7 @@ void MainWindow::addRenderingCursor()
     connect(sliceSession, &SliceSession::volumeChanged, this, [this] { showCursorInRendering(); });
     connect(sliceSession, &SliceSession::cursorChanged, this, [this] {
         showCursorInRendering();
-        followCursorWithSliceCut();
+        followCursorInLeftView();
     });
 
     PickReporter *picks = volumeRenderer->pickReporter();
@@ -355,13 +355,22 @@ void MainWindow::showCursorInRendering()
                                   shown ? SliceGrid::of(*sliceSession->volume()) : SliceGrid());
 }
 
-void MainWindow::followCursorWithSliceCut()
+void MainWindow::followCursorInLeftView()
 {
-    if (!sliceCutCheckBox->isChecked() || !volume || sliceSession->volume() != volume.get())
+    // The scroll bar follows, and with it the view and the slice cut, which
+    // have no other writer.
+    if (volume && sliceSession->volume() == volume.get())
+        ui->slicingScrollBar->setValue(
+            sliceSession->cursor()[std::size_t(ui->slicingComboBox->currentIndex())]);
+}
+
+void MainWindow::moveCursorToLeftSlice()
+{
+    if (!volume || sliceSession->volume() != volume.get())
         return;
-    const int axis = ui->slicingComboBox->currentIndex();
-    volumeRenderer->setSliceCut(
-        sliceCutThrough(*volume, axis, sliceSession->cursor()[std::size_t(axis)]));
+    VoxelIndex cursor = sliceSession->cursor();
+    cursor[std::size_t(ui->slicingComboBox->currentIndex())] = ui->slicingScrollBar->value();
+    sliceSession->setCursor(cursor);
 }
 
 // ---- end of the cursor in the rendering ---------------------------------
@@ -512,6 +521,7 @@ void MainWindow::showVolumeInViews(bool keepSlicePlace)
     }
     ui->slicingView->repaint();
     updateSlicingRange();
+    const int middleSlice = ui->slicingScrollBar->value();
     if (keepSlicePlace)
         ui->slicingScrollBar->setValue(slice);
     updateSlicingView();
@@ -523,6 +533,11 @@ void MainWindow::showVolumeInViews(bool keepSlicePlace)
     if (keepSlicePlace) {
         sliceSession->setCursor(cursor);
         sliceSession->setWindowLevel(window);
+    } else {
+        // The left view opens at its middle slice, and the cursor with it
+        // (the session put it at the centre voxel, a half slice lower).
+        ui->slicingScrollBar->setValue(middleSlice);
+        moveCursorToLeftSlice();
     }
     ui->slicingView->greyMapping = sliceSession->greyMapping();
     fullResolutionRegionAction->setEnabled(volume && volume->fullResolution);
@@ -897,10 +912,12 @@ void MainWindow::on_slicingScrollBar_valueChanged(int)
 {
     updateSlicingView();
     updateSliceCut();
+    moveCursorToLeftSlice();
 }
 
 void MainWindow::on_slicingComboBox_currentIndexChanged(int)
 {
+    // The other axis starts at its middle slice, and the cursor with it.
     updateSlicingRange();
     updateSlicingView();
     updateSliceCut();

@@ -254,7 +254,9 @@ private:
     void showCursorInRendering();
     // While the cut is on, cuts the rendering at the cursor's slice along the
     // chosen axis.
-    void followCursorWithSliceCut();
+    // The left slice view and the cursor move together along its axis.
+    void followCursorInLeftView();
+    void moveCursorToLeftSlice();
     CursorOverlay *cursorOverlay = nullptr;
     QCheckBox *cursorMarkerCheckBox = nullptr;
 

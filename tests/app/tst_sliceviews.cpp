@@ -97,6 +97,11 @@ void TestSliceViews::clickInOneViewMovesTheOthers()
     QCOMPARE(coronal->cursorWidgetPosition().x(),
              coronal->imageRect().left() + 30.5 / 40 * coronal->imageRect().width());
     QVERIFY(window.findChild<QLabel *>("cursorReadoutLabel")->text().contains("(30, 8, 11)"));
+    // The left view follows along its axis (X), and moves the cursor back.
+    auto *scrollBar = window.findChild<QScrollBar *>("slicingScrollBar");
+    QCOMPARE(scrollBar->value(), 30);
+    scrollBar->setValue(12);
+    QCOMPARE(session->cursor(), (VoxelIndex{{12, 8, 11}}));
 
     // Back to the window's own layout, the rendering where it was.
     fourViews->trigger();

@@ -284,7 +284,6 @@ void TestWindowControls::dragInStripChangesRendering()
     // Pull the alpha strip's left end point down to no opacity: the air,
     // opaque black so far, clears and the box inside shows.
     ShadeWidget *alpha = editor->alphaStrip();
-    const int w = alpha->width();
     const int h = alpha->height();
     QSignalSpy stopsChanged(editor, &GradientEditor::gradientStopsChanged);
     CapturedOutput output;
