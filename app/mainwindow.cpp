@@ -10,6 +10,7 @@
 #include "orientationoverlay.h"
 #include "recentfiles.h"
 #include "scrollbarkeys.h"
+#include "statusmessages.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
 
@@ -142,7 +143,8 @@ void MainWindow::addSliceViews()
     fourViewLayout = new QGridLayout();
     fourViewLayout->setObjectName("fourViewLayout");
     fourViewLayout->setSpacing(4);
-    ui->horizontalLayout->insertLayout(1, fourViewLayout, 1);
+    ui->horizontalLayout->insertLayout(1, fourViewLayout, 0);
+    ui->horizontalLayout->setStretchFactor(ui->verticalLayout_2, 1);
     const struct
     {
         SlicePlane plane;
@@ -243,6 +245,10 @@ void MainWindow::setFourViewLayout(bool on)
         fourViewLayout->removeWidget(ui->rendererGroupBox);
         ui->verticalLayout_2->addWidget(ui->rendererGroupBox);
     }
+    // The width goes to the layout that holds the rendering; the other one
+    // is empty (and would keep half of it).
+    ui->horizontalLayout->setStretchFactor(fourViewLayout, on ? 1 : 0);
+    ui->horizontalLayout->setStretchFactor(ui->verticalLayout_2, on ? 0 : 1);
     for (OrthogonalSliceView *view : sliceViews)
         view->setVisible(on);
     // Hiding the focused view would hand focus on down the chain, to a
@@ -766,7 +772,7 @@ bool MainWindow::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volu
 
     // Kept work: the file in the title, its line kept, the list of recent files.
     setWindowTitle(tr("%1 - Kelvara 1").arg(QFileInfo(QDir::cleanPath(fileName)).fileName()));
-    dataSetLabel->setText(
+    statusMessages->setDataSetLine(
         loadStatusText(QFileInfo(QDir::cleanPath(fileName)).fileName(), *volume, result));
     rememberRecentFile(fileName);
     updateAutomaticOffer();
@@ -1000,6 +1006,17 @@ void MainWindow::addKeptWorkControls()
     dataSetLabel = new QLabel(statusBar());
     dataSetLabel->setObjectName("dataSetLabel");
     statusBar()->addPermanentWidget(dataSetLabel);
+    statusMessages = new StatusMessages(statusBar(), dataSetLabel);
+    if (QMenu *viewMenu = menuBar()->findChild<QMenu *>("menuAnsicht")) {
+        QAction *log = viewMenu->addAction(tr("Meldungen..."));
+        log->setObjectName("actionMeldungen");
+        log->setToolTip(tr("Every message of the status bar, whole"));
+        connect(log, &QAction::triggered, this, [this] {
+            dialogs->showText(this, tr("Meldungen"),
+                              statusMessages->log().isEmpty() ? tr("No messages yet.")
+                                                              : statusMessages->log().join('\n'));
+        });
+    }
     automaticOfferButton = new QPushButton(tr("Show with automatic transfer function"));
     automaticOfferButton->setObjectName("automaticOfferButton");
     automaticOfferButton->setToolTip(
@@ -1069,12 +1086,13 @@ void MainWindow::makeLeftColumnScrollable()
     scrollArea->setWidgetResizable(true);
     scrollArea->setFrameShape(QFrame::NoFrame);
     scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scrollArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    scrollArea->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
     ui->horizontalLayout->insertWidget(index, scrollArea);
-    // As wide as the column wants, so that only the height scrolls.
+    // As wide as the column wants, so that only the height scrolls, and no
+    // wider: the renderer group takes the rest of the width.
     const auto fitWidth = [scrollArea, column] {
-        scrollArea->setMinimumWidth(column->minimumSizeHint().width() +
-                                    scrollArea->verticalScrollBar()->sizeHint().width());
+        scrollArea->setFixedWidth(column->minimumSizeHint().width() +
+                                  scrollArea->verticalScrollBar()->sizeHint().width());
     };
     fitWidth();
     new EventHook(column, [fitWidth](QEvent *event) {
@@ -1393,8 +1411,10 @@ void MainWindow::useSettings(std::unique_ptr<QSettings> store)
 void MainWindow::restoreSettings()
 {
     // Nothing stored (the first run) changes nothing.
-    if (settings->contains("window/geometry"))
+    if (settings->contains("window/geometry")) {
         restoreGeometry(settings->value("window/geometry").toByteArray());
+        fitIntoScreen();
+    }
     if (settings->contains("window/state"))
         restoreState(settings->value("window/state").toByteArray());
 
@@ -1441,6 +1461,29 @@ void MainWindow::restoreSettings()
             rememberedFunction = read.function;
     }
     connect(mipRadioButton, &QRadioButton::toggled, this, [this] { writeOptionSettings(); });
+}
+
+void MainWindow::fitIntoScreen()
+{
+    // A size saved on a larger screen (or grown by an old build) never
+    // leaves this one's available area.
+    const QScreen *shown = screen();
+    if (!shown || isMaximized() || isFullScreen())
+        return;
+    const QRect available = shown->availableGeometry();
+    QRect frame = frameGeometry();
+    const QSize margins = frame.size() - size();
+    const QSize fitted = size().boundedTo(available.size() - margins);
+    if (fitted != size())
+        resize(fitted);
+    frame = frameGeometry();
+    QPoint corner = frame.topLeft();
+    corner.setX(std::clamp(corner.x(), available.left(),
+                           std::max(available.left(), available.right() - frame.width() + 1)));
+    corner.setY(std::clamp(corner.y(), available.top(),
+                           std::max(available.top(), available.bottom() - frame.height() + 1)));
+    if (corner != frame.topLeft())
+        move(corner);
 }
 
 void MainWindow::writeOptionSettings()

@@ -31,6 +31,7 @@ class QProgressBar;
 class QPushButton;
 class QSettings;
 class ShadeWidget;
+class StatusMessages;
 class GradientEditor;
 class OrientationOverlay;
 class OrthogonalSliceView;
@@ -176,6 +177,8 @@ private:
     void addKeptWorkControls();
     void addHelpMenu();
     void restoreSettings();
+    // Shrinks and moves the window into its screen's available area.
+    void fitIntoScreen();
     void writeOptionSettings();
     void writeTransferFunctionSetting();
     void rememberFolder(const QString &dialog, const QString &path, bool isFolder = false);
@@ -208,6 +211,7 @@ private:
     QStringList recentFileList;
     QMenu *recentFilesMenu = nullptr;
     QLabel *dataSetLabel = nullptr;
+    StatusMessages *statusMessages = nullptr;
     QPushButton *automaticOfferButton = nullptr;
     // ---- end of kept work ----
 

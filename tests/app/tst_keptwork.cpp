@@ -2,6 +2,7 @@
 #include "gradienteditor.h"
 #include "hoverpoints.h"
 #include "mainwindow.h"
+#include "statusmessages.h"
 #include "recentfiles.h"
 #include "samplevolumes.h"
 #include "shadewidget.h"
@@ -346,10 +347,20 @@ void TestKeptWork::windowTellsAndFits()
 {
     const auto window = makeWindow(headFile);
     QCOMPARE(window->windowTitle(), QString("head.dat - Kelvara 1"));
+    // The data set's line is told once: beside another message only, whole
+    // in its tooltip, and never wider than the bar allows.
     auto *line = window->findChild<QLabel *>("dataSetLabel");
-    QVERIFY(line->text().contains("48 x 48 x 48 voxels"));
+    QVERIFY(window->statusBar()->currentMessage().contains("48 x 48 x 48 voxels"));
+    QVERIFY(line->text().isEmpty());
     window->statusBar()->showMessage("menu tip");
-    QVERIFY(line->text().contains("48 x 48 x 48 voxels"));
+    QVERIFY(line->toolTip().contains("48 x 48 x 48 voxels"));
+    QVERIFY(!line->text().isEmpty());
+    const int width = window->width();
+    window->statusBar()->showMessage(QString(400, 'x'));
+    window->findChild<StatusMessages *>()->setDataSetLine(QString(300, 'y'));
+    QCoreApplication::processEvents();
+    QCOMPARE(window->width(), width);
+    QVERIFY(line->width() <= window->statusBar()->width() / 2);
 
     dialogs->imageAnswer = dir.filePath("shot");
     window->findChild<QAction *>("actionBild_speichern")->trigger();
@@ -358,6 +369,19 @@ void TestKeptWork::windowTellsAndFits()
 
     // A 1366 x 768 screen holds the window with its frame and a panel.
     QVERIFY(window->minimumSizeHint().width() <= 1366);
+    // The rendering takes all the width the left column leaves.
+    for (const int screenWidth : {1366, 1920}) {
+        window->resize(screenWidth, 700);
+        QCoreApplication::processEvents();
+        const QRect column = window->findChild<QWidget *>("leftColumnScrollArea")->geometry();
+        const QRect rendering = window->findChild<QWidget *>("rendererGroupBox")->geometry();
+        QVERIFY2(rendering.left() - column.right() < 30 &&
+                     rendering.right() > window->centralWidget()->width() - 30,
+                 qPrintable(QString("column ends at %1, rendering spans %2..%3")
+                                .arg(column.right())
+                                .arg(rendering.left())
+                                .arg(rendering.right())));
+    }
     QVERIFY2(window->minimumSizeHint().height() <= 700,
              qPrintable(QString::number(window->minimumSizeHint().height())));
     QVERIFY(window->findChild<QMenu *>("menuHilfe"));
