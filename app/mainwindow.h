@@ -3,6 +3,7 @@
 #include "histogram.h"
 #include "renderingoptions.h"
 #include "viewsettings.h"
+#include "windowlevel.h"
 #include "transferfunction.h"
 #include "transferfunctionfile.h"
 #include "transferfunctionhistory.h"
@@ -13,6 +14,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <utility>
 
 struct TransferFunction;
 struct Volume;
@@ -21,6 +23,7 @@ class BackgroundLoad;
 class ColorLabel;
 class CursorOverlay;
 class QAction;
+class QActionGroup;
 class QCheckBox;
 class QGridLayout;
 class QLabel;
@@ -212,6 +215,9 @@ private:
     QMenu *recentFilesMenu = nullptr;
     QLabel *dataSetLabel = nullptr;
     StatusMessages *statusMessages = nullptr;
+    QActionGroup *windowPresetGroup = nullptr;
+    // The last preset chosen and the window it gave.
+    std::optional<std::pair<WindowPreset, WindowLevel>> presetWindowApplied;
     QPushButton *automaticOfferButton = nullptr;
     // ---- end of kept work ----
 
@@ -236,6 +242,8 @@ private:
     // window.
     void addSliceViews();
     void addWindowLevelMenu();
+    // Checks the Fensterung entry of the window shown; the readout shows it.
+    void showWindowPreset();
     // Ctrl+O, Ctrl+S and Ctrl+Q on the file actions, click focus for the
     // views, keys of the single slice view to its scroll bar, tooltips.
     void addKeyboardAndToolTips();

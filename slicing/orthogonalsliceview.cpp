@@ -234,6 +234,8 @@ void OrthogonalSliceView::mouseMoveEvent(QMouseEvent *event)
 
 void OrthogonalSliceView::mouseReleaseEvent(QMouseEvent *)
 {
+    if (drag == Drag::Window)
+        update();
     drag = Drag::None;
 }
 

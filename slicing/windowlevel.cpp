@@ -87,3 +87,14 @@ GreyMapping GreyMapping::of(const WindowLevel &windowLevel, const Volume::ValueR
     mapping.scale = 255.0 * extent / windowLevel.window;
     return mapping;
 }
+
+QString windowLevelText(const WindowLevel &window)
+{
+    return QString("W %1 / L %2").arg(window.window, 0, 'g', 5).arg(window.level, 0, 'g', 5);
+}
+
+bool looksLikeCt(const Volume &volume)
+{
+    return volume.patientFrame && volume.valueRange.minimum <= -500.0 &&
+           volume.valueRange.maximum > 0.0;
+}

@@ -3,6 +3,7 @@
 #include "volume.h"
 
 #include <QRgb>
+#include <QString>
 
 #include <optional>
 
@@ -46,6 +47,14 @@ WindowLevel automaticWindow(const Volume &volume);
 // The window of a preset for this volume (the CT presets in Hounsfield units,
 // whatever the file holds).
 WindowLevel presetWindow(WindowPreset preset, const Volume &volume);
+
+// "W 400 / L 40": a window as readers name it, in the file's units, to as
+// many digits as the range needs.
+QString windowLevelText(const WindowLevel &window);
+
+// Whether the values look like CT in Hounsfield units: a scan whose range
+// reaches down to air (-1000 HU, allowing for a rescale that stops short).
+bool looksLikeCt(const Volume &volume);
 
 // The smallest window allowed, in data units: a 4096th of the range (at least
 // 1e-6), so a drag can never divide by zero.

@@ -152,7 +152,13 @@ void TestSliceViews::presetsReachTheSingleSliceView()
     const QImage plain = makeSliceImage(*window.currentVolume(), slicingView->axis, 12);
     slicingView->slice = 12;
 
-    window.findChild<QAction *>("actionFensterung_CT_Knochen")->trigger();
+    // The menu checks the window shown and offers CT's presets for CT only.
+    auto *fullRange = window.findChild<QAction *>("actionFensterung_voller_Bereich");
+    auto *bone = window.findChild<QAction *>("actionFensterung_CT_Knochen");
+    QVERIFY(fullRange->isChecked() && !bone->isVisible());
+    bone->trigger();
+    QVERIFY(bone->isChecked() && !fullRange->isChecked());
+    QVERIFY(window.findChild<QLabel *>("cursorReadoutLabel")->text().endsWith("W 2000 / L 300"));
     slicingView->grab();
     QCOMPARE(slicingView->sliceImage(),
              makeSliceImage(*window.currentVolume(), slicingView->axis, 12,
