@@ -202,6 +202,15 @@ void MainWindow::addSliceViews()
         fourViews->setShortcut(QKeySequence(tr("Ctrl+4")));
         fourViews->setToolTip(tr("Axial, coronal and sagittal slices beside the rendering"));
         connect(fourViews, &QAction::toggled, this, [this](bool on) { setFourViewLayout(on); });
+        // The user's own switch while a scan is shown is how scans open from
+        // then on.
+        connect(fourViews, &QAction::triggered, this, [this](bool on) {
+            if (!volume || !volume->patientFrame)
+                return;
+            fourViewsForScans = on;
+            if (settings)
+                settings->setValue("layout/fourViewsForScans", on);
+        });
     }
     addWindowLevelMenu();
 }
@@ -626,6 +635,16 @@ void MainWindow::addStandardViews(QMenu *viewMenu)
     }
 }
 
+void MainWindow::showScanReadyToRead()
+{
+    // Scans are read in their three planes, and seen from the front with
+    // superior up; DAT files keep the window's own layout and view.
+    if (auto *fourViews = findChild<QAction *>("actionVier_Ansichten"))
+        fourViews->setChecked(fourViewsForScans);
+    if (auto *front = findChild<QAction *>("actionAnsicht_von_vorne"))
+        front->trigger();
+}
+
 void MainWindow::updateOrientationLetters()
 {
     orientationOverlay->setLetters(volume && volume->patientFrame
@@ -827,6 +846,8 @@ bool MainWindow::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volu
         loadStatusText(QFileInfo(QDir::cleanPath(fileName)).fileName(), *volume, result));
     rememberRecentFile(fileName);
     updateAutomaticOffer();
+    if (volume->patientFrame)
+        showScanReadyToRead();
     // Undo stays with this data set: it stops at the function shown now.
     history.reset(gradientEditor->transferFunction());
     return true;
@@ -1462,6 +1483,7 @@ void MainWindow::useSettings(std::unique_ptr<QSettings> store)
 void MainWindow::restoreSettings()
 {
     // Nothing stored (the first run) changes nothing.
+    fourViewsForScans = settings->value("layout/fourViewsForScans", true).toBool();
     if (settings->contains("window/geometry")) {
         restoreGeometry(settings->value("window/geometry").toByteArray());
         fitIntoScreen();

@@ -175,6 +175,8 @@ private:
     // The letters for the renderer's rotation over a scan; none over a DAT
     // file or nothing.
     void updateOrientationLetters();
+    // The layout and view a scan opens in.
+    void showScanReadyToRead();
 
     // ---- Kept work (see the public block above) ----
     void addKeptWorkControls();
@@ -216,6 +218,7 @@ private:
     QLabel *dataSetLabel = nullptr;
     StatusMessages *statusMessages = nullptr;
     QActionGroup *windowPresetGroup = nullptr;
+    bool fourViewsForScans = true;
     // The last preset chosen and the window it gave.
     std::optional<std::pair<WindowPreset, WindowLevel>> presetWindowApplied;
     QPushButton *automaticOfferButton = nullptr;

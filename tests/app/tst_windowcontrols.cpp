@@ -533,8 +533,12 @@ void TestWindowControls::orientationLettersAndStandardViews()
     QVERIFY(overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
     QVERIFY(overlay->letters().isEmpty());
 
+    // A scan opens seen from the front, superior up, in the four views.
     QVERIFY(window.loadFile(scanFile));
-    QCOMPARE(overlay->letters(), orientationLetters(0, 0, 0));
+    const std::array<int, 3> front = rotationViewingFrom(PatientSide::Anterior);
+    QCOMPARE(overlay->letters(), orientationLetters(front[0], front[1], front[2]));
+    QVERIFY(window.findChild<QAction *>("actionVier_Ansichten")->isChecked());
+    renderer->setXRotation(0);
     renderer->setYRotation(30); // as a drag does
     QCOMPARE(overlay->letters(), orientationLetters(0, 30, 0));
     const std::pair<const char *, PatientSide> views[] = {
