@@ -2,6 +2,7 @@
 
 #include "backgroundload.h"
 #include "colorlabel.h"
+#include "controlstable.h"
 #include "cursoroverlay.h"
 #include "datarange.h"
 #include "eventhook.h"
@@ -845,6 +846,8 @@ bool MainWindow::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volu
     statusMessages->setDataSetLine(
         loadStatusText(QFileInfo(QDir::cleanPath(fileName)).fileName(), *volume, result));
     rememberRecentFile(fileName);
+    // A DICOM series is a folder: its dialogs start beside it, like a file's.
+    dialogs->setDataSetFolder(QFileInfo(QDir::cleanPath(fileName)).absolutePath());
     updateAutomaticOffer();
     if (volume->patientFrame)
         showScanReadyToRead();
@@ -1180,25 +1183,9 @@ void MainWindow::addHelpMenu()
     help->setObjectName("menuHilfe");
     QAction *controls = help->addAction(tr("Bedienung"));
     controls->setObjectName("actionBedienung");
-    connect(controls, &QAction::triggered, this, [this] {
-        dialogs->showText(
-            this, tr("Bedienung"),
-            tr("Rendering\n"
-               "  Left drag: turn about X and Y;  right drag: turn about X and Z\n"
-               "  Wheel: zoom;  middle drag: pan;  double click: zoom 1, no pan\n"
-               "Slices\n"
-               "  Scroll bar: slice;  box below: axis\n"
-               "Transfer function strips\n"
-               "  Drag a point: move it;  click empty space: add a point\n"
-               "  Right click a point: remove it;  hover a point: its values\n"
-               "  Double click a point: type its data value and channel value\n"
-               "Keys\n"
-               "  Ctrl+Z / Ctrl+Shift+Z: undo / redo a transfer-function change\n"
-               "  Ctrl+Q: quit\n"
-               "Files\n"
-               "  Drop a volume file or DICOM folder (or a .json transfer function) on the "
-               "window to open it"));
-    });
+    controls->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(controls, &QAction::triggered, this,
+            [this] { dialogs->showText(this, tr("Bedienung"), controlsHelpText()); });
     QAction *about = help->addAction(tr("Über Kelvara"));
     about->setObjectName("actionUeber_Kelvara");
     connect(about, &QAction::triggered, this, [this] {

@@ -65,17 +65,19 @@ public:
     virtual void showText(QWidget *parent, const QString &title, const QString &text);
 
     // The folder each file dialog starts in, by dialog ("volume", "dicom",
-    // "image", "transferFunction"); the working directory or Qt's choice
-    // where none is set.
+    // "image", "transferFunction"): the last one it was used in, else the
+    // open data set's folder, else the working directory or Qt's choice.
     void setStartFolder(const QString &dialog, const QString &folder)
     {
         startFolders.insert(dialog, folder);
     }
+    void setDataSetFolder(const QString &folder) { dataSetFolder = folder; }
     QString startFolder(const QString &dialog, const QString &fallback = QString()) const
     {
-        return startFolders.value(dialog, fallback);
+        return startFolders.value(dialog, dataSetFolder.isEmpty() ? fallback : dataSetFolder);
     }
 
 private:
     QHash<QString, QString> startFolders;
+    QString dataSetFolder;
 };

@@ -1,5 +1,6 @@
 #include "batchrender.h"
 #include "commandline.h"
+#include "controlstable.h"
 #include "filenamebytes.h"
 #include "patientorientation.h"
 #include "transferfunctiontable.h"
@@ -17,6 +18,7 @@ class TestCommandLine : public QObject
 
 private slots:
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+    void readmeShowsTheControlsTable();
     void modes_data();
     void modes();
     void batchValues();
@@ -274,6 +276,17 @@ void TestCommandLine::stops()
         QCOMPARE(parsed, blackToWhiteStops());
     if (text == "1:#ffffffff,0:#00000000")
         QCOMPARE(parsed.first().second.rgba(), 0x00000000u);
+}
+
+// The README's controls table is the help window's table, row for row.
+void TestCommandLine::readmeShowsTheControlsTable()
+{
+    QFile readme(KELVARA_README);
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    QVERIFY2(text.contains(controlsMarkdownTable()), qPrintable(controlsMarkdownTable()));
+    for (const ControlRow &row : controlRows())
+        QVERIFY(controlsHelpText().contains(row.effect));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -350,6 +350,8 @@ void TestKeptWork::windowTellsAndFits()
     // The data set's line is told once: beside another message only, whole
     // in its tooltip, and never wider than the bar allows.
     auto *line = window->findChild<QLabel *>("dataSetLabel");
+    // A dialog not used yet starts beside the data set.
+    QCOMPARE(dialogs->startFolder("volume"), QFileInfo(headFile).absolutePath());
     QVERIFY(window->statusBar()->currentMessage().contains("48 x 48 x 48 voxels"));
     QVERIFY(line->text().isEmpty());
     window->statusBar()->showMessage("menu tip");
