@@ -91,6 +91,17 @@ std::string joined(const std::array<int, 3> &values, const char *separator)
            std::to_string(values[2]);
 }
 
+// A file that cannot be read, named with its reason: in the JSON line under
+// the key that names the file there, else on the error stream.
+void reportUnreadable(const QString &file, const char *key, const std::string &reason, bool json,
+                      std::ostream &out, std::ostream &err)
+{
+    if (json)
+        printJson(out, {{key, file}, {"error", QString::fromStdString(reason)}});
+    else
+        err << "kelvara: " << file.toStdString() << ": " << reason << std::endl;
+}
+
 } // namespace
 
 int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::ostream &err)
@@ -100,12 +111,7 @@ int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::o
         const LoadedFile loaded = loadQuietly(file);
         if (!loaded.result.ok) {
             status = 1;
-            if (json)
-                printJson(
-                    out, {{"file", file}, {"error", QString::fromStdString(loaded.result.reason)}});
-            else
-                err << "kelvara: " << file.toStdString() << ": " << loaded.result.reason
-                    << std::endl;
+            reportUnreadable(file, "file", loaded.result.reason, json, out, err);
             continue;
         }
         const Volume &volume = loaded.volume;
@@ -171,12 +177,7 @@ int printProbes(const QStringList &files, const std::vector<std::array<double, 3
         const LoadedFile loaded = loadQuietly(file);
         if (!loaded.result.ok) {
             status = 1;
-            if (json)
-                printJson(out, {{"layer", file},
-                                {"error", QString::fromStdString(loaded.result.reason)}});
-            else
-                err << "kelvara: " << file.toStdString() << ": " << loaded.result.reason
-                    << std::endl;
+            reportUnreadable(file, "layer", loaded.result.reason, json, out, err);
             continue;
         }
         const Volume &volume = loaded.volume;
