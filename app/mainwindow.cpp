@@ -14,6 +14,7 @@
 #include "statusmessages.h"
 #include "ui_mainwindow.h"
 #include "windowdialogs.h"
+#include "windowlevelmenu.h"
 
 #include "automatictransferfunction.h"
 #include "gradienteditor.h"
@@ -35,7 +36,6 @@
 #include "volumegrid.h"
 #include "volumerenderer.h"
 
-#include <QActionGroup>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -219,78 +219,13 @@ void MainWindow::addSliceViews()
 void MainWindow::addWindowLevelMenu()
 {
     // Beside "Ansicht", before the transfer function's menu.
-    auto *menu = new QMenu(tr("Fensterung"), menuBar());
-    menu->setObjectName("menuFensterung");
+    auto *menu = new WindowLevelMenu(sliceSession, menuBar());
     const QMenu *transferMenu = menuBar()->findChild<QMenu *>("menuTransferfunktion");
     menuBar()->insertMenu(transferMenu ? transferMenu->menuAction() : nullptr, menu);
-    const struct
-    {
-        const char *text;
-        const char *objectName;
-        WindowPreset preset;
-    } presets[] = {
-        {QT_TR_NOOP("Voller Bereich"), "actionFensterung_voller_Bereich", WindowPreset::FullRange},
-        {QT_TR_NOOP("Automatisch (1.-99. Perzentil)"), "actionFensterung_automatisch",
-         WindowPreset::Automatic},
-        {QT_TR_NOOP("CT Gehirn (80/40)"), "actionFensterung_CT_Gehirn", WindowPreset::CtBrain},
-        {QT_TR_NOOP("CT Weichteil (400/40)"), "actionFensterung_CT_Weichteil",
-         WindowPreset::CtSoftTissue},
-        {QT_TR_NOOP("CT Lunge (1500/-600)"), "actionFensterung_CT_Lunge", WindowPreset::CtLung},
-        {QT_TR_NOOP("CT Knochen (2000/300)"), "actionFensterung_CT_Knochen", WindowPreset::CtBone}};
-    windowPresetGroup = new QActionGroup(menu);
-    windowPresetGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
-    for (const auto &entry : presets) {
-        QAction *action = menu->addAction(tr(entry.text));
-        action->setObjectName(entry.objectName);
-        action->setCheckable(true);
-        action->setData(int(entry.preset));
-        windowPresetGroup->addAction(action);
-        const WindowPreset preset = entry.preset;
-        connect(action, &QAction::triggered, this, [this, preset] {
-            if (!sliceSession->volume())
-                return;
-            sliceSession->setWindowLevel(presetWindow(preset, *sliceSession->volume()));
-            // As the session keeps it (never narrower than its minimum).
-            presetWindowApplied = {preset, sliceSession->windowLevel()};
-            showWindowPreset();
-        });
-    }
-    connect(sliceSession, &SliceSession::windowLevelChanged, this, [this] { showWindowPreset(); });
-    connect(sliceSession, &SliceSession::volumeChanged, this, [this, menu] {
-        presetWindowApplied.reset();
-        // CT in Hounsfield units gets its presets first; other data (MR) has
-        // no use for them.
-        const bool ct = sliceSession->volume() && looksLikeCt(*sliceSession->volume());
-        const QList<QAction *> entries = windowPresetGroup->actions();
-        for (QAction *action : entries)
-            menu->removeAction(action);
-        for (const bool ctEntries : {ct, !ct})
-            for (QAction *action : entries)
-                if ((WindowPreset(action->data().toInt()) >= WindowPreset::CtBrain) == ctEntries)
-                    menu->addAction(action);
-        for (QAction *action : entries)
-            action->setVisible(ct || WindowPreset(action->data().toInt()) < WindowPreset::CtBrain);
-        showWindowPreset();
+    connect(sliceSession, &SliceSession::windowLevelChanged, this, [this] {
+        if (volume)
+            showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
     });
-}
-
-void MainWindow::showWindowPreset()
-{
-    // The entry whose window is the one shown, none for a window of the
-    // user's own.
-    const Volume *shown = sliceSession->volume();
-    const WindowLevel current = sliceSession->windowLevel();
-    for (QAction *action : windowPresetGroup->actions()) {
-        const WindowPreset preset = WindowPreset(action->data().toInt());
-        const bool active =
-            shown && (preset == WindowPreset::FullRange
-                          ? current == fullRangeWindow(shown->valueRange)
-                          : presetWindowApplied && presetWindowApplied->first == preset &&
-                                presetWindowApplied->second == current);
-        action->setChecked(active);
-    }
-    if (volume)
-        showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
 }
 
 void MainWindow::setFourViewLayout(bool on)

@@ -3,7 +3,6 @@
 #include "histogram.h"
 #include "renderingoptions.h"
 #include "viewsettings.h"
-#include "windowlevel.h"
 #include "transferfunction.h"
 #include "transferfunctionfile.h"
 #include "transferfunctionhistory.h"
@@ -14,7 +13,6 @@
 #include <array>
 #include <memory>
 #include <optional>
-#include <utility>
 
 struct TransferFunction;
 struct Volume;
@@ -23,7 +21,6 @@ class BackgroundLoad;
 class ColorLabel;
 class CursorOverlay;
 class QAction;
-class QActionGroup;
 class QCheckBox;
 class QGridLayout;
 class QLabel;
@@ -217,10 +214,7 @@ private:
     QMenu *recentFilesMenu = nullptr;
     QLabel *dataSetLabel = nullptr;
     StatusMessages *statusMessages = nullptr;
-    QActionGroup *windowPresetGroup = nullptr;
     bool fourViewsForScans = true;
-    // The last preset chosen and the window it gave.
-    std::optional<std::pair<WindowPreset, WindowLevel>> presetWindowApplied;
     QPushButton *automaticOfferButton = nullptr;
     // ---- end of kept work ----
 
@@ -245,8 +239,6 @@ private:
     // window.
     void addSliceViews();
     void addWindowLevelMenu();
-    // Checks the Fensterung entry of the window shown; the readout shows it.
-    void showWindowPreset();
     // Ctrl+O, Ctrl+S and Ctrl+Q on the file actions, click focus for the
     // views, keys of the single slice view to its scroll bar, tooltips.
     void addKeyboardAndToolTips();
