@@ -1,18 +1,12 @@
 #include "imagegrid.h"
 
+#include "loadreport.h"
+
 #include <algorithm>
 #include <cmath>
 #include <sstream>
 
 namespace {
-
-std::string numberText(double value)
-{
-    std::ostringstream text;
-    text.precision(6);
-    text << value;
-    return text.str();
-}
 
 double at(const DirectionMatrix &m, int row, int column)
 {

@@ -1,6 +1,7 @@
 #include "loadreport.h"
 
 #include <ostream>
+#include <sstream>
 
 void reportLoadError(std::ostream &err, const std::string &reason)
 {
@@ -8,4 +9,12 @@ void reportLoadError(std::ostream &err, const std::string &reason)
     if (!reason.empty())
         err << "+ " << reason << std::endl;
     err << std::endl;
+}
+
+std::string numberText(double value)
+{
+    std::ostringstream text;
+    text.precision(6);
+    text << value;
+    return text.str();
 }

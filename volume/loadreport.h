@@ -7,3 +7,6 @@
 // "+ Error loading file.", then "+ REASON" where a reason is known, then an
 // empty line.
 void reportLoadError(std::ostream &err, const std::string &reason);
+
+// A number as load messages give it: six significant digits ("0.5", "1e+306").
+std::string numberText(double value);

@@ -1,5 +1,6 @@
 #include "mappedscan.h"
 
+#include "loadreport.h"
 #include "sampleextremes.h"
 
 #include "scanfileaccess.h"
@@ -30,14 +31,6 @@ ScanReadResult failure(std::string reason)
     ScanReadResult result;
     result.reason = std::move(reason);
     return result;
-}
-
-std::string numberText(double value)
-{
-    std::ostringstream text;
-    text.precision(6);
-    text << value;
-    return text.str();
 }
 
 template <std::size_t Bytes> struct UnsignedOf;

@@ -1,6 +1,7 @@
 #include "rawscan.h"
 
 #include "imagegrid.h"
+#include "loadreport.h"
 #include "sampleextremes.h"
 
 #include "voxelallocator.h"
@@ -16,14 +17,6 @@
 #include <utility>
 
 namespace {
-
-std::string numberText(double value)
-{
-    std::ostringstream text;
-    text.precision(6);
-    text << value;
-    return text.str();
-}
 
 void swapBytes(unsigned char *bytes, std::uint64_t count, std::size_t width)
 {
