@@ -165,21 +165,15 @@ void MainWindow::addSliceViews()
             if (volume)
                 showCursorReadout(voxelReadout(*volume, voxel));
         });
-        connect(view, &OrthogonalSliceView::hoverLeft, this, [this] {
-            if (volume)
-                showCursorReadout(
-                    tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
-        });
+        connect(view, &OrthogonalSliceView::hoverLeft, this, &MainWindow::showSessionCursorReadout);
         sliceViews[i] = view;
     }
     for (int i = 0; i < 2; ++i) {
         fourViewLayout->setRowStretch(i, 1);
         fourViewLayout->setColumnStretch(i, 1);
     }
-    connect(sliceSession, &SliceSession::cursorChanged, this, [this] {
-        if (volume)
-            showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
-    });
+    connect(sliceSession, &SliceSession::cursorChanged, this,
+            &MainWindow::showSessionCursorReadout);
     // The single slice view takes the same window; the full range gives
     // its own picture exactly.
     connect(sliceSession, &SliceSession::windowLevelChanged, this, [this] {
@@ -222,10 +216,9 @@ void MainWindow::addWindowLevelMenu()
     auto *menu = new WindowLevelMenu(sliceSession, menuBar());
     const QMenu *transferMenu = menuBar()->findChild<QMenu *>("menuTransferfunktion");
     menuBar()->insertMenu(transferMenu ? transferMenu->menuAction() : nullptr, menu);
-    connect(sliceSession, &SliceSession::windowLevelChanged, this, [this] {
-        if (volume)
-            showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
-    });
+    // The readout gives the window too.
+    connect(sliceSession, &SliceSession::windowLevelChanged, this,
+            &MainWindow::showSessionCursorReadout);
 }
 
 void MainWindow::setFourViewLayout(bool on)
@@ -250,6 +243,12 @@ void MainWindow::setFourViewLayout(bool on)
         sliceViews[0]->setFocus(Qt::OtherFocusReason);
     else
         ui->slicingView->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showSessionCursorReadout()
+{
+    if (volume)
+        showCursorReadout(tr("Cursor: %1").arg(voxelReadout(*volume, sliceSession->cursor())));
 }
 
 void MainWindow::showCursorReadout(const QString &voxelText)

@@ -246,6 +246,8 @@ private:
     // own layout (false, the default).
     void setFourViewLayout(bool on);
     void showCursorReadout(const QString &text);
+    // The readout of the session's cursor, when no view is hovered.
+    void showSessionCursorReadout();
     SliceSession *sliceSession = nullptr;
     std::array<OrthogonalSliceView *, 3> sliceViews{}; // axial, coronal, sagittal
     QGridLayout *fourViewLayout = nullptr;
