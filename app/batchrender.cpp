@@ -12,6 +12,7 @@
 #include "transferfunctionpresets.h"
 #include "volume.h"
 #include "volumefile.h"
+#include "scene.h"
 
 #include <QApplication>
 #include <QDir>
@@ -75,8 +76,9 @@ bool saveImage(const QImage &image, const QString &path)
 struct LoadedFile
 {
     bool ok = false;
+    QString file;
     std::unique_ptr<Volume> volume;
-    QGradientStops stops;
+    TransferFunction function;
     // The volume is the cropped part at full resolution: drawn uncropped.
     bool region = false;
 };
@@ -106,6 +108,7 @@ bool showRegionAtFullResolution(const CommandLine &commandLine, LoadedFile &load
 LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
 {
     LoadedFile loaded;
+    loaded.file = file;
     loaded.volume = std::make_unique<Volume>();
     // The loader prints its own progress and error lines.
     if (!loadVolumeFile(fileNameBytes(file).toStdString(), *loaded.volume,
@@ -115,7 +118,7 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     if (commandLine.fullResolutionRegion && loaded.volume->fullResolution &&
         !showRegionAtFullResolution(commandLine, loaded))
         return loaded;
-    loaded.stops = commandLine.stops;
+    loaded.function = TransferFunction::fromStops(commandLine.stops);
     if (!commandLine.transferFunction.isEmpty()) {
         const Volume &volume = *loaded.volume;
         // "auto" is made from the data's histogram.
@@ -127,7 +130,7 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
                       << std::endl;
             return loaded;
         }
-        loaded.stops = read.function.toStops();
+        loaded.function = read.function;
     }
     loaded.ok = true;
     return loaded;
@@ -137,9 +140,13 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
 bool renderFile(BatchFrame &frame, const CommandLine &commandLine, const LoadedFile &loaded,
                 const QString &stem)
 {
-    frame.setGradientStops(loaded.stops);
+    Scene scene = batchScene(commandLine);
+    scene.layer().file = loaded.file;
+    scene.layer().transferFunction = loaded.function;
+    if (loaded.region)
+        scene.crop = CropBox();
     frame.setVolume(loaded.volume.get());
-    frame.setCropBox(loaded.region ? CropBox() : commandLine.crop);
+    showScene(scene, loaded.volume.get(), frame);
     const int count = std::max(1, commandLine.turntable);
     bool ok = true;
     for (int index = 0; index < count && ok; ++index) {
@@ -186,14 +193,22 @@ bool encodeMovie(const QString &stem, const QString &movie)
 
 } // namespace
 
+Scene batchScene(const CommandLine &commandLine)
+{
+    Scene scene;
+    scene.options = commandLine.renderingOptions();
+    scene.mode = commandLine.renderMode;
+    scene.jitter = commandLine.jitter;
+    scene.camera.rotation = commandLine.rotation;
+    scene.camera.view = commandLine.view;
+    scene.crop = commandLine.crop;
+    scene.layer().transferFunction = TransferFunction::fromStops(commandLine.stops);
+    return scene;
+}
+
 void setUpBatchFrame(const CommandLine &commandLine, BatchFrame &frame)
 {
-    frame.setRenderingOptions(commandLine.renderingOptions());
-    frame.setRotation(commandLine.rotation[0], commandLine.rotation[1], commandLine.rotation[2]);
-    frame.setViewTransform(commandLine.view);
-    frame.setCropBox(commandLine.crop);
-    frame.setRenderMode(commandLine.renderMode);
-    frame.setJitter(commandLine.jitter);
+    showScene(batchScene(commandLine), nullptr, frame);
 }
 
 QString batchImageStem(const CommandLine &commandLine, const QString &file)

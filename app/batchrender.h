@@ -3,6 +3,7 @@
 #include <QString>
 
 class BatchFrame;
+struct Scene;
 struct CommandLine;
 
 // Batch mode: loads each FILE of the command line, renders it with the
@@ -18,9 +19,12 @@ struct CommandLine;
 // no temporary files (images are written atomically), no display with EGL.
 int renderBatch(int &argc, char **argv, const CommandLine &commandLine);
 
-// Sets everything of the command line that the frame shows besides the volume
-// and the transfer function: rendering options, rotation, zoom and pan,
-// cropping, mode and jitter.
+// The scene the command line describes: rendering options, rotation, zoom and
+// pan, cropping, mode, jitter and the --stops function (a --transfer-function
+// depends on each file's data and replaces it per file).
+Scene batchScene(const CommandLine &commandLine);
+
+// Shows batchScene() on a frame without a volume.
 void setUpBatchFrame(const CommandLine &commandLine, BatchFrame &frame);
 
 // The images' path without ".png" for one FILE: OUT without its ".png" with

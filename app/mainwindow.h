@@ -1,43 +1,29 @@
 #pragma once
 
-#include "histogram.h"
 #include "renderingoptions.h"
-#include "viewsettings.h"
 #include "transferfunction.h"
 #include "transferfunctionfile.h"
-#include "transferfunctionhistory.h"
 
-#include <QGradient>
 #include <QMainWindow>
 
 #include <array>
 #include <memory>
-#include <optional>
 
-struct TransferFunction;
-struct Volume;
-struct VolumeReadResult;
 class BackgroundLoad;
 class ColorLabel;
-class CursorOverlay;
-class QAction;
-class QCheckBox;
-class QGridLayout;
-class QLabel;
-class QMenu;
-class QVBoxLayout;
-class QRadioButton;
-class QProgressBar;
-class QPushButton;
-class QSettings;
-class ShadeWidget;
-class StatusMessages;
 class GradientEditor;
-class OrientationOverlay;
-class OrthogonalSliceView;
-class SliceSession;
+class LoadController;
+class QSettings;
+class RenderController;
+class SettingsController;
+class SliceViewsController;
+class TransferFunctionController;
+class ViewerSession;
 class VolumeRenderer;
+class WindowChrome;
 class WindowDialogs;
+struct Volume;
+struct WindowContext;
 
 namespace Ui {
 class MainWindow;
@@ -71,10 +57,10 @@ public:
     void startLoad(const QString &fileName);
 
     // The worker of startLoad() (object name "backgroundLoad").
-    BackgroundLoad *backgroundLoad() const { return loader; }
+    BackgroundLoad *backgroundLoad() const;
 
     // The loaded data set, null until the first successful load.
-    const Volume *currentVolume() const { return volume.get(); }
+    const Volume *currentVolume() const;
 
     // Replaces the modal dialogs (tests script them).
     void setDialogs(std::unique_ptr<WindowDialogs> replacement);
@@ -82,7 +68,7 @@ public:
     // The options the renderer draws with.
     const RenderingOptions &currentRenderingOptions() const { return renderingOptions; }
 
-    // The rendering widget (zoom, pan, cropping and mode live there).
+    // The rendering widget; it shows the session's scene.
     VolumeRenderer *renderer() const { return volumeRenderer; }
 
     // The transfer-function editor of the window.
@@ -103,7 +89,8 @@ public:
     // ramp, once (the command line's --transfer-function).
     void setStartupTransferFunction(const QString &nameOrFile);
 
-    // ---- Kept work: settings, the quit question, undo, recent files ----
+    // The scene, its volume and its undo history (object name "viewerSession").
+    ViewerSession *viewerSession() const { return session; }
 
     // Restores what store remembers (geometry, options, dialog folders,
     // recent files; the last transfer function when setDefault() runs) and
@@ -128,7 +115,7 @@ public:
     bool applyAutomaticTransferFunction();
 
     // The recent files, newest first.
-    QStringList recentFiles() const { return recentFileList; }
+    QStringList recentFiles() const;
 
 public slots:
     void setDefault();
@@ -145,145 +132,28 @@ private slots:
 private:
     void updateSlicingView();
     void updateSlicingRange();
-    // Hands a volume read from fileName to every view, in the order a load
-    // always had, and keeps the file as the data set; on failure only says
-    // why. Returns result.ok.
-    bool applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
-                           const VolumeReadResult &result);
-    // The status bar's progress bar and cancel button, the busy cursor.
-    void addBackgroundLoadControls();
-    void showLoadBusy(bool busy);
-    // Controls beside the generated layout: the slice cut, the mode buttons
-    // and the "Ansicht" menu. Plain functions and lambdas, not slots, so the
-    // window's own meta-object stays as it is.
-    void addViewControls();
-    void addDicomFolderAction();
-    // The data range under the editor, and the histogram behind it, for the
-    // loaded data set.
-    void addDataRangeLabels(QVBoxLayout *transferLayout);
-    void updateDataRange();
-    // The "Transferfunktion" menu: load, save, export and the presets.
-    void addTransferFunctionMenu();
-    void askToSaveTransferFunction(TransferFunctionFile::Format format);
-    // Cuts the rendering at the slice shown while the cut is on.
-    void updateSliceCut();
-    // The standard views of the "Ansicht" menu (see rotationViewingFrom()).
-    void addStandardViews(QMenu *viewMenu);
-    // The letters for the renderer's rotation over a scan; none over a DAT
-    // file or nothing.
-    void updateOrientationLetters();
+    // The colour swatches and spin boxes show the session's options, and the
+    // renderer draws with them.
+    void showRenderingOptions();
     // The layout and view a scan opens in.
     void showScanReadyToRead();
-
-    // ---- Kept work (see the public block above) ----
-    void addKeptWorkControls();
-    void addHelpMenu();
-    void restoreSettings();
-    // Shrinks and moves the window into its screen's available area.
-    void fitIntoScreen();
-    void writeOptionSettings();
-    void writeTransferFunctionSetting();
-    void rememberFolder(const QString &dialog, const QString &path, bool isFolder = false);
-    void rememberRecentFile(const QString &fileName);
-    void rebuildRecentFilesMenu();
-    // The editor's function as loaded whole: quitting does not ask until it
-    // changes, and undo can come back to it.
-    // The command line's or the remembered function over the start-up ramp.
-    void applyStartupTransferFunction();
-    void markTransferFunctionLoaded();
-    void recordTransferFunctionStep();
-    // Shows the function on the strips and renders it, recording nothing.
-    void showTransferFunction(const TransferFunction &function);
-    void updateAutomaticOffer();
-    // Hover readout and the point editor of a strip's events.
-    bool handleStripEvent(ShadeWidget *strip, int channel, QEvent *event);
-    bool handleWindowEvent(QEvent *event);
-    // Wraps the left column in a scroll area so that the window fits small
-    // screens.
-    void makeLeftColumnScrollable();
-
-    std::unique_ptr<QSettings> settings;
-    TransferFunction loadedFunction; // last saved or applied whole
-    TransferFunctionHistory history;
-    bool stripMouseDown = false;      // a drag is one undo step, recorded on release
-    bool startupDefaultInUse = false; // the untouched start-up ramp
-    bool quitConfirmed = false;
-    std::optional<TransferFunction> rememberedFunction; // from settings, for setDefault()
-    Histogram volumeHistogram;
-    QStringList recentFileList;
-    QMenu *recentFilesMenu = nullptr;
-    QLabel *dataSetLabel = nullptr;
-    StatusMessages *statusMessages = nullptr;
-    bool fourViewsForScans = true;
-    QPushButton *automaticOfferButton = nullptr;
-    // ---- end of kept work ----
+    bool handleClose(QEvent *event);
 
     std::unique_ptr<MainWindowUi> ui;
-    std::unique_ptr<Volume> volume;
+    // Owns the loaded volume (null until the first load), the scene and the
+    // undo history; every view follows its signals.
+    ViewerSession *session = nullptr;
     RenderingOptions renderingOptions;
     GradientEditor *gradientEditor = nullptr;
     VolumeRenderer *volumeRenderer = nullptr;
-    OrientationOverlay *orientationOverlay = nullptr; // a child of the renderer
-    std::array<ColorLabel *, 4> colorLabels{};        // light, ambient, diffuse, specular
-    std::unique_ptr<WindowDialogs> dialogs;
-    QCheckBox *sliceCutCheckBox = nullptr;
-    QRadioButton *compositeRadioButton = nullptr;
-    QRadioButton *mipRadioButton = nullptr;
-    QString startupTransferFunction;
-    std::array<QLabel *, 2> dataRangeLabels{}; // minimum, maximum
+    std::array<ColorLabel *, 4> colorLabels{}; // light, ambient, diffuse, specular
 
-    // Linked orthogonal slice views, window/level and the cursor readout.
-    // The session (object name "sliceSession") holds the cursor and window;
-    // the views ("axialSliceView", "coronalSliceView", "sagittalSliceView")
-    // show it in the four-view layout; the single slice view takes its
-    // window.
-    void addSliceViews();
-    void addWindowLevelMenu();
-    // Ctrl+O, Ctrl+S and Ctrl+Q on the file actions, click focus for the
-    // views, keys of the single slice view to its scroll bar, tooltips.
-    void addKeyboardAndToolTips();
-    // The three views and the rendering in a grid (true), or the window's
-    // own layout (false, the default).
-    void setFourViewLayout(bool on);
-    void showCursorReadout(const QString &text);
-    // The readout of the session's cursor, when no view is hovered.
-    void showSessionCursorReadout();
-    SliceSession *sliceSession = nullptr;
-    std::array<OrthogonalSliceView *, 3> sliceViews{}; // axial, coronal, sagittal
-    QGridLayout *fourViewLayout = nullptr;
-    QLabel *cursorReadoutLabel = nullptr;
-
-    BackgroundLoad *loader = nullptr;
-    QProgressBar *loadProgressBar = nullptr;
-    QPushButton *cancelLoadButton = nullptr;
-    // The cursor in the rendering: its marker ("cursorOverlay", switched by
-    // "cursorMarkerCheckBox"), Shift+click on the rendering moving it, and
-    // the slice cut following it.
-    void addRenderingCursor();
-    void showCursorInRendering();
-    // While the cut is on, cuts the rendering at the cursor's slice along the
-    // chosen axis.
-    // The left slice view and the cursor move together along its axis.
-    void followCursorInLeftView();
-    void moveCursorToLeftSlice();
-    CursorOverlay *cursorOverlay = nullptr;
-    QCheckBox *cursorMarkerCheckBox = nullptr;
-
-    // Volumes beyond memory or the texture budget, held at a reduced level
-    // (Volume::fullResolution): Ansicht > "Ausschnitt in voller Auflösung"
-    // ("actionAusschnitt_in_voller_Aufloesung") shows the cropped part at full
-    // resolution in 3D, Ansicht > "Speicherbudget für 3D..."
-    // ("actionSpeicherbudget_fuer_3D") sets the budget loads are planned with
-    // (setting "render/textureBudgetMiB"; 0 or none: a quarter of memory).
-    void addLargeVolumeControls(QMenu *viewMenu);
-    void showFullResolutionRegion(bool on);
-    void setTextureBudgetMiB(int mebibytes);
-    // Hands the current volume to the renderer and the slice side, keeping the
-    // cursor and window where the data is the same file (a region's swap).
-    void showVolumeInViews(bool keepSlicePlace);
-    QAction *fullResolutionRegionAction = nullptr;
-    // The reduced level while a region of it is shown, and its crop box.
-    std::unique_ptr<Volume> reducedVolume;
-    CropBox reducedCropBox;
-    int textureBudgetMiB = 0;
+    std::unique_ptr<WindowContext> context;
+    LoadController *loads = nullptr;
+    TransferFunctionController *transferFunctions = nullptr;
+    SliceViewsController *sliceViews = nullptr;
+    RenderController *rendering = nullptr;
+    SettingsController *settingsKeeper = nullptr;
+    WindowChrome *chrome = nullptr;
+    bool quitConfirmed = false;
 };

@@ -20,4 +20,12 @@ struct RenderingOptions
     float k2 = 1.0f;
     float exponent = 16.0f;
     int samples = 100;
+
+    bool operator==(const RenderingOptions &other) const
+    {
+        return light == other.light && ambient == other.ambient && diffuse == other.diffuse &&
+               specular == other.specular && k1 == other.k1 && k2 == other.k2 &&
+               exponent == other.exponent && samples == other.samples;
+    }
+    bool operator!=(const RenderingOptions &other) const { return !(*this == other); }
 };

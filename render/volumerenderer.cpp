@@ -167,6 +167,7 @@ void VolumeRenderer::setViewTransform(const ViewTransform &view)
     if (clamped == viewTransformValue)
         return;
     viewTransformValue = clamped;
+    emit viewChanges.viewTransformChanged();
     update();
 }
 
@@ -176,6 +177,7 @@ void VolumeRenderer::setCropBox(const CropBox &box)
     if (normalised == cropBoxValue)
         return;
     cropBoxValue = normalised;
+    emit viewChanges.cropBoxChanged();
     update();
 }
 

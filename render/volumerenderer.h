@@ -3,6 +3,7 @@
 #include "framegeometry.h"
 #include "interactionresolution.h"
 #include "pickreporter.h"
+#include "viewreporter.h"
 #include "problemreporter.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
@@ -171,6 +172,10 @@ public:
     void pickAt(QPointF position);
     PickReporter *pickReporter() { return &picks; }
 
+    // Tells when zoom, pan or the crop box change (by the mouse or the
+    // setters), so that the scene can follow.
+    ViewReporter *viewReporter() { return &viewChanges; }
+
     // The geometry of the next full-resolution frame; none without a volume.
     std::optional<FrameGeometry> frameGeometry() const;
 
@@ -256,6 +261,7 @@ private:
     QString lastProblem;
     ProblemReporter problems;
     PickReporter picks;
+    ViewReporter viewChanges;
     // A Shift+click is held: moving does not turn the view.
     bool pickPressed = false;
     QString lastFrameProblem;

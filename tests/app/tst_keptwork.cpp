@@ -312,7 +312,8 @@ void TestKeptWork::pointsCanBeTypedAndUndone()
                       {});
     QCoreApplication::sendEvent(alpha, &hover);
     QCOMPARE(window->statusBar()->currentMessage(),
-             QString("Opacity point: data value 4095, channel value 1.000"));
+             QString("Opacity point: data value 4095, channel value 1.000 (the rendering "
+                     "runs straight between points)"));
 
     // The right end point keeps its end; its value lands as typed.
     dialogs->pointAnswer = WindowDialogs::PointValues{1000.0, 0.25};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "volumefile.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class BackgroundLoad;
+class QAction;
+class QProgressBar;
+class QPushButton;
+struct Volume;
+struct WindowContext;
+
+// Loading data sets into the session: the file and DICOM-folder commands,
+// the background load with its progress bar and cancel button, and volumes
+// beyond memory (Ansicht > "Ausschnitt in voller Auflösung" swaps in the
+// cropped part at full resolution; "Speicherbudget für 3D..." sets the budget
+// loads are planned with, setting "render/textureBudgetMiB").
+class LoadController : public QObject
+{
+    // The window's texts, in its translation context.
+    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+
+public:
+    LoadController(WindowContext &context, QObject *parent);
+
+    bool loadFile(const QString &fileName);
+    void startLoad(const QString &fileName);
+    void askForVolumeFile();
+    BackgroundLoad *backgroundLoad() const { return loader; }
+    // 0 or less: a quarter of memory.
+    void setTextureBudgetMiB(int mebibytes);
+
+private:
+    bool applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
+                           const VolumeReadResult &result);
+    void addBackgroundLoadControls();
+    void addLargeVolumeControls();
+    void showLoadBusy(bool busy);
+    void showFullResolutionRegion(bool on);
+
+    WindowContext &context;
+    BackgroundLoad *loader = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QPushButton *cancelButton = nullptr;
+    QAction *fullResolutionRegionAction = nullptr;
+    int textureBudgetMiB = 0;
+};

@@ -1,0 +1,155 @@
+#include "viewersession.h"
+
+#include "framegeometry.h"
+#include "slicesession.h"
+#include "volume.h"
+
+ViewerSession::ViewerSession(QObject *parent) : QObject(parent)
+{
+    sliceSession = new SliceSession(this);
+    sliceSession->setObjectName("sliceSession");
+    connect(sliceSession, &SliceSession::cursorChanged, this, &ViewerSession::cursorChanged);
+}
+
+ViewerSession::~ViewerSession()
+{
+    // The slice session keeps a plain pointer to the volume.
+    sliceSession->setVolume(nullptr);
+}
+
+Scene ViewerSession::scene() const
+{
+    Scene scene = stored;
+    if (sliceSession->volume()) {
+        scene.cursor = sliceSession->cursorWorld();
+        scene.layer().windowLevel = sliceSession->windowLevel();
+    }
+    return scene;
+}
+
+void ViewerSession::replaceShownVolume(std::unique_ptr<Volume> next, bool keepPlace)
+{
+    const std::unique_ptr<Volume> previous = std::move(shownVolume);
+    shownVolume = std::move(next);
+    emit volumeChanged(keepPlace);
+}
+
+void ViewerSession::showVolume(std::unique_ptr<Volume> loaded, const QString &file)
+{
+    const std::unique_ptr<Volume> previousReduced = std::move(reduced);
+    stored.layer().file = file;
+    replaceShownVolume(std::move(loaded), false);
+}
+
+void ViewerSession::showRegion(std::unique_ptr<Volume> region)
+{
+    reducedCrop = stored.crop;
+    reduced = std::move(shownVolume);
+    shownVolume = std::move(region);
+    emit volumeChanged(true);
+    setCrop(CropBox());
+}
+
+bool ViewerSession::showReducedLevel()
+{
+    if (!reduced)
+        return false;
+    replaceShownVolume(std::move(reduced), true);
+    setCrop(reducedCrop);
+    return true;
+}
+
+void ViewerSession::setTransferFunction(const TransferFunction &function)
+{
+    if (function == stored.layer().transferFunction)
+        return;
+    stored.layer().transferFunction = function;
+    emit transferFunctionChanged();
+}
+
+bool ViewerSession::recordTransferFunctionStep()
+{
+    return history.record(transferFunction());
+}
+
+void ViewerSession::resetTransferFunctionHistory()
+{
+    history.reset(transferFunction());
+}
+
+bool ViewerSession::undoTransferFunction()
+{
+    const std::optional<TransferFunction> previous = history.undo();
+    if (previous)
+        setTransferFunction(*previous);
+    return bool(previous);
+}
+
+bool ViewerSession::redoTransferFunction()
+{
+    const std::optional<TransferFunction> next = history.redo();
+    if (next)
+        setTransferFunction(*next);
+    return bool(next);
+}
+
+namespace {
+
+// Sets field to value and tells through signal when it changes.
+template <typename Value>
+void change(ViewerSession *session, Value &field, const Value &value,
+            void (ViewerSession::*signal)())
+{
+    if (field == value)
+        return;
+    field = value;
+    emit(session->*signal)();
+}
+
+} // namespace
+
+void ViewerSession::setRenderingOptions(const RenderingOptions &options)
+{
+    change(this, stored.options, options, &ViewerSession::renderingChanged);
+}
+
+void ViewerSession::setRenderMode(RenderMode mode)
+{
+    change(this, stored.mode, mode, &ViewerSession::renderingChanged);
+}
+
+void ViewerSession::setJitter(bool on)
+{
+    change(this, stored.jitter, on, &ViewerSession::renderingChanged);
+}
+
+void ViewerSession::setCamera(const SceneCamera &camera)
+{
+    // As the renderer holds them: angles in 0..359, zoom within its limits.
+    SceneCamera normalised = camera;
+    for (int &angle : normalised.rotation)
+        angle = normaliseRotationAngle(angle);
+    normalised.view.zoom = clampZoom(camera.view.zoom);
+    change(this, stored.camera, normalised, &ViewerSession::cameraChanged);
+}
+
+void ViewerSession::setCrop(const CropBox &crop)
+{
+    change(this, stored.crop, normalisedCropBox(crop), &ViewerSession::cropChanged);
+}
+
+void ViewerSession::setSliceCutAxis(int axis)
+{
+    change(this, stored.sliceCutAxis, axis >= 0 && axis <= 2 ? axis : -1,
+           &ViewerSession::sliceCutChanged);
+}
+
+void ViewerSession::setFourViews(bool on)
+{
+    change(this, stored.fourViews, on, &ViewerSession::layoutChanged);
+}
+
+void ViewerSession::setSliceAxis(int axis)
+{
+    change(this, stored.sliceAxis, axis, &ViewerSession::layoutChanged);
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "scene.h"
+#include "transferfunctionhistory.h"
+
+#include <QObject>
+
+#include <memory>
+
+class SliceSession;
+struct Volume;
+
+// Owns the scene of one window, its volume and the undo history of its
+// transfer function, and signals each change: the renderer, the slice views,
+// the strips, the readout and the settings follow these signals rather than
+// each other. The cursor and the slice window live in the slice session
+// (object name "sliceSession"), which the slice views observe; scene() reads
+// them from there.
+class ViewerSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ViewerSession(QObject *parent = nullptr);
+    ~ViewerSession() override;
+
+    // The scene as it stands, with the slice session's cursor and window.
+    Scene scene() const;
+    SliceSession *slices() const { return sliceSession; }
+
+    // The shown volume (a region at full resolution while one is shown);
+    // null before the first load.
+    const Volume *volume() const { return shownVolume.get(); }
+    // The reduced level that a shown region stands in for, else null.
+    const Volume *reducedVolume() const { return reduced.get(); }
+
+    // A newly loaded data set from file replaces the shown one (and any
+    // region): volumeChanged(false) goes out while the old one still exists,
+    // so that every view lets go of it before it is freed.
+    void showVolume(std::unique_ptr<Volume> loaded, const QString &file);
+    // Shows a region of the reduced level in its place, uncropped; the crop
+    // comes back with showReducedLevel().
+    void showRegion(std::unique_ptr<Volume> region);
+    // Back to the reduced level after a region; false when none is shown.
+    bool showReducedLevel();
+
+    const TransferFunction &transferFunction() const { return stored.layer().transferFunction; }
+    void setTransferFunction(const TransferFunction &function);
+    // Records the current function as an undo step; false when it is the step
+    // recorded last.
+    bool recordTransferFunctionStep();
+    // Undo starts afresh at the current function (after a load, at start-up).
+    void resetTransferFunctionHistory();
+    bool undoTransferFunction();
+    bool redoTransferFunction();
+
+    void setRenderingOptions(const RenderingOptions &options);
+    void setRenderMode(RenderMode mode);
+    void setJitter(bool on);
+    void setCamera(const SceneCamera &camera);
+    void setCrop(const CropBox &crop);
+    // -1 for no cut.
+    void setSliceCutAxis(int axis);
+    void setFourViews(bool on);
+    void setSliceAxis(int axis);
+
+signals:
+    // keepPlace: the same data as before (a region or its level), so the
+    // cursor, window and slice stay.
+    void volumeChanged(bool keepPlace);
+    void transferFunctionChanged();
+    void renderingChanged(); // options, mode, jitter
+    void cameraChanged();
+    void cropChanged();
+    void sliceCutChanged(); // the cut axis (the cursor moves the cut too)
+    void cursorChanged();
+    void layoutChanged();
+
+private:
+    void replaceShownVolume(std::unique_ptr<Volume> next, bool keepPlace);
+
+    Scene stored; // all but the cursor and the window
+    SliceSession *sliceSession = nullptr;
+    std::unique_ptr<Volume> shownVolume;
+    std::unique_ptr<Volume> reduced;
+    CropBox reducedCrop;
+    TransferFunctionHistory history;
+};
