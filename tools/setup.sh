@@ -76,7 +76,7 @@ test)
     if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
         git ls-files -z '*.cpp' '*.h'
     else
-        find app bench fuzz render slicing tests tools transfer volume \
+        find app bench fuzz render scene slicing tests tools transfer volume \
             \( -name '*.cpp' -o -name '*.h' \) -print0
     fi | xargs -0 clang-format --dry-run --Werror
     build release
