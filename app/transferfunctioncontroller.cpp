@@ -40,6 +40,8 @@ TransferFunctionController::TransferFunctionController(WindowContext &windowCont
         rowLayout->addWidget(label);
     row->hide();
     transferLayout->addWidget(row);
+    // Spare height goes below the labels, not between them and the strips.
+    transferLayout->addStretch(1);
 
     addMenu();
     addAutomaticOffer();
