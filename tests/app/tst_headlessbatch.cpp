@@ -1,4 +1,6 @@
 // Batch mode as a job runner starts it: no display, several files, turntables.
+#include "picturechecks.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -55,19 +57,6 @@ Run kelvara(const QStringList &arguments, bool display, const QString &path = QS
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
-}
-
-int largestDifference(const QImage &a, const QImage &b)
-{
-    int largest = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
-                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
-        }
-    return largest;
 }
 
 } // namespace

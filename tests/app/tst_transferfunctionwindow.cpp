@@ -1,6 +1,7 @@
 #include "gradienteditor.h"
 #include "hoverpoints.h"
 #include "mainwindow.h"
+#include "picturechecks.h"
 #include "samplevolumes.h"
 #include "shadewidget.h"
 #include "transferfunction.h"
@@ -50,15 +51,6 @@ bool samePoints(const TransferFunction &a, const TransferFunction &b)
                 return false;
     }
     return true;
-}
-
-int litPixels(const QImage &image)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += qGray(image.pixel(x, y)) > 20 ? 1 : 0;
-    return count;
 }
 
 } // namespace

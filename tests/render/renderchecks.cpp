@@ -246,7 +246,7 @@ QString keepImages(const QString &label, const QImage &produced, const QImage &r
     return QStringLiteral("images kept as %1*").arg(directory.filePath(base));
 }
 
-OffscreenResult render(const Scene &scene)
+OffscreenResult render(const RenderCase &scene)
 {
     QString why;
     std::unique_ptr<BatchFrame> frame = makeHeadlessFrame(scene.size, &why);

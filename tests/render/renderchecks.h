@@ -57,7 +57,7 @@ RenderingOptions plainOptions();
 QGradientStops constantStops(const QColor &colour);
 
 // Everything one frame of the batch path depends on.
-struct Scene
+struct RenderCase
 {
     Volume volume = uniformVolume(8, 8, 8, 1.0f);
     RenderingOptions options = plainOptions();
@@ -74,7 +74,7 @@ struct Scene
 };
 
 // One frame through the batch path, without a display (EGL).
-OffscreenResult render(const Scene &scene);
+OffscreenResult render(const RenderCase &scene);
 
 bool isBlack(QRgb pixel);
 int countNonBlack(const QImage &image);

@@ -51,7 +51,7 @@ private:
 };
 
 // The scene on a VolumeRenderer directly, nothing initialised yet.
-void prepare(VolumeRenderer &renderer, const Scene &scene)
+void prepare(VolumeRenderer &renderer, const RenderCase &scene)
 {
     renderer.resize(scene.size);
     renderer.setRenderingOptions(&scene.options);
@@ -367,7 +367,7 @@ void RenderGlTest::mouseDrags()
 
 void RenderGlTest::startupReportAndLogs()
 {
-    const Scene scene;
+    const RenderCase scene;
     VolumeRenderer renderer;
     QStringList out;
     QStringList err;
@@ -409,7 +409,7 @@ void RenderGlTest::shippedShadersCompile_data()
 void RenderGlTest::shippedShadersCompile()
 {
     QFETCH(QString, path);
-    const Scene scene;
+    const RenderCase scene;
     VolumeRenderer renderer;
     renderer.setFragmentShaderCandidates({path});
     QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
@@ -422,7 +422,7 @@ void RenderGlTest::shippedShadersCompile()
 
 void RenderGlTest::blackUntilThereIsSomethingToDraw()
 {
-    Scene scene;
+    RenderCase scene;
     OffscreenFrame frame(QSize(32, 24));
     frame.setGradientStops(scene.stops);
     VolumeRenderer &renderer = frame.renderer();
@@ -483,7 +483,7 @@ void RenderGlTest::silhouette()
     QFETCH(int, y);
     QFETCH(int, z);
     QFETCH(bool, inWindow);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(width, height, depth, 1.0f);
     scene.size = QSize(64, 48);
     scene.x = x;
@@ -545,7 +545,7 @@ void RenderGlTest::compositingClosedForm()
     QFETCH(int, y);
     QFETCH(int, samples);
     QFETCH(QColor, ambient);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(16, 16, depth, 0.5f);
     scene.options.samples = samples;
     scene.options.ambient = ambient;
@@ -665,7 +665,7 @@ void RenderGlTest::nearerSamplesCoverFarther()
     QFETCH(int, y);
     QFETCH(int, cutSlice);
     QFETCH(QColor, expected);
-    Scene scene;
+    RenderCase scene;
     scene.volume = makeVolume(8, 8, 8, [](int, int, int z) { return z >= 4 ? 1.0f : 0.5f; });
     scene.sliceCut = sliceCutAt(2, cutSlice, cutSlice < 0 ? 0 : 8);
     scene.stops = {
@@ -735,7 +735,7 @@ void RenderGlTest::depthCueingDarkensFarSamples()
 // 8-bit storage both would read the same value.
 void RenderGlTest::volumeKeepsMoreThanEightBits()
 {
-    Scene scene;
+    RenderCase scene;
     scene.volume = makeVolume(8, 8, 8, [](int x, int, int) { return x < 4 ? 0.500f : 0.502f; });
     scene.stops = {{0.49, QColor(0, 0, 0, 255)}, {0.51, QColor(255, 255, 255, 255)}};
     const OffscreenResult result = render(scene);
@@ -761,7 +761,7 @@ void RenderGlTest::tableEndsReadTheirOwnEntries()
 {
     QFETCH(float, value);
     QFETCH(QColor, expected);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(8, 8, 8, value);
     scene.stops = {{0.0, QColor(0, 255, 0, 255)}, {1.0, QColor(255, 0, 0, 255)}};
     const OffscreenResult result = render(scene);
@@ -782,7 +782,7 @@ void RenderGlTest::volumeFacesDoNotWrap_data()
 void RenderGlTest::volumeFacesDoNotWrap()
 {
     QFETCH(int, axis);
-    Scene scene;
+    RenderCase scene;
     scene.volume = makeVolume(
         8, 8, 8, [axis](int x, int y, int) { return (axis == 0 ? x : y) < 4 ? 1.0f : 0.0f; });
     scene.stops = {{0.0, QColor(255, 255, 255, 0)}, {1.0, QColor(255, 255, 255, 255)}};
@@ -816,7 +816,7 @@ void RenderGlTest::volumeFacesDoNotWrap()
 // table reaches the shader only with its upload.
 void RenderGlTest::uploadsBeforeContextAreKept()
 {
-    Scene scene;
+    RenderCase scene;
     scene.stops = constantStops(QColor(255, 64, 32, 255));
     VolumeRenderer renderer;
     QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
@@ -840,7 +840,7 @@ void RenderGlTest::uploadsBeforeContextAreKept()
 // the uploaded table come back in the new one.
 void RenderGlTest::contextReplacedKeepsUploads()
 {
-    Scene scene;
+    RenderCase scene;
     scene.stops = constantStops(QColor(255, 64, 32, 255));
     QWidget first;
     QWidget second;
@@ -886,7 +886,7 @@ void RenderGlTest::unusableShader()
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
     }
-    const Scene scene;
+    const RenderCase scene;
     VolumeRenderer renderer;
     renderer.setFragmentShaderCandidates({path});
     QSignalSpy problems(renderer.problemReporter(), &ProblemReporter::problemReported);
@@ -927,7 +927,7 @@ void RenderGlTest::refusedVolumes()
     Volume bad;
     bad.width = width;
     bad.data.assign(std::size_t(values), 1.0f);
-    const Scene scene;
+    const RenderCase scene;
     OffscreenFrame frame(scene.size);
     frame.setRenderingOptions(scene.options);
     frame.setGradientStops(scene.stops);
@@ -1153,7 +1153,7 @@ void RenderGlTest::activeUnitAfterFrame_data()
 void RenderGlTest::activeUnitAfterFrame()
 {
     QFETCH(QColor, colour);
-    Scene scene;
+    RenderCase scene;
     scene.stops = constantStops(colour);
     VolumeRenderer renderer;
     prepare(renderer, scene);
@@ -1423,7 +1423,7 @@ void RenderGlTest::baselineImages()
     QFETCH(CropBox, crop);
     QFETCH(double, zoom);
     QFETCH(RenderMode, mode);
-    Scene scene;
+    RenderCase scene;
     scene.volume = toVolume(makeHeadPhantom(48, 48, 48));
     scene.options = RenderingOptions();
     scene.stops = {{0.0, QColor(0, 0, 0, 0)},
@@ -1489,7 +1489,7 @@ double blockDifference(const QImage &a, const QImage &b, int block)
 
 void RenderGlTest::jitterTurnsRingsIntoNoise()
 {
-    Scene scene;
+    RenderCase scene;
     scene.volume = ballVolume();
     // Strong depth cueing: rings show as steps of brightness.
     scene.options = RenderingOptions();
@@ -1538,7 +1538,7 @@ void RenderGlTest::jitterTurnsRingsIntoNoise()
 // follows on screen once the drag has settled.
 void RenderGlTest::dragsDrawReducedFrames()
 {
-    Scene scene;
+    RenderCase scene;
     scene.volume = toVolume(makeHeadPhantom(48, 48, 48));
     scene.stops = {{0.0, QColor(0, 0, 0, 0)}, {0.1, QColor(255, 200, 150, 255)}};
     scene.size = QSize(96, 96);

@@ -119,7 +119,7 @@ void RenderPictureTest::proportionsAtAnyViewportShape_data()
 void RenderPictureTest::proportionsAtAnyViewportShape()
 {
     QFETCH(QSize, size);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(96, 64, 32, 1.0f);
     scene.size = size;
     const OffscreenResult result = render(scene);
@@ -163,7 +163,7 @@ void RenderPictureTest::tableFollowsTheCurves()
 {
     QFETCH(QGradientStops, stops);
     QFETCH(int, grey);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(16, 16, 16, 0.5f);
     scene.stops = stops;
     scene.mode = RenderMode::MaximumIntensity;
@@ -186,7 +186,7 @@ void RenderPictureTest::faintOpacitiesAccumulate_data()
 void RenderPictureTest::faintOpacitiesAccumulate()
 {
     QFETCH(double, opacity);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(16, 16, 16, 0.5f);
     scene.stops = constantStops(QColor::fromRgbF(1, 1, 1, float(opacity)));
     const OffscreenResult result = render(scene);
@@ -203,7 +203,7 @@ void RenderPictureTest::faintOpacitiesAccumulate()
 // same picture.
 void RenderPictureTest::jitterIsNoise()
 {
-    Scene scene;
+    RenderCase scene;
     scene.volume = makeVolume(64, 64, 64, [](int, int, int z) { return z / 63.0f; });
     scene.stops = {{0.0, QColor(0, 0, 0, 255)}, {1.0, QColor(255, 255, 255, 255)}};
     scene.mode = RenderMode::MaximumIntensity;
@@ -263,7 +263,7 @@ void RenderPictureTest::wholeRaysAtTheFaces()
     QFETCH(QSize, size);
     QFETCH(int, x);
     QFETCH(int, y);
-    Scene scene;
+    RenderCase scene;
     scene.volume = uniformVolume(95, 63, 47, 0.5f);
     scene.stops = constantStops(QColor::fromRgbF(1, 1, 1, 0.01f));
     scene.size = size;
@@ -380,7 +380,7 @@ void RenderPictureTest::pickFindsTheNearSurface()
 // Contexts share one display: a frame that goes must not end the others.
 void RenderPictureTest::framesLiveSideBySide()
 {
-    Scene scene;
+    RenderCase scene;
     const auto first = makeHeadlessFrame(QSize(16, 16), nullptr);
     QVERIFY(first);
     first->setRenderingOptions(scene.options);
