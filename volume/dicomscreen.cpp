@@ -65,6 +65,23 @@ struct Walker
         return value;
     }
 
+    // A decimal string of exactly N values separated by backslashes, as
+    // written ("nan" and "0" included).
+    template <std::size_t N>
+    static bool decimals(const std::string &value, std::array<double, N> &numbers)
+    {
+        const char *cursor = value.c_str();
+        for (std::size_t i = 0; i < N; ++i) {
+            char *end = nullptr;
+            numbers[i] = std::strtod(cursor, &end);
+            const bool last = i + 1 == N;
+            if (end == cursor || (last ? *end != '\0' && *end != ' ' : *end != '\\'))
+                return false;
+            cursor = *end ? end + 1 : end;
+        }
+        return true;
+    }
+
     // Keeps the top-level elements that place a slice and size its pixels;
     // false where native pixel data is shorter than they make it.
     bool noteTopLevel(std::uint16_t group, std::uint16_t element, std::uint64_t at,
@@ -85,19 +102,23 @@ struct Walker
             break;
         }
         case 0x00200032: {
-            std::string value = text(at, length);
             std::array<double, 3> position{};
-            const char *cursor = value.c_str();
-            bool whole = true;
-            for (int axis = 0; axis < 3 && whole; ++axis) {
-                char *end = nullptr;
-                position[std::size_t(axis)] = std::strtod(cursor, &end);
-                whole = end != cursor && std::isfinite(position[std::size_t(axis)]) &&
-                        (axis == 2 ? *end == '\0' || *end == ' ' : *end == '\\');
-                cursor = *end ? end + 1 : end;
-            }
-            if (whole)
+            if (decimals(text(at, length), position) &&
+                std::all_of(position.begin(), position.end(),
+                            [](double v) { return std::isfinite(v); }))
                 facts.position = position;
+            break;
+        }
+        case 0x00200037: {
+            std::array<double, 6> orientation{};
+            if (decimals(text(at, length), orientation))
+                facts.orientation = orientation;
+            break;
+        }
+        case 0x00280030: {
+            std::array<double, 2> spacing{};
+            if (decimals(text(at, length), spacing))
+                facts.pixelSpacing = spacing;
             break;
         }
         case 0x00280002:

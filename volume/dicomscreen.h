@@ -14,6 +14,11 @@ struct DicomSliceFacts
     std::string seriesUid;
     std::optional<long long> instanceNumber;
     std::optional<std::array<double, 3>> position; // Image Position (Patient), mm, finite
+    // Pixel Spacing (row step, column step) and Image Orientation (Patient)
+    // as the file writes them, unchecked: GDCM replaces zero, non-finite and
+    // degenerate values without a word, and the user should hear of them.
+    std::optional<std::array<double, 2>> pixelSpacing;
+    std::optional<std::array<double, 6>> orientation;
     std::uint32_t rows = 0;
     std::uint32_t columns = 0;
 };

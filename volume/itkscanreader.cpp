@@ -6,6 +6,7 @@
 #include "scanlayout.h"
 #include "textheader.h"
 
+#include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
@@ -80,6 +81,10 @@ CollectingOutputWindow *outputWindow()
     std::call_once(installed, [] {
         window = CollectingOutputWindow::New();
         itk::OutputWindow::SetInstance(window);
+        // GDCM's warnings go straight to standard error; what they say about
+        // a file (a zero spacing, missing directions) our checks tell with
+        // the load instead.
+        gdcm::Trace::WarningOff();
     });
     return window.GetPointer();
 }
@@ -278,6 +283,10 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
+    if (layout.sizes.size() == 3 && layout.spacings.size() == 3)
+        for (std::size_t axis = 0; axis < 3; ++axis)
+            if (!(std::isfinite(layout.spacings[axis]) && layout.spacings[axis] > 0.0))
+                scan.spacing[axis] = layout.spacings[axis];
     // ITK reads only the matrix; a header that gives just the letters
     // still says how its axes lie.
     if (format == ScanFormat::MetaImage && !layout.directionGiven)
@@ -562,6 +571,35 @@ std::string readDicomPixels(itk::GDCMImageIO &io, float *to, std::uint64_t count
     return {};
 }
 
+// GDCM turns a zero or non-finite Pixel Spacing into 1 and a zero or
+// degenerate Image Orientation into the identity, saying so only on standard
+// error. The file's own values go to scan instead, so that the checks every
+// reader shares replace them with a warning that names what was wrong.
+void keepUnsoundPlacement(const DicomSliceFacts &facts, RawScan &scan)
+{
+    if (facts.pixelSpacing) {
+        // Pixel Spacing gives the step between rows (Y) first.
+        const std::array<double, 2> &rowColumn = *facts.pixelSpacing;
+        for (int axis = 0; axis < 2; ++axis) {
+            const double step = rowColumn[std::size_t(1 - axis)];
+            if (!(std::isfinite(step) && step > 0.0))
+                scan.spacing[std::size_t(axis)] = step;
+        }
+    }
+    if (facts.orientation) {
+        const std::array<double, 6> &o = *facts.orientation;
+        const double cross[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5],
+                                 o[0] * o[4] - o[1] * o[3]};
+        const double normal =
+            std::sqrt(cross[0] * cross[0] + cross[1] * cross[1] + cross[2] * cross[2]);
+        if (!std::isfinite(normal) || normal < 1e-6)
+            for (unsigned int row = 0; row < 3; ++row) {
+                scan.direction[3 * row + 0] = o[row];
+                scan.direction[3 * row + 1] = o[3 + row];
+            }
+    }
+}
+
 // A DICOM series as its files' headers give it, before a pixel is read.
 struct DicomSeriesHeaders
 {
@@ -674,6 +712,7 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         for (unsigned int row = 0; row < 3; ++row)
             scan.direction[3 * row + axis] = row < column.size() ? column[row] : 0.0;
     }
+    keepUnsoundPlacement(layout.files.front()->facts, scan);
     const DirectionMatrix &d = scan.direction;
     std::array<double, 3> normal = {d[3] * d[7] - d[6] * d[4], d[6] * d[1] - d[0] * d[7],
                                     d[0] * d[4] - d[3] * d[1]};

@@ -84,6 +84,22 @@ ScanReadResult headerText(const std::string &path, std::string &text, std::uint6
     return {true, {}};
 }
 
+// NRRD's form of numbered data files: "<format> <min> <max> <step> [<subdim>]".
+// A name that merely holds blanks ("Über Daten/scan.raw") is one file.
+bool isNrrdFileRange(const std::string &value)
+{
+    std::istringstream words(value);
+    std::string format;
+    long long numbers[4] = {};
+    int count = 0;
+    if (!(words >> format))
+        return false;
+    for (std::string word; words >> word; ++count)
+        if (count >= 4 || !parseInteger(word, numbers[count]))
+            return false;
+    return count >= 3;
+}
+
 std::string siblingPath(const std::string &header, const std::string &name)
 {
     const std::filesystem::path given(name);
@@ -216,7 +232,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     }
 
     long long dimension = -1, lineSkip = 0, byteSkip = 0;
-    std::string sizes, type, encoding = "raw", endian, dataFile;
+    std::string sizes, type, encoding = "raw", endian, dataFile, spacings;
     int keyValues = 0;
     std::istringstream lines(text.substr(0, end));
     std::string line;
@@ -247,6 +263,8 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
             return failure("The header's dimension is '" + value + "', not a whole number.");
         if (field == "sizes")
             sizes = value;
+        else if (field == "spacings")
+            spacings = value;
         else if (field == "type")
             type = value;
         else if (field == "encoding")
@@ -269,6 +287,9 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     read = parseSizes(sizes, std::size_t(dimension), "sizes", layout.sizes);
     if (!read.ok)
         return read;
+    std::istringstream spacingWords(spacings);
+    for (std::string word; spacingWords >> word;)
+        layout.spacings.push_back(std::strtod(word.c_str(), nullptr));
     if (!nrrdType(type, layout.type))
         return failure("The header's sample type '" + type + "' cannot be shown.");
     layout.bigEndian = endian == "big";
@@ -284,8 +305,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
         layout.dataPath = path;
         layout.dataOffset = dataStart == std::string::npos ? fileSize : dataStart;
     } else {
-        if (dataFile.rfind("LIST", 0) == 0 || dataFile.find('%') != std::string::npos ||
-            dataFile.find(' ') != std::string::npos)
+        if (dataFile.rfind("LIST", 0) == 0 || isNrrdFileRange(dataFile))
             return failure("The samples are spread over several data files, which is not "
                            "supported.");
         layout.dataPath = siblingPath(path, dataFile);
@@ -436,6 +456,12 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
                                    : SampleEncoding::Raw;
 
     if (dataFile == "LOCAL") {
+        // ITK skips HeaderSize bytes of the file, so one beyond it would
+        // leave nothing to read, silently.
+        if (headerSize > 0 && std::uint64_t(headerSize) > fileSize)
+            return failure("The header's HeaderSize of " + std::to_string(headerSize) +
+                           " bytes lies beyond the end of the file (" + std::to_string(fileSize) +
+                           " bytes).");
         layout.dataPath = path;
         layout.dataOffset = position;
         return {true, {}};
@@ -452,6 +478,12 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
             return failure("The header's HeaderSize of -1 needs raw samples.");
         layout.dataAtEnd = true;
     } else {
+        std::error_code error;
+        const std::uintmax_t dataBytes = std::filesystem::file_size(layout.dataPath, error);
+        if (!error && std::uint64_t(headerSize) > dataBytes)
+            return failure("The header's HeaderSize of " + std::to_string(headerSize) +
+                           " bytes lies beyond the end of the data file (" +
+                           std::to_string(dataBytes) + " bytes).");
         layout.dataOffset = std::uint64_t(headerSize);
     }
     return {true, {}};

@@ -36,6 +36,9 @@ struct TextHeaderLayout
     // Rotation or Orientation), and the AnatomicalOrientation letters.
     bool directionGiven = false;
     std::string anatomicalOrientation;
+    // NRRD: the spacings as written, one per axis ("nan" read as NaN): ITK
+    // makes a NaN spacing 1 without a word.
+    std::vector<double> spacings;
 
     std::uint64_t sampleCount() const;
 };

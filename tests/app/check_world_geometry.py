@@ -18,6 +18,7 @@ import random
 import shutil
 import subprocess
 import sys
+import warnings
 
 import nibabel as nib
 import numpy as np
@@ -172,7 +173,7 @@ def expected_from_affine(path, fmt, data, aff):
         spacing=np.linalg.norm(aff[:3, :3], axis=0), value=lambda ijk: data[tuple(ijk)])
 
 
-def write_dicom_series(work, name):
+def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=None):
     folder = fresh(os.path.join(work, name))
     os.makedirs(folder)
     columns, rows, slices = SHAPE
@@ -204,8 +205,8 @@ def write_dicom_series(work, name):
         # from the positions along the normal.
         ds.InstanceNumber = slices - k
         ds.ImagePositionPatient = [f"{x:.6f}" for x in start + k * step * normal]
-        ds.ImageOrientationPatient = [f"{x:.8f}" for x in (*row_dir, *col_dir)]
-        ds.PixelSpacing = ["0.7", "0.85"]  # between rows, between columns
+        ds.ImageOrientationPatient = orientation or [f"{x:.8f}" for x in (*row_dir, *col_dir)]
+        ds.PixelSpacing = list(pixel_spacing)  # between rows, between columns
         ds.SliceThickness = "1.5"  # overlapping slices: not the spacing
         ds.Rows, ds.Columns = rows, columns
         ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
@@ -213,6 +214,8 @@ def write_dicom_series(work, name):
         ds.RescaleSlope, ds.RescaleIntercept, ds.RescaleType = "1", "0", "HU"
         ds.PixelData = np.ascontiguousarray(vol[:, :, k].T).astype("<i2").tobytes()
         ds.save_as(path, write_like_original=False)
+    if orientation or tuple(pixel_spacing) != ("0.7", "0.85"):
+        return folder  # unsound on purpose: no expectations
 
     # Expectations from the files as pydicom reads them back.
     read = [pydicom.dcmread(os.path.join(folder, n)) for n in os.listdir(folder)]
@@ -408,6 +411,23 @@ def main():
         check_info(e, got)
     for e in expected:
         check_probes(binary, e)
+
+    # Placements that GDCM replaces silently: the load says what it replaced.
+    unsound = [
+        ("spacing_zero", ("0", "0.85"), None, "voxel spacing of 0 along Y"),
+        ("spacing_nan", ("0.7", "nan"), None, "voxel spacing of nan along X"),
+        ("orientation_zero", ("0.7", "0.85"), ["0"] * 6, "zero or parallel"),
+        ("orientation_parallel", ("0.7", "0.85"), ["1", "0", "0", "1", "0", "0"],
+         "zero or parallel"),
+    ]
+    for name, spacing, orientation, warning in unsound:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # pydicom's word on a "nan" decimal string
+            folder = write_dicom_series(work, name, spacing, orientation)
+        rc, objects, _ = run(binary, ["--info", "--json", folder])
+        said = objects[0].get("warnings", []) if objects else []
+        results.check(rc == 0 and any(warning in w for w in said), name, "warnings", warning,
+                      said)
 
     # A broken file and a missing one among a good one: errors for those,
     # the good one still described, exit status 1.

@@ -164,6 +164,7 @@ private slots:
     void damagedScans_data();
     void damagedScans();
     void niftiTwoInBothByteOrders();
+    void detachedDataFileNames();
     void specialFilesRefusedAtOnce();
     void latin1NameLoads();
 
@@ -620,6 +621,16 @@ void TestScanFiles::damagedScans_data()
         << mha + "ElementSpacing = 1 0 1\nElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +
                eight
         << true << "spacing of 0 along Y; 1 mm is used" << 0ull;
+    // ITK would make these 1 mm, or skip past the file, without a word.
+    QTest::newRow("NRRD NaN spacing")
+        << "nan-spacing.nrrd"
+        << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nspacings: 1 nan 1\n", eight) << true
+        << "spacing of nan along Y; 1 mm is used" << 0ull;
+    QTest::newRow("MetaImage HeaderSize beyond the file")
+        << "far.mha"
+        << mha + "HeaderSize = 999999999999\nElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +
+               eight
+        << false << "HeaderSize of 999999999999 bytes lies beyond the end of the file" << 0ull;
 }
 
 void TestScanFiles::damagedScans()
@@ -671,6 +682,24 @@ void TestScanFiles::niftiTwoInBothByteOrders()
     QVERIFY2(run.result.ok && run.err.find("value scaling (slope 1e+306") != std::string::npos,
              run.err.c_str());
     QCOMPARE(run.volume.valueRange.maximum, 1000.0);
+}
+
+// A data file's name may hold blanks and any letters; only NRRD's numbered
+// form ("slice%03d.raw 1 40 1") names several files.
+void TestScanFiles::detachedDataFileNames()
+{
+    QVERIFY(QDir(dir.path()).mkpath(QString::fromUtf8("Über Daten")));
+    QVERIFY(
+        writeFile(dir.filePath(QString::fromUtf8("Über Daten/dä ta.raw")), QByteArray(8, '\x03')));
+    const QByteArray fields = "type: uint8\ndimension: 3\nsizes: 2 2 2\n";
+    const QString blanks = dir.filePath("blanks.nhdr");
+    QVERIFY(writeFile(blanks, nrrd(fields + "data file: Über Daten/dä ta.raw\n", {})));
+    const ScanLoad run = load(blanks);
+    QVERIFY2(run.result.ok, run.err.c_str());
+    QCOMPARE(run.volume.data.size(), std::size_t(8));
+    const QString numbered = dir.filePath("numbered.nhdr");
+    QVERIFY(writeFile(numbered, nrrd(fields + "data file: slice%03d.raw 1 2 1\n", {})));
+    QVERIFY(load(numbered).result.reason.find("several data files") != std::string::npos);
 }
 
 void TestScanFiles::specialFilesRefusedAtOnce()
