@@ -121,13 +121,52 @@ struct Walker
                 facts.pixelSpacing = spacing;
             break;
         }
+        case 0x00080016:
+            facts.pixels.sopClassUid = text(at, length);
+            break;
         case 0x00280002:
             samplesPerPixel = unsignedShort();
+            facts.pixels.samplesPerPixel = samplesPerPixel;
+            break;
+        case 0x00280004:
+            facts.pixels.photometric = text(at, length);
             break;
         case 0x00280008:
             frames = std::strtoull(text(at, length).c_str(), nullptr, 10);
+            facts.pixels.frames = frames;
             frames = frames == 0 ? 1 : frames;
             break;
+        case 0x00280101:
+            facts.pixels.bitsStored = unsignedShort();
+            break;
+        case 0x00280103:
+            facts.pixels.pixelRepresentation = unsignedShort();
+            break;
+        case 0x00281052:
+        case 0x00281053:
+        case 0x3004000e: {
+            std::array<double, 1> number{};
+            if (decimals(text(at, length), number) && std::isfinite(number[0]))
+                (tag == 0x00281052   ? facts.pixels.intercept
+                 : tag == 0x00281053 ? facts.pixels.slope
+                                     : facts.pixels.doseGridScaling) = number[0];
+            break;
+        }
+        case 0x3004000c: {
+            const std::string value = text(at, length);
+            const char *cursor = value.c_str();
+            for (;;) {
+                char *end = nullptr;
+                const double offset = std::strtod(cursor, &end);
+                if (end == cursor)
+                    break;
+                facts.pixels.frameOffsets.push_back(offset);
+                if (*end != '\\')
+                    break;
+                cursor = end + 1;
+            }
+            break;
+        }
         case 0x00280010:
             facts.rows = unsignedShort();
             break;
@@ -136,6 +175,7 @@ struct Walker
             break;
         case 0x00280100:
             bitsAllocated = unsignedShort();
+            facts.pixels.bitsAllocated = bitsAllocated;
             break;
         case 0x7fe00010: {
             // Undefined length (encapsulated data) never reaches here.
@@ -150,6 +190,9 @@ struct Walker
                                 std::to_string(facts.rows) + " x " + std::to_string(facts.columns) +
                                 " samples of " + std::to_string(bitsAllocated) + " bits need " +
                                 std::to_string(needed));
+            facts.pixels.pixelOffset = at;
+            facts.pixels.pixelLength = length;
+            facts.pixels.bigEndian = big;
             break;
         }
         default:
@@ -232,6 +275,7 @@ struct Walker
                     syntax.pop_back();
                 explicitVr = syntax != "1.2.840.10008.1.2";
                 bigEndian = syntax == "1.2.840.10008.1.2.2";
+                facts.pixels.transferSyntax = syntax;
             }
             position += length;
         }

@@ -4,10 +4,34 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the screening of one DICOM file found, and the elements that place it
 // in its series, read on the way (from a damaged file as far as it goes, so
 // that a broken slice can still be counted against its series).
+// How a file's samples are stored, as far as its elements say: enough to
+// read native (uncompressed) pixel data without GDCM.
+struct DicomPixelFacts
+{
+    std::string sopClassUid;
+    std::string transferSyntax; // empty: none given (implicit little-endian)
+    std::string photometric;
+    std::uint32_t samplesPerPixel = 1;
+    std::uint32_t bitsAllocated = 0;
+    std::uint32_t bitsStored = 0;
+    std::uint32_t pixelRepresentation = 0; // 1: two's complement
+    std::optional<std::uint64_t> frames;   // Number of Frames, where given
+    std::vector<double> frameOffsets;      // Grid Frame Offset Vector (RT dose), mm
+    std::optional<double> slope;           // Rescale Slope
+    std::optional<double> intercept;       // Rescale Intercept
+    std::optional<double> doseGridScaling; // RT dose's scaling to Gy
+    bool bigEndian = false;                // the data set's byte order
+    // Native pixel data: where it starts and how long it is (0: none, or
+    // encapsulated).
+    std::uint64_t pixelOffset = 0;
+    std::uint64_t pixelLength = 0;
+};
+
 struct DicomSliceFacts
 {
     std::string problem; // empty when the file is sound
@@ -19,6 +43,7 @@ struct DicomSliceFacts
     // degenerate values without a word, and the user should hear of them.
     std::optional<std::array<double, 2>> pixelSpacing;
     std::optional<std::array<double, 6>> orientation;
+    DicomPixelFacts pixels;
     std::uint32_t rows = 0;
     std::uint32_t columns = 0;
 };

@@ -1,5 +1,6 @@
 #include "itkscanreader.h"
 
+#include "dicompixels.h"
 #include "dicomscreen.h"
 #include "samplereading.h"
 #include "scanfileaccess.h"
@@ -611,6 +612,95 @@ struct DicomSeriesHeaders
     itk::GDCMImageIO::Pointer io; // the information of the first file
 };
 
+// Every slice of a series has the first one's rows and columns.
+ScanReadResult sameSliceSizes(const DicomSeriesLayout &layout)
+{
+    const DicomFile &first = *layout.files.front();
+    for (const DicomFile *file : layout.files)
+        if (file->facts.rows != first.facts.rows || file->facts.columns != first.facts.columns)
+            return failure("Slice " + fileName(file->path) + " has " +
+                           std::to_string(file->facts.columns) + " x " +
+                           std::to_string(file->facts.rows) + " pixels, slice " +
+                           fileName(first.path) + " " + std::to_string(first.facts.columns) +
+                           " x " + std::to_string(first.facts.rows) + ".");
+    return {true, {}};
+}
+
+// The size and placement of a series as GDCM reads its first file.
+ScanReadResult placeFromGdcm(const DicomSeriesLayout &layout, DicomSeriesHeaders &headers,
+                             RawScan &scan)
+{
+    headers.io = itk::GDCMImageIO::New();
+    itk::GDCMImageIO &io = *headers.io;
+    io.SetFileName(layout.files.front()->path);
+    io.ReadImageInformation();
+    const bool single = layout.files.size() == 1;
+    // One file: a single slice, or a multi-frame volume.
+    ScanReadResult checked = checkHeader(io, single ? 1 : layout.files.size(), 0, scan.size);
+    if (!checked.ok)
+        return checked;
+    if (!single) {
+        checked = sameSliceSizes(layout);
+        if (!checked.ok)
+            return checked;
+    }
+    const unsigned int axes = single && io.GetNumberOfDimensions() > 2 ? 3 : 2;
+    for (unsigned int axis = 0; axis < axes; ++axis) {
+        scan.spacing[axis] = io.GetSpacing(axis);
+        const std::vector<double> column = io.GetDirection(axis);
+        for (unsigned int row = 0; row < 3; ++row)
+            scan.direction[3 * row + axis] = row < column.size() ? column[row] : 0.0;
+    }
+    for (unsigned int axis = 0; axis < 3; ++axis)
+        scan.origin[axis] = axis < io.GetNumberOfDimensions() ? io.GetOrigin(axis) : 0.0;
+    return {true, {}};
+}
+
+// The same from the first file's own elements, for the files that GDCM
+// misreads (dicompixels.h).
+ScanReadResult placeFromOwnReading(const DicomSeriesLayout &layout, RawScan &scan)
+{
+    const DicomSliceFacts &first = layout.files.front()->facts;
+    const bool single = layout.files.size() == 1;
+    if (!single) {
+        ScanReadResult same = sameSliceSizes(layout);
+        if (!same.ok)
+            return same;
+        if (dicomFrameCount(first) > 1)
+            return failure("The series' slices are volumes themselves.");
+    }
+    scan.size = {first.columns, first.rows,
+                 single ? std::size_t(dicomFrameCount(first)) : layout.files.size()};
+    scan.spacing = {1.0, 1.0, 1.0};
+    if (first.pixelSpacing)
+        scan.spacing = {(*first.pixelSpacing)[1], (*first.pixelSpacing)[0], 1.0};
+    scan.direction = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+    if (first.orientation) {
+        const std::array<double, 6> &o = *first.orientation;
+        const std::array<double, 3> normal = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5],
+                                              o[0] * o[4] - o[1] * o[3]};
+        for (unsigned int row = 0; row < 3; ++row) {
+            scan.direction[3 * row] = o[row];
+            scan.direction[3 * row + 1] = o[3 + row];
+            scan.direction[3 * row + 2] = normal[row];
+        }
+    }
+    scan.origin = first.position.value_or(std::array<double, 3>{0.0, 0.0, 0.0});
+    // RT dose frames lie at their grid offsets from the position, along the
+    // normal.
+    const std::vector<double> &offsets = first.pixels.frameOffsets;
+    if (single && scan.size[2] > 1 && offsets.size() >= 2) {
+        const double step = offsets[1] - offsets[0];
+        scan.spacing[2] = std::fabs(step);
+        for (unsigned int row = 0; row < 3; ++row) {
+            scan.origin[row] += offsets[0] * scan.direction[3 * row + 2];
+            if (step < 0)
+                scan.direction[3 * row + 2] = -scan.direction[3 * row + 2];
+        }
+    }
+    return {true, {}};
+}
+
 // Lists and screens a folder's files, chooses the series (the one holding the
 // chosen file, else the one with the most slices) and orders its slices: the
 // size and geometry go into scan. Reads headers only.
@@ -682,35 +772,20 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         if (!file.facts.problem.empty() && !uid->empty() && file.facts.seriesUid == *uid &&
             file.facts.position)
             layout.lostPositions.push_back(*file.facts.position);
-    headers.io = itk::GDCMImageIO::New();
-    itk::GDCMImageIO &io = *headers.io;
-    io.SetFileName(layout.files.front()->path);
-    io.ReadImageInformation();
-    if (layout.files.size() == 1) {
-        // One file: a single slice, or a multi-frame volume.
-        ScanReadResult checked = checkHeader(io, 1, 0, scan.size);
-        if (!checked.ok)
-            return checked;
+    const DicomSliceFacts &first = layout.files.front()->facts;
+    if (layout.files.size() == 1)
         layout.places = {0};
+    if (needsOwnPixelReading(first) && ownPixelReadingProblem(first).empty()) {
+        ScanReadResult placed = placeFromOwnReading(layout, scan);
+        if (!placed.ok)
+            return placed;
+    } else if (gdcmAbortsOn(first)) {
+        return failure("An RT dose file of one frame whose pixel data cannot be read here (" +
+                       ownPixelReadingProblem(first) + ").");
     } else {
-        ScanReadResult checked = checkHeader(io, layout.files.size(), 0, scan.size);
-        if (!checked.ok)
-            return checked;
-        for (const DicomFile *file : layout.files)
-            if (file->facts.rows != layout.files.front()->facts.rows ||
-                file->facts.columns != layout.files.front()->facts.columns)
-                return failure("Slice " + fileName(file->path) + " has " +
-                               std::to_string(file->facts.columns) + " x " +
-                               std::to_string(file->facts.rows) + " pixels, slice " +
-                               fileName(layout.files.front()->path) + " " +
-                               std::to_string(layout.files.front()->facts.columns) + " x " +
-                               std::to_string(layout.files.front()->facts.rows) + ".");
-    }
-    for (unsigned int axis = 0; axis < 2; ++axis) {
-        scan.spacing[axis] = io.GetSpacing(axis);
-        const std::vector<double> column = io.GetDirection(axis);
-        for (unsigned int row = 0; row < 3; ++row)
-            scan.direction[3 * row + axis] = row < column.size() ? column[row] : 0.0;
+        ScanReadResult placed = placeFromGdcm(layout, headers, scan);
+        if (!placed.ok)
+            return placed;
     }
     keepUnsoundPlacement(layout.files.front()->facts, scan);
     const DirectionMatrix &d = scan.direction;
@@ -718,16 +793,7 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
                                     d[0] * d[4] - d[3] * d[1]};
     if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
         normal = {0.0, 0.0, 1.0};
-    for (unsigned int axis = 0; axis < 3; ++axis)
-        scan.origin[axis] = axis < io.GetNumberOfDimensions() ? io.GetOrigin(axis) : 0.0;
-    if (layout.files.size() == 1) {
-        if (io.GetNumberOfDimensions() > 2) {
-            scan.spacing[2] = io.GetSpacing(2);
-            const std::vector<double> column = io.GetDirection(2);
-            for (unsigned int row = 0; row < 3; ++row)
-                scan.direction[3 * row + 2] = row < column.size() ? column[row] : 0.0;
-        }
-    } else {
+    if (layout.files.size() > 1) {
         ScanReadResult ordered = layOutSeries(normal, layout);
         if (!ordered.ok)
             return ordered;
@@ -774,18 +840,25 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
             continue;
         }
         const DicomFile &file = *layout.files[std::size_t(layout.places[place])];
-        if (place > 0 || layout.places[0] != 0) {
-            io = itk::GDCMImageIO::New();
-            io->SetFileName(file.path);
-        }
         std::string reason;
-        try {
-            io->ReadImageInformation();
-        } catch (const itk::ExceptionObject &exception) {
-            reason = describe(exception);
+        if (needsOwnPixelReading(file.facts) && ownPixelReadingProblem(file.facts).empty()) {
+            reason =
+                readOwnDicomPixels(file.path, file.facts, samples + place * perPlace, perPlace);
+        } else if (gdcmAbortsOn(file.facts)) {
+            reason = "an RT dose file of one frame whose pixel data cannot be read here";
+        } else {
+            if (!io || place > 0 || layout.places[0] != 0) {
+                io = itk::GDCMImageIO::New();
+                io->SetFileName(file.path);
+            }
+            try {
+                io->ReadImageInformation();
+            } catch (const itk::ExceptionObject &exception) {
+                reason = describe(exception);
+            }
+            if (reason.empty())
+                reason = readDicomPixels(*io, samples + place * perPlace, perPlace);
         }
-        if (reason.empty())
-            reason = readDicomPixels(*io, samples + place * perPlace, perPlace);
         if (!reason.empty()) {
             ++unread;
             ++empty;
@@ -814,8 +887,15 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     notes.insert(notes.end(), layout.notes.begin(), layout.notes.end());
     scan.type = SampleType::Float32;
     SampleType stored = SampleType::Float32;
-    if (headers.io->GetNumberOfComponents() == 1 &&
-        sampleTypeOf(headers.io->GetComponentType(), stored))
+    std::array<double, 2> scaling = dicomValueScaling(layout.files.front()->facts);
+    for (const DicomFile *file : layout.files)
+        if (dicomValueScaling(file->facts) != scaling)
+            scaling = {0.0, 0.0};
+    scan.widenedScaling = scaling;
+    if (!headers.io)
+        scan.fileType = storedDicomSampleType(layout.files.front()->facts);
+    else if (headers.io->GetNumberOfComponents() == 1 &&
+             sampleTypeOf(headers.io->GetComponentType(), stored))
         scan.fileType = stored;
     scan.bigEndian = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__

@@ -307,6 +307,10 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     const bool wholeSamples = stored != SampleType::Float32 && stored != SampleType::Float64;
     target.sampleStep = wholeSamples ? scan.slope : 0.0;
     target.sampleOffset = wholeSamples ? scan.intercept : 0.0;
+    if (wholeSamples && scan.widenedScaling) {
+        target.sampleStep = (*scan.widenedScaling)[0];
+        target.sampleOffset = (*scan.widenedScaling)[1];
+    }
     target.worldOrigin = placement.shown.origin;
     target.worldDirection = placement.shown.direction;
     target.fileAxes = reorientation;

@@ -84,6 +84,10 @@ struct RawScan
     // The type the file itself stores, where samples holds a widened copy
     // (DICOM slices are read as floats).
     std::optional<SampleType> fileType;
+    // Where samples holds values already rescaled from whole stored samples
+    // (DICOM): the file's slope and intercept, so that values read back snap
+    // to those the file can hold; a slope of 0 where slices differ in it.
+    std::optional<std::array<double, 2>> widenedScaling;
     bool bigEndian = false; // the byte order of samples in buffer
     double slope = 1.0;     // finite and not 0
     double intercept = 0.0; // finite

@@ -24,7 +24,7 @@ import nibabel as nib
 import numpy as np
 import pydicom
 from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+from pydicom.uid import ExplicitVRBigEndian, ExplicitVRLittleEndian, generate_uid
 
 SHAPE = (5, 6, 7)
 LPS_TO_RAS = np.diag([-1.0, -1.0, 1.0, 1.0])
@@ -238,6 +238,71 @@ def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=No
     return exp, one
 
 
+RT_DOSE_STORAGE = "1.2.840.10008.5.1.4.1.1.481.2"
+
+
+def write_dicom_variant(work, name, kind):
+    """One file, in a folder of its own, of a kind GDCM reads wrongly or not at all:
+    RT dose of one frame (GDCM aborts) or three, 32-bit big-endian, MONOCHROME1."""
+    folder = fresh(os.path.join(work, name))
+    os.makedirs(folder)
+    path = os.path.join(folder, "image.dcm")
+    columns, rows = 4, 5
+    frames = 3 if kind == "rt_dose_frames" else 1
+    rt = kind.startswith("rt_dose")
+    meta = FileMetaDataset()
+    meta.MediaStorageSOPClassUID = RT_DOSE_STORAGE if rt else CT_IMAGE_STORAGE
+    meta.MediaStorageSOPInstanceUID = generate_uid()
+    meta.TransferSyntaxUID = ExplicitVRBigEndian if kind == "big_endian_32" else ExplicitVRLittleEndian
+    meta.ImplementationClassUID = generate_uid()
+    ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
+    ds.is_little_endian, ds.is_implicit_VR = kind != "big_endian_32", False
+    ds.SOPClassUID, ds.SOPInstanceUID = meta.MediaStorageSOPClassUID, meta.MediaStorageSOPInstanceUID
+    ds.StudyInstanceUID, ds.SeriesInstanceUID = generate_uid(), generate_uid()
+    ds.Modality = "RTDOSE" if rt else "CT"
+    ds.Rows, ds.Columns, ds.SamplesPerPixel = rows, columns, 1
+    ds.PhotometricInterpretation = "MONOCHROME1" if kind == "monochrome1" else "MONOCHROME2"
+    ds.ImagePositionPatient = ["-20", "10.5", "33"]
+    ds.ImageOrientationPatient = ["0", "1", "0", "0", "0", "-1"]  # sagittal
+    ds.PixelSpacing = ["2.5", "3"]
+    n = rows * columns * frames
+    if kind == "big_endian_32":
+        stored = (np.arange(n) * 70001 - 300000).astype(">i4")  # both halves vary
+        ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 32, 32, 31, 1
+    elif rt:
+        stored = (np.arange(n) * 1234 + 7).astype("<u4")
+        ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 32, 32, 31, 0
+        ds.DoseGridScaling, ds.DoseUnits, ds.DoseType = "0.0001", "GY", "PHYSICAL"
+        ds.GridFrameOffsetVector = ["0", "-2", "-4"][:frames]
+        if frames > 1:
+            ds.NumberOfFrames, ds.FrameIncrementPointer = frames, (0x3004, 0x000C)
+    else:
+        stored = (np.arange(n) * 41 + 5).astype("<u2")
+        ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 16, 12, 11, 0
+        ds.RescaleSlope, ds.RescaleIntercept = "2", "-100"
+    ds.PixelData = stored.tobytes()
+    ds.save_as(path, write_like_original=False)
+
+    read = pydicom.dcmread(path)
+    pixels = read.pixel_array.reshape(frames, rows, columns).astype(float)
+    scale = float(read.get("DoseGridScaling", read.get("RescaleSlope", 1)))
+    pixels = pixels * scale + float(read.get("RescaleIntercept", 0))
+    data = np.transpose(pixels, (2, 1, 0))  # [column, row, frame]
+    iop = np.array(read.ImageOrientationPatient, float)
+    ps = np.array(read.PixelSpacing, float)
+    normal = np.cross(iop[:3], iop[3:])
+    offsets = read.get("GridFrameOffsetVector", [0])
+    offsets = [float(x) for x in (offsets if isinstance(offsets, (list, pydicom.multival.MultiValue)) else [offsets])]
+    step = offsets[1] - offsets[0] if frames > 1 else 1.0
+    aff = np.eye(4)
+    aff[:3, 0], aff[:3, 1], aff[:3, 2] = iop[:3] * ps[1], iop[3:] * ps[0], normal * step
+    aff[:3, 3] = np.array(read.ImagePositionPatient, float) + offsets[0] * normal
+    exp = expected_from_affine(path, "DICOM series", data, LPS_TO_RAS @ aff)
+    exp["datatype"] = read.pixel_array.dtype.name.replace(">", "")
+    exp["value"] = lambda ijk: data[tuple(ijk)]
+    return exp
+
+
 # ---------------------------------------------------------------- running
 
 
@@ -397,6 +462,8 @@ def main():
     series, one_slice = write_dicom_series(work, "ct_series")
     series["oblique"] = one_slice["oblique"] = True
     expected += [mha_oblique, mha_rai, series, one_slice]
+    expected += [write_dicom_variant(work, kind, kind) for kind in
+                 ("rt_dose_one_frame", "rt_dose_frames", "big_endian_32", "monochrome1")]
 
     # All files in one call: one line each, in order, pure JSON.
     rc, objects, noise = run(binary, ["--info", "--json"] + [e["path"] for e in expected])

@@ -1,0 +1,119 @@
+#include "dicompixels.h"
+
+#include "scanfileaccess.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+const char *const rtDoseStorage = "1.2.840.10008.5.1.4.1.1.481.2";
+
+bool nativeSyntax(const std::string &syntax)
+{
+    return syntax.empty() || syntax == "1.2.840.10008.1.2" || syntax == "1.2.840.10008.1.2.1" ||
+           syntax == "1.2.840.10008.1.2.2";
+}
+
+// The stored sample at index, sign-extended from its stored bits.
+double storedSample(const DicomPixelFacts &pixels, const unsigned char *bytes, std::uint64_t index)
+{
+    const std::uint32_t width = pixels.bitsAllocated / 8;
+    const unsigned char *at = bytes + index * width;
+    std::uint64_t raw = 0;
+    for (std::uint32_t i = 0; i < width; ++i)
+        raw |= std::uint64_t(at[pixels.bigEndian ? width - 1 - i : i]) << (8 * i);
+    const std::uint32_t bits = pixels.bitsStored > 0 && pixels.bitsStored <= pixels.bitsAllocated
+                                   ? pixels.bitsStored
+                                   : pixels.bitsAllocated;
+    raw &= bits >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << bits) - 1;
+    if (pixels.pixelRepresentation == 1 && (raw >> (bits - 1)) & 1)
+        return double(std::int64_t(raw) - (std::int64_t(1) << bits));
+    return double(raw);
+}
+
+} // namespace
+
+bool gdcmAbortsOn(const DicomSliceFacts &facts)
+{
+    // GDCM takes an RT dose file's slice step from the Number of Frames and
+    // the second grid frame offset, asserting that both are there.
+    const DicomPixelFacts &pixels = facts.pixels;
+    return pixels.sopClassUid == rtDoseStorage &&
+           (!pixels.frames || *pixels.frames < 2 || pixels.frameOffsets.size() < 2);
+}
+
+bool needsOwnPixelReading(const DicomSliceFacts &facts)
+{
+    const DicomPixelFacts &pixels = facts.pixels;
+    const bool bigWords = pixels.bigEndian && pixels.bitsAllocated == 32;
+    // GDCM leaves RT dose in stored units, without its scaling to Gy.
+    return pixels.sopClassUid == rtDoseStorage || bigWords || pixels.photometric == "MONOCHROME1";
+}
+
+SampleType storedDicomSampleType(const DicomSliceFacts &facts)
+{
+    const bool signedSamples = facts.pixels.pixelRepresentation == 1;
+    switch (facts.pixels.bitsAllocated) {
+    case 8:
+        return signedSamples ? SampleType::Int8 : SampleType::UInt8;
+    case 32:
+        return signedSamples ? SampleType::Int32 : SampleType::UInt32;
+    default:
+        return signedSamples ? SampleType::Int16 : SampleType::UInt16;
+    }
+}
+
+std::string ownPixelReadingProblem(const DicomSliceFacts &facts)
+{
+    const DicomPixelFacts &pixels = facts.pixels;
+    if (!nativeSyntax(pixels.transferSyntax) || pixels.pixelLength == 0)
+        return "its pixel data is compressed (transfer syntax " + pixels.transferSyntax + ")";
+    if (pixels.samplesPerPixel != 1)
+        return "it holds " + std::to_string(pixels.samplesPerPixel) + " samples per pixel";
+    if (pixels.bitsAllocated != 8 && pixels.bitsAllocated != 16 && pixels.bitsAllocated != 32)
+        return "its samples are " + std::to_string(pixels.bitsAllocated) + " bits wide";
+    if (facts.rows == 0 || facts.columns == 0)
+        return "it gives no rows or columns";
+    return {};
+}
+
+std::uint64_t dicomFrameCount(const DicomSliceFacts &facts)
+{
+    return facts.pixels.frames && *facts.pixels.frames > 0 ? *facts.pixels.frames : 1;
+}
+
+std::array<double, 2> dicomValueScaling(const DicomSliceFacts &facts)
+{
+    const DicomPixelFacts &pixels = facts.pixels;
+    // RT dose gives its scaling to Gy in place of a rescale slope.
+    const double slope = pixels.slope ? *pixels.slope
+                         : pixels.sopClassUid == rtDoseStorage
+                             ? pixels.doseGridScaling.value_or(1.0)
+                             : 1.0;
+    return {slope, pixels.intercept.value_or(0.0)};
+}
+
+std::string readOwnDicomPixels(const std::string &path, const DicomSliceFacts &facts, float *to,
+                               std::uint64_t count)
+{
+    const std::string problem = ownPixelReadingProblem(facts);
+    if (!problem.empty())
+        return problem;
+    const DicomPixelFacts &pixels = facts.pixels;
+    if (std::uint64_t(facts.rows) * facts.columns * dicomFrameCount(facts) != count)
+        return "its size differs from the series'";
+    const std::uint64_t bytes = count * (pixels.bitsAllocated / 8);
+    std::vector<unsigned char> stored(std::size_t(bytes), 0);
+    const std::uint64_t wanted = std::min(bytes, pixels.pixelLength);
+    const FileBytesRead read = readFileBytes(path, pixels.pixelOffset, stored.data(), wanted);
+    if (!read.ok)
+        return read.reason;
+    // RT dose gives its scaling to Gy in place of a rescale slope.
+    const double slope = pixels.slope ? *pixels.slope : pixels.doseGridScaling.value_or(1.0);
+    const double intercept = pixels.intercept.value_or(0.0);
+    for (std::uint64_t i = 0; i < count; ++i)
+        to[i] = float(storedSample(pixels, stored.data(), i) * slope + intercept);
+    return {};
+}
