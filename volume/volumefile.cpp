@@ -94,6 +94,68 @@ bool isMetaImageHeader(const std::string &bytes)
     return false;
 }
 
+// Formats that their first bytes give away but that no reader here takes:
+// named in the refusal rather than read as DAT samples. Empty for none.
+std::string unreadFormatOf(const std::string &bytes, const std::string &lowerName)
+{
+    struct Signature
+    {
+        std::size_t offset;
+        const char *bytes;
+        std::size_t length;
+        const char *description;
+    };
+    static const Signature signatures[] = {
+        {0, "II*\0", 4, "a TIFF image"},
+        {0, "MM\0*", 4, "a TIFF image"},
+        {0, "\x89PNG", 4, "a PNG image"},
+        {0, "\xff\xd8\xff", 3, "a JPEG image"},
+        {0, "GIF8", 4, "a GIF image"},
+        {0, "CDF\x01", 4, "a netCDF file (MINC 1)"},
+        {0, "CDF\x02", 4, "a netCDF file (MINC 1)"},
+        {0, "\x89HDF\r\n\x1a\n", 8, "an HDF5 file (MINC 2)"},
+        {0, "# vtk DataFile", 14, "a legacy VTK file"},
+        {0, "<VTKFile", 8, "a VTK XML file"},
+        {0, "MATRIX7", 7, "an ECAT 7 file"},
+        {0, "PK\x03\x04", 4, "a ZIP archive"},
+        {208, "MAP ", 4, "an MRC/CCP4 map"},
+        {0, "# === DATA DESCRIPTION FILE", 27, "a PAR/REC header"},
+    };
+    for (const Signature &signature : signatures)
+        if (holdsAt(bytes, signature.offset, signature.bytes, signature.length))
+            return signature.description;
+    if (holdsAt(bytes, 0, "<?xml", 5) && bytes.find("<VTKFile") != std::string::npos)
+        return "a VTK XML file";
+    if (endsWith(lowerName, ".par") || endsWith(lowerName, ".rec"))
+        return "a PAR/REC file";
+    if (endsWith(lowerName, ".mgh") || endsWith(lowerName, ".mgz"))
+        return "a FreeSurfer MGH file";
+    if (endsWith(lowerName, ".mnc"))
+        return "a MINC file";
+    return {};
+}
+
+// Why a file that no signature claims and that is not named .dat cannot be
+// a DAT file: its header's samples must fill it exactly. Empty when they do.
+std::string notDatReason(const std::string &bytes, std::uint64_t fileSize)
+{
+    if (bytes.size() < 6)
+        return "The file is not in a format Kelvara reads: it is too short for a DAT header.";
+    const auto field = [&](std::size_t at) {
+        return std::uint64_t(static_cast<unsigned char>(bytes[at])) |
+               std::uint64_t(static_cast<unsigned char>(bytes[at + 1])) << 8;
+    };
+    const std::uint64_t count = field(0) * field(2) * field(4);
+    if (fileSize == 6 + 2 * count && count > 0)
+        return {};
+    return "The file is not in a format Kelvara reads: no known signature, and read as DAT its "
+           "header gives " +
+           std::to_string(field(0)) + " x " + std::to_string(field(2)) + " x " +
+           std::to_string(field(4)) + " samples (" + std::to_string(6 + 2 * count) +
+           " bytes) where the file holds " + std::to_string(fileSize) +
+           " bytes. Files named .dat are read as DAT whatever their size.";
+}
+
 struct NamedFormat
 {
     const char *suffix;
@@ -240,6 +302,17 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
             std::string("The file is named like ") + named->description + " but does not hold one.";
     else
         byContents = false;
+    if (!byContents) {
+        const std::string unread = unreadFormatOf(bytes, name);
+        std::uint64_t fileSize = 0;
+        std::string reason;
+        if (!unread.empty())
+            detection.refusal = "The file is " + unread + ", which Kelvara does not read.";
+        else if (regularFileSize(path, fileSize, reason))
+            detection.refusal =
+                compressed ? "The file is compressed (gzip) but holds no format Kelvara reads."
+                           : notDatReason(bytes, fileSize);
+    }
     // .img is the data half of a pair: its contents have no signature.
     if (byContents && named && named->format != detection.format && detection.refusal.empty() &&
         !endsWith(name, ".img"))

@@ -35,9 +35,11 @@ struct VolumeFormatDetection
 // Picks the reader for path: a folder is a DICOM series; a file named .dat is
 // DAT; otherwise the contents decide where the format has a signature (NIfTI-1
 // and -2, also inflated from gzip, NRRD, DICOM, MetaImage's text header), then
-// the name (.hdr/.img pairs, a damaged .nii.gz). Files that match nothing, or
-// cannot be read, go to the DAT reader as they always did. Opens nothing but
-// regular files.
+// the name (.hdr/.img pairs, a damaged .nii.gz). A file that matches nothing
+// is refused, naming the format where its signature or name tells one that is
+// not read (TIFF, MINC, PAR/REC, ...), unless it is a sound DAT file (its
+// samples fill it exactly). Files that cannot be read go to the DAT reader,
+// which reports them as it always did. Opens nothing but regular files.
 VolumeFormatDetection detectVolumeFormat(const std::string &path);
 
 struct VolumeReadOptions

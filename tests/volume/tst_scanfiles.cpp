@@ -438,6 +438,13 @@ void TestScanFiles::hostileFiles_data()
     QTest::newRow("beyond memory")
         << "big.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 100 100 100\n", QByteArray(8, 1))
         << "more than can be held in memory";
+    // What no reader claims never reaches the DAT reader unless its samples
+    // fill it as a DAT file's do (datOutputUnchanged).
+    QTest::newRow("TIFF, not read")
+        << "stack.tif" << QByteArray("II*\0", 4) + QByteArray(60, 0) << "a TIFF image";
+    QTest::newRow("unknown bytes")
+        << "notes.bin" << QByteArray("\x02\0\x02\0\x02\0 and some text", 21)
+        << "read as DAT its header gives 2 x 2 x 2 samples (22 bytes)";
     QTest::newRow("zero spacing")
         << "flat.nrrd"
         << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nspacings: 1 1 0\n", QByteArray(8, 1))
@@ -486,6 +493,12 @@ void TestScanFiles::datOutputUnchanged()
     QVERIFY(run.volume.data == own.data);
     QCOMPARE(run.volume.spacing, (std::array<double, 3>{{1, 1, 1}}));
     QCOMPARE(run.volume.valueRange.maximum, 4095.0);
+    // Under another name only a complete DAT file is read as one.
+    const QString renamed = dir.filePath("plain.raw");
+    QVERIFY(writeFile(renamed, datHeader(2, 1, 3) + QByteArray(12, '\x05')));
+    QCOMPARE(load(renamed).volume.data.size(), std::size_t(6));
+    QVERIFY(writeFile(renamed, datHeader(2, 1, 3) + QByteArray(10, '\x05')));
+    QVERIFY(!load(renamed).result.ok);
 
     // A cut-off .nii.gz is found out although ITK would read it.
     TestScan scan = storedReference({{{0, 1, 2}}, {{1, 1, 1}}});
