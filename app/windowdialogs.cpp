@@ -15,12 +15,16 @@ QString volumeFileFilters()
 {
     const QStringList filters = {
         QCoreApplication::translate("MainWindow", "All volumes (*.dat *.nii *.nii.gz *.hdr *.img "
-                                                  "*.nrrd *.nhdr *.mha *.mhd *.dcm)"),
+                                                  "*.nrrd *.nhdr *.mha *.mhd *.dcm *.mnc *.tif "
+                                                  "*.tiff *.vtk)"),
         QCoreApplication::translate("MainWindow", "DAT files (*.dat)"),
         QCoreApplication::translate("MainWindow", "NIfTI (*.nii *.nii.gz *.hdr *.img)"),
         QCoreApplication::translate("MainWindow", "NRRD (*.nrrd *.nhdr)"),
         QCoreApplication::translate("MainWindow", "MetaImage (*.mha *.mhd)"),
         QCoreApplication::translate("MainWindow", "DICOM (*.dcm)"),
+        QCoreApplication::translate("MainWindow", "MINC (*.mnc)"),
+        QCoreApplication::translate("MainWindow", "TIFF stacks (*.tif *.tiff)"),
+        QCoreApplication::translate("MainWindow", "Legacy VTK (*.vtk)"),
         QCoreApplication::translate("MainWindow", "All files (*)"),
     };
     return filters.join(";;");

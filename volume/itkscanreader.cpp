@@ -9,10 +9,13 @@
 
 #include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
+#include <itkMINCImageIO.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
 #include <itkNrrdImageIO.h>
 #include <itkOutputWindow.h>
+#include <itkTIFFImageIO.h>
+#include <itkVTKImageIO.h>
 
 #include <algorithm>
 #include <cctype>
@@ -351,6 +354,44 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     scan.bigEndian = true;
 #endif
+    io->Read(scan.samples.data());
+    return {true, {}};
+}
+
+// A whole image through one of ITK's readers (MINC, TIFF, legacy VTK): its
+// geometry, then its samples straight into scan, in the machine's order.
+ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
+                              std::uint64_t maxDataBytes, RawScan &scan)
+{
+    itk::ImageIOBase::Pointer io;
+    if (format == ScanFormat::Minc)
+        io = itk::MINCImageIO::New().GetPointer();
+    else if (format == ScanFormat::Tiff)
+        io = itk::TIFFImageIO::New().GetPointer();
+    else
+        io = itk::VTKImageIO::New().GetPointer();
+    io->SetFileName(path);
+    io->ReadImageInformation();
+    ScanReadResult checked = checkHeader(*io, 1, 0, scan.size);
+    if (!checked.ok)
+        return checked;
+    takeGeometry(*io, scan);
+    if (!sampleTypeOf(io->GetComponentType(), scan.type))
+        return failure("ITK delivers a sample type that cannot be shown.");
+    const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
+    const std::string problem = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
+    if (!problem.empty())
+        return failure(problem);
+    if (!scan.samples.allocate(size[0] * size[1] * size[2] * sampleSize(scan.type)))
+        return failure("There is not enough memory for the image.");
+    scan.bigEndian = machineIsBigEndian();
+    // These readers read the region asked for, which starts out empty.
+    itk::ImageIORegion region(io->GetNumberOfDimensions());
+    for (unsigned int axis = 0; axis < io->GetNumberOfDimensions(); ++axis) {
+        region.SetIndex(axis, 0);
+        region.SetSize(axis, io->GetDimensions(axis));
+    }
+    io->SetIORegion(region);
     io->Read(scan.samples.data());
     return {true, {}};
 }
@@ -935,9 +976,20 @@ ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
 {
     RawScan scan;
     const ScanReadResult result = guardedItkRead(scan, [&] {
-        return format == ScanFormat::DicomSeries
-                   ? readDicomSeries(path, maxDataBytes, scan)
-                   : readTextHeaderFile(path, format, maxDataBytes, scan);
+        switch (format) {
+        case ScanFormat::DicomSeries:
+            return readDicomSeries(path, maxDataBytes, scan);
+        case ScanFormat::Nrrd:
+        case ScanFormat::MetaImage:
+            return readTextHeaderFile(path, format, maxDataBytes, scan);
+        case ScanFormat::Minc:
+        case ScanFormat::Tiff:
+        case ScanFormat::VtkLegacy:
+            return readWholeImage(path, format, maxDataBytes, scan);
+        case ScanFormat::Nifti:
+            break;
+        }
+        return failure("NIfTI files are read by our own reader.");
     });
     if (result.ok)
         target = std::move(scan);

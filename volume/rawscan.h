@@ -121,10 +121,13 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
 // The file formats read by the scan readers (everything but DAT).
 enum class ScanFormat
 {
-    Nifti,      // .nii, .nii.gz, .hdr/.img (also Analyze 7.5); our own reader
-    Nrrd,       // .nrrd, .nhdr; header through ITK
-    MetaImage,  // .mha, .mhd; header through ITK
-    DicomSeries // a folder of DICOM files, or one file of the series; ITK with GDCM
+    Nifti,       // .nii, .nii.gz, .hdr/.img (also Analyze 7.5); our own reader
+    Nrrd,        // .nrrd, .nhdr; header through ITK
+    MetaImage,   // .mha, .mhd; header through ITK
+    DicomSeries, // a folder of DICOM files, or one file of the series; ITK with GDCM
+    Minc,        // MINC 1 and 2; ITK's reader
+    Tiff,        // a TIFF file, its pages the slices; ITK's reader
+    VtkLegacy    // a legacy VTK file of STRUCTURED_POINTS; ITK's reader
 };
 
 struct ScanReadResult

@@ -60,6 +60,11 @@ ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
         return readScanLayoutWithItk(path, ScanFormat::MetaImage, layout);
     case VolumeFormat::DicomSeries:
         return readScanLayoutWithItk(path, ScanFormat::DicomSeries, layout);
+    case VolumeFormat::Minc:
+    case VolumeFormat::Tiff:
+    case VolumeFormat::VtkLegacy:
+        // Their readers fill memory themselves: never mapped.
+        return failure("The samples are read by ITK, not in place.");
     }
     return failure("The format of the file is unknown.");
 }

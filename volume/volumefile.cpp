@@ -106,15 +106,10 @@ std::string unreadFormatOf(const std::string &bytes, const std::string &lowerNam
         const char *description;
     };
     static const Signature signatures[] = {
-        {0, "II*\0", 4, "a TIFF image"},
-        {0, "MM\0*", 4, "a TIFF image"},
         {0, "\x89PNG", 4, "a PNG image"},
         {0, "\xff\xd8\xff", 3, "a JPEG image"},
         {0, "GIF8", 4, "a GIF image"},
-        {0, "CDF\x01", 4, "a netCDF file (MINC 1)"},
-        {0, "CDF\x02", 4, "a netCDF file (MINC 1)"},
-        {0, "\x89HDF\r\n\x1a\n", 8, "an HDF5 file (MINC 2)"},
-        {0, "# vtk DataFile", 14, "a legacy VTK file"},
+        {0, "\x89HDF\r\n\x1a\n", 8, "an HDF5 file"},
         {0, "<VTKFile", 8, "a VTK XML file"},
         {0, "MATRIX7", 7, "an ECAT 7 file"},
         {0, "PK\x03\x04", 4, "a ZIP archive"},
@@ -130,8 +125,6 @@ std::string unreadFormatOf(const std::string &bytes, const std::string &lowerNam
         return "a PAR/REC file";
     if (endsWith(lowerName, ".mgh") || endsWith(lowerName, ".mgz"))
         return "a FreeSurfer MGH file";
-    if (endsWith(lowerName, ".mnc"))
-        return "a MINC file";
     return {};
 }
 
@@ -173,6 +166,10 @@ constexpr NamedFormat namedFormats[] = {
     {".mha", VolumeFormat::MetaImage, "a MetaImage file (.mha)"},
     {".mhd", VolumeFormat::MetaImage, "a MetaImage header (.mhd)"},
     {".dcm", VolumeFormat::DicomSeries, "a DICOM file (.dcm)"},
+    {".mnc", VolumeFormat::Minc, "a MINC file (.mnc)"},
+    {".tiff", VolumeFormat::Tiff, "a TIFF file (.tiff)"},
+    {".tif", VolumeFormat::Tiff, "a TIFF file (.tif)"},
+    {".vtk", VolumeFormat::VtkLegacy, "a legacy VTK file (.vtk)"},
 };
 
 const NamedFormat *formatNamedBy(const std::string &lowerName)
@@ -243,6 +240,12 @@ const char *volumeFormatName(VolumeFormat format)
         return "MetaImage";
     case VolumeFormat::DicomSeries:
         return "DICOM series";
+    case VolumeFormat::Minc:
+        return "MINC";
+    case VolumeFormat::Tiff:
+        return "TIFF";
+    case VolumeFormat::VtkLegacy:
+        return "legacy VTK";
     }
     return "";
 }
@@ -288,6 +291,13 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
         detection.format = VolumeFormat::Nrrd;
     else if (holdsAt(bytes, 128, "DICM", 4))
         detection.format = VolumeFormat::DicomSeries;
+    else if (holdsAt(bytes, 0, "CDF\x01", 4) || holdsAt(bytes, 0, "CDF\x02", 4) ||
+             (holdsAt(bytes, 0, "\x89HDF\r\n\x1a\n", 8) && endsWith(name, ".mnc")))
+        detection.format = VolumeFormat::Minc; // MINC 1 is netCDF, MINC 2 HDF5
+    else if (holdsAt(bytes, 0, "II*\0", 4) || holdsAt(bytes, 0, "MM\0*", 4))
+        detection.format = VolumeFormat::Tiff;
+    else if (holdsAt(bytes, 0, "# vtk DataFile", 14))
+        detection.format = VolumeFormat::VtkLegacy;
     else if (named && endsWith(name, ".hdr") && isAnalyzeHeader(bytes))
         detection.format = VolumeFormat::Nifti;
     else if (isMetaImageHeader(bytes))
@@ -412,6 +422,15 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     case VolumeFormat::DicomSeries:
     case VolumeFormat::Dat:
         read = readScanWithItk(path, ScanFormat::DicomSeries, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::Minc:
+        read = readScanWithItk(path, ScanFormat::Minc, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::Tiff:
+        read = readScanWithItk(path, ScanFormat::Tiff, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::VtkLegacy:
+        read = readScanWithItk(path, ScanFormat::VtkLegacy, options.maxDataBytes, scan);
         break;
     }
     if (!read.ok)

@@ -18,7 +18,10 @@ enum class VolumeFormat
     Nifti,
     Nrrd,
     MetaImage,
-    DicomSeries
+    DicomSeries,
+    Minc,
+    Tiff,
+    VtkLegacy
 };
 
 struct VolumeFormatDetection
@@ -34,7 +37,8 @@ struct VolumeFormatDetection
 
 // Picks the reader for path: a folder is a DICOM series; a file named .dat is
 // DAT; otherwise the contents decide where the format has a signature (NIfTI-1
-// and -2, also inflated from gzip, NRRD, DICOM, MetaImage's text header), then
+// and -2, also inflated from gzip, NRRD, DICOM, MetaImage's text header, MINC
+// 1 and 2, TIFF, legacy VTK), then
 // the name (.hdr/.img pairs, a damaged .nii.gz). A file that matches nothing
 // is refused, naming the format where its signature or name tells one that is
 // not read (TIFF, MINC, PAR/REC, ...), unless it is a sound DAT file (its
