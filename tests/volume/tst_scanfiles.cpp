@@ -440,8 +440,8 @@ void TestScanFiles::hostileFiles_data()
         << "more than can be held in memory";
     // What no reader claims never reaches the DAT reader unless its samples
     // fill it as a DAT file's do (datOutputUnchanged).
-    QTest::newRow("TIFF, not read")
-        << "stack.tif" << QByteArray("II*\0", 4) + QByteArray(60, 0) << "a TIFF image";
+    QTest::newRow("ECAT, not read")
+        << "scan.v" << QByteArray("MATRIX72v") + QByteArray(60, 0) << "an ECAT 7 file";
     QTest::newRow("unknown bytes")
         << "notes.bin" << QByteArray("\x02\0\x02\0\x02\0 and some text", 21)
         << "read as DAT its header gives 2 x 2 x 2 samples (22 bytes)";
