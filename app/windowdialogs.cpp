@@ -15,12 +15,16 @@ QString volumeFileFilters()
 {
     const QStringList filters = {
         QCoreApplication::translate("MainWindow", "All volumes (*.dat *.nii *.nii.gz *.hdr *.img "
-                                                  "*.nrrd *.nhdr *.mha *.mhd *.dcm)"),
+                                                  "*.nrrd *.nhdr *.mha *.mhd *.dcm *.mgh *.mgz "
+                                                  "*.mrc *.mrcs *.map *.ccp4 *.rec *.st *.ali)"),
         QCoreApplication::translate("MainWindow", "DAT files (*.dat)"),
         QCoreApplication::translate("MainWindow", "NIfTI (*.nii *.nii.gz *.hdr *.img)"),
         QCoreApplication::translate("MainWindow", "NRRD (*.nrrd *.nhdr)"),
         QCoreApplication::translate("MainWindow", "MetaImage (*.mha *.mhd)"),
         QCoreApplication::translate("MainWindow", "DICOM (*.dcm)"),
+        QCoreApplication::translate("MainWindow", "MGH (*.mgh *.mgz)"),
+        QCoreApplication::translate("MainWindow",
+                                    "MRC/CCP4 (*.mrc *.mrcs *.map *.ccp4 *.rec *.st *.ali)"),
         QCoreApplication::translate("MainWindow", "All files (*)"),
     };
     return filters.join(";;");

@@ -80,10 +80,17 @@ struct RawScan
     DirectionMatrix direction{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
     // Where the centre of stored voxel (0, 0, 0) lies, LPS mm; not yet checked.
     std::array<double, 3> origin{{0.0, 0.0, 0.0}};
+    // False where the file's world is its own x, y, z rather than a patient's
+    // (MRC maps): spacing, direction and origin are then in those axes, and
+    // the volume carries no patient frame.
+    bool patientFrame = true;
     SampleType type = SampleType::UInt8;
     // The type the file itself stores, where samples holds a widened copy
     // (DICOM slices are read as floats).
     std::optional<SampleType> fileType;
+    // The name of a stored type that no SampleType names (MRC's "float16",
+    // widened to Float32); empty otherwise.
+    std::string fileTypeName;
     bool bigEndian = false; // the byte order of samples in buffer
     double slope = 1.0;     // finite and not 0
     double intercept = 0.0; // finite

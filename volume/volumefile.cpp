@@ -7,6 +7,8 @@
 #include "loadreport.h"
 #include "mappedscan.h"
 #include "memorylimit.h"
+#include "mghreader.h"
+#include "mrcreader.h"
 #include "niftireader.h"
 #include "scanlayout.h"
 #include "scanfileaccess.h"
@@ -111,6 +113,15 @@ constexpr NamedFormat namedFormats[] = {
     {".mha", VolumeFormat::MetaImage, "a MetaImage file (.mha)"},
     {".mhd", VolumeFormat::MetaImage, "a MetaImage header (.mhd)"},
     {".dcm", VolumeFormat::DicomSeries, "a DICOM file (.dcm)"},
+    {".mgz", VolumeFormat::Mgh, "a compressed MGH file (.mgz)"},
+    {".mgh", VolumeFormat::Mgh, "an MGH file (.mgh)"},
+    {".mrc", VolumeFormat::Mrc, "an MRC file (.mrc)"},
+    {".mrcs", VolumeFormat::Mrc, "an MRC image stack (.mrcs)"},
+    {".map", VolumeFormat::Mrc, "an MRC or CCP4 map (.map)"},
+    {".ccp4", VolumeFormat::Mrc, "a CCP4 map (.ccp4)"},
+    {".rec", VolumeFormat::Mrc, "an MRC tomogram (.rec)"},
+    {".st", VolumeFormat::Mrc, "an MRC tilt series (.st)"},
+    {".ali", VolumeFormat::Mrc, "an MRC aligned tilt series (.ali)"},
 };
 
 const NamedFormat *formatNamedBy(const std::string &lowerName)
@@ -181,8 +192,17 @@ const char *volumeFormatName(VolumeFormat format)
         return "MetaImage";
     case VolumeFormat::DicomSeries:
         return "DICOM series";
+    case VolumeFormat::Mgh:
+        return "MGH";
+    case VolumeFormat::Mrc:
+        return "MRC";
     }
     return "";
+}
+
+bool volumeFormatHasPatientFrame(VolumeFormat format)
+{
+    return format != VolumeFormat::Dat && format != VolumeFormat::Mrc;
 }
 
 // The first bytes of the file, inflated where it is compressed (a .nii.gz).
@@ -216,6 +236,7 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
 
     bool compressed = false;
     const std::string bytes = leadingBytes(path, compressed);
+    const auto *leading = reinterpret_cast<const unsigned char *>(bytes.data());
     const NamedFormat *named = formatNamedBy(name);
     bool byContents = true;
     if (isNiftiHeader(bytes))
@@ -226,10 +247,17 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
         detection.format = VolumeFormat::Nrrd;
     else if (holdsAt(bytes, 128, "DICM", 4))
         detection.format = VolumeFormat::DicomSeries;
+    else if (looksLikeMrcHeader(leading, bytes.size()))
+        detection.format = VolumeFormat::Mrc;
     else if (named && endsWith(name, ".hdr") && isAnalyzeHeader(bytes))
         detection.format = VolumeFormat::Nifti;
     else if (isMetaImageHeader(bytes))
         detection.format = VolumeFormat::MetaImage;
+    else if (looksLikeMghHeader(leading, bytes.size()))
+        detection.format = VolumeFormat::Mgh;
+    else if (named && named->format == VolumeFormat::Mgh && bytes.size() >= 4 &&
+             int32At(bytes, 0, true) == 1)
+        detection.format = VolumeFormat::Mgh; // damaged: the reader says how
     else if (named && endsWith(name, ".img") &&
              pathKind(path.substr(0, path.size() - 4) + ".hdr") == PathKind::File)
         detection.format = VolumeFormat::Nifti;
@@ -330,6 +358,12 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     case VolumeFormat::Nifti:
         read = readNiftiFile(path, options.maxDataBytes, scan);
         break;
+    case VolumeFormat::Mgh:
+        read = readMghFile(path, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::Mrc:
+        read = readMrcFile(path, options.maxDataBytes, scan);
+        break;
     case VolumeFormat::Nrrd:
         read = readScanWithItk(path, ScanFormat::Nrrd, options.maxDataBytes, scan);
         break;
@@ -362,7 +396,9 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         err << "+ Warning: " << warning << std::endl;
 
     result.ok = true;
-    result.dataType = sampleTypeName(scan.fileType.value_or(scan.type));
+    result.dataType = !scan.fileTypeName.empty()
+                          ? scan.fileTypeName
+                          : sampleTypeName(scan.fileType.value_or(scan.type));
     result.missingSamples = scan.missingSamples;
     result.warnings = std::move(warnings);
     return result;
