@@ -151,7 +151,8 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     parser.setApplicationDescription(
         "Kelvara: a viewer for 3D scalar volumes with slices and GPU ray casting.\n"
         "Reads DAT (.dat), NIfTI (.nii, .nii.gz, .hdr/.img), NRRD (.nrrd, .nhdr),\n"
-        "MetaImage (.mha, .mhd) and DICOM (a .dcm file or a folder of a series).\n"
+        "MetaImage (.mha, .mhd), DICOM (a .dcm file or a folder of a series),\n"
+        "MGH (.mgh, .mgz) and MRC/CCP4 (.mrc, .mrcs, .map, .ccp4, .rec, .st, .ali).\n"
         "With --output, renders one frame of FILE to a PNG image and exits\n"
         "(exit status 0 on success, 1 when FILE cannot be loaded or rendered, 2 on bad "
         "arguments).");
@@ -273,7 +274,9 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     const QCommandLineOption json("json", "With --info or --probe: print one JSON object a line.");
     parser.addOptions({info, probe, json});
     parser.addPositionalArgument(
-        "FILE", "Volume to open: DAT, NIfTI, NRRD, MetaImage, or a DICOM file or folder.",
+        "FILE",
+        "Volume to open: DAT, NIfTI, NRRD, MetaImage, MGH, MRC, or a DICOM file or "
+        "folder.",
         "[FILE...]");
 
     if (!parser.parse(arguments))

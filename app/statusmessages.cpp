@@ -20,6 +20,9 @@ StatusMessages::StatusMessages(QStatusBar *statusBar, QLabel *dataSetLabel)
     // A label asks for its whole text's width: a long line would widen the
     // window past the screen (and that size would be saved). It gets at most
     // two fifths of the bar, the rest is the messages'.
+    // Its text never sets the bar's (and so the window's) minimum width: the
+    // label takes what the bar gives, up to the two fifths.
+    label->setSizePolicy(QSizePolicy::Ignored, label->sizePolicy().verticalPolicy());
     connect(bar, &QStatusBar::messageChanged, this, &StatusMessages::messageChanged);
     new EventHook(bar, [this](QEvent *event) {
         if (event->type() == QEvent::Resize)

@@ -69,7 +69,7 @@ void WindowChrome::addHelpMenu()
         context.dialogs->showText(
             context.window, tr("Über Kelvara"),
             tr("Kelvara %1\nA viewer for 3D scalar volumes (DAT, NIfTI, NRRD, "
-               "MetaImage, DICOM) with slices and GPU ray casting.")
+               "MetaImage, DICOM, MGH, MRC) with slices and GPU ray casting.")
                 .arg(QCoreApplication::applicationVersion()));
     });
 }

@@ -14,14 +14,19 @@
 QString volumeFileFilters()
 {
     const QStringList filters = {
-        QCoreApplication::translate("MainWindow", "All volumes (*.dat *.nii *.nii.gz *.hdr *.img "
-                                                  "*.nrrd *.nhdr *.mha *.mhd *.dcm *.mnc *.tif "
-                                                  "*.tiff *.vtk)"),
+        QCoreApplication::translate("MainWindow",
+                                    "All volumes (*.dat *.nii *.nii.gz *.hdr *.img "
+                                    "*.nrrd *.nhdr *.mha *.mhd *.dcm *.mgh *.mgz "
+                                    "*.mrc *.mrcs *.map *.ccp4 *.rec *.st *.ali *.mnc "
+                                    "*.tif *.tiff *.vtk)"),
         QCoreApplication::translate("MainWindow", "DAT files (*.dat)"),
         QCoreApplication::translate("MainWindow", "NIfTI (*.nii *.nii.gz *.hdr *.img)"),
         QCoreApplication::translate("MainWindow", "NRRD (*.nrrd *.nhdr)"),
         QCoreApplication::translate("MainWindow", "MetaImage (*.mha *.mhd)"),
         QCoreApplication::translate("MainWindow", "DICOM (*.dcm)"),
+        QCoreApplication::translate("MainWindow", "MGH (*.mgh *.mgz)"),
+        QCoreApplication::translate("MainWindow",
+                                    "MRC/CCP4 (*.mrc *.mrcs *.map *.ccp4 *.rec *.st *.ali)"),
         QCoreApplication::translate("MainWindow", "MINC (*.mnc)"),
         QCoreApplication::translate("MainWindow", "TIFF stacks (*.tif *.tiff)"),
         QCoreApplication::translate("MainWindow", "Legacy VTK (*.vtk)"),

@@ -376,6 +376,7 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
+    scan.patientFrame = format == ScanFormat::Minc;
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
         return failure("ITK delivers a sample type that cannot be shown.");
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};

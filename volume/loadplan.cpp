@@ -110,9 +110,9 @@ LoadPlan planVolumeLoad(const ScanLayout &layout, const LoadLimits &limits)
             (layout.storage == ScanLayout::Storage::Compressed
                  ? ". Its samples are compressed, and only uncompressed samples can be read at a "
                    "reduced resolution: decompress the file first (or save it uncompressed)."
-                 : ". Its samples are stored as text or DICOM slices, and only uncompressed "
-                   "samples can be read at a reduced resolution: convert it to an uncompressed "
-                   "NIfTI or NRRD file first.");
+                 : ". Its samples are stored as text, DICOM slices or half floats, and only "
+                   "samples stored as they are shown can be read at a reduced resolution: "
+                   "convert it to an uncompressed NIfTI or NRRD file first.");
         return plan;
     }
     // 16 halvings bring the largest axis (65535) down to one voxel.

@@ -471,9 +471,11 @@ ScanReadResult MappedScan::open(const ScanLayout &layout)
     const std::array<std::size_t, 3> storedSize = {
         std::size_t(layout_.size[0]), std::size_t(layout_.size[1]), std::size_t(layout_.size[2])};
     reorientation_ = Reorientation();
-    patientFrame_ = layout_.format != VolumeFormat::Dat;
+    // Scans are placed in their world, MRC maps in their own x, y, z; DAT files
+    // keep their index order.
+    patientFrame_ = volumeFormatHasPatientFrame(layout_.format);
     grid_ = ImageGrid();
-    if (patientFrame_) {
+    if (layout_.format != VolumeFormat::Dat) {
         const ScanPlacement placement =
             placeScan(storedSize, layout_.spacing, layout_.direction, layout_.origin, warnings_);
         reorientation_ = placement.reorientation;

@@ -1,5 +1,6 @@
 #include "niftireader.h"
 
+#include "headerbytes.h"
 #include "imagegrid.h"
 #include "samplereading.h"
 #include "scanfileaccess.h"
@@ -22,36 +23,6 @@ ScanReadResult failure(std::string reason)
     result.reason = std::move(reason);
     return result;
 }
-
-// Reads fields of the header bytes in the header's byte order.
-class HeaderBytes
-{
-public:
-    HeaderBytes(const unsigned char *data, bool bigEndianData)
-        : bytes(data), bigEndian(bigEndianData)
-    {
-    }
-
-    template <typename T> T at(std::size_t offset) const
-    {
-        unsigned char copy[sizeof(T)];
-        std::memcpy(copy, bytes + offset, sizeof(T));
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        const bool swap = !bigEndian;
-#else
-        const bool swap = bigEndian;
-#endif
-        if (swap)
-            std::reverse(copy, copy + sizeof(T));
-        T value;
-        std::memcpy(&value, copy, sizeof(T));
-        return value;
-    }
-
-private:
-    const unsigned char *bytes;
-    bool bigEndian;
-};
 
 // The header fields the reader uses, from either version.
 struct NiftiHeader

@@ -302,7 +302,7 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     target.data.swap(data);
     target.spacing = placement.shown.spacing;
     target.valueRange = {minimum, maximum};
-    target.patientFrame = true;
+    target.patientFrame = scan.patientFrame;
     const SampleType stored = scan.fileType.value_or(scan.type);
     const bool wholeSamples = stored != SampleType::Float32 && stored != SampleType::Float64;
     target.sampleStep = wholeSamples ? scan.slope : 0.0;

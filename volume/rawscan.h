@@ -80,6 +80,10 @@ struct RawScan
     DirectionMatrix direction{{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}};
     // Where the centre of stored voxel (0, 0, 0) lies, LPS mm; not yet checked.
     std::array<double, 3> origin{{0.0, 0.0, 0.0}};
+    // False where the file's world is its own x, y, z rather than a patient's
+    // (MRC maps): spacing, direction and origin are then in those axes, and
+    // the volume carries no patient frame.
+    bool patientFrame = true;
     SampleType type = SampleType::UInt8;
     // The type the file itself stores, where samples holds a widened copy
     // (DICOM slices are read as floats).
@@ -88,6 +92,9 @@ struct RawScan
     // (DICOM): the file's slope and intercept, so that values read back snap
     // to those the file can hold; a slope of 0 where slices differ in it.
     std::optional<std::array<double, 2>> widenedScaling;
+    // The name of a stored type that no SampleType names (MRC's "float16",
+    // widened to Float32); empty otherwise.
+    std::string fileTypeName;
     bool bigEndian = false; // the byte order of samples in buffer
     double slope = 1.0;     // finite and not 0
     double intercept = 0.0; // finite

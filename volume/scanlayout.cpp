@@ -2,6 +2,8 @@
 
 #include "datreader.h"
 #include "itkscanreader.h"
+#include "mghreader.h"
+#include "mrcreader.h"
 #include "niftireader.h"
 #include "scanfileaccess.h"
 
@@ -60,6 +62,10 @@ ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
         return readScanLayoutWithItk(path, ScanFormat::MetaImage, layout);
     case VolumeFormat::DicomSeries:
         return readScanLayoutWithItk(path, ScanFormat::DicomSeries, layout);
+    case VolumeFormat::Mgh:
+        return readMghLayout(path, layout);
+    case VolumeFormat::Mrc:
+        return readMrcLayout(path, layout);
     case VolumeFormat::Minc:
     case VolumeFormat::Tiff:
     case VolumeFormat::VtkLegacy:

@@ -60,10 +60,12 @@ struct ScanLayout
 // header the readers refuse as impossible is refused here with the same
 // reason; the memory rule is not applied (that is planVolumeLoad()'s work).
 //
-// Raw: DAT, NIfTI (.nii, .hdr/.img: dataPath is the .img), NRRD and MetaImage
-// with raw encoding, attached or detached. Compressed: .nii.gz and gzip/zlib
-// NRRD and MetaImage (dataOffset where the stream starts, inflatedOffset the
-// bytes to skip after inflating). Other: text encodings and DICOM series;
+// Raw: DAT, NIfTI (.nii, .hdr/.img: dataPath is the .img), .mgh, MRC maps but
+// float16 ones, NRRD and MetaImage with raw encoding, attached or detached.
+// Compressed: .nii.gz, .mgz and gzip/zlib NRRD and MetaImage (dataOffset where
+// the stream starts, inflatedOffset the bytes to skip after inflating). Other:
+// float16 MRC maps (widened to the Float32 they report), text encodings and
+// DICOM series;
 // there size, type and geometry are the readers' but the samples can only be
 // had through them. A DICOM series' size comes from its slices' headers (each
 // file is screened and ordered as a load does), dataPath is the folder and

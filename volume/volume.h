@@ -42,7 +42,8 @@ struct Volume
     double sampleOffset = 0.0;
 
     // Whether X, Y and Z are the patient's axes in LPS order (a scan); DAT
-    // files carry no patient frame.
+    // files and MRC maps (whose world is their own x, y, z) carry no patient
+    // frame.
     bool patientFrame = false;
 
     // Where the slice side's grid (full resolution, see SliceGrid) lies in the

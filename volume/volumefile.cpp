@@ -7,6 +7,8 @@
 #include "loadreport.h"
 #include "mappedscan.h"
 #include "memorylimit.h"
+#include "mghreader.h"
+#include "mrcreader.h"
 #include "niftireader.h"
 #include "scanlayout.h"
 #include "scanfileaccess.h"
@@ -113,7 +115,6 @@ std::string unreadFormatOf(const std::string &bytes, const std::string &lowerNam
         {0, "<VTKFile", 8, "a VTK XML file"},
         {0, "MATRIX7", 7, "an ECAT 7 file"},
         {0, "PK\x03\x04", 4, "a ZIP archive"},
-        {208, "MAP ", 4, "an MRC/CCP4 map"},
         {0, "# === DATA DESCRIPTION FILE", 27, "a PAR/REC header"},
     };
     for (const Signature &signature : signatures)
@@ -123,8 +124,6 @@ std::string unreadFormatOf(const std::string &bytes, const std::string &lowerNam
         return "a VTK XML file";
     if (endsWith(lowerName, ".par") || endsWith(lowerName, ".rec"))
         return "a PAR/REC file";
-    if (endsWith(lowerName, ".mgh") || endsWith(lowerName, ".mgz"))
-        return "a FreeSurfer MGH file";
     return {};
 }
 
@@ -170,6 +169,15 @@ constexpr NamedFormat namedFormats[] = {
     {".tiff", VolumeFormat::Tiff, "a TIFF file (.tiff)"},
     {".tif", VolumeFormat::Tiff, "a TIFF file (.tif)"},
     {".vtk", VolumeFormat::VtkLegacy, "a legacy VTK file (.vtk)"},
+    {".mgz", VolumeFormat::Mgh, "a compressed MGH file (.mgz)"},
+    {".mgh", VolumeFormat::Mgh, "an MGH file (.mgh)"},
+    {".mrc", VolumeFormat::Mrc, "an MRC file (.mrc)"},
+    {".mrcs", VolumeFormat::Mrc, "an MRC image stack (.mrcs)"},
+    {".map", VolumeFormat::Mrc, "an MRC or CCP4 map (.map)"},
+    {".ccp4", VolumeFormat::Mrc, "a CCP4 map (.ccp4)"},
+    {".rec", VolumeFormat::Mrc, "an MRC tomogram (.rec)"},
+    {".st", VolumeFormat::Mrc, "an MRC tilt series (.st)"},
+    {".ali", VolumeFormat::Mrc, "an MRC aligned tilt series (.ali)"},
 };
 
 const NamedFormat *formatNamedBy(const std::string &lowerName)
@@ -246,8 +254,20 @@ const char *volumeFormatName(VolumeFormat format)
         return "TIFF";
     case VolumeFormat::VtkLegacy:
         return "legacy VTK";
+    case VolumeFormat::Mgh:
+        return "MGH";
+    case VolumeFormat::Mrc:
+        return "MRC";
     }
     return "";
+}
+
+bool volumeFormatHasPatientFrame(VolumeFormat format)
+{
+    // TIFF stacks and VTK grids come from microscopes and simulations: their
+    // axes are the image's own, not a patient's.
+    return format != VolumeFormat::Dat && format != VolumeFormat::Mrc &&
+           format != VolumeFormat::Tiff && format != VolumeFormat::VtkLegacy;
 }
 
 // The first bytes of the file, inflated where it is compressed (a .nii.gz).
@@ -281,6 +301,7 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
 
     bool compressed = false;
     const std::string bytes = leadingBytes(path, compressed);
+    const auto *leading = reinterpret_cast<const unsigned char *>(bytes.data());
     const NamedFormat *named = formatNamedBy(name);
     bool byContents = true;
     if (isNiftiHeader(bytes))
@@ -291,6 +312,8 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
         detection.format = VolumeFormat::Nrrd;
     else if (holdsAt(bytes, 128, "DICM", 4))
         detection.format = VolumeFormat::DicomSeries;
+    else if (looksLikeMrcHeader(leading, bytes.size()))
+        detection.format = VolumeFormat::Mrc;
     else if (holdsAt(bytes, 0, "CDF\x01", 4) || holdsAt(bytes, 0, "CDF\x02", 4) ||
              (holdsAt(bytes, 0, "\x89HDF\r\n\x1a\n", 8) && endsWith(name, ".mnc")))
         detection.format = VolumeFormat::Minc; // MINC 1 is netCDF, MINC 2 HDF5
@@ -302,6 +325,11 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
         detection.format = VolumeFormat::Nifti;
     else if (isMetaImageHeader(bytes))
         detection.format = VolumeFormat::MetaImage;
+    else if (looksLikeMghHeader(leading, bytes.size()))
+        detection.format = VolumeFormat::Mgh;
+    else if (named && named->format == VolumeFormat::Mgh && bytes.size() >= 4 &&
+             int32At(bytes, 0, true) == 1)
+        detection.format = VolumeFormat::Mgh; // damaged: the reader says how
     else if (named && endsWith(name, ".img") &&
              pathKind(path.substr(0, path.size() - 4) + ".hdr") == PathKind::File)
         detection.format = VolumeFormat::Nifti;
@@ -413,6 +441,12 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     case VolumeFormat::Nifti:
         read = readNiftiFile(path, options.maxDataBytes, scan);
         break;
+    case VolumeFormat::Mgh:
+        read = readMghFile(path, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::Mrc:
+        read = readMrcFile(path, options.maxDataBytes, scan);
+        break;
     case VolumeFormat::Nrrd:
         read = readScanWithItk(path, ScanFormat::Nrrd, options.maxDataBytes, scan);
         break;
@@ -454,7 +488,9 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         err << "+ Warning: " << warning << std::endl;
 
     result.ok = true;
-    result.dataType = sampleTypeName(scan.fileType.value_or(scan.type));
+    result.dataType = !scan.fileTypeName.empty()
+                          ? scan.fileTypeName
+                          : sampleTypeName(scan.fileType.value_or(scan.type));
     result.missingSamples = scan.missingSamples;
     result.warnings = std::move(warnings);
     return result;

@@ -9,7 +9,8 @@
 struct Volume;
 
 // The one way in for volume files: DAT files go to our own reader
-// (datreader.h), scans (NIfTI, NRRD, MetaImage, DICOM series) through ITK.
+// (datreader.h), NIfTI, MGH and MRC to our own scan readers, NRRD, MetaImage
+// and DICOM series through ITK.
 // Every format prints the same progress and error lines.
 
 enum class VolumeFormat
@@ -19,6 +20,8 @@ enum class VolumeFormat
     Nrrd,
     MetaImage,
     DicomSeries,
+    Mgh, // FreeSurfer's .mgh and .mgz
+    Mrc, // MRC2014 and CCP4 maps
     Minc,
     Tiff,
     VtkLegacy
@@ -37,13 +40,13 @@ struct VolumeFormatDetection
 
 // Picks the reader for path: a folder is a DICOM series; a file named .dat is
 // DAT; otherwise the contents decide where the format has a signature (NIfTI-1
-// and -2, also inflated from gzip, NRRD, DICOM, MetaImage's text header, MINC
-// 1 and 2, TIFF, legacy VTK), then
-// the name (.hdr/.img pairs, a damaged .nii.gz). A file that matches nothing
-// is refused, naming the format where its signature or name tells one that is
-// not read (TIFF, MINC, PAR/REC, ...), unless it is a sound DAT file (its
-// samples fill it exactly). Files that cannot be read go to the DAT reader,
-// which reports them as it always did. Opens nothing but regular files.
+// and -2, also inflated from gzip, NRRD, DICOM, MRC's "MAP", MetaImage's text
+// header, an MGH header's version and fields, MINC 1 and 2, TIFF, legacy VTK),
+// then the name (.hdr/.img pairs, a damaged .nii.gz or .mgh). A file that
+// matches nothing is refused, naming the format where its signature or name
+// tells one that is not read (PNG, PAR/REC, ECAT, ...), unless it is a sound DAT
+// file (its samples fill it exactly). Files that cannot be read go to the DAT
+// reader, which reports them as it always did. Opens nothing but regular files.
 VolumeFormatDetection detectVolumeFormat(const std::string &path);
 
 struct VolumeReadOptions
@@ -91,3 +94,8 @@ VolumeReadResult loadVolumeFile(const std::string &path, Volume &target,
 
 // The format's name for messages ("NIfTI", "DICOM series", ...).
 const char *volumeFormatName(VolumeFormat format);
+
+// Whether the format places its volumes in a patient's world (LPS): every
+// scan format but MRC, whose maps lie in their own x, y, z. DAT files have no
+// world at all.
+bool volumeFormatHasPatientFrame(VolumeFormat format);

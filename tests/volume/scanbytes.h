@@ -85,3 +85,47 @@ inline QByteArray nifti2(bool bigEndian, const std::vector<std::uint16_t> &sampl
     }
     return bytes;
 }
+
+struct MghFields
+{
+    std::array<std::int32_t, 3> size{{2, 2, 2}};
+    std::int32_t type = 0; // uchar
+};
+
+// An MGH header (big-endian, no geometry) followed by samples.
+inline QByteArray mgh(const MghFields &f, const QByteArray &samples)
+{
+    QByteArray bytes(284, '\0');
+    put<std::int32_t>(bytes, 0, 1, true);
+    for (int i = 0; i < 3; ++i)
+        put<std::int32_t>(bytes, 4 + 4 * i, f.size[std::size_t(i)], true);
+    put<std::int32_t>(bytes, 16, 1, true);
+    put<std::int32_t>(bytes, 20, f.type, true);
+    return bytes + samples;
+}
+
+struct MrcFields
+{
+    std::array<std::int32_t, 3> size{{2, 2, 2}};
+    std::int32_t mode = 0; // int8
+    std::array<std::int32_t, 3> axisOrder{{1, 2, 3}};
+    std::int32_t extendedBytes = 0;
+    bool stamp = true; // the "MAP " word and a little-endian machine stamp
+};
+
+// A little-endian MRC header with 1 Å voxels followed by samples.
+inline QByteArray mrc(const MrcFields &f, const QByteArray &samples)
+{
+    QByteArray bytes(1024, '\0');
+    for (int i = 0; i < 3; ++i) {
+        put<std::int32_t>(bytes, 4 * i, f.size[std::size_t(i)]);
+        put<std::int32_t>(bytes, 28 + 4 * i, f.size[std::size_t(i)]);
+        put<float>(bytes, 40 + 4 * i, float(f.size[std::size_t(i)]));
+        put<std::int32_t>(bytes, 64 + 4 * i, f.axisOrder[std::size_t(i)]);
+    }
+    put<std::int32_t>(bytes, 12, f.mode);
+    put<std::int32_t>(bytes, 92, f.extendedBytes);
+    if (f.stamp)
+        bytes.replace(208, 6, "MAP DD", 6);
+    return bytes + samples;
+}

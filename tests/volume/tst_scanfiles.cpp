@@ -629,6 +629,55 @@ void TestScanFiles::damagedScans_data()
                 "space directions: (1,0,0) (2,0,0) (0,0,1)\n",
                 eight)
         << true << "axis directions are zero or parallel" << 0ull;
+    // MGH and MRC: our own readers, the same rules.
+    auto mghWith = [](auto change) {
+        MghFields fields;
+        change(fields);
+        return fields;
+    };
+    auto mrcWith = [](auto change) {
+        MrcFields fields;
+        change(fields);
+        return fields;
+    };
+    QTest::newRow("MGH zero size")
+        << "flat.mgh" << mgh(mghWith([](MghFields &f) { f.size[1] = 0; }), eight) << false
+        << "sizes must be positive" << 0ull;
+    QTest::newRow("MGH type 2 (long)")
+        << "long.mgh" << mgh(mghWith([](MghFields &f) { f.type = 2; }), eight) << false
+        << "data type 2" << 0ull;
+    QTest::newRow("MGH cut after 3 samples")
+        << "cut.mgh" << mgh({}, eight.left(3)) << true << "the file ends after 3 of 8" << 5ull;
+    QTest::newRow("MGZ stream cut off")
+        << "cut.mgz" << qCompress(mgh({}, eight)).mid(4).chopped(6) << false << "cut off" << 0ull;
+    QTest::newRow("MGZ of a short file") << "short.mgz" << qCompress(mgh({}, eight.left(6))).mid(4)
+                                         << true << "the missing 2 samples" << 2ull;
+    QTest::newRow("text named .mgh")
+        << "text.mgh" << QByteArray(300, 'x') << false
+        << "named like an MGH file (.mgh) but does not hold one" << 0ull;
+    QTest::newRow("MRC negative size")
+        << "negative.mrc" << mrc(mrcWith([](MrcFields &f) { f.size[2] = -1; }), eight) << false
+        << "sizes must be positive" << 0ull;
+    QTest::newRow("MRC complex mode 4")
+        << "complex.mrc" << mrc(mrcWith([](MrcFields &f) { f.mode = 4; }), eight) << false
+        << "complex samples" << 0ull;
+    QTest::newRow("MRC mode 9") << "nine.mrc"
+                                << mrc(mrcWith([](MrcFields &f) { f.mode = 9; }), eight) << false
+                                << "mode 9" << 0ull;
+    QTest::newRow("MRC axis order 1 1 3") << "order.mrc"
+                                          << mrc(mrcWith([](MrcFields &f) {
+                                                     f.axisOrder = {1, 1, 3};
+                                                 }),
+                                                 eight)
+                                          << false << "not an order of the axes" << 0ull;
+    QTest::newRow("MRC extended header beyond the file")
+        << "far.map" << mrc(mrcWith([](MrcFields &f) { f.extendedBytes = 4000; }), eight) << false
+        << "beyond the" << 0ull;
+    QTest::newRow("MRC cut after 5 samples")
+        << "cut.mrc" << mrc({}, eight.left(5)) << true << "the file ends after 5 of 8" << 3ull;
+    QTest::newRow("MRC without its MAP word")
+        << "plain.mrc" << mrc(mrcWith([](MrcFields &f) { f.stamp = false; }), eight) << false
+        << "named like an MRC file (.mrc) but does not hold one" << 0ull;
     QTest::newRow("MetaImage zero spacing")
         << "zero.mha"
         << mha + "ElementSpacing = 1 0 1\nElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +

@@ -1,0 +1,183 @@
+#!/usr/bin/python3
+"""Our MGH and MRC readers, checked from outside the program.
+
+Usage: check_readers.py KELVARA_BINARY WORK_DIR
+
+Writes small volumes with the formats' own libraries into WORK_DIR, MGH and
+MGZ through nibabel, MRC through mrcfile, and compares what
+`kelvara --info --json` and `kelvara FILE --probe X,Y,Z --json` say about them
+with what those libraries make of the same files: nibabel's affine for MGH,
+mrcfile's voxel size, origin (or start indices) and axis order for MRC, the
+data type, the value range and the voxel (and its value) under world points.
+The comparisons are check_world_geometry.py's; every voxel holds its own
+value, so a wrong index order or byte order shows as a wrong probe value.
+"""
+
+import os
+import sys
+
+import mrcfile
+import nibabel as nib
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_world_geometry as wg  # noqa: E402
+
+SHAPE = wg.SHAPE  # 5 x 6 x 7: odd and even sizes, so the centre voxel is exact
+results = wg.results
+
+
+def distinct_values(dtype):
+    """SHAPE values in x-fastest order, all distinct and of the dtype's range."""
+    n = int(np.prod(SHAPE))
+    ramp = np.arange(n)
+    values = {
+        "uint8": ramp,
+        "int8": ramp - 105,
+        "int16": ramp * 13 - 1000,
+        "uint16": ramp * 300 + 7,
+        "int32": ramp * 100003 - 5000000,
+        "float16": ramp * 0.25 - 20.5,
+        "float32": ramp * 0.37 - 31.5 + 0.01 * np.sin(ramp),
+    }[np.dtype(dtype).name]
+    return values.astype(dtype)
+
+
+# ---------------------------------------------------------------- MGH
+
+
+def write_mgh(work, name, dtype, affine, frames=1):
+    data = distinct_values(dtype).reshape(SHAPE, order="F")
+    if frames > 1:  # later frames differ, so a wrong frame shows in the probes
+        data = np.stack([data + f for f in range(frames)], axis=3).astype(dtype)
+    path = wg.fresh(os.path.join(work, name))
+    nib.save(nib.MGHImage(data, affine), path)
+    back = nib.load(path)
+    volume = np.asanyarray(back.dataobj)
+    if volume.ndim == 4:
+        volume = volume[..., 0]
+    exp = wg.expected_from_affine(path, "MGH", volume, back.affine)
+    exp["frames"] = frames
+    return exp
+
+
+# ---------------------------------------------------------------- MRC
+
+
+def write_mrc(work, name, dtype, voxel_size, origin=None, start=None, axis_order=None,
+              extended_bytes=0, big_endian=False):
+    data = distinct_values(dtype).reshape(SHAPE[::-1])  # sections, rows, columns
+    if big_endian:
+        data = data.astype(data.dtype.newbyteorder(">"))
+    path = wg.fresh(os.path.join(work, name))
+    with mrcfile.new(path) as mrc:
+        mrc.set_data(data)
+        mrc.voxel_size = voxel_size
+        if extended_bytes:
+            mrc.set_extended_header(np.arange(extended_bytes, dtype=np.uint8))
+        if origin is not None:
+            mrc.header.origin = origin
+        if start is not None:
+            mrc.header.nxstart, mrc.header.nystart, mrc.header.nzstart = start
+        if axis_order is not None:
+            mrc.header.mapc, mrc.header.mapr, mrc.header.maps = axis_order
+    return expected_of_mrc(path)
+
+
+def expected_of_mrc(path):
+    """The map's voxel-to-xyz affine as mrcfile's header gives it: column a
+    (columns, rows, sections) runs along the map's axis mapc, mapr, maps by
+    that axis' voxel size; voxel 0 lies at the origin field, or where it is
+    zero, at the start indices times the voxel sizes."""
+    with mrcfile.open(path) as mrc:
+        h = mrc.header
+        size = np.array([mrc.voxel_size.x, mrc.voxel_size.y, mrc.voxel_size.z], float)
+        order = [int(h.mapc) - 1, int(h.mapr) - 1, int(h.maps) - 1]
+        origin = np.array([h.origin.x, h.origin.y, h.origin.z], float)
+        start = [int(h.nxstart), int(h.nystart), int(h.nzstart)]
+        data = np.array(mrc.data)
+        big = mrc.header.mode.dtype.byteorder == ">"
+    aff = np.eye(4)
+    aff[:3, :3] = 0
+    for column, axis in enumerate(order):
+        aff[axis, column] = size[axis]
+        if not origin.any():
+            aff[axis, 3] = start[column] * size[axis]
+    if origin.any():
+        aff[:3, 3] = origin
+    return dict(path=path, format="MRC", datatype=data.dtype.name, dims=list(data.shape[::-1]),
+                affine=aff, orientation=None, range=(float(data.min()), float(data.max())),
+                spacing=np.linalg.norm(aff[:3, :3], axis=0), big_endian=big,
+                value=lambda ijk: data[ijk[2], ijk[1], ijk[0]])
+
+
+def check_warnings(exp, got):
+    where = os.path.basename(exp["path"])
+    warnings = [str(w) for w in got.get("warnings") or []]
+    if exp["format"] == "MRC":
+        results.check(any("in Å" in w for w in warnings), where, "warnings",
+                      "the note that lengths are in Å", warnings)
+    frames = exp.get("frames", 1)
+    if frames > 1:
+        results.check(any(f"{frames} frames" in w for w in warnings), where, "warnings",
+                      f"the note of {frames} frames", warnings)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    binary, work = sys.argv[1], os.path.abspath(sys.argv[2])
+    os.makedirs(work, exist_ok=True)
+
+    lia = wg.axis_affine("LIA", (1.0, 1.0, 1.0), (127.5, -98.0, 110.25))  # FreeSurfer's own
+    ras = wg.axis_affine("RAS", (0.8, 1.2, 2.5), (-30.0, 12.0, -4.5))
+    tilted = wg.axis_affine("LIA", (1.1, 0.9, 1.4), (20.0, -7.5, 33.0),
+                            wg.rotation((1, 2, 0), 28))
+    turned = wg.axis_affine("RAS", (2.0, 1.5, 0.7), (4.0, 9.0, -12.0),
+                            wg.rotation((0, 0, 1), -35))
+    expected = [
+        write_mgh(work, "conformed_uint8.mgh", np.uint8, lia),
+        write_mgh(work, "ras_int16.mgz", np.int16, ras),
+        write_mgh(work, "tilted_int32.mgh", np.int32, tilted),
+        write_mgh(work, "turned_float32.mgz", np.float32, turned),
+        write_mgh(work, "three_frames.mgh", np.float32, ras, frames=3),
+    ]
+    for e, aligned in zip(expected, (True, True, False, False, True)):
+        e["oblique"] = not aligned
+
+    expected += [
+        write_mrc(work, "int8.mrc", np.int8, (1.5, 2.0, 2.5), origin=(10.0, -20.0, 35.5)),
+        write_mrc(work, "int16_started.map", np.int16, (0.9, 0.9, 1.8), start=(-2, 3, 10)),
+        write_mrc(work, "float32_extended.mrc", np.float32, (3.2, 3.2, 3.2),
+                  extended_bytes=96, origin=(-5.0, 0.0, 2.0)),
+        write_mrc(work, "uint16.rec", np.uint16, (12.5, 12.5, 25.0), start=(1, 1, 1)),
+        write_mrc(work, "float16.mrc", np.float16, (1.0, 1.25, 1.5)),
+        write_mrc(work, "big_endian_int16.ccp4", np.int16, (2.0, 2.5, 3.0),
+                  origin=(1.0, 2.0, 3.0), big_endian=True),
+        write_mrc(work, "zxy_order.mrc", np.float32, (1.1, 1.7, 2.3), start=(4, -1, 2),
+                  axis_order=(3, 1, 2)),
+    ]
+    results.check(expected[-2]["big_endian"], "big_endian_int16.ccp4", "byte order",
+                  "mrcfile writes it big-endian", "little-endian")
+
+    rc, objects, noise = wg.run(binary, ["--info", "--json"] + [e["path"] for e in expected])
+    results.check(rc == 0, "--info (all readable)", "exit status", 0, rc)
+    results.check(not noise, "--info --json", "non-JSON lines on stdout", "none", noise[:3])
+    if not results.check(len(objects) == len(expected), "--info (all readable)", "objects",
+                         len(expected), len(objects)):
+        objects = []
+        for e in expected:
+            objects += (wg.run(binary, ["--info", "--json", e["path"]])[1]
+                        or [{"error": "no output"}])[:1]
+    for e, got in zip(expected, objects):
+        wg.check_info(e, got)
+        check_warnings(e, got)
+    for e in expected:
+        wg.check_probes(binary, e)
+
+    print(f"{results.passed} passed, {results.failed} failed")
+    return 1 if results.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
