@@ -377,6 +377,13 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
         return checked;
     takeGeometry(*io, scan);
     scan.patientFrame = format == ScanFormat::Minc;
+    // MINC's world is RAS, and this build of ITK hands it on as it stands.
+    if (format == ScanFormat::Minc)
+        for (std::size_t row = 0; row < 2; ++row) {
+            scan.origin[row] = -scan.origin[row];
+            for (std::size_t column = 0; column < 3; ++column)
+                scan.direction[3 * row + column] = -scan.direction[3 * row + column];
+        }
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
         return failure("ITK delivers a sample type that cannot be shown.");
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Our MGH and MRC readers, checked from outside the program.
+"""Our MGH and MRC readers, and the MINC, TIFF and legacy VTK files read
+through ITK, checked from outside the program.
 
 Usage: check_readers.py KELVARA_BINARY WORK_DIR
 
@@ -7,7 +8,10 @@ Writes small volumes with the formats' own libraries into WORK_DIR, MGH and
 MGZ through nibabel, MRC through mrcfile, and compares what
 `kelvara --info --json` and `kelvara FILE --probe X,Y,Z --json` say about them
 with what those libraries make of the same files: nibabel's affine for MGH,
-mrcfile's voxel size, origin (or start indices) and axis order for MRC, the
+mrcfile's voxel size, origin (or start indices) and axis order for MRC,
+nibabel's for MINC (written by hand as netCDF: nibabel reads MINC but does not
+write it), tifffile's resolution tags for TIFF and VTK's own reader for legacy
+VTK files, the
 data type, the value range and the voxel (and its value) under world points.
 The comparisons are check_world_geometry.py's; every voxel holds its own
 value, so a wrong index order or byte order shows as a wrong probe value.
@@ -19,6 +23,10 @@ import sys
 import mrcfile
 import nibabel as nib
 import numpy as np
+import tifffile
+import vtk
+from nibabel.externals.netcdf import netcdf_file
+from vtk.util import numpy_support
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_world_geometry as wg  # noqa: E402
@@ -111,6 +119,86 @@ def expected_of_mrc(path):
                 value=lambda ijk: data[ijk[2], ijk[1], ijk[0]])
 
 
+# ------------------------------------------------- MINC, TIFF, legacy VTK
+
+
+def write_minc1(work, name, cosines, steps, starts):
+    """A MINC 1 file as MINC's tools write it: netCDF with x, y, z space
+    variables (step, start, direction cosines) and an int16 image scaled
+    through image-min and image-max."""
+    data = distinct_values(np.int16).reshape(SHAPE, order="F")
+    path = wg.fresh(os.path.join(work, name))
+    f = netcdf_file(path, "w")
+    axes = ("xspace", "yspace", "zspace")
+    for axis in reversed(axes):
+        f.createDimension(axis, SHAPE[axes.index(axis)])
+    for axis, cosine, step, start in zip(axes, cosines, steps, starts):
+        v = f.createVariable(axis, "d", ())
+        v.step, v.start, v.direction_cosines = step, start, list(cosine)
+        v.spacing, v.alignment, v.units = b"regular__", b"centre", b"mm"
+    image = f.createVariable("image", "h", tuple(reversed(axes)))
+    image[:] = data.transpose(2, 1, 0)
+    image.signtype, image.valid_range = b"signed__", np.array([-32768.0, 32767.0])
+    for extreme, value in (("image-max", 32767.0), ("image-min", -32768.0)):
+        f.createVariable(extreme, "d", ("zspace",))[:] = value
+    f.close()
+    back = nib.load(path)
+    # nibabel's axes run as stored, zspace first; the file's index runs x first.
+    data, aff = back.get_fdata().transpose(2, 1, 0), back.affine[:, [2, 1, 0, 3]]
+    # ITK turns an axis of negative step round (libminc's own habit): the
+    # index is then that of the turned grid, the world the same.
+    for axis, step in enumerate(steps):
+        if step < 0:
+            aff[:3, 3] += (SHAPE[axis] - 1) * aff[:3, axis]
+            aff[:3, axis] = -aff[:3, axis]
+            data = np.flip(data, axis)
+    exp = wg.expected_from_affine(path, "MINC", data, aff)
+    exp["datatype"] = "float32"  # ITK gives MINC's scaled values as floats
+    return exp
+
+
+def write_tiff(work, name, dtype, resolution, unit):
+    """A multi-page TIFF, one page per slice; spacing from the resolution tags."""
+    data = distinct_values(dtype).reshape(SHAPE, order="F")
+    path = wg.fresh(os.path.join(work, name))
+    tifffile.imwrite(path, data.transpose(2, 1, 0), resolution=resolution, resolutionunit=unit)
+    with tifffile.TiffFile(path) as tif:
+        page = tif.pages[0]
+        mm = {2: 25.4, 3: 10.0}[int(page.tags["ResolutionUnit"].value)]
+        steps = [mm * den / num for num, den in (page.tags["XResolution"].value,
+                                                  page.tags["YResolution"].value)]
+        back = tif.asarray().transpose(2, 1, 0)
+    exp = wg.expected_from_affine(path, "TIFF", back, np.diag(steps + [1.0, 1.0]))
+    exp["orientation"] = None
+    return exp
+
+
+def write_vtk_legacy(work, name, dtype, spacing, origin):
+    data = distinct_values(dtype).reshape(SHAPE, order="F")
+    grid = vtk.vtkImageData()
+    grid.SetDimensions(*SHAPE)
+    grid.SetSpacing(*spacing)
+    grid.SetOrigin(*origin)
+    grid.GetPointData().SetScalars(numpy_support.numpy_to_vtk(data.ravel(order="F"), deep=True))
+    path = wg.fresh(os.path.join(work, name))
+    writer = vtk.vtkStructuredPointsWriter()
+    writer.SetFileName(path)
+    writer.SetInputData(grid)
+    writer.SetFileTypeToBinary()
+    writer.Write()
+    reader = vtk.vtkStructuredPointsReader()
+    reader.SetFileName(path)
+    reader.Update()
+    read = reader.GetOutput()
+    values = numpy_support.vtk_to_numpy(read.GetPointData().GetScalars())
+    back = values.reshape(read.GetDimensions(), order="F")
+    aff = np.diag(list(read.GetSpacing()) + [1.0])
+    aff[:3, 3] = read.GetOrigin()
+    exp = wg.expected_from_affine(path, "legacy VTK", back, aff)
+    exp["orientation"] = None
+    return exp
+
+
 def check_warnings(exp, got):
     where = os.path.basename(exp["path"])
     warnings = [str(w) for w in got.get("warnings") or []]
@@ -159,6 +247,17 @@ def main():
     ]
     results.check(expected[-2]["big_endian"], "big_endian_int16.ccp4", "byte order",
                   "mrcfile writes it big-endian", "little-endian")
+    turned = wg.rotation((0, 0, 1), 20)
+    expected += [
+        write_minc1(work, "aligned.mnc", np.eye(3), (1.5, 2.0, 2.5), (-3.0, 4.0, 5.5)),
+        write_minc1(work, "reversed.mnc", np.eye(3), (-1.0, 1.25, -2.0), (40.0, -8.0, 60.0)),
+        write_minc1(work, "turned.mnc", turned.T, (1.0, 1.0, 1.5), (10.0, 20.0, -5.0)),
+        write_tiff(work, "stack_cm.tif", np.uint16, (2.0, 4.0 / 3), "CENTIMETER"),
+        write_tiff(work, "stack_inch.tiff", np.float32, (254.0, 127.0), "INCH"),
+        write_vtk_legacy(work, "grid_int16.vtk", np.int16, (0.5, 0.75, 2.0), (-3.0, 4.0, 5.5)),
+        write_vtk_legacy(work, "grid_float32.vtk", np.float32, (1.0, 1.0, 1.0), (0.0, 0.0, 0.0)),
+    ]
+    expected[-5]["oblique"] = True
 
     rc, objects, noise = wg.run(binary, ["--info", "--json"] + [e["path"] for e in expected])
     results.check(rc == 0, "--info (all readable)", "exit status", 0, rc)

@@ -309,7 +309,8 @@ def write_dicom_variant(work, name, kind):
 def run(binary, args):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     try:
-        p = subprocess.run([binary] + args, capture_output=True, text=True, timeout=60, env=env)
+        p = subprocess.run([binary] + args, capture_output=True, encoding="utf-8", errors="replace",
+                           timeout=60, env=env)
     except subprocess.TimeoutExpired:
         return None, [], ["(no answer within 60 s)"]
     except OSError as e:
