@@ -44,6 +44,18 @@ LoadController::LoadController(WindowContext &windowContext, QObject *parent)
         context.rememberFolder("dicom", folder, true);
         startLoad(folder);
     });
+    // Numbered 2D images (microscopy, micro-CT) are a folder too.
+    auto *stack = new QAction(tr("Bildstapel laden..."), context.window);
+    stack->setObjectName("actionBildstapel_laden");
+    stack->setToolTip(tr("Load a folder of numbered TIFF, PNG, JPEG or BMP slices"));
+    context.ui->menuDatei->insertAction(context.ui->actionBild_speichern, stack);
+    connect(stack, &QAction::triggered, this, [this] {
+        const QString folder = context.dialogs->openImageStackFolder(context.window);
+        if (folder.isEmpty())
+            return;
+        context.rememberFolder("stack", folder, true);
+        startLoad(folder);
+    });
     addBackgroundLoadControls();
     addLargeVolumeControls();
     connect(context.session, &ViewerSession::volumeChanged, this, [this] {

@@ -49,6 +49,13 @@ QString WindowDialogs::openDicomFolder(QWidget *parent)
         startFolder("dicom", "."));
 }
 
+QString WindowDialogs::openImageStackFolder(QWidget *parent)
+{
+    return QFileDialog::getExistingDirectory(
+        parent, QCoreApplication::translate("MainWindow", "Bildstapel laden"),
+        startFolder("stack", "."));
+}
+
 QString WindowDialogs::saveImageFileName(QWidget *parent)
 {
     return QFileDialog::getSaveFileName(parent, "Save image", startFolder("image"),

@@ -25,6 +25,8 @@ public:
     virtual QString openVolumeFileName(QWidget *parent);
     // A folder holding a DICOM series; empty when the user cancelled.
     virtual QString openDicomFolder(QWidget *parent);
+    // A folder of numbered 2D images (a stack); empty when the user cancelled.
+    virtual QString openImageStackFolder(QWidget *parent);
     // A PNG file name to save to; empty when the user cancelled.
     virtual QString saveImageFileName(QWidget *parent);
     // A transfer-function file to load; empty when the user cancelled.

@@ -2,18 +2,22 @@
 
 #include "dicompixels.h"
 #include "dicomscreen.h"
+#include "imagestack.h"
 #include "samplereading.h"
 #include "scanfileaccess.h"
 #include "scanlayout.h"
 #include "textheader.h"
 
 #include <gdcmTrace.h>
+#include <itkBMPImageIO.h>
 #include <itkGDCMImageIO.h>
+#include <itkJPEGImageIO.h>
 #include <itkMINCImageIO.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
 #include <itkNrrdImageIO.h>
 #include <itkOutputWindow.h>
+#include <itkPNGImageIO.h>
 #include <itkTIFFImageIO.h>
 #include <itkVTKImageIO.h>
 
@@ -414,6 +418,93 @@ struct DicomFile
 std::string fileName(const std::string &path)
 {
     return std::filesystem::path(path).filename().string();
+}
+
+// The reader of one slice of a stack, by its name's suffix.
+itk::ImageIOBase::Pointer sliceReader(const std::string &path)
+{
+    std::string suffix = std::filesystem::path(path).extension().string();
+    for (char &c : suffix)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (suffix == ".png")
+        return itk::PNGImageIO::New().GetPointer();
+    if (suffix == ".jpg" || suffix == ".jpeg")
+        return itk::JPEGImageIO::New().GetPointer();
+    if (suffix == ".bmp")
+        return itk::BMPImageIO::New().GetPointer();
+    return itk::TIFFImageIO::New().GetPointer();
+}
+
+// Reads the slice at path into to after checking that it is a scalar 2D
+// image of the given size and type (the first slice's).
+ScanReadResult readStackSlice(const std::string &path, const std::array<std::size_t, 3> &size,
+                              SampleType type, unsigned char *to)
+{
+    itk::ImageIOBase::Pointer io = sliceReader(path);
+    io->SetFileName(path);
+    io->ReadImageInformation();
+    std::array<std::size_t, 3> sliceSize{};
+    ScanReadResult checked = checkHeader(*io, 1, 0, sliceSize);
+    SampleType sliceType = SampleType::UInt8;
+    if (!checked.ok)
+        return failure(fileName(path) + ": " + checked.reason);
+    if (!sampleTypeOf(io->GetComponentType(), sliceType) || sliceType != type ||
+        sliceSize[0] != size[0] || sliceSize[1] != size[1] || sliceSize[2] != 1)
+        return failure("Slice " + fileName(path) +
+                       " has another size or sample type than the "
+                       "first slice.");
+    itk::ImageIORegion region(io->GetNumberOfDimensions());
+    for (unsigned int axis = 0; axis < io->GetNumberOfDimensions(); ++axis) {
+        region.SetIndex(axis, 0);
+        region.SetSize(axis, io->GetDimensions(axis));
+    }
+    io->SetIORegion(region);
+    io->Read(to);
+    return {true, {}};
+}
+
+// A stack of 2D images, one per slice (imagestack.h), read slice by slice
+// into one buffer: the first slice gives size, type and spacing.
+ScanReadResult readImageStack(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
+{
+    const ImageStackFiles stack = listImageStack(path);
+    if (stack.files.empty())
+        return failure(stack.reason);
+    if (stack.files.size() > 65535)
+        return failure("The stack has " + std::to_string(stack.files.size()) +
+                       " slices; a volume has at most 65535.");
+    itk::ImageIOBase::Pointer first = sliceReader(stack.files.front());
+    first->SetFileName(stack.files.front());
+    first->ReadImageInformation();
+    ScanReadResult checked = checkHeader(*first, 1, 0, scan.size);
+    if (!checked.ok)
+        return failure(fileName(stack.files.front()) + ": " + checked.reason);
+    if (scan.size[2] != 1)
+        return failure(fileName(stack.files.front()) + " holds several pages; a stack is made "
+                                                       "of 2D images.");
+    if (!sampleTypeOf(first->GetComponentType(), scan.type))
+        return failure("ITK delivers a sample type that cannot be shown.");
+    scan.size[2] = stack.files.size();
+    for (unsigned int axis = 0; axis < 2; ++axis)
+        scan.spacing[axis] = first->GetSpacing(axis);
+    scan.patientFrame = false;
+    const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
+    const std::string problem = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
+    if (!problem.empty())
+        return failure(problem);
+    const std::uint64_t sliceBytes = size[0] * size[1] * sampleSize(scan.type);
+    if (!scan.samples.allocate(sliceBytes * size[2]))
+        return failure("There is not enough memory for the image.");
+    scan.bigEndian = machineIsBigEndian();
+    for (std::size_t slice = 0; slice < stack.files.size(); ++slice) {
+        checked = readStackSlice(stack.files[slice], scan.size, scan.type,
+                                 scan.samples.data() + slice * sliceBytes);
+        if (!checked.ok)
+            return checked;
+    }
+    scan.notes = stack.notes;
+    scan.notes.push_back("The slices lie 1 unit apart: an image stack does not say how far.");
+    return {true, {}};
 }
 
 // Lists the folder with our own code: regular files (links followed once),
@@ -994,6 +1085,8 @@ ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
         case ScanFormat::Tiff:
         case ScanFormat::VtkLegacy:
             return readWholeImage(path, format, maxDataBytes, scan);
+        case ScanFormat::ImageStack:
+            return readImageStack(path, maxDataBytes, scan);
         case ScanFormat::Nifti:
             break;
         }

@@ -134,7 +134,8 @@ enum class ScanFormat
     DicomSeries, // a folder of DICOM files, or one file of the series; ITK with GDCM
     Minc,        // MINC 1 and 2; ITK's reader
     Tiff,        // a TIFF file, its pages the slices; ITK's reader
-    VtkLegacy    // a legacy VTK file of STRUCTURED_POINTS; ITK's reader
+    VtkLegacy,   // a legacy VTK file of STRUCTURED_POINTS; ITK's reader
+    ImageStack   // numbered 2D images (imagestack.h); ITK's readers, one per slice
 };
 
 struct ScanReadResult

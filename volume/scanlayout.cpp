@@ -69,6 +69,7 @@ ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
     case VolumeFormat::Minc:
     case VolumeFormat::Tiff:
     case VolumeFormat::VtkLegacy:
+    case VolumeFormat::ImageStack:
         // Their readers fill memory themselves: never mapped.
         return failure("The samples are read by ITK, not in place.");
     }

@@ -2,6 +2,7 @@
 
 #include "datreader.h"
 #include "itkscanreader.h"
+#include "imagestack.h"
 #include "inflatedcopy.h"
 #include "loadplan.h"
 #include "loadreport.h"
@@ -254,6 +255,8 @@ const char *volumeFormatName(VolumeFormat format)
         return "TIFF";
     case VolumeFormat::VtkLegacy:
         return "legacy VTK";
+    case VolumeFormat::ImageStack:
+        return "image stack";
     case VolumeFormat::Mgh:
         return "MGH";
     case VolumeFormat::Mrc:
@@ -267,7 +270,8 @@ bool volumeFormatHasPatientFrame(VolumeFormat format)
     // TIFF stacks and VTK grids come from microscopes and simulations: their
     // axes are the image's own, not a patient's.
     return format != VolumeFormat::Dat && format != VolumeFormat::Mrc &&
-           format != VolumeFormat::Tiff && format != VolumeFormat::VtkLegacy;
+           format != VolumeFormat::Tiff && format != VolumeFormat::VtkLegacy &&
+           format != VolumeFormat::ImageStack;
 }
 
 // The first bytes of the file, inflated where it is compressed (a .nii.gz).
@@ -292,7 +296,12 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
 {
     VolumeFormatDetection detection;
     if (pathKind(path) == PathKind::Folder) {
-        detection.format = VolumeFormat::DicomSeries;
+        detection.format =
+            folderHoldsImageStack(path) ? VolumeFormat::ImageStack : VolumeFormat::DicomSeries;
+        return detection;
+    }
+    if (pathKind(path) == PathKind::Missing && isImageStackPattern(path)) {
+        detection.format = VolumeFormat::ImageStack;
         return detection;
     }
     const std::string name = lowerCase(std::filesystem::path(path).filename().string());
@@ -465,6 +474,9 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         break;
     case VolumeFormat::VtkLegacy:
         read = readScanWithItk(path, ScanFormat::VtkLegacy, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::ImageStack:
+        read = readScanWithItk(path, ScanFormat::ImageStack, options.maxDataBytes, scan);
         break;
     }
     if (!read.ok)

@@ -24,7 +24,8 @@ enum class VolumeFormat
     Mrc, // MRC2014 and CCP4 maps
     Minc,
     Tiff,
-    VtkLegacy
+    VtkLegacy,
+    ImageStack // numbered 2D images: a folder of them or a pattern (imagestack.h)
 };
 
 struct VolumeFormatDetection
@@ -38,7 +39,9 @@ struct VolumeFormatDetection
     std::string note;
 };
 
-// Picks the reader for path: a folder is a DICOM series; a file named .dat is
+// Picks the reader for path: a folder is a DICOM series, or an image stack
+// where it holds 2D images and no DICOM file; a "slice_%04d.png" pattern is an
+// image stack; a file named .dat is
 // DAT; otherwise the contents decide where the format has a signature (NIfTI-1
 // and -2, also inflated from gzip, NRRD, DICOM, MRC's "MAP", MetaImage's text
 // header, an MGH header's version and fields, MINC 1 and 2, TIFF, legacy VTK),

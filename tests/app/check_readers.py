@@ -199,6 +199,51 @@ def write_vtk_legacy(work, name, dtype, spacing, origin):
     return exp
 
 
+def write_tiff_folder(work, name):
+    """Numbered 2D TIFF slices, named without leading zeros: slice_10 must
+    follow slice_9, not slice_1."""
+    data = distinct_values(np.uint16).reshape(SHAPE, order="F")
+    folder = wg.fresh(os.path.join(work, name))
+    os.makedirs(folder)
+    for k in range(SHAPE[2]):
+        tifffile.imwrite(os.path.join(folder, f"slice_{k + 5}.tif"), data[:, :, k].T,
+                         resolution=(4.0, 2.0), resolutionunit="CENTIMETER")
+    slices = [tifffile.imread(os.path.join(folder, f"slice_{k + 5}.tif"))
+              for k in range(SHAPE[2])]
+    back = np.stack(slices, axis=2).transpose(1, 0, 2)
+    exp = wg.expected_from_affine(folder, "image stack", back, np.diag([2.5, 5.0, 1.0, 1.0]))
+    exp["orientation"] = None
+    return exp
+
+
+def write_png_pattern(work, name):
+    """16-bit PNG slices named by a printf pattern from 0 on, as VTK writes them."""
+    data = distinct_values(np.uint16).reshape(SHAPE, order="F")
+    folder = wg.fresh(os.path.join(work, name))
+    os.makedirs(folder)
+    pattern = os.path.join(folder, "img_%03d.png")
+    reader = vtk.vtkPNGReader()
+    slices = []
+    for k in range(SHAPE[2]):
+        grid = vtk.vtkImageData()
+        grid.SetDimensions(SHAPE[0], SHAPE[1], 1)
+        grid.GetPointData().SetScalars(
+            numpy_support.numpy_to_vtk(data[:, :, k].ravel(order="F"), deep=True))
+        writer = vtk.vtkPNGWriter()
+        writer.SetFileName(pattern % k)
+        writer.SetInputData(grid)
+        writer.Write()
+        reader.SetFileName(pattern % k)
+        reader.Update()
+        values = numpy_support.vtk_to_numpy(reader.GetOutput().GetPointData().GetScalars())
+        slices.append(values.reshape(SHAPE[:2], order="F"))
+    # VTK's rows run upwards, the file's downwards: the file's own order.
+    back = np.flip(np.stack(slices, axis=2), axis=1)
+    exp = wg.expected_from_affine(pattern, "image stack", back, np.eye(4))
+    exp["orientation"] = None
+    return exp
+
+
 def check_warnings(exp, got):
     where = os.path.basename(exp["path"])
     warnings = [str(w) for w in got.get("warnings") or []]
@@ -258,6 +303,7 @@ def main():
         write_vtk_legacy(work, "grid_float32.vtk", np.float32, (1.0, 1.0, 1.0), (0.0, 0.0, 0.0)),
     ]
     expected[-5]["oblique"] = True
+    expected += [write_tiff_folder(work, "tiff_slices"), write_png_pattern(work, "png_pattern")]
 
     rc, objects, noise = wg.run(binary, ["--info", "--json"] + [e["path"] for e in expected])
     results.check(rc == 0, "--info (all readable)", "exit status", 0, rc)
