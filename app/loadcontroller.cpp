@@ -33,29 +33,12 @@ LoadController::LoadController(WindowContext &windowContext, QObject *parent)
     : QObject(parent), context(windowContext)
 {
     // Beside the file command: a DICOM series is a folder, which a file
-    // dialog cannot pick.
-    auto *dicom = new QAction(tr("DICOM-Ordner laden..."), context.window);
-    dicom->setObjectName("actionDicomOrdner_laden");
-    context.ui->menuDatei->insertAction(context.ui->actionBild_speichern, dicom);
-    connect(dicom, &QAction::triggered, this, [this] {
-        const QString folder = context.dialogs->openDicomFolder(context.window);
-        if (folder.isEmpty())
-            return;
-        context.rememberFolder("dicom", folder, true);
-        startLoad(folder);
-    });
-    // Numbered 2D images (microscopy, micro-CT) are a folder too.
-    auto *stack = new QAction(tr("Bildstapel laden..."), context.window);
-    stack->setObjectName("actionBildstapel_laden");
-    stack->setToolTip(tr("Load a folder of numbered TIFF, PNG, JPEG or BMP slices"));
-    context.ui->menuDatei->insertAction(context.ui->actionBild_speichern, stack);
-    connect(stack, &QAction::triggered, this, [this] {
-        const QString folder = context.dialogs->openImageStackFolder(context.window);
-        if (folder.isEmpty())
-            return;
-        context.rememberFolder("stack", folder, true);
-        startLoad(folder);
-    });
+    // dialog cannot pick; so are numbered 2D images (microscopy, micro-CT).
+    addFolderCommand(tr("DICOM-Ordner laden..."), "actionDicomOrdner_laden", QString(), "dicom",
+                     &WindowDialogs::openDicomFolder);
+    addFolderCommand(tr("Bildstapel laden..."), "actionBildstapel_laden",
+                     tr("Load a folder of numbered TIFF, PNG, JPEG or BMP slices"), "stack",
+                     &WindowDialogs::openImageStackFolder);
     addBackgroundLoadControls();
     addLargeVolumeControls();
     connect(context.session, &ViewerSession::volumeChanged, this, [this] {
@@ -108,6 +91,23 @@ bool LoadController::applyLoadedVolume(const QString &fileName, std::unique_ptr<
     // A DICOM series is a folder: its dialogs start beside it, like a file's.
     context.dialogs->setDataSetFolder(QFileInfo(QDir::cleanPath(fileName)).absolutePath());
     return true;
+}
+
+void LoadController::addFolderCommand(const QString &text, const char *name, const QString &toolTip,
+                                      const char *folderKey,
+                                      QString (WindowDialogs::*askForFolder)(QWidget *))
+{
+    auto *command = new QAction(text, context.window);
+    command->setObjectName(name);
+    command->setToolTip(toolTip);
+    context.ui->menuDatei->insertAction(context.ui->actionBild_speichern, command);
+    connect(command, &QAction::triggered, this, [this, folderKey, askForFolder] {
+        const QString folder = ((*context.dialogs).*askForFolder)(context.window);
+        if (folder.isEmpty())
+            return;
+        context.rememberFolder(folderKey, folder, true);
+        startLoad(folder);
+    });
 }
 
 void LoadController::addBackgroundLoadControls()

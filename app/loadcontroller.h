@@ -10,6 +10,7 @@
 
 class BackgroundLoad;
 class QAction;
+class WindowDialogs;
 class QProgressBar;
 class QPushButton;
 struct Volume;
@@ -38,6 +39,9 @@ public:
 private:
     bool applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
                            const VolumeReadResult &result);
+    // A Datei command that loads a folder the dialog function asks for.
+    void addFolderCommand(const QString &text, const char *name, const QString &toolTip,
+                          const char *folderKey, QString (WindowDialogs::*askForFolder)(QWidget *));
     void addBackgroundLoadControls();
     void addLargeVolumeControls();
     void showLoadBusy(bool busy);
