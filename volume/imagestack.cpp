@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <regex>
 
 namespace {
 
@@ -83,10 +82,18 @@ std::vector<std::filesystem::path> imageFilesOf(const std::string &folder)
 
 bool isImageStackPattern(const std::string &path)
 {
-    static const std::regex field("%0?[0-9]*d");
+    // One printf field for the number: "%d", "%4d" or "%04d".
     const std::string name = std::filesystem::path(path).filename().string();
-    return std::regex_search(name, field) &&
-           isImageSuffix(lowerSuffix(std::filesystem::path(path)));
+    int fields = 0;
+    for (std::size_t at = name.find('%'); at != std::string::npos; at = name.find('%', at + 1)) {
+        std::size_t end = at + 1;
+        while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end])))
+            ++end;
+        if (end >= name.size() || name[end] != 'd')
+            return false;
+        ++fields;
+    }
+    return fields == 1 && isImageSuffix(lowerSuffix(std::filesystem::path(path)));
 }
 
 bool folderHoldsImageStack(const std::string &folder)
