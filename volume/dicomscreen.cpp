@@ -1,5 +1,7 @@
 #include "dicomscreen.h"
 
+#include "memorylimit.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,8 +14,16 @@
 #include <cstring>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
+
+#include <zlib.h>
 
 namespace {
+
+const char *const deflatedSyntax = "1.2.840.10008.1.2.1.99";
+// A deflated data set inflating to more than this many times its file is
+// refused: real ones shrink by a few times, a hostile one by a thousand.
+constexpr std::uint64_t deflateRatioLimit = 16;
 
 constexpr std::uint32_t undefinedLength = 0xffffffffu;
 constexpr int maxDepth = 32;
@@ -24,6 +34,10 @@ struct Walker
     std::uint64_t size = 0;
     bool explicitVr = true;
     bool bigEndian = false;
+    // Deflated files: the walk stops where the meta group ends (dataSetStart,
+    // 0 until then), so that the data set can be inflated and walked on its own.
+    bool stopAtDataSet = false;
+    std::uint64_t dataSetStart = 0;
     std::string problem;
     DicomSliceFacts facts;
     std::uint32_t samplesPerPixel = 1, bitsAllocated = 0;
@@ -208,6 +222,11 @@ struct Walker
         if (depth > maxDepth)
             return fail(0, 0, "lies too deep in nested sequences");
         while (position < end) {
+            if (stopAtDataSet && depth == 0 &&
+                (end - position < 2 || u16(position, false) != 0x0002)) {
+                dataSetStart = position;
+                return true;
+            }
             // The meta group is always explicit little-endian.
             const bool big = bigEndian && u16(position, false) != 0x0002;
             if (end - position < 8)
@@ -275,6 +294,7 @@ struct Walker
                     syntax.pop_back();
                 explicitVr = syntax != "1.2.840.10008.1.2";
                 bigEndian = syntax == "1.2.840.10008.1.2.2";
+                stopAtDataSet = syntax == deflatedSyntax;
                 facts.pixels.transferSyntax = syntax;
             }
             position += length;
@@ -316,6 +336,80 @@ struct Walker
     }
 };
 
+// Inflates the raw deflate stream of size bytes at from into to, refusing
+// beyond limit bytes; the problem (phrased for the file) where that fails.
+std::string inflateDataSet(const unsigned char *from, std::uint64_t size, std::uint64_t limit,
+                           std::vector<unsigned char> &to)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, -15) != Z_OK)
+        return "has a deflated data set that cannot be inflated (zlib fails to start)";
+    // zlib counts in 32 bits: the input goes in in pieces.
+    constexpr std::uint64_t piece = std::uint64_t(1) << 30;
+    std::uint64_t consumed = 0;
+    int status = Z_OK;
+    to.resize(
+        std::size_t(std::min<std::uint64_t>(limit + 1, std::max<std::uint64_t>(size * 4, 4096))));
+    std::uint64_t produced = 0;
+    while (status == Z_OK) {
+        if (produced == to.size()) {
+            if (produced > limit)
+                break;
+            to.resize(std::size_t(std::min<std::uint64_t>(limit + 1, produced * 2)));
+        }
+        if (stream.avail_in == 0) {
+            const std::uint64_t next = std::min(piece, size - consumed);
+            stream.next_in = const_cast<unsigned char *>(from + consumed);
+            stream.avail_in = uInt(next);
+            consumed += next;
+        }
+        const std::uint64_t room = std::min<std::uint64_t>(piece, to.size() - produced);
+        stream.next_out = to.data() + produced;
+        stream.avail_out = uInt(room);
+        status = inflate(&stream, Z_NO_FLUSH);
+        produced += room - stream.avail_out;
+        // Out of input before the stream's end: it is cut off.
+        if (status == Z_BUF_ERROR && stream.avail_in == 0 && consumed == size)
+            break;
+        if (status == Z_BUF_ERROR)
+            status = Z_OK;
+    }
+    const std::string message = stream.msg ? stream.msg : "";
+    inflateEnd(&stream);
+    to.resize(std::size_t(std::min(produced, limit + 1)));
+    if (produced > limit)
+        return "has a deflated data set that inflates to more than " + std::to_string(limit) +
+               " bytes (" + std::to_string(deflateRatioLimit) +
+               " times the file, or the memory a load may take)";
+    if (status == Z_STREAM_END)
+        return {};
+    if (status == Z_OK || status == Z_BUF_ERROR)
+        return "has a deflated data set that is cut off";
+    return "has a deflated data set that is damaged (" +
+           (message.empty() ? "zlib error " + std::to_string(status) : message) + ")";
+}
+
+// Walks the data set of a deflated file (after the meta group the walker
+// stopped at) from an inflated copy.
+void walkDeflatedDataSet(Walker &walker)
+{
+    std::vector<unsigned char> inflated;
+    const std::uint64_t compressed = walker.size - walker.dataSetStart;
+    const std::uint64_t limit = std::min(deflateRatioLimit * walker.size, loadableDataBytes());
+    walker.problem =
+        inflateDataSet(walker.bytes + walker.dataSetStart, compressed, limit, inflated);
+    if (!walker.problem.empty())
+        return;
+    // The inflated data set is explicit little-endian, as its syntax says.
+    walker.stopAtDataSet = false;
+    walker.explicitVr = true;
+    walker.bigEndian = false;
+    walker.bytes = inflated.data();
+    walker.size = inflated.size();
+    std::uint64_t position = 0;
+    walker.elements(position, walker.size, false, 0);
+}
+
 } // namespace
 
 DicomSliceFacts screenDicomFile(const std::string &path)
@@ -355,6 +449,8 @@ DicomSliceFacts screenDicomFile(const std::string &path)
         walker.explicitVr = std::isupper(walker.bytes[4]) && std::isupper(walker.bytes[5]);
     }
     walker.elements(position, size, false, 0);
+    if (walker.problem.empty() && walker.dataSetStart > 0)
+        walkDeflatedDataSet(walker);
     ::munmap(mapped, std::size_t(size));
     walker.facts.problem = walker.problem;
     return walker.facts;

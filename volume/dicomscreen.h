@@ -27,7 +27,8 @@ struct DicomPixelFacts
     std::optional<double> doseGridScaling; // RT dose's scaling to Gy
     bool bigEndian = false;                // the data set's byte order
     // Native pixel data: where it starts and how long it is (0: none, or
-    // encapsulated).
+    // encapsulated); in a deflated file, where it starts in the inflated data
+    // set.
     std::uint64_t pixelOffset = 0;
     std::uint64_t pixelLength = 0;
 };
@@ -53,5 +54,7 @@ struct DicomSliceFacts
 // when an element does not fit in it, or when native pixel data is shorter
 // than rows x columns x samples per pixel x frames samples of the allocated
 // bits. GDCM allocates what a length field says before it reads, so a
-// foreign file claiming 4 GB is kept from it here.
+// foreign file claiming 4 GB is kept from it here. The data set of a deflated
+// file is inflated into memory first, at most 16 times the file's size (and
+// no more than the memory rule allows), and walked there.
 DicomSliceFacts screenDicomFile(const std::string &path);

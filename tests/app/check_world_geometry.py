@@ -24,7 +24,8 @@ import nibabel as nib
 import numpy as np
 import pydicom
 from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRBigEndian, ExplicitVRLittleEndian, generate_uid
+from pydicom.uid import (DeflatedExplicitVRLittleEndian, ExplicitVRBigEndian,
+                         ExplicitVRLittleEndian, generate_uid)
 
 SHAPE = (5, 6, 7)
 LPS_TO_RAS = np.diag([-1.0, -1.0, 1.0, 1.0])
@@ -173,7 +174,8 @@ def expected_from_affine(path, fmt, data, aff):
         spacing=np.linalg.norm(aff[:3, :3], axis=0), value=lambda ijk: data[tuple(ijk)])
 
 
-def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=None):
+def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=None,
+                       syntax=ExplicitVRLittleEndian):
     folder = fresh(os.path.join(work, name))
     os.makedirs(folder)
     columns, rows, slices = SHAPE
@@ -191,7 +193,7 @@ def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=No
         meta = FileMetaDataset()
         meta.MediaStorageSOPClassUID = CT_IMAGE_STORAGE
         meta.MediaStorageSOPInstanceUID = sop
-        meta.TransferSyntaxUID = ExplicitVRLittleEndian
+        meta.TransferSyntaxUID = syntax
         meta.ImplementationClassUID = generate_uid()
         path = os.path.join(folder, names[k])
         ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
@@ -301,6 +303,17 @@ def write_dicom_variant(work, name, kind):
     exp["datatype"] = read.pixel_array.dtype.name.replace(">", "")
     exp["value"] = lambda ijk: data[tuple(ijk)]
     return exp
+
+
+def write_dicom_refused(work, name, kind):
+    """One file that the screen or the reader must refuse, and the words of the reason:
+    a deflated data set inflating a thousandfold."""
+    path = write_dicom_variant(work, name, "monochrome1")["path"]
+    ds = pydicom.dcmread(path)
+    ds.file_meta.TransferSyntaxUID = DeflatedExplicitVRLittleEndian
+    ds.add_new(0x00091010, "OB", bytes(4 << 20))
+    ds.save_as(path, write_like_original=False)
+    return path, "inflates to more than"
 
 
 # ---------------------------------------------------------------- running
@@ -461,7 +474,8 @@ def main():
     mha_oblique["oblique"], mha_rai["oblique"] = True, False
     series, one_slice = write_dicom_series(work, "ct_series")
     series["oblique"] = one_slice["oblique"] = True
-    expected += [mha_oblique, mha_rai, series, one_slice]
+    deflated, _ = write_dicom_series(work, "ct_deflated", syntax=DeflatedExplicitVRLittleEndian)
+    expected += [mha_oblique, mha_rai, series, one_slice, deflated]
     expected += [write_dicom_variant(work, kind, kind) for kind in
                  ("rt_dose_one_frame", "rt_dose_frames", "big_endian_32", "monochrome1")]
 
@@ -495,6 +509,12 @@ def main():
         said = objects[0].get("warnings", []) if objects else []
         results.check(rc == 0 and any(warning in w for w in said), name, "warnings", warning,
                       said)
+
+    for name, kind in (("deflate_bomb", "deflate_bomb"),):
+        path, words = write_dicom_refused(work, name, kind)
+        rc, objects, _ = run(binary, ["--info", "--json", path])
+        said = objects[0].get("error", "") if objects else ""
+        results.check(rc == 1 and words in said, name, "error", words, said)
 
     # A broken file and a missing one among a good one: errors for those,
     # the good one still described, exit status 1.
