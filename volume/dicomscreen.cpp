@@ -28,6 +28,28 @@ constexpr std::uint64_t deflateRatioLimit = 16;
 constexpr std::uint32_t undefinedLength = 0xffffffffu;
 constexpr int maxDepth = 32;
 
+// Two bytes that name a value representation; in any other two the element
+// is taken as implicit, as old writers mixed the two encodings.
+bool knownVr(const unsigned char *at)
+{
+    static const char names[] =
+        "AEASATCSDADSDTFDFLISLOLTOBODOFOLOVOWPNSHSLSQSSSTSVTMUCUIULUNURUSUTUV";
+    for (const char *name = names; *name; name += 2)
+        if (at[0] == name[0] && at[1] == name[1])
+            return true;
+    return false;
+}
+
+// The representations whose length takes four bytes after two reserved ones.
+bool longFormVr(const unsigned char *at)
+{
+    static const char names[] = "OBODOFOLOVOWSQUCURUTUNSVUV";
+    for (const char *name = names; *name; name += 2)
+        if (at[0] == name[0] && at[1] == name[1])
+            return true;
+    return false;
+}
+
 struct Walker
 {
     const unsigned char *bytes = nullptr;
@@ -215,6 +237,41 @@ struct Walker
         return true;
     }
 
+    // Where an explicit element stands in an implicit data set: two bytes
+    // that name a representation are as well the low half of an implicit
+    // length, so the element is taken as explicit only where that reading
+    // fits and the implicit one does not, or where only the explicit one
+    // lands on a later tag.
+    bool explicitAmongImplicit(std::uint64_t position, std::uint64_t end, bool big) const
+    {
+        if (!knownVr(bytes + position + 4))
+            return false;
+        const bool longForm = longFormVr(bytes + position + 4);
+        if (longForm && end - position < 12)
+            return false;
+        const std::uint64_t header = longForm ? 12 : 8;
+        const std::uint32_t explicitLength =
+            longForm ? u32(position + 8, big) : u16(position + 6, big);
+        if (explicitLength == undefinedLength)
+            return true;
+        if (explicitLength > end - position - header)
+            return false;
+        const std::uint32_t implicitLength = u32(position + 4, big);
+        if (implicitLength != undefinedLength && implicitLength > end - position - 8)
+            return true;
+        const std::uint32_t tag = std::uint32_t(u16(position, big)) << 16 | u16(position + 2, big);
+        const auto landsAfterTag = [&](std::uint64_t next) {
+            if (next == end)
+                return true;
+            if (end - next < 4)
+                return false;
+            const std::uint32_t nextTag = std::uint32_t(u16(next, big)) << 16 | u16(next + 2, big);
+            return nextTag > tag;
+        };
+        return landsAfterTag(position + header + explicitLength) &&
+               (implicitLength == undefinedLength || !landsAfterTag(position + 8 + implicitLength));
+    }
+
     // Walks elements from position until end, or until the delimiter
     // (FFFE,E00D) of an item of undefined length when inItem is set.
     bool elements(std::uint64_t &position, std::uint64_t end, bool inItem, int depth)
@@ -242,24 +299,22 @@ struct Walker
                     return fail(group, element, "is a delimiter with a length");
                 continue;
             }
-            const bool explicitHere = explicitVr || group == 0x0002;
+            const unsigned char *vr = bytes + position + 4;
+            // The meta group must name its value representations; GDCM
+            // asserts on one that does not instead of refusing the file.
+            if (group == 0x0002 && !(std::isupper(vr[0]) && std::isupper(vr[1])))
+                return fail(group, element,
+                            "has no value representation in the file meta information");
+            const bool explicitHere =
+                group == 0x0002 ||
+                (explicitVr ? knownVr(vr) : explicitAmongImplicit(position, end, big));
+            if (explicitHere && !explicitVr && group != 0x0002)
+                facts.pixels.explicitAmongImplicit = true;
             std::uint32_t length = 0;
             bool sequence = false;
             if (explicitHere) {
-                const char vr[2] = {char(bytes[position + 4]), char(bytes[position + 5])};
-                // The meta group must name its value representations; GDCM
-                // asserts on one that does not instead of refusing the file.
-                if (group == 0x0002 && !(std::isupper(static_cast<unsigned char>(vr[0])) &&
-                                         std::isupper(static_cast<unsigned char>(vr[1]))))
-                    return fail(group, element,
-                                "has no value representation in the file meta information");
-                static const char *longForms[] = {"OB", "OD", "OF", "OL", "OW", "SQ", "UC",
-                                                  "UR", "UT", "UN", "OV", "SV", "UV"};
-                bool longForm = false;
-                for (const char *form : longForms)
-                    longForm = longForm || (vr[0] == form[0] && vr[1] == form[1]);
                 sequence = vr[0] == 'S' && vr[1] == 'Q';
-                if (longForm) {
+                if (longFormVr(vr)) {
                     if (end - position < 12)
                         return fail(group, element, "is cut off at the end of the file");
                     length = u32(position + 8, big);
