@@ -118,6 +118,43 @@ struct Walker
         return true;
     }
 
+    // YBR_FULL_422 and YBR_PARTIAL_422 hold two luminance samples and one of
+    // each colour difference for every two pixels.
+    bool halfChroma() const
+    {
+        return facts.pixels.photometric == "YBR_FULL_422" ||
+               facts.pixels.photometric == "YBR_PARTIAL_422";
+    }
+
+    // The bytes native pixel data needs, in long double: a frame count of up
+    // to 2^64 must not wrap round.
+    long double neededPixelBytes() const
+    {
+        const long double perPixel = halfChroma() ? 2 : samplesPerPixel;
+        const long double samples = static_cast<long double>(facts.rows) * facts.columns *
+                                    perPixel * static_cast<long double>(frames);
+        return bitsAllocated == 1 ? std::ceil(samples / 8) : samples * ((bitsAllocated + 7) / 8);
+    }
+
+    // "4 x 5 pixels x 1 sample x 1 frame of 16 bits", for the message above.
+    std::string pixelDataSize() const
+    {
+        const std::string perPixel =
+            halfChroma()
+                ? "2 samples (" + facts.pixels.photometric + ")"
+                : std::to_string(samplesPerPixel) + (samplesPerPixel == 1 ? " sample" : " samples");
+        return std::to_string(facts.rows) + " x " + std::to_string(facts.columns) + " pixels x " +
+               perPixel + " x " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
+               " of " + std::to_string(bitsAllocated) + " bits";
+    }
+
+    static std::string wholeNumber(long double value)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.0Lf", value);
+        return text;
+    }
+
     // Keeps the top-level elements that place a slice and size its pixels;
     // false where native pixel data is shorter than they make it.
     bool noteTopLevel(std::uint16_t group, std::uint16_t element, std::uint64_t at,
@@ -215,17 +252,11 @@ struct Walker
             break;
         case 0x7fe00010: {
             // Undefined length (encapsulated data) never reaches here.
-            // In long double: a frame count of up to 2^64 must not wrap round.
-            const long double samples = static_cast<long double>(facts.rows) * facts.columns *
-                                        samplesPerPixel * static_cast<long double>(frames);
-            const long double needed =
-                bitsAllocated == 1 ? std::ceil(samples / 8) : samples * ((bitsAllocated + 7) / 8);
+            const long double needed = neededPixelBytes();
             if (length < needed)
                 return fail(group, element,
                             "holds " + std::to_string(length) + " bytes of pixel data; " +
-                                std::to_string(facts.rows) + " x " + std::to_string(facts.columns) +
-                                " samples of " + std::to_string(bitsAllocated) + " bits need " +
-                                std::to_string(needed));
+                                pixelDataSize() + " need " + wholeNumber(needed) + " bytes");
             facts.pixels.pixelOffset = at;
             facts.pixels.pixelLength = length;
             facts.pixels.bigEndian = big;

@@ -331,13 +331,20 @@ def mix_encodings(path, keywords):
 
 def write_dicom_refused(work, name, kind):
     """One file that the screen or the reader must refuse, and the words of the reason:
-    a deflated data set inflating a thousandfold."""
+    a deflated data set inflating a thousandfold, or YBR_FULL_422 colour (whole, not
+    damaged: refused as colour)."""
     path = write_dicom_variant(work, name, "monochrome1")["path"]
     ds = pydicom.dcmread(path)
-    ds.file_meta.TransferSyntaxUID = DeflatedExplicitVRLittleEndian
-    ds.add_new(0x00091010, "OB", bytes(4 << 20))
+    if kind == "deflate_bomb":
+        ds.file_meta.TransferSyntaxUID = DeflatedExplicitVRLittleEndian
+        ds.add_new(0x00091010, "OB", bytes(4 << 20))
+    else:
+        ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, "YBR_FULL_422", 0
+        ds.BitsAllocated, ds.BitsStored, ds.HighBit = 8, 8, 7
+        ds.PixelData = bytes(range(ds.Rows * ds.Columns * 2))  # Y Y Cb Cr for two pixels
+        del ds.RescaleSlope, ds.RescaleIntercept  # monochrome only
     ds.save_as(path, write_like_original=False)
-    return path, "inflates to more than"
+    return path, "inflates to more than" if kind == "deflate_bomb" else "3 components per voxel"
 
 
 # ---------------------------------------------------------------- running
@@ -536,7 +543,7 @@ def main():
         results.check(rc == 0 and any(warning in w for w in said), name, "warnings", warning,
                       said)
 
-    for name, kind in (("deflate_bomb", "deflate_bomb"),):
+    for name, kind in (("deflate_bomb", "deflate_bomb"), ("ybr_full_422", "ybr_full_422")):
         path, words = write_dicom_refused(work, name, kind)
         rc, objects, _ = run(binary, ["--info", "--json", path])
         said = objects[0].get("error", "") if objects else ""

@@ -325,7 +325,9 @@ void TestScanFiles::dicomSeriesIntegrity_data()
                                           << "1 of 3 slices could not be read and is missing" << 1;
     QTest::newRow("middle slice's pixel data short")
         << SlicePlacement::Apart << "short"
-        << "holds 38 bytes of pixel data; 4 x 5 samples" << 1;
+        << "holds 38 bytes of pixel data; 4 x 5 pixels x 1 sample x 1 frame of 16 bits need 40 "
+           "bytes"
+        << 1;
     QTest::newRow("all at one position")
         << SlicePlacement::OnePosition << ""
         << "The 3 slices lie at one position; they are ordered by instance number" << -1;
