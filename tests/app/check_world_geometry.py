@@ -329,6 +329,17 @@ def mix_encodings(path, keywords):
             f.write(fp.getvalue())
 
 
+def add_localisers(folder, planes):
+    """Slices of the series' first file turned into the given planes (a localiser)."""
+    cosines = {"coronal": ["1", "0", "0", "0", "0", "-1"], "sagittal": ["0", "1", "0", "0", "0", "-1"]}
+    first = sorted(os.listdir(folder))[0]
+    for n, plane in enumerate(planes):
+        ds = pydicom.dcmread(os.path.join(folder, first))
+        ds.SOPInstanceUID = ds.file_meta.MediaStorageSOPInstanceUID = generate_uid()
+        ds.ImageOrientationPatient, ds.InstanceNumber = cosines[plane], 100 + n
+        ds.save_as(os.path.join(folder, f"scout{n}.dcm"), write_like_original=False)
+
+
 def write_dicom_refused(work, name, kind):
     """One file that the screen or the reader must refuse, and the words of the reason:
     a deflated data set inflating a thousandfold, or YBR_FULL_422 colour (whole, not
@@ -410,6 +421,9 @@ def check_info(exp, got):
     if exp.get("spacing") is not None:
         c(close(got.get("spacing"), exp["spacing"]), where, "spacing", fmt(exp["spacing"]),
           got.get("spacing"))
+    if exp.get("warning"):
+        c(any(exp["warning"] in str(w) for w in got.get("warnings", [])), where, "warnings",
+          exp["warning"], got.get("warnings"))
     if exp.get("oblique") is not None:
         warnings = got.get("warnings")
         said = isinstance(warnings, list) and any("oblique by" in str(w) for w in warnings)
@@ -507,7 +521,11 @@ def main():
     series, one_slice = write_dicom_series(work, "ct_series")
     series["oblique"] = one_slice["oblique"] = True
     deflated, _ = write_dicom_series(work, "ct_deflated", syntax=DeflatedExplicitVRLittleEndian)
-    expected += [mha_oblique, mha_rai, series, one_slice, deflated]
+    localised, _ = write_dicom_series(work, "ct_localised")
+    add_localisers(localised["path"], ["coronal", "coronal", "sagittal"])
+    localised["warning"] = ("3 orientations; the 7 axial-like slices are shown; 2 coronal slices "
+                            "and 1 sagittal slice are left out")
+    expected += [mha_oblique, mha_rai, series, one_slice, deflated, localised]
     expected += [write_dicom_variant(work, kind, kind) for kind in
                  ("rt_dose_one_frame", "rt_dose_frames", "big_endian_32", "monochrome1",
                   "mixed_explicit", "mixed_implicit")]
