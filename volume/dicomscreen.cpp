@@ -60,6 +60,8 @@ struct Walker
     // 0 until then), so that the data set can be inflated and walked on its own.
     bool stopAtDataSet = false;
     std::uint64_t dataSetStart = 0;
+    // GDCM asserts on a file that ends with its meta group.
+    bool dataSetSeen = false;
     std::string problem;
     DicomSliceFacts facts;
     std::uint32_t samplesPerPixel = 1, bitsAllocated = 0;
@@ -321,6 +323,7 @@ struct Walker
                 return fail(0, 0, "is cut off at the end of the file");
             const std::uint16_t group = u16(position, big);
             const std::uint16_t element = u16(position + 2, big);
+            dataSetSeen = dataSetSeen || (depth == 0 && group != 0x0002);
             if (group == 0xfffe) {
                 const std::uint32_t length = u32(position + 4, big);
                 position += 8;
@@ -537,6 +540,8 @@ DicomSliceFacts screenDicomFile(const std::string &path)
     walker.elements(position, size, false, 0);
     if (walker.problem.empty() && walker.dataSetStart > 0)
         walkDeflatedDataSet(walker);
+    if (walker.problem.empty() && !walker.dataSetSeen)
+        walker.problem = "holds no data set after its file meta information";
     ::munmap(mapped, std::size_t(size));
     walker.facts.problem = walker.problem;
     return walker.facts;

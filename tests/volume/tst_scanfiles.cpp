@@ -150,6 +150,7 @@ class TestScanFiles : public QObject
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
     void dicomMetaGroupNeedsItsRepresentations();
+    void dicomNeedsADataSet();
     void orientationsGiveTheSameVolume_data();
     void orientationsGiveTheSameVolume();
     void valuesMapToTheirRange_data();
@@ -841,6 +842,22 @@ void TestScanFiles::dicomMetaGroupNeedsItsRepresentations()
     const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(facts.problem.find("no value representation") != std::string::npos,
              facts.problem.c_str());
+}
+
+// A file that ends with its meta group made GDCM assert (found by the DICOM
+// fuzzer).
+void TestScanFiles::dicomNeedsADataSet()
+{
+    QByteArray bytes(128, '\0');
+    bytes += "DICM";
+    bytes += QByteArray::fromHex("020010005549") + QByteArray::fromHex("1400") +
+             QByteArray("1.2.840.10008.1.2.1", 20);
+    const QString path = dir.filePath("meta-only.dcm");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(facts.problem.find("no data set") != std::string::npos, facts.problem.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
