@@ -335,8 +335,9 @@ struct Walker
             }
             const unsigned char *vr = bytes + position + 4;
             // The meta group must name its value representations; GDCM
-            // asserts on one that does not instead of refusing the file.
-            if (group == 0x0002 && !(std::isupper(vr[0]) && std::isupper(vr[1])))
+            // asserts on one that does not (two other letters included)
+            // instead of refusing the file.
+            if (group == 0x0002 && !knownVr(vr))
                 return fail(group, element,
                             "has no value representation in the file meta information");
             const bool explicitHere =

@@ -842,6 +842,13 @@ void TestScanFiles::dicomMetaGroupNeedsItsRepresentations()
     const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(facts.problem.find("no value representation") != std::string::npos,
              facts.problem.c_str());
+    // Two letters that name none (found by the DICOM fuzzer).
+    bytes.replace(132, 8, QByteArray::fromHex("020010005541") + QByteArray::fromHex("1400"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts lettered = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(lettered.problem.find("no value representation") != std::string::npos,
+             lettered.problem.c_str());
 }
 
 // A file that ends with its meta group made GDCM assert (found by the DICOM
