@@ -353,6 +353,13 @@ struct Walker
                     if (end - position < 12)
                         return fail(group, element, "is cut off at the end of the file");
                     length = u32(position + 8, big);
+                    // GDCM asserts on items in any other explicit element.
+                    const bool holdsItems = sequence || (vr[0] == 'U' && vr[1] == 'N') ||
+                                            (group == 0x7fe0 && element == 0x0010);
+                    if (length == undefinedLength && !holdsItems)
+                        return fail(group, element,
+                                    "has an undefined length but value representation " +
+                                        std::string(reinterpret_cast<const char *>(vr), 2));
                     position += 12;
                 } else {
                     length = u16(position + 6, big);

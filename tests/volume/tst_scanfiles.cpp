@@ -865,6 +865,19 @@ void TestScanFiles::dicomNeedsADataSet()
     file.close();
     const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(facts.problem.find("no data set") != std::string::npos, facts.problem.c_str());
+    // Items in an element that is neither a sequence nor unknown made GDCM
+    // assert as well.
+    bytes += QByteArray::fromHex("09001000"
+                                 "4f570000"
+                                 "ffffffff"
+                                 "feffdde0"
+                                 "00000000");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts items = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(items.problem.find("undefined length but value representation OW") !=
+                 std::string::npos,
+             items.problem.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
