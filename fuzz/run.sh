@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # run.sh SECONDS [CORPUS_DIR [LIBFUZZER_FLAG...]]
 #
-# Fuzzes the DAT reader for 40 % of SECONDS, the scan path (NIfTI, NRRD,
-# MetaImage) for 40 % and the transfer-function file parser for the rest, one
-# after the other on one core. Configures build-fuzz with the 'fuzz' preset if
-# that has not been done, builds kelvara-dat-fuzzer, kelvara-scan-fuzzer and
+# Fuzzes the DAT reader for 30 % of SECONDS, the scan path (NIfTI, NRRD,
+# MetaImage) for 30 %, DICOM files for 25 % and the transfer-function file
+# parser for the rest, one after the other on one core. Configures build-fuzz
+# with the 'fuzz' preset if that has not been done, builds kelvara-dat-fuzzer,
+# kelvara-scan-fuzzer, kelvara-dicom-fuzzer and
 # kelvara-transfer-function-fuzzer, writes their starting inputs to
-# build-fuzz/fuzz-start, build-fuzz/fuzz-start-scan and
-# build-fuzz/fuzz-start-transfer-function and grows CORPUS_DIR (default:
-# fuzz/corpus-run, ignored by git), CORPUS_DIR-scan and
-# CORPUS_DIR-transfer-function from them. Works from a clean checkout; CI runs
+# build-fuzz/fuzz-start, build-fuzz/fuzz-start-scan, build-fuzz/fuzz-start-dicom
+# (with pydicom) and build-fuzz/fuzz-start-transfer-function and grows
+# CORPUS_DIR (default: fuzz/corpus-run, ignored by git), CORPUS_DIR-scan,
+# CORPUS_DIR-dicom and CORPUS_DIR-transfer-function from them. Works from a clean checkout; CI runs
 # `fuzz/run.sh 60`.
 #
 # Exits non-zero on a finding (crash, sanitizer report, broken invariant,
@@ -35,7 +36,7 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake --preset fuzz
 fi
 cmake --build "$build" --target kelvara-dat-fuzzer kelvara-scan-fuzzer kelvara-scan-corpus \
-    kelvara-transfer-function-fuzzer
+    kelvara-dicom-fuzzer kelvara-transfer-function-fuzzer
 mkdir -p "$artifacts"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # The leaks that are ITK's own when it refuses a file (tests/lsan.supp) are not
@@ -71,14 +72,18 @@ fuzz() {
     return "$status"
 }
 
-datSeconds=$((seconds * 2 / 5 > 0 ? seconds * 2 / 5 : 1))
-scanSeconds=$((seconds * 2 / 5 > 0 ? seconds * 2 / 5 : 1))
-transferSeconds=$((seconds - datSeconds - scanSeconds > 0 ? seconds - datSeconds - scanSeconds : 1))
+datSeconds=$((seconds * 3 / 10 > 0 ? seconds * 3 / 10 : 1))
+scanSeconds=$((seconds * 3 / 10 > 0 ? seconds * 3 / 10 : 1))
+dicomSeconds=$((seconds / 4 > 0 ? seconds / 4 : 1))
+transferSeconds=$((seconds - datSeconds - scanSeconds - dicomSeconds))
+transferSeconds=$((transferSeconds > 0 ? transferSeconds : 1))
 status=0
 fuzz kelvara-dat-fuzzer "$datSeconds" "$corpus" "$build/fuzz-start" \
     "$root/fuzz/make-corpus.sh" "$@" || status=$?
 fuzz kelvara-scan-fuzzer "$scanSeconds" "$corpus-scan" "$build/fuzz-start-scan" \
     "$build/bin/kelvara-scan-corpus" "$@" || status=$?
+fuzz kelvara-dicom-fuzzer "$dicomSeconds" "$corpus-dicom" "$build/fuzz-start-dicom" \
+    "$root/fuzz/make-dicom-corpus.py" "$@" || status=$?
 fuzz kelvara-transfer-function-fuzzer "$transferSeconds" "$corpus-transfer-function" \
     "$build/fuzz-start-transfer-function" "$root/fuzz/make-transfer-corpus.sh" "$@" || status=$?
 exit "$status"

@@ -49,7 +49,8 @@ bool needsOwnPixelReading(const DicomSliceFacts &facts)
     const DicomPixelFacts &pixels = facts.pixels;
     const bool bigWords = pixels.bigEndian && pixels.bitsAllocated == 32;
     // GDCM leaves RT dose in stored units, without its scaling to Gy.
-    return pixels.sopClassUid == rtDoseStorage || bigWords || pixels.photometric == "MONOCHROME1";
+    return pixels.sopClassUid == rtDoseStorage || bigWords || pixels.photometric == "MONOCHROME1" ||
+           pixels.explicitAmongImplicit;
 }
 
 SampleType storedDicomSampleType(const DicomSliceFacts &facts)

@@ -15,7 +15,9 @@
 // - 32-bit samples in explicit big-endian files: GDCM exchanges their 16-bit
 //   halves;
 // - MONOCHROME1 data: GDCM inverts the values, so that readout and window
-//   would no longer be in the file's units.
+//   would no longer be in the file's units;
+// - implicit data sets holding explicitly encoded elements: GDCM refuses
+//   them.
 
 // Whether the file is one of those.
 bool needsOwnPixelReading(const DicomSliceFacts &facts);

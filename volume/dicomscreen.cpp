@@ -1,5 +1,7 @@
 #include "dicomscreen.h"
 
+#include "memorylimit.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,11 +14,41 @@
 #include <cstring>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
+
+#include <zlib.h>
 
 namespace {
 
+const char *const deflatedSyntax = "1.2.840.10008.1.2.1.99";
+// A deflated data set inflating to more than this many times its file is
+// refused: real ones shrink by a few times, a hostile one by a thousand.
+constexpr std::uint64_t deflateRatioLimit = 16;
+
 constexpr std::uint32_t undefinedLength = 0xffffffffu;
 constexpr int maxDepth = 32;
+
+// Two bytes that name a value representation; in any other two the element
+// is taken as implicit, as old writers mixed the two encodings.
+bool knownVr(const unsigned char *at)
+{
+    static const char names[] =
+        "AEASATCSDADSDTFDFLISLOLTOBODOFOLOVOWPNSHSLSQSSSTSVTMUCUIULUNURUSUTUV";
+    for (const char *name = names; *name; name += 2)
+        if (at[0] == name[0] && at[1] == name[1])
+            return true;
+    return false;
+}
+
+// The representations whose length takes four bytes after two reserved ones.
+bool longFormVr(const unsigned char *at)
+{
+    static const char names[] = "OBODOFOLOVOWSQUCURUTUNSVUV";
+    for (const char *name = names; *name; name += 2)
+        if (at[0] == name[0] && at[1] == name[1])
+            return true;
+    return false;
+}
 
 struct Walker
 {
@@ -24,6 +56,12 @@ struct Walker
     std::uint64_t size = 0;
     bool explicitVr = true;
     bool bigEndian = false;
+    // Deflated files: the walk stops where the meta group ends (dataSetStart,
+    // 0 until then), so that the data set can be inflated and walked on its own.
+    bool stopAtDataSet = false;
+    std::uint64_t dataSetStart = 0;
+    // GDCM asserts on a file that ends with its meta group.
+    bool dataSetSeen = false;
     std::string problem;
     DicomSliceFacts facts;
     std::uint32_t samplesPerPixel = 1, bitsAllocated = 0;
@@ -80,6 +118,43 @@ struct Walker
             cursor = *end ? end + 1 : end;
         }
         return true;
+    }
+
+    // YBR_FULL_422 and YBR_PARTIAL_422 hold two luminance samples and one of
+    // each colour difference for every two pixels.
+    bool halfChroma() const
+    {
+        return facts.pixels.photometric == "YBR_FULL_422" ||
+               facts.pixels.photometric == "YBR_PARTIAL_422";
+    }
+
+    // The bytes native pixel data needs, in long double: a frame count of up
+    // to 2^64 must not wrap round.
+    long double neededPixelBytes() const
+    {
+        const long double perPixel = halfChroma() ? 2 : samplesPerPixel;
+        const long double samples = static_cast<long double>(facts.rows) * facts.columns *
+                                    perPixel * static_cast<long double>(frames);
+        return bitsAllocated == 1 ? std::ceil(samples / 8) : samples * ((bitsAllocated + 7) / 8);
+    }
+
+    // "4 x 5 pixels x 1 sample x 1 frame of 16 bits", for the message above.
+    std::string pixelDataSize() const
+    {
+        const std::string perPixel =
+            halfChroma()
+                ? "2 samples (" + facts.pixels.photometric + ")"
+                : std::to_string(samplesPerPixel) + (samplesPerPixel == 1 ? " sample" : " samples");
+        return std::to_string(facts.rows) + " x " + std::to_string(facts.columns) + " pixels x " +
+               perPixel + " x " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
+               " of " + std::to_string(bitsAllocated) + " bits";
+    }
+
+    static std::string wholeNumber(long double value)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.0Lf", value);
+        return text;
     }
 
     // Keeps the top-level elements that place a slice and size its pixels;
@@ -179,17 +254,11 @@ struct Walker
             break;
         case 0x7fe00010: {
             // Undefined length (encapsulated data) never reaches here.
-            // In long double: a frame count of up to 2^64 must not wrap round.
-            const long double samples = static_cast<long double>(facts.rows) * facts.columns *
-                                        samplesPerPixel * static_cast<long double>(frames);
-            const long double needed =
-                bitsAllocated == 1 ? std::ceil(samples / 8) : samples * ((bitsAllocated + 7) / 8);
+            const long double needed = neededPixelBytes();
             if (length < needed)
                 return fail(group, element,
                             "holds " + std::to_string(length) + " bytes of pixel data; " +
-                                std::to_string(facts.rows) + " x " + std::to_string(facts.columns) +
-                                " samples of " + std::to_string(bitsAllocated) + " bits need " +
-                                std::to_string(needed));
+                                pixelDataSize() + " need " + wholeNumber(needed) + " bytes");
             facts.pixels.pixelOffset = at;
             facts.pixels.pixelLength = length;
             facts.pixels.bigEndian = big;
@@ -201,6 +270,41 @@ struct Walker
         return true;
     }
 
+    // Where an explicit element stands in an implicit data set: two bytes
+    // that name a representation are as well the low half of an implicit
+    // length, so the element is taken as explicit only where that reading
+    // fits and the implicit one does not, or where only the explicit one
+    // lands on a later tag.
+    bool explicitAmongImplicit(std::uint64_t position, std::uint64_t end, bool big) const
+    {
+        if (!knownVr(bytes + position + 4))
+            return false;
+        const bool longForm = longFormVr(bytes + position + 4);
+        if (longForm && end - position < 12)
+            return false;
+        const std::uint64_t header = longForm ? 12 : 8;
+        const std::uint32_t explicitLength =
+            longForm ? u32(position + 8, big) : u16(position + 6, big);
+        if (explicitLength == undefinedLength)
+            return true;
+        if (explicitLength > end - position - header)
+            return false;
+        const std::uint32_t implicitLength = u32(position + 4, big);
+        if (implicitLength != undefinedLength && implicitLength > end - position - 8)
+            return true;
+        const std::uint32_t tag = std::uint32_t(u16(position, big)) << 16 | u16(position + 2, big);
+        const auto landsAfterTag = [&](std::uint64_t next) {
+            if (next == end)
+                return true;
+            if (end - next < 4)
+                return false;
+            const std::uint32_t nextTag = std::uint32_t(u16(next, big)) << 16 | u16(next + 2, big);
+            return nextTag > tag;
+        };
+        return landsAfterTag(position + header + explicitLength) &&
+               (implicitLength == undefinedLength || !landsAfterTag(position + 8 + implicitLength));
+    }
+
     // Walks elements from position until end, or until the delimiter
     // (FFFE,E00D) of an item of undefined length when inItem is set.
     bool elements(std::uint64_t &position, std::uint64_t end, bool inItem, int depth)
@@ -208,12 +312,18 @@ struct Walker
         if (depth > maxDepth)
             return fail(0, 0, "lies too deep in nested sequences");
         while (position < end) {
+            if (stopAtDataSet && depth == 0 &&
+                (end - position < 2 || u16(position, false) != 0x0002)) {
+                dataSetStart = position;
+                return true;
+            }
             // The meta group is always explicit little-endian.
             const bool big = bigEndian && u16(position, false) != 0x0002;
             if (end - position < 8)
                 return fail(0, 0, "is cut off at the end of the file");
             const std::uint16_t group = u16(position, big);
             const std::uint16_t element = u16(position + 2, big);
+            dataSetSeen = dataSetSeen || (depth == 0 && group != 0x0002);
             if (group == 0xfffe) {
                 const std::uint32_t length = u32(position + 4, big);
                 position += 8;
@@ -223,27 +333,33 @@ struct Walker
                     return fail(group, element, "is a delimiter with a length");
                 continue;
             }
-            const bool explicitHere = explicitVr || group == 0x0002;
+            const unsigned char *vr = bytes + position + 4;
+            // The meta group must name its value representations; GDCM
+            // asserts on one that does not (two other letters included)
+            // instead of refusing the file.
+            if (group == 0x0002 && !knownVr(vr))
+                return fail(group, element,
+                            "has no value representation in the file meta information");
+            const bool explicitHere =
+                group == 0x0002 ||
+                (explicitVr ? knownVr(vr) : explicitAmongImplicit(position, end, big));
+            if (explicitHere && !explicitVr && group != 0x0002)
+                facts.pixels.explicitAmongImplicit = true;
             std::uint32_t length = 0;
             bool sequence = false;
             if (explicitHere) {
-                const char vr[2] = {char(bytes[position + 4]), char(bytes[position + 5])};
-                // The meta group must name its value representations; GDCM
-                // asserts on one that does not instead of refusing the file.
-                if (group == 0x0002 && !(std::isupper(static_cast<unsigned char>(vr[0])) &&
-                                         std::isupper(static_cast<unsigned char>(vr[1]))))
-                    return fail(group, element,
-                                "has no value representation in the file meta information");
-                static const char *longForms[] = {"OB", "OD", "OF", "OL", "OW", "SQ", "UC",
-                                                  "UR", "UT", "UN", "OV", "SV", "UV"};
-                bool longForm = false;
-                for (const char *form : longForms)
-                    longForm = longForm || (vr[0] == form[0] && vr[1] == form[1]);
                 sequence = vr[0] == 'S' && vr[1] == 'Q';
-                if (longForm) {
+                if (longFormVr(vr)) {
                     if (end - position < 12)
                         return fail(group, element, "is cut off at the end of the file");
                     length = u32(position + 8, big);
+                    // GDCM asserts on items in any other explicit element.
+                    const bool holdsItems = sequence || (vr[0] == 'U' && vr[1] == 'N') ||
+                                            (group == 0x7fe0 && element == 0x0010);
+                    if (length == undefinedLength && !holdsItems)
+                        return fail(group, element,
+                                    "has an undefined length but value representation " +
+                                        std::string(reinterpret_cast<const char *>(vr), 2));
                     position += 12;
                 } else {
                     length = u16(position + 6, big);
@@ -275,6 +391,7 @@ struct Walker
                     syntax.pop_back();
                 explicitVr = syntax != "1.2.840.10008.1.2";
                 bigEndian = syntax == "1.2.840.10008.1.2.2";
+                stopAtDataSet = syntax == deflatedSyntax;
                 facts.pixels.transferSyntax = syntax;
             }
             position += length;
@@ -316,6 +433,80 @@ struct Walker
     }
 };
 
+// Inflates the raw deflate stream of size bytes at from into to, refusing
+// beyond limit bytes; the problem (phrased for the file) where that fails.
+std::string inflateDataSet(const unsigned char *from, std::uint64_t size, std::uint64_t limit,
+                           std::vector<unsigned char> &to)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, -15) != Z_OK)
+        return "has a deflated data set that cannot be inflated (zlib fails to start)";
+    // zlib counts in 32 bits: the input goes in in pieces.
+    constexpr std::uint64_t piece = std::uint64_t(1) << 30;
+    std::uint64_t consumed = 0;
+    int status = Z_OK;
+    to.resize(
+        std::size_t(std::min<std::uint64_t>(limit + 1, std::max<std::uint64_t>(size * 4, 4096))));
+    std::uint64_t produced = 0;
+    while (status == Z_OK) {
+        if (produced == to.size()) {
+            if (produced > limit)
+                break;
+            to.resize(std::size_t(std::min<std::uint64_t>(limit + 1, produced * 2)));
+        }
+        if (stream.avail_in == 0) {
+            const std::uint64_t next = std::min(piece, size - consumed);
+            stream.next_in = const_cast<unsigned char *>(from + consumed);
+            stream.avail_in = uInt(next);
+            consumed += next;
+        }
+        const std::uint64_t room = std::min<std::uint64_t>(piece, to.size() - produced);
+        stream.next_out = to.data() + produced;
+        stream.avail_out = uInt(room);
+        status = inflate(&stream, Z_NO_FLUSH);
+        produced += room - stream.avail_out;
+        // Out of input before the stream's end: it is cut off.
+        if (status == Z_BUF_ERROR && stream.avail_in == 0 && consumed == size)
+            break;
+        if (status == Z_BUF_ERROR)
+            status = Z_OK;
+    }
+    const std::string message = stream.msg ? stream.msg : "";
+    inflateEnd(&stream);
+    to.resize(std::size_t(std::min(produced, limit + 1)));
+    if (produced > limit)
+        return "has a deflated data set that inflates to more than " + std::to_string(limit) +
+               " bytes (" + std::to_string(deflateRatioLimit) +
+               " times the file, or the memory a load may take)";
+    if (status == Z_STREAM_END)
+        return {};
+    if (status == Z_OK || status == Z_BUF_ERROR)
+        return "has a deflated data set that is cut off";
+    return "has a deflated data set that is damaged (" +
+           (message.empty() ? "zlib error " + std::to_string(status) : message) + ")";
+}
+
+// Walks the data set of a deflated file (after the meta group the walker
+// stopped at) from an inflated copy.
+void walkDeflatedDataSet(Walker &walker)
+{
+    std::vector<unsigned char> inflated;
+    const std::uint64_t compressed = walker.size - walker.dataSetStart;
+    const std::uint64_t limit = std::min(deflateRatioLimit * walker.size, loadableDataBytes());
+    walker.problem =
+        inflateDataSet(walker.bytes + walker.dataSetStart, compressed, limit, inflated);
+    if (!walker.problem.empty())
+        return;
+    // The inflated data set is explicit little-endian, as its syntax says.
+    walker.stopAtDataSet = false;
+    walker.explicitVr = true;
+    walker.bigEndian = false;
+    walker.bytes = inflated.data();
+    walker.size = inflated.size();
+    std::uint64_t position = 0;
+    walker.elements(position, walker.size, false, 0);
+}
+
 } // namespace
 
 DicomSliceFacts screenDicomFile(const std::string &path)
@@ -355,6 +546,10 @@ DicomSliceFacts screenDicomFile(const std::string &path)
         walker.explicitVr = std::isupper(walker.bytes[4]) && std::isupper(walker.bytes[5]);
     }
     walker.elements(position, size, false, 0);
+    if (walker.problem.empty() && walker.dataSetStart > 0)
+        walkDeflatedDataSet(walker);
+    if (walker.problem.empty() && !walker.dataSetSeen)
+        walker.problem = "holds no data set after its file meta information";
     ::munmap(mapped, std::size_t(size));
     walker.facts.problem = walker.problem;
     return walker.facts;

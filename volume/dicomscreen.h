@@ -26,8 +26,12 @@ struct DicomPixelFacts
     std::optional<double> intercept;       // Rescale Intercept
     std::optional<double> doseGridScaling; // RT dose's scaling to Gy
     bool bigEndian = false;                // the data set's byte order
+    // An implicit data set that holds explicitly encoded elements, which GDCM
+    // refuses ("Cannot read requested file").
+    bool explicitAmongImplicit = false;
     // Native pixel data: where it starts and how long it is (0: none, or
-    // encapsulated).
+    // encapsulated); in a deflated file, where it starts in the inflated data
+    // set.
     std::uint64_t pixelOffset = 0;
     std::uint64_t pixelLength = 0;
 };
@@ -52,6 +56,11 @@ struct DicomSliceFacts
 // included, without allocating anything an element claims. A file is damaged
 // when an element does not fit in it, or when native pixel data is shorter
 // than rows x columns x samples per pixel x frames samples of the allocated
-// bits. GDCM allocates what a length field says before it reads, so a
-// foreign file claiming 4 GB is kept from it here.
+// bits. An element whose value representation is not two letters naming one
+// is read as implicit in an explicit data set, and one that names one as
+// explicit in an implicit data set where only that reading fits or lands on a
+// later tag, as old writers mixed the two. GDCM allocates what a length field says before it reads,
+// so a foreign file claiming 4 GB is kept from it here. The data set of a deflated file is inflated
+// into memory first, at most 16 times the file's size (and no more than the memory rule allows),
+// and walked there.
 DicomSliceFacts screenDicomFile(const std::string &path);

@@ -841,6 +841,96 @@ ScanReadResult placeFromOwnReading(const DicomSeriesLayout &layout, RawScan &sca
     return {true, {}};
 }
 
+using Cosines = std::optional<std::array<double, 6>>;
+
+// Image Orientation (Patient) alike within 1e-4 (which makes the normals
+// alike too); unreadable cosines are alike among themselves.
+bool sameOrientation(const Cosines &a, const Cosines &b)
+{
+    if (!a || !b)
+        return !a && !b;
+    for (std::size_t i = 0; i < 6; ++i)
+        if (!(std::fabs((*a)[i] - (*b)[i]) <= 1e-4) &&
+            !(std::isnan((*a)[i]) && std::isnan((*b)[i])))
+            return false;
+    return true;
+}
+
+// The plane slices of these cosines lie in, by the patient axis their normal
+// is closest to: "axial", or "axial-like" where they are oblique.
+std::string planeName(const Cosines &cosines)
+{
+    if (!cosines)
+        return "unoriented";
+    const std::array<double, 6> &o = *cosines;
+    const double normal[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5],
+                              o[0] * o[4] - o[1] * o[3]};
+    const double length =
+        std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    if (!(length > 1e-6))
+        return "unoriented";
+    std::size_t axis = 0;
+    for (std::size_t i = 1; i < 3; ++i)
+        if (std::fabs(normal[i]) > std::fabs(normal[axis]))
+            axis = i;
+    static const char *const names[] = {"sagittal", "coronal", "axial"};
+    return std::string(names[axis]) + (std::fabs(normal[axis]) / length < 1 - 1e-4 ? "-like" : "");
+}
+
+// Slices of one orientation.
+struct OrientationGroup
+{
+    Cosines cosines;
+    std::vector<const DicomFile *> files;
+};
+
+std::string sliceCount(std::size_t count, const std::string &plane)
+{
+    return std::to_string(count) + " " + plane + (count == 1 ? " slice" : " slices");
+}
+
+// A series of slices in several orientations (a localiser among axial
+// slices, radial projections) cannot be stacked into one volume: only the
+// largest group of one orientation is kept, and the others are named in a note.
+void keepLargestOrientation(std::vector<const DicomFile *> &files, std::vector<std::string> &notes)
+{
+    std::vector<OrientationGroup> groups;
+    for (const DicomFile *file : files) {
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const OrientationGroup &g) {
+            return sameOrientation(g.cosines, file->facts.orientation);
+        });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), {file->facts.orientation, {}});
+        group->files.push_back(file);
+    }
+    if (groups.size() < 2)
+        return;
+    // The largest group; of equal ones, the one holding the first file by name.
+    const auto firstName = [](const OrientationGroup &g) {
+        std::string name = g.files.front()->path;
+        for (const DicomFile *file : g.files)
+            name = std::min(name, file->path);
+        return name;
+    };
+    std::sort(groups.begin(), groups.end(),
+              [&](const OrientationGroup &a, const OrientationGroup &b) {
+                  return a.files.size() != b.files.size() ? a.files.size() > b.files.size()
+                                                          : firstName(a) < firstName(b);
+              });
+    std::string leftOut;
+    for (std::size_t i = 1; i < groups.size(); ++i)
+        leftOut += (i == 1                   ? ""
+                    : i + 1 == groups.size() ? " and "
+                                             : ", ") +
+                   sliceCount(groups[i].files.size(), planeName(groups[i].cosines));
+    notes.push_back(
+        "The series holds slices in " + std::to_string(groups.size()) + " orientations; the " +
+        sliceCount(groups[0].files.size(), planeName(groups[0].cosines)) + " are shown; " +
+        leftOut + (groups.size() == 2 && groups[1].files.size() == 1 ? " is" : " are") +
+        " left out.");
+    files = groups[0].files;
+}
+
 // Lists and screens a folder's files, chooses the series (the one holding the
 // chosen file, else the one with the most slices) and orders its slices: the
 // size and geometry go into scan. Reads headers only.
@@ -908,9 +998,13 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
 
     DicomSeriesLayout &layout = headers.layout;
     layout.files = series[*uid];
+    keepLargestOrientation(layout.files, notes);
+    // Lost slices of another orientation have no place in the volume.
+    const Cosines &kept = layout.files.front()->facts.orientation;
     for (const DicomFile &file : files)
         if (!file.facts.problem.empty() && !uid->empty() && file.facts.seriesUid == *uid &&
-            file.facts.position)
+            file.facts.position &&
+            (!file.facts.orientation || sameOrientation(file.facts.orientation, kept)))
             layout.lostPositions.push_back(*file.facts.position);
     const DicomSliceFacts &first = layout.files.front()->facts;
     if (layout.files.size() == 1)

@@ -24,7 +24,10 @@ import nibabel as nib
 import numpy as np
 import pydicom
 from pydicom.dataset import FileDataset, FileMetaDataset
-from pydicom.uid import ExplicitVRBigEndian, ExplicitVRLittleEndian, generate_uid
+from pydicom.filebase import DicomBytesIO
+from pydicom.filewriter import write_data_element, write_file_meta_info
+from pydicom.uid import (DeflatedExplicitVRLittleEndian, ExplicitVRBigEndian,
+                         ExplicitVRLittleEndian, ImplicitVRLittleEndian, generate_uid)
 
 SHAPE = (5, 6, 7)
 LPS_TO_RAS = np.diag([-1.0, -1.0, 1.0, 1.0])
@@ -173,7 +176,8 @@ def expected_from_affine(path, fmt, data, aff):
         spacing=np.linalg.norm(aff[:3, :3], axis=0), value=lambda ijk: data[tuple(ijk)])
 
 
-def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=None):
+def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=None,
+                       syntax=ExplicitVRLittleEndian):
     folder = fresh(os.path.join(work, name))
     os.makedirs(folder)
     columns, rows, slices = SHAPE
@@ -191,7 +195,7 @@ def write_dicom_series(work, name, pixel_spacing=("0.7", "0.85"), orientation=No
         meta = FileMetaDataset()
         meta.MediaStorageSOPClassUID = CT_IMAGE_STORAGE
         meta.MediaStorageSOPInstanceUID = sop
-        meta.TransferSyntaxUID = ExplicitVRLittleEndian
+        meta.TransferSyntaxUID = syntax
         meta.ImplementationClassUID = generate_uid()
         path = os.path.join(folder, names[k])
         ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
@@ -243,7 +247,8 @@ RT_DOSE_STORAGE = "1.2.840.10008.5.1.4.1.1.481.2"
 
 def write_dicom_variant(work, name, kind):
     """One file, in a folder of its own, of a kind GDCM reads wrongly or not at all:
-    RT dose of one frame (GDCM aborts) or three, 32-bit big-endian, MONOCHROME1."""
+    RT dose of one frame (GDCM aborts) or three, 32-bit big-endian, MONOCHROME1, and
+    files that mix implicit and explicit elements (expectations from the file unmixed)."""
     folder = fresh(os.path.join(work, name))
     os.makedirs(folder)
     path = os.path.join(folder, "image.dcm")
@@ -253,10 +258,11 @@ def write_dicom_variant(work, name, kind):
     meta = FileMetaDataset()
     meta.MediaStorageSOPClassUID = RT_DOSE_STORAGE if rt else CT_IMAGE_STORAGE
     meta.MediaStorageSOPInstanceUID = generate_uid()
-    meta.TransferSyntaxUID = ExplicitVRBigEndian if kind == "big_endian_32" else ExplicitVRLittleEndian
+    meta.TransferSyntaxUID = {"big_endian_32": ExplicitVRBigEndian,
+                              "mixed_implicit": ImplicitVRLittleEndian}.get(kind, ExplicitVRLittleEndian)
     meta.ImplementationClassUID = generate_uid()
     ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-    ds.is_little_endian, ds.is_implicit_VR = kind != "big_endian_32", False
+    ds.is_little_endian, ds.is_implicit_VR = kind != "big_endian_32", kind == "mixed_implicit"
     ds.SOPClassUID, ds.SOPInstanceUID = meta.MediaStorageSOPClassUID, meta.MediaStorageSOPInstanceUID
     ds.StudyInstanceUID, ds.SeriesInstanceUID = generate_uid(), generate_uid()
     ds.Modality = "RTDOSE" if rt else "CT"
@@ -300,7 +306,56 @@ def write_dicom_variant(work, name, kind):
     exp = expected_from_affine(path, "DICOM series", data, LPS_TO_RAS @ aff)
     exp["datatype"] = read.pixel_array.dtype.name.replace(">", "")
     exp["value"] = lambda ijk: data[tuple(ijk)]
+    if kind.startswith("mixed"):
+        mix_encodings(path, ("Rows", "PixelSpacing", "ImagePositionPatient", "RescaleSlope"))
+        exp["datatype"] = None  # GDCM's widening of the rescaled samples
     return exp
+
+
+def mix_encodings(path, keywords):
+    """Rewrites the file with the named elements encoded against its transfer syntax."""
+    ds = pydicom.dcmread(path)
+    implicit = ds.file_meta.TransferSyntaxUID == ImplicitVRLittleEndian
+    with open(path, "wb") as f:
+        f.write(ds.preamble + b"DICM")
+        for part, as_implicit in [(ds.file_meta, False)] + [
+                (e, implicit != (e.keyword in keywords)) for e in ds]:
+            fp = DicomBytesIO()
+            fp.is_little_endian, fp.is_implicit_VR = True, as_implicit
+            if part is ds.file_meta:
+                write_file_meta_info(fp, part, enforce_standard=False)
+            else:
+                write_data_element(fp, part)
+            f.write(fp.getvalue())
+
+
+def add_localisers(folder, planes):
+    """Slices of the series' first file turned into the given planes (a localiser)."""
+    cosines = {"coronal": ["1", "0", "0", "0", "0", "-1"], "sagittal": ["0", "1", "0", "0", "0", "-1"]}
+    first = sorted(os.listdir(folder))[0]
+    for n, plane in enumerate(planes):
+        ds = pydicom.dcmread(os.path.join(folder, first))
+        ds.SOPInstanceUID = ds.file_meta.MediaStorageSOPInstanceUID = generate_uid()
+        ds.ImageOrientationPatient, ds.InstanceNumber = cosines[plane], 100 + n
+        ds.save_as(os.path.join(folder, f"scout{n}.dcm"), write_like_original=False)
+
+
+def write_dicom_refused(work, name, kind):
+    """One file that the screen or the reader must refuse, and the words of the reason:
+    a deflated data set inflating a thousandfold, or YBR_FULL_422 colour (whole, not
+    damaged: refused as colour)."""
+    path = write_dicom_variant(work, name, "monochrome1")["path"]
+    ds = pydicom.dcmread(path)
+    if kind == "deflate_bomb":
+        ds.file_meta.TransferSyntaxUID = DeflatedExplicitVRLittleEndian
+        ds.add_new(0x00091010, "OB", bytes(4 << 20))
+    else:
+        ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, "YBR_FULL_422", 0
+        ds.BitsAllocated, ds.BitsStored, ds.HighBit = 8, 8, 7
+        ds.PixelData = bytes(range(ds.Rows * ds.Columns * 2))  # Y Y Cb Cr for two pixels
+        del ds.RescaleSlope, ds.RescaleIntercept  # monochrome only
+    ds.save_as(path, write_like_original=False)
+    return path, "inflates to more than" if kind == "deflate_bomb" else "3 components per voxel"
 
 
 # ---------------------------------------------------------------- running
@@ -356,8 +411,9 @@ def check_info(exp, got):
     c(str(got.get("format", "")).startswith(exp["format"]), where, "format", exp["format"],
       got.get("format"))
     c(got.get("dimensions") == exp["dims"], where, "dimensions", exp["dims"], got.get("dimensions"))
-    c(got.get("datatype") == exp["datatype"], where, "datatype", exp["datatype"],
-      got.get("datatype"))
+    if exp["datatype"]:
+        c(got.get("datatype") == exp["datatype"], where, "datatype", exp["datatype"],
+          got.get("datatype"))
     c(close(got.get("affine"), exp["affine"]), where, "affine", fmt(exp["affine"]),
       show(got.get("affine")))
     c(got.get("orientation") == exp["orientation"], where, "orientation", exp["orientation"],
@@ -366,6 +422,9 @@ def check_info(exp, got):
     if exp.get("spacing") is not None:
         c(close(got.get("spacing"), exp["spacing"]), where, "spacing", fmt(exp["spacing"]),
           got.get("spacing"))
+    if exp.get("warning"):
+        c(any(exp["warning"] in str(w) for w in got.get("warnings", [])), where, "warnings",
+          exp["warning"], got.get("warnings"))
     if exp.get("oblique") is not None:
         warnings = got.get("warnings")
         said = isinstance(warnings, list) and any("oblique by" in str(w) for w in warnings)
@@ -462,9 +521,15 @@ def main():
     mha_oblique["oblique"], mha_rai["oblique"] = True, False
     series, one_slice = write_dicom_series(work, "ct_series")
     series["oblique"] = one_slice["oblique"] = True
-    expected += [mha_oblique, mha_rai, series, one_slice]
+    deflated, _ = write_dicom_series(work, "ct_deflated", syntax=DeflatedExplicitVRLittleEndian)
+    localised, _ = write_dicom_series(work, "ct_localised")
+    add_localisers(localised["path"], ["coronal", "coronal", "sagittal"])
+    localised["warning"] = ("3 orientations; the 7 axial-like slices are shown; 2 coronal slices "
+                            "and 1 sagittal slice are left out")
+    expected += [mha_oblique, mha_rai, series, one_slice, deflated, localised]
     expected += [write_dicom_variant(work, kind, kind) for kind in
-                 ("rt_dose_one_frame", "rt_dose_frames", "big_endian_32", "monochrome1")]
+                 ("rt_dose_one_frame", "rt_dose_frames", "big_endian_32", "monochrome1",
+                  "mixed_explicit", "mixed_implicit")]
 
     # All files in one call: one line each, in order, pure JSON.
     rc, objects, noise = run(binary, ["--info", "--json"] + [e["path"] for e in expected])
@@ -496,6 +561,12 @@ def main():
         said = objects[0].get("warnings", []) if objects else []
         results.check(rc == 0 and any(warning in w for w in said), name, "warnings", warning,
                       said)
+
+    for name, kind in (("deflate_bomb", "deflate_bomb"), ("ybr_full_422", "ybr_full_422")):
+        path, words = write_dicom_refused(work, name, kind)
+        rc, objects, _ = run(binary, ["--info", "--json", path])
+        said = objects[0].get("error", "") if objects else ""
+        results.check(rc == 1 and words in said, name, "error", words, said)
 
     # A broken file and a missing one among a good one: errors for those,
     # the good one still described, exit status 1.

@@ -150,6 +150,7 @@ class TestScanFiles : public QObject
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
     void dicomMetaGroupNeedsItsRepresentations();
+    void dicomNeedsADataSet();
     void orientationsGiveTheSameVolume_data();
     void orientationsGiveTheSameVolume();
     void valuesMapToTheirRange_data();
@@ -325,7 +326,9 @@ void TestScanFiles::dicomSeriesIntegrity_data()
                                           << "1 of 3 slices could not be read and is missing" << 1;
     QTest::newRow("middle slice's pixel data short")
         << SlicePlacement::Apart << "short"
-        << "holds 38 bytes of pixel data; 4 x 5 samples" << 1;
+        << "holds 38 bytes of pixel data; 4 x 5 pixels x 1 sample x 1 frame of 16 bits need 40 "
+           "bytes"
+        << 1;
     QTest::newRow("all at one position")
         << SlicePlacement::OnePosition << ""
         << "The 3 slices lie at one position; they are ordered by instance number" << -1;
@@ -839,6 +842,42 @@ void TestScanFiles::dicomMetaGroupNeedsItsRepresentations()
     const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(facts.problem.find("no value representation") != std::string::npos,
              facts.problem.c_str());
+    // Two letters that name none (found by the DICOM fuzzer).
+    bytes.replace(132, 8, QByteArray::fromHex("020010005541") + QByteArray::fromHex("1400"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts lettered = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(lettered.problem.find("no value representation") != std::string::npos,
+             lettered.problem.c_str());
+}
+
+// A file that ends with its meta group made GDCM assert (found by the DICOM
+// fuzzer).
+void TestScanFiles::dicomNeedsADataSet()
+{
+    QByteArray bytes(128, '\0');
+    bytes += "DICM";
+    bytes += QByteArray::fromHex("020010005549") + QByteArray::fromHex("1400") +
+             QByteArray("1.2.840.10008.1.2.1", 20);
+    const QString path = dir.filePath("meta-only.dcm");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(facts.problem.find("no data set") != std::string::npos, facts.problem.c_str());
+    // Items in an element that is neither a sequence nor unknown made GDCM
+    // assert as well.
+    bytes += QByteArray::fromHex("09001000"
+                                 "4f570000"
+                                 "ffffffff"
+                                 "feffdde0"
+                                 "00000000");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts items = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(items.problem.find("undefined length but value representation OW") !=
+                 std::string::npos,
+             items.problem.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
