@@ -35,13 +35,21 @@ double storedSample(const DicomPixelFacts &pixels, const unsigned char *bytes, s
 
 } // namespace
 
-bool gdcmAbortsOn(const DicomSliceFacts &facts)
+std::string gdcmAbortReason(const DicomSliceFacts &facts)
 {
+    const DicomPixelFacts &pixels = facts.pixels;
     // GDCM takes an RT dose file's slice step from the Number of Frames and
     // the second grid frame offset, asserting that both are there.
-    const DicomPixelFacts &pixels = facts.pixels;
-    return pixels.sopClassUid == rtDoseStorage &&
-           (!pixels.frames || *pixels.frames < 2 || pixels.frameOffsets.size() < 2);
+    if (pixels.sopClassUid == rtDoseStorage &&
+        (!pixels.frames || *pixels.frames < 2 || pixels.frameOffsets.size() < 2))
+        return "an RT dose file of one frame whose pixel data cannot be read here";
+    // Its inversion of signed compressed MONOCHROME1 samples asserts on 12
+    // stored bits of 16.
+    if (pixels.photometric == "MONOCHROME1" && pixels.pixelRepresentation == 1 &&
+        pixels.bitsAllocated == 16 && pixels.bitsStored == 12 &&
+        !ownPixelReadingProblem(facts).empty())
+        return "signed 12-bit MONOCHROME1 samples in compressed form, which GDCM cannot decode";
+    return {};
 }
 
 bool needsOwnPixelReading(const DicomSliceFacts &facts)

@@ -21,8 +21,9 @@
 
 // Whether the file is one of those.
 bool needsOwnPixelReading(const DicomSliceFacts &facts);
-// Whether GDCM would abort on reading the file's image information.
-bool gdcmAbortsOn(const DicomSliceFacts &facts);
+// Why GDCM would abort the process on reading the file's image information
+// or pixels (an assertion), or empty: such files never reach it.
+std::string gdcmAbortReason(const DicomSliceFacts &facts);
 // The stored sample type, where readOwnDicomPixels() can read the file.
 SampleType storedDicomSampleType(const DicomSliceFacts &facts);
 

@@ -1013,8 +1013,8 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         ScanReadResult placed = placeFromOwnReading(layout, scan);
         if (!placed.ok)
             return placed;
-    } else if (gdcmAbortsOn(first)) {
-        return failure("An RT dose file of one frame whose pixel data cannot be read here (" +
+    } else if (const std::string abort = gdcmAbortReason(first); !abort.empty()) {
+        return failure("The series cannot be read: " + abort + " (" +
                        ownPixelReadingProblem(first) + ").");
     } else {
         ScanReadResult placed = placeFromGdcm(layout, headers, scan);
@@ -1078,8 +1078,8 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
         if (needsOwnPixelReading(file.facts) && ownPixelReadingProblem(file.facts).empty()) {
             reason =
                 readOwnDicomPixels(file.path, file.facts, samples + place * perPlace, perPlace);
-        } else if (gdcmAbortsOn(file.facts)) {
-            reason = "an RT dose file of one frame whose pixel data cannot be read here";
+        } else if (!gdcmAbortReason(file.facts).empty()) {
+            reason = gdcmAbortReason(file.facts);
         } else {
             if (!io || place > 0 || layout.places[0] != 0) {
                 io = itk::GDCMImageIO::New();
