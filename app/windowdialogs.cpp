@@ -18,7 +18,7 @@ QString volumeFileFilters()
                                     "All volumes (*.dat *.nii *.nii.gz *.hdr *.img "
                                     "*.nrrd *.nhdr *.mha *.mhd *.dcm *.mgh *.mgz "
                                     "*.mrc *.mrcs *.map *.ccp4 *.rec *.st *.ali *.mnc "
-                                    "*.tif *.tiff *.vtk)"),
+                                    "*.tif *.tiff *.vtk *.vti)"),
         QCoreApplication::translate("MainWindow", "DAT files (*.dat)"),
         QCoreApplication::translate("MainWindow", "NIfTI (*.nii *.nii.gz *.hdr *.img)"),
         QCoreApplication::translate("MainWindow", "NRRD (*.nrrd *.nhdr)"),
@@ -30,6 +30,7 @@ QString volumeFileFilters()
         QCoreApplication::translate("MainWindow", "MINC (*.mnc)"),
         QCoreApplication::translate("MainWindow", "TIFF stacks (*.tif *.tiff)"),
         QCoreApplication::translate("MainWindow", "Legacy VTK (*.vtk)"),
+        QCoreApplication::translate("MainWindow", "VTK image data (*.vti)"),
         QCoreApplication::translate("MainWindow", "All files (*)"),
     };
     return filters.join(";;");

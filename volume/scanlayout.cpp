@@ -5,6 +5,7 @@
 #include "mghreader.h"
 #include "mrcreader.h"
 #include "niftireader.h"
+#include "vtireader.h"
 #include "scanfileaccess.h"
 
 namespace {
@@ -66,6 +67,8 @@ ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
         return readMghLayout(path, layout);
     case VolumeFormat::Mrc:
         return readMrcLayout(path, layout);
+    case VolumeFormat::VtkImage:
+        return readVtiLayout(path, layout);
     case VolumeFormat::Minc:
     case VolumeFormat::Tiff:
     case VolumeFormat::VtkLegacy:

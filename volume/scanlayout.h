@@ -61,11 +61,12 @@ struct ScanLayout
 // reason; the memory rule is not applied (that is planVolumeLoad()'s work).
 //
 // Raw: DAT, NIfTI (.nii, .hdr/.img: dataPath is the .img), .mgh, MRC maps but
-// float16 ones, NRRD and MetaImage with raw encoding, attached or detached.
+// float16 ones, NRRD and MetaImage with raw encoding, attached or detached,
+// .vti files whose samples are appended raw and uncompressed.
 // Compressed: .nii.gz, .mgz and gzip/zlib NRRD and MetaImage (dataOffset where
 // the stream starts, inflatedOffset the bytes to skip after inflating). Other:
-// float16 MRC maps (widened to the Float32 they report), text encodings and
-// DICOM series;
+// float16 MRC maps (widened to the Float32 they report), text encodings, the
+// other .vti encodings (base64, zlib blocks) and DICOM series;
 // there size, type and geometry are the readers' but the samples can only be
 // had through them. A DICOM series' size comes from its slices' headers (each
 // file is screened and ordered as a load does), dataPath is the folder and

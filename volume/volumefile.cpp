@@ -11,6 +11,7 @@
 #include "mghreader.h"
 #include "mrcreader.h"
 #include "niftireader.h"
+#include "vtireader.h"
 #include "scanlayout.h"
 #include "scanfileaccess.h"
 #include "volume.h"
@@ -97,6 +98,20 @@ bool isMetaImageHeader(const std::string &bytes)
     return false;
 }
 
+// VTK's XML files start with their VTKFile element, after an XML declaration
+// where the writer gives one.
+bool isVtkXml(const std::string &bytes)
+{
+    std::size_t start = holdsAt(bytes, 0, "\xef\xbb\xbf", 3) ? 3 : 0; // a UTF-8 byte order mark
+    while (start < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[start])))
+        ++start;
+    if (holdsAt(bytes, start, "<?xml", 5)) {
+        const std::size_t root = bytes.find('<', start + 1);
+        return root != std::string::npos && holdsAt(bytes, root, "<VTKFile", 8);
+    }
+    return holdsAt(bytes, start, "<VTKFile", 8);
+}
+
 // Formats that their first bytes give away but that no reader here takes:
 // named in the refusal rather than read as DAT samples. Empty for none.
 std::string unreadFormatOf(const std::string &bytes, const std::string &lowerName)
@@ -113,7 +128,6 @@ std::string unreadFormatOf(const std::string &bytes, const std::string &lowerNam
         {0, "\xff\xd8\xff", 3, "a JPEG image"},
         {0, "GIF8", 4, "a GIF image"},
         {0, "\x89HDF\r\n\x1a\n", 8, "an HDF5 file"},
-        {0, "<VTKFile", 8, "a VTK XML file"},
         {0, "MATRIX7", 7, "an ECAT 7 file"},
         {0, "PK\x03\x04", 4, "a ZIP archive"},
         {0, "# === DATA DESCRIPTION FILE", 27, "a PAR/REC header"},
@@ -121,8 +135,6 @@ std::string unreadFormatOf(const std::string &bytes, const std::string &lowerNam
     for (const Signature &signature : signatures)
         if (holdsAt(bytes, signature.offset, signature.bytes, signature.length))
             return signature.description;
-    if (holdsAt(bytes, 0, "<?xml", 5) && bytes.find("<VTKFile") != std::string::npos)
-        return "a VTK XML file";
     if (endsWith(lowerName, ".par") || endsWith(lowerName, ".rec"))
         return "a PAR/REC file";
     return {};
@@ -170,6 +182,7 @@ constexpr NamedFormat namedFormats[] = {
     {".tiff", VolumeFormat::Tiff, "a TIFF file (.tiff)"},
     {".tif", VolumeFormat::Tiff, "a TIFF file (.tif)"},
     {".vtk", VolumeFormat::VtkLegacy, "a legacy VTK file (.vtk)"},
+    {".vti", VolumeFormat::VtkImage, "a VTK image data file (.vti)"},
     {".mgz", VolumeFormat::Mgh, "a compressed MGH file (.mgz)"},
     {".mgh", VolumeFormat::Mgh, "an MGH file (.mgh)"},
     {".mrc", VolumeFormat::Mrc, "an MRC file (.mrc)"},
@@ -257,6 +270,8 @@ const char *volumeFormatName(VolumeFormat format)
         return "legacy VTK";
     case VolumeFormat::ImageStack:
         return "image stack";
+    case VolumeFormat::VtkImage:
+        return "VTK image data";
     case VolumeFormat::Mgh:
         return "MGH";
     case VolumeFormat::Mrc:
@@ -271,7 +286,7 @@ bool volumeFormatHasPatientFrame(VolumeFormat format)
     // axes are the image's own, not a patient's.
     return format != VolumeFormat::Dat && format != VolumeFormat::Mrc &&
            format != VolumeFormat::Tiff && format != VolumeFormat::VtkLegacy &&
-           format != VolumeFormat::ImageStack;
+           format != VolumeFormat::ImageStack && format != VolumeFormat::VtkImage;
 }
 
 // The first bytes of the file, inflated where it is compressed (a .nii.gz).
@@ -330,6 +345,8 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
         detection.format = VolumeFormat::Tiff;
     else if (holdsAt(bytes, 0, "# vtk DataFile", 14))
         detection.format = VolumeFormat::VtkLegacy;
+    else if (isVtkXml(bytes))
+        detection.format = VolumeFormat::VtkImage; // the reader refuses other VTK data
     else if (named && endsWith(name, ".hdr") && isAnalyzeHeader(bytes))
         detection.format = VolumeFormat::Nifti;
     else if (isMetaImageHeader(bytes))
@@ -477,6 +494,9 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         break;
     case VolumeFormat::ImageStack:
         read = readScanWithItk(path, ScanFormat::ImageStack, options.maxDataBytes, scan);
+        break;
+    case VolumeFormat::VtkImage:
+        read = readVtiFile(path, options.maxDataBytes, scan);
         break;
     }
     if (!read.ok)

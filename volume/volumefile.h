@@ -9,8 +9,8 @@
 struct Volume;
 
 // The one way in for volume files: DAT files go to our own reader
-// (datreader.h), NIfTI, MGH and MRC to our own scan readers, NRRD, MetaImage
-// and DICOM series through ITK.
+// (datreader.h), NIfTI, MGH, MRC and VTK image data to our own scan readers,
+// NRRD, MetaImage and DICOM series through ITK.
 // Every format prints the same progress and error lines.
 
 enum class VolumeFormat
@@ -25,7 +25,8 @@ enum class VolumeFormat
     Minc,
     Tiff,
     VtkLegacy,
-    ImageStack // numbered 2D images: a folder of them or a pattern (imagestack.h)
+    ImageStack, // numbered 2D images: a folder of them or a pattern (imagestack.h)
+    VtkImage    // VTK's XML image data (.vti)
 };
 
 struct VolumeFormatDetection
@@ -44,7 +45,8 @@ struct VolumeFormatDetection
 // image stack; a file named .dat is
 // DAT; otherwise the contents decide where the format has a signature (NIfTI-1
 // and -2, also inflated from gzip, NRRD, DICOM, MRC's "MAP", MetaImage's text
-// header, an MGH header's version and fields, MINC 1 and 2, TIFF, legacy VTK),
+// header, an MGH header's version and fields, MINC 1 and 2, TIFF, legacy VTK,
+// VTK's XML files),
 // then the name (.hdr/.img pairs, a damaged .nii.gz or .mgh). A file that
 // matches nothing is refused, naming the format where its signature or name
 // tells one that is not read (PNG, PAR/REC, ECAT, ...), unless it is a sound DAT
@@ -99,6 +101,6 @@ VolumeReadResult loadVolumeFile(const std::string &path, Volume &target,
 const char *volumeFormatName(VolumeFormat format);
 
 // Whether the format places its volumes in a patient's world (LPS): every
-// scan format but MRC, whose maps lie in their own x, y, z. DAT files have no
-// world at all.
+// scan format but MRC, TIFF and VTK's, whose grids lie in their own x, y, z.
+// DAT files have no world at all.
 bool volumeFormatHasPatientFrame(VolumeFormat format);

@@ -129,3 +129,39 @@ inline QByteArray mrc(const MrcFields &f, const QByteArray &samples)
         bytes.replace(208, 6, "MAP DD", 6);
     return bytes + samples;
 }
+
+// A VTK XML image data file (.vti) of a 2 x 2 x 2 image: the Piece elements
+// (see vtiPiece()), what follows the ImageData (the appended data) and more
+// attributes of the VTKFile element (a compressor).
+inline QByteArray vti(const QByteArray &pieces, const QByteArray &afterImage = {},
+                      const QByteArray &rootAttributes = {})
+{
+    return "<?xml version=\"1.0\"?>\n<VTKFile type=\"ImageData\" version=\"1.0\" "
+           "byte_order=\"LittleEndian\" header_type=\"UInt32\"" +
+           rootAttributes + ">\n<ImageData WholeExtent=\"0 1 0 1 0 1\" Origin=\"0 0 0\">\n" +
+           pieces + "</ImageData>\n" + afterImage + "</VTKFile>\n";
+}
+
+inline QByteArray vtiPiece(const QByteArray &dataArrays, const QByteArray &extent = "0 1 0 1 0 1")
+{
+    return "<Piece Extent=\"" + extent + "\"><PointData Scalars=\"a\">" + dataArrays +
+           "</PointData></Piece>\n";
+}
+
+// An array of type and format, its further attributes, and its text.
+inline QByteArray vtiArray(const QByteArray &type, const QByteArray &format, const QByteArray &more,
+                           const QByteArray &text)
+{
+    return "<DataArray type=\"" + type + "\" Name=\"a\" format=\"" + format + "\" " + more + ">" +
+           text + "</DataArray>";
+}
+
+// Little-endian 32-bit words, as a .vti's size and block headers.
+inline QByteArray words32(std::initializer_list<std::uint32_t> values)
+{
+    QByteArray bytes(int(4 * values.size()), '\0');
+    int offset = 0;
+    for (std::uint32_t value : values)
+        put<std::uint32_t>(bytes, (offset += 4) - 4, value);
+    return bytes;
+}

@@ -681,6 +681,45 @@ void TestScanFiles::damagedScans_data()
     QTest::newRow("MRC without its MAP word")
         << "plain.mrc" << mrc(mrcWith([](MrcFields &f) { f.stamp = false; }), eight) << false
         << "named like an MRC file (.mrc) but does not hold one" << 0ull;
+    // VTK image data: our own reader, the same rules.
+    const QByteArray numbers = "5 5 5 5 5 5 5 5";
+    const QByteArray ascii = vtiArray("UInt8", "ascii", {}, numbers);
+    const QByteArray appended = vtiArray("UInt8", "appended", "offset=\"0\"", {});
+    QTest::newRow("VTI extent ending before its start")
+        << "backwards.vti" << vti(vtiPiece(ascii, "0 1 3 2 0 1")) << false
+        << "along Y runs from 3 to 2" << 0ull;
+    QTest::newRow("VTI type Bit") << "bit.vti"
+                                  << vti(vtiPiece(vtiArray("Bit", "ascii", {}, numbers))) << false
+                                  << "the type 'Bit'" << 0ull;
+    QTest::newRow("VTI three components")
+        << "rgb.vti"
+        << vti(vtiPiece(vtiArray("UInt8", "ascii", "NumberOfComponents=\"3\"", numbers))) << false
+        << "3 components per voxel; only scalar images" << 0ull;
+    QTest::newRow("VTI two pieces") << "pieces.vti" << vti(vtiPiece(ascii) + vtiPiece(ascii))
+                                    << false << "split into 2 pieces" << 0ull;
+    QTest::newRow("VTI offset past the end")
+        << "far.vti"
+        << vti(vtiPiece(vtiArray("UInt8", "appended", "offset=\"5000\"", {})),
+               "<AppendedData encoding=\"raw\">_" + words32({8}) + eight + "</AppendedData>\n")
+        << false << "beyond the end of the file" << 0ull;
+    QTest::newRow("VTI block of more bytes than the file")
+        << "block.vti"
+        << vti(vtiPiece(appended),
+               "<AppendedData encoding=\"raw\">_" + words32({1, 8, 8, 100000}) + eight +
+                   "</AppendedData>\n",
+               " compressor=\"vtkZLibDataCompressor\"")
+        << false << "would take 100000 bytes, more than" << 0ull;
+    QTest::newRow("VTI size header other than the extent's")
+        << "size.vti"
+        << vti(vtiPiece(appended),
+               "<AppendedData encoding=\"raw\">_" + words32({6}) + eight + "</AppendedData>\n")
+        << false << "gives 6 bytes where its extent needs 8" << 0ull;
+    QTest::newRow("VTI ascii short of 3 numbers")
+        << "short.vti" << vti(vtiPiece(vtiArray("UInt8", "ascii", {}, "5 5 5 5 5"))) << true
+        << "the file ends after 5 of 8" << 3ull;
+    QTest::newRow("VTI PolyData") << "poly.vti"
+                                  << QByteArray("<VTKFile type=\"PolyData\"><PolyData/></VTKFile>")
+                                  << false << "VTK PolyData; only ImageData" << 0ull;
     QTest::newRow("MetaImage zero spacing")
         << "zero.mha"
         << mha + "ElementSpacing = 1 0 1\nElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +

@@ -146,6 +146,18 @@ void TestScanLayout::probeMatchesLoad_data()
         QTest::addRow("%s%s", w.name, w.compress ? " compressed" : "")
             << w.name << QByteArray() << w.compress << w.storage << SampleType::Int16 << false
             << w.dataName << 7.0 << 66.0;
+    // .vti: appended raw samples lie in the file as they are, ascii ones do not.
+    const QByteArray vtiSamples("\x04\x01\x02\x09\x05\x06\x07\x08", 8);
+    QTest::newRow("vti appended raw")
+        << "r.vti"
+        << vti(vtiPiece(vtiArray("UInt8", "appended", "offset=\"0\"", {})),
+               "<AppendedData encoding=\"raw\">_" + words32({8}) + vtiSamples +
+                   "\n</AppendedData>\n")
+        << false << S::Raw << SampleType::UInt8 << false << "r.vti" << 4.0 << 9.0;
+    QTest::newRow("vti ascii") << "a.vti"
+                               << vti(vtiPiece(vtiArray("Int16", "ascii", {}, "-4 1 2 9 5 6 7 8")))
+                               << false << S::Other << SampleType::Int16 << false << "a.vti" << -4.0
+                               << 9.0;
     QTest::newRow("dicom series") << "series" << QByteArray() << false << S::Other
                                   << SampleType::Float32 << false << "series" << 0.0 << 66.0;
 }
