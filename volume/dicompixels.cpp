@@ -119,9 +119,7 @@ std::string readOwnDicomPixels(const std::string &path, const DicomSliceFacts &f
     const FileBytesRead read = readFileBytes(path, pixels.pixelOffset, stored.data(), wanted);
     if (!read.ok)
         return read.reason;
-    // RT dose gives its scaling to Gy in place of a rescale slope.
-    const double slope = pixels.slope ? *pixels.slope : pixels.doseGridScaling.value_or(1.0);
-    const double intercept = pixels.intercept.value_or(0.0);
+    const auto [slope, intercept] = dicomValueScaling(facts);
     for (std::uint64_t i = 0; i < count; ++i)
         to[i] = float(storedSample(pixels, stored.data(), i) * slope + intercept);
     return {};
