@@ -82,8 +82,9 @@ std::vector<std::filesystem::path> imageFilesOf(const std::string &folder)
 
 bool isImageStackPattern(const std::string &path)
 {
-    // One printf field for the number: "%d", "%4d" or "%04d".
-    const std::string name = std::filesystem::path(path).filename().string();
+    // One printf field for the number: "%d", "%4d" or "%04d", and no other
+    // '%' anywhere in the path, which is handed to snprintf as its format.
+    const std::string &name = path;
     int fields = 0;
     for (std::size_t at = name.find('%'); at != std::string::npos; at = name.find('%', at + 1)) {
         std::size_t end = at + 1;
