@@ -33,6 +33,12 @@ double storedSample(const DicomPixelFacts &pixels, const unsigned char *bytes, s
     return double(raw);
 }
 
+// Either class UID may say so: GDCM goes by the meta group's where it has one.
+bool isRtDose(const DicomPixelFacts &pixels)
+{
+    return pixels.sopClassUid == rtDoseStorage || pixels.mediaStorageSopClassUid == rtDoseStorage;
+}
+
 } // namespace
 
 std::string gdcmAbortReason(const DicomSliceFacts &facts)
@@ -40,7 +46,7 @@ std::string gdcmAbortReason(const DicomSliceFacts &facts)
     const DicomPixelFacts &pixels = facts.pixels;
     // GDCM takes an RT dose file's slice step from the Number of Frames and
     // the second grid frame offset, asserting that both are there.
-    if (pixels.sopClassUid == rtDoseStorage &&
+    if (isRtDose(pixels) &&
         (!pixels.frames || *pixels.frames < 2 || pixels.frameOffsets.size() < 2))
         return "an RT dose file of one frame whose pixel data cannot be read here";
     // Its inversion of signed compressed MONOCHROME1 samples asserts on 12
@@ -57,7 +63,7 @@ bool needsOwnPixelReading(const DicomSliceFacts &facts)
     const DicomPixelFacts &pixels = facts.pixels;
     const bool bigWords = pixels.bigEndian && pixels.bitsAllocated == 32;
     // GDCM leaves RT dose in stored units, without its scaling to Gy.
-    return pixels.sopClassUid == rtDoseStorage || bigWords || pixels.photometric == "MONOCHROME1" ||
+    return isRtDose(pixels) || bigWords || pixels.photometric == "MONOCHROME1" ||
            pixels.explicitAmongImplicit;
 }
 
@@ -97,10 +103,9 @@ std::array<double, 2> dicomValueScaling(const DicomSliceFacts &facts)
 {
     const DicomPixelFacts &pixels = facts.pixels;
     // RT dose gives its scaling to Gy in place of a rescale slope.
-    const double slope = pixels.slope ? *pixels.slope
-                         : pixels.sopClassUid == rtDoseStorage
-                             ? pixels.doseGridScaling.value_or(1.0)
-                             : 1.0;
+    const double slope = pixels.slope       ? *pixels.slope
+                         : isRtDose(pixels) ? pixels.doseGridScaling.value_or(1.0)
+                                            : 1.0;
     return {slope, pixels.intercept.value_or(0.0)};
 }
 

@@ -196,12 +196,20 @@ struct Walker
                 facts.pixelSpacing = spacing;
             break;
         }
+        case 0x00020002:
+            facts.pixels.mediaStorageSopClassUid = text(at, length);
+            break;
         case 0x00080016:
             facts.pixels.sopClassUid = text(at, length);
             break;
         case 0x00280002:
             samplesPerPixel = unsignedShort();
             facts.pixels.samplesPerPixel = samplesPerPixel;
+            // GDCM asserts on any other count instead of refusing the file.
+            if (samplesPerPixel != 1 && samplesPerPixel != 3 && samplesPerPixel != 4)
+                return fail(group, element,
+                            "gives " + std::to_string(samplesPerPixel) +
+                                " samples per pixel; an image has 1, 3 or 4");
             break;
         case 0x00280004:
             facts.pixels.photometric = text(at, length);

@@ -14,7 +14,8 @@
 struct DicomPixelFacts
 {
     std::string sopClassUid;
-    std::string transferSyntax; // empty: none given (implicit little-endian)
+    std::string mediaStorageSopClassUid; // the meta group's, which GDCM goes by
+    std::string transferSyntax;          // empty: none given (implicit little-endian)
     std::string photometric;
     std::uint32_t samplesPerPixel = 1;
     std::uint32_t bitsAllocated = 0;

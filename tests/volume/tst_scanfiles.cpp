@@ -917,6 +917,18 @@ void TestScanFiles::dicomNeedsADataSet()
     QVERIFY2(items.problem.find("undefined length but value representation OW") !=
                  std::string::npos,
              items.problem.c_str());
+
+    // Two samples per pixel made GDCM assert too.
+    bytes.chop(20);
+    bytes += QByteArray::fromHex("28000200"
+                                 "5553"
+                                 "0200"
+                                 "0200");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts samples = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(samples.problem.find("2 samples per pixel") != std::string::npos,
+             samples.problem.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
