@@ -97,13 +97,6 @@ CollectingOutputWindow *outputWindow()
     return window.GetPointer();
 }
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 // ITK's descriptions run over several lines and start with the class and
 // address of the object that threw: one line from what is said.
 std::string describe(const itk::ExceptionObject &exception)
@@ -176,33 +169,34 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
                            std::array<std::size_t, 3> &size)
 {
     if (io.GetNumberOfComponents() != 1)
-        return failure("The image has " + std::to_string(io.GetNumberOfComponents()) +
-                       " components per voxel; only scalar images can be shown.");
+        return scanRefusal("The image has " + std::to_string(io.GetNumberOfComponents()) +
+                           " components per voxel; only scalar images can be shown.");
     size = {1, 1, 1};
     std::uint64_t count = 1;
     for (unsigned int axis = 0; axis < io.GetNumberOfDimensions(); ++axis) {
         const std::uint64_t extent = io.GetDimensions(axis);
         if (axis >= 3 && extent > 1)
-            return failure("The image holds " + std::to_string(extent) +
-                           " volumes (it has a fourth dimension); only 3D images can be shown.");
+            return scanRefusal(
+                "The image holds " + std::to_string(extent) +
+                " volumes (it has a fourth dimension); only 3D images can be shown.");
         if (extent == 0)
-            return failure("The image is empty (an axis of size 0).");
+            return scanRefusal("The image is empty (an axis of size 0).");
         if (extent > 65535)
-            return failure("An axis of " + std::to_string(extent) +
-                           " voxels is larger than 65535, the most a volume can have.");
+            return scanRefusal("An axis of " + std::to_string(extent) +
+                               " voxels is larger than 65535, the most a volume can have.");
         if (axis < 3)
             size[axis] = std::size_t(extent);
         count *= extent;
     }
     if (slices > 1) {
         if (size[2] != 1)
-            return failure("The series' slices are volumes themselves.");
+            return scanRefusal("The series' slices are volumes themselves.");
         size[2] = std::size_t(slices);
         count *= slices;
     }
     if (expected != 0 && count != expected)
-        return failure("ITK reads the header as " + std::to_string(count) +
-                       " voxels, the header itself gives " + std::to_string(expected) + ".");
+        return scanRefusal("ITK reads the header as " + std::to_string(count) +
+                           " voxels, the header itself gives " + std::to_string(expected) + ".");
     return {true, {}};
 }
 
@@ -250,11 +244,12 @@ ScanReadResult rawDataOffset(const TextHeaderLayout &layout, std::uint64_t &offs
     std::uint64_t fileSize = 0;
     std::string problem;
     if (!regularFileSize(layout.dataPath, fileSize, problem))
-        return failure(problem);
+        return scanRefusal(problem);
     const std::uint64_t bytes = layout.sampleCount() * sampleSize(layout.type);
     if (fileSize < bytes)
-        return failure("The samples should end the data file, but it holds only " +
-                       std::to_string(fileSize) + " of their " + std::to_string(bytes) + " bytes.");
+        return scanRefusal("The samples should end the data file, but it holds only " +
+                           std::to_string(fileSize) + " of their " + std::to_string(bytes) +
+                           " bytes.");
     offset = fileSize - bytes;
     return {true, {}};
 }
@@ -277,7 +272,7 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
         const std::string problem =
             scanMemoryProblem({count, 1, 1}, sampleSize(layout.type), *maxDataBytes);
         if (!problem.empty())
-            return failure(problem);
+            return scanRefusal(problem);
     }
 
     if (format == ScanFormat::Nrrd)
@@ -331,10 +326,11 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
         scan.bigEndian = layout.bigEndian;
         InflateStream stream;
         if (!stream.open(layout.dataPath, layout.dataOffset, problem))
-            return failure(problem);
+            return scanRefusal(problem);
         if (stream.read(nullptr, layout.skipAfterInflating) < layout.skipAfterInflating &&
             stream.state() == InflateStream::State::Ended)
-            return failure("The compressed data ends before the bytes its header says to skip.");
+            return scanRefusal(
+                "The compressed data ends before the bytes its header says to skip.");
         return inflateSamples(stream, scan);
     }
     case SampleEncoding::Other:
@@ -345,15 +341,15 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     if (format == ScanFormat::Nrrd) {
         problem = longWordProblem(layout.dataPath, layout.dataOffset);
         if (!problem.empty())
-            return failure(problem);
+            return scanRefusal(problem);
     }
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
-        return failure("ITK delivers a sample type that cannot be shown.");
+        return scanRefusal("ITK delivers a sample type that cannot be shown.");
     problem = scanMemoryProblem(wholeCount, sampleSize(scan.type), maxDataBytes);
     if (!problem.empty())
-        return failure(problem);
+        return scanRefusal(problem);
     if (!scan.samples.allocate(count * sampleSize(scan.type)))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     scan.bigEndian = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     scan.bigEndian = true;
@@ -389,13 +385,13 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
                 scan.direction[3 * row + column] = -scan.direction[3 * row + column];
         }
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
-        return failure("ITK delivers a sample type that cannot be shown.");
+        return scanRefusal("ITK delivers a sample type that cannot be shown.");
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     const std::string problem = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
     if (!problem.empty())
-        return failure(problem);
+        return scanRefusal(problem);
     if (!scan.samples.allocate(size[0] * size[1] * size[2] * sampleSize(scan.type)))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     scan.bigEndian = machineIsBigEndian();
     // These readers read the region asked for, which starts out empty.
     itk::ImageIORegion region(io->GetNumberOfDimensions());
@@ -447,12 +443,12 @@ ScanReadResult readStackSlice(const std::string &path, const std::array<std::siz
     ScanReadResult checked = checkHeader(*io, 1, 0, sliceSize);
     SampleType sliceType = SampleType::UInt8;
     if (!checked.ok)
-        return failure(fileName(path) + ": " + checked.reason);
+        return scanRefusal(fileName(path) + ": " + checked.reason);
     if (!sampleTypeOf(io->GetComponentType(), sliceType) || sliceType != type ||
         sliceSize[0] != size[0] || sliceSize[1] != size[1] || sliceSize[2] != 1)
-        return failure("Slice " + fileName(path) +
-                       " has another size or sample type than the "
-                       "first slice.");
+        return scanRefusal("Slice " + fileName(path) +
+                           " has another size or sample type than the "
+                           "first slice.");
     itk::ImageIORegion region(io->GetNumberOfDimensions());
     for (unsigned int axis = 0; axis < io->GetNumberOfDimensions(); ++axis) {
         region.SetIndex(axis, 0);
@@ -469,21 +465,21 @@ ScanReadResult readImageStack(const std::string &path, std::uint64_t maxDataByte
 {
     const ImageStackFiles stack = listImageStack(path);
     if (stack.files.empty())
-        return failure(stack.reason);
+        return scanRefusal(stack.reason);
     if (stack.files.size() > 65535)
-        return failure("The stack has " + std::to_string(stack.files.size()) +
-                       " slices; a volume has at most 65535.");
+        return scanRefusal("The stack has " + std::to_string(stack.files.size()) +
+                           " slices; a volume has at most 65535.");
     itk::ImageIOBase::Pointer first = sliceReader(stack.files.front());
     first->SetFileName(stack.files.front());
     first->ReadImageInformation();
     ScanReadResult checked = checkHeader(*first, 1, 0, scan.size);
     if (!checked.ok)
-        return failure(fileName(stack.files.front()) + ": " + checked.reason);
+        return scanRefusal(fileName(stack.files.front()) + ": " + checked.reason);
     if (scan.size[2] != 1)
-        return failure(fileName(stack.files.front()) + " holds several pages; a stack is made "
-                                                       "of 2D images.");
+        return scanRefusal(fileName(stack.files.front()) + " holds several pages; a stack is made "
+                                                           "of 2D images.");
     if (!sampleTypeOf(first->GetComponentType(), scan.type))
-        return failure("ITK delivers a sample type that cannot be shown.");
+        return scanRefusal("ITK delivers a sample type that cannot be shown.");
     scan.size[2] = stack.files.size();
     for (unsigned int axis = 0; axis < 2; ++axis)
         scan.spacing[axis] = first->GetSpacing(axis);
@@ -491,10 +487,10 @@ ScanReadResult readImageStack(const std::string &path, std::uint64_t maxDataByte
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     const std::string problem = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
     if (!problem.empty())
-        return failure(problem);
+        return scanRefusal(problem);
     const std::uint64_t sliceBytes = size[0] * size[1] * sampleSize(scan.type);
     if (!scan.samples.allocate(sliceBytes * size[2]))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     scan.bigEndian = machineIsBigEndian();
     for (std::size_t slice = 0; slice < stack.files.size(); ++slice) {
         checked = readStackSlice(stack.files[slice], scan.size, scan.type,
@@ -515,7 +511,7 @@ ScanReadResult listDicomFolder(const std::filesystem::path &folder, std::vector<
     std::error_code error;
     std::filesystem::directory_iterator entries(folder, error);
     if (error)
-        return failure("The folder cannot be listed (" + error.message() + ").");
+        return scanRefusal("The folder cannot be listed (" + error.message() + ").");
     std::uint64_t special = 0;
     for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
         if (error)
@@ -612,8 +608,8 @@ ScanReadResult layOutSeries(const std::array<double, 3> &normal, DicomSeriesLayo
             const double gap = entries[i].first - entries[i - 1].first;
             const double steps = std::round(gap / step);
             if (!(steps + double(layout.places.size()) <= 65535.0))
-                return failure("The slice positions span more than 65535 steps of " +
-                               std::to_string(step) + " mm, the most a volume can have.");
+                return scanRefusal("The slice positions span more than 65535 steps of " +
+                                   std::to_string(step) + " mm, the most a volume can have.");
             if (std::fabs(gap - steps * step) > 0.1 * step)
                 uneven = true;
             else
@@ -642,8 +638,8 @@ ScanReadResult layOutSeries(const std::array<double, 3> &normal, DicomSeriesLayo
         if (file->facts.instanceNumber)
             numbers.insert(*file->facts.instanceNumber);
     if (numbers.size() < count)
-        return failure(why + ", and their instance numbers are missing or repeated: the order "
-                             "of the slices is unknown.");
+        return scanRefusal(why + ", and their instance numbers are missing or repeated: the order "
+                                 "of the slices is unknown.");
     std::sort(order.begin(), order.end(), [&](int a, int b) {
         return *layout.files[std::size_t(a)]->facts.instanceNumber <
                *layout.files[std::size_t(b)]->facts.instanceNumber;
@@ -758,11 +754,11 @@ ScanReadResult sameSliceSizes(const DicomSeriesLayout &layout)
     const DicomFile &first = *layout.files.front();
     for (const DicomFile *file : layout.files)
         if (file->facts.rows != first.facts.rows || file->facts.columns != first.facts.columns)
-            return failure("Slice " + fileName(file->path) + " has " +
-                           std::to_string(file->facts.columns) + " x " +
-                           std::to_string(file->facts.rows) + " pixels, slice " +
-                           fileName(first.path) + " " + std::to_string(first.facts.columns) +
-                           " x " + std::to_string(first.facts.rows) + ".");
+            return scanRefusal("Slice " + fileName(file->path) + " has " +
+                               std::to_string(file->facts.columns) + " x " +
+                               std::to_string(file->facts.rows) + " pixels, slice " +
+                               fileName(first.path) + " " + std::to_string(first.facts.columns) +
+                               " x " + std::to_string(first.facts.rows) + ".");
     return {true, {}};
 }
 
@@ -807,7 +803,7 @@ ScanReadResult placeFromOwnReading(const DicomSeriesLayout &layout, RawScan &sca
         if (!same.ok)
             return same;
         if (dicomFrameCount(first) > 1)
-            return failure("The series' slices are volumes themselves.");
+            return scanRefusal("The series' slices are volumes themselves.");
     }
     scan.size = {first.columns, first.rows,
                  single ? std::size_t(dicomFrameCount(first)) : layout.files.size()};
@@ -953,10 +949,10 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         if (file.facts.problem.empty())
             series[file.facts.seriesUid].push_back(&file);
     if (series.empty())
-        return failure("The folder holds no DICOM series" +
-                       (files.empty() ? std::string(".")
-                                      : " (" + fileName(files.front().path) + ": " +
-                                            files.front().facts.problem + ")."));
+        return scanRefusal("The folder holds no DICOM series" +
+                           (files.empty() ? std::string(".")
+                                          : " (" + fileName(files.front().path) + ": " +
+                                                files.front().facts.problem + ")."));
     std::error_code error;
     const std::filesystem::path chosen =
         isFolder ? std::filesystem::path() : std::filesystem::weakly_canonical(path, error);
@@ -1014,8 +1010,8 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         if (!placed.ok)
             return placed;
     } else if (const std::string abort = gdcmAbortReason(first); !abort.empty()) {
-        return failure("The series cannot be read: " + abort + " (" +
-                       ownPixelReadingProblem(first) + ").");
+        return scanRefusal("The series cannot be read: " + abort + " (" +
+                           ownPixelReadingProblem(first) + ").");
     } else {
         ScanReadResult placed = placeFromGdcm(layout, headers, scan);
         if (!placed.ok)
@@ -1060,11 +1056,11 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     std::string problem = scanMemoryProblem(size, sizeof(float), maxDataBytes);
     if (!problem.empty())
-        return failure(problem);
+        return scanRefusal(problem);
     const std::uint64_t perPlace =
         layout.files.size() == 1 ? size[0] * size[1] * size[2] : size[0] * size[1];
     if (!scan.samples.allocate(size[0] * size[1] * size[2] * sizeof(float)))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     float *samples = reinterpret_cast<float *>(scan.samples.data());
     std::uint64_t empty = 0, unread = 0;
     std::string firstReason;
@@ -1101,7 +1097,7 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
         }
     }
     if (unread == layout.files.size())
-        return failure("No slice of the series can be read (" + firstReason + ").");
+        return scanRefusal("No slice of the series can be read (" + firstReason + ").");
     lost += unread;
     if (lostExample.empty())
         lostExample = firstReason;
@@ -1149,13 +1145,13 @@ template <typename Read> ScanReadResult guardedItkRead(RawScan &scan, Read read)
     try {
         result = read();
     } catch (const itk::ExceptionObject &exception) {
-        result = failure(describe(exception));
+        result = scanRefusal(describe(exception));
     } catch (const std::bad_alloc &) {
-        result = failure("There is not enough memory to read the image.");
+        result = scanRefusal("There is not enough memory to read the image.");
     } catch (const std::exception &exception) {
-        result = failure(exception.what());
+        result = scanRefusal(exception.what());
     } catch (...) {
-        result = failure("ITK could not read the file.");
+        result = scanRefusal("ITK could not read the file.");
     }
     for (std::string &note : window->takeCollected())
         scan.notes.push_back("ITK: " + note);
@@ -1184,7 +1180,7 @@ ScanReadResult readScanWithItk(const std::string &path, ScanFormat format,
         case ScanFormat::Nifti:
             break;
         }
-        return failure("NIfTI files are read by our own reader.");
+        return scanRefusal("NIfTI files are read by our own reader.");
     });
     if (result.ok)
         target = std::move(scan);
@@ -1235,7 +1231,7 @@ ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format,
                 // ITK decodes these into the machine's byte order.
                 probed.storage = ScanLayout::Storage::Other;
                 if (!sampleTypeOf(io->GetComponentType(), probed.type))
-                    return failure("ITK delivers a sample type that cannot be shown.");
+                    return scanRefusal("ITK delivers a sample type that cannot be shown.");
                 probed.bigEndian = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
                 probed.bigEndian = true;
@@ -1244,7 +1240,7 @@ ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format,
             }
             std::string problem;
             if (!regularFileSize(probed.dataPath, probed.dataFileBytes, problem))
-                return failure(problem);
+                return scanRefusal(problem);
         }
         return {true, {}};
     });

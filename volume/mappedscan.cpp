@@ -26,13 +26,6 @@ constexpr int maxAxisVoxels = 65535;
 constexpr int maxLevel = 15;
 constexpr double datScale = 1.0 / 4095.0;
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 template <std::size_t Bytes> struct UnsignedOf;
 template <> struct UnsignedOf<2>
 {
@@ -414,31 +407,32 @@ ScanReadResult MappedScan::open(const ScanLayout &layout)
 {
     close();
     if (layout.storage == ScanLayout::Storage::Compressed)
-        return failure("The samples are stored compressed; they must be inflated to be read, "
-                       "not mapped.");
+        return scanRefusal("The samples are stored compressed; they must be inflated to be read, "
+                           "not mapped.");
     if (layout.storage != ScanLayout::Storage::Raw)
-        return failure("The samples are not stored as plain values in one file; they cannot be "
-                       "mapped.");
+        return scanRefusal("The samples are not stored as plain values in one file; they cannot be "
+                           "mapped.");
     for (std::uint64_t count : layout.size)
         if (count < 1 || count > maxAxisVoxels)
-            return failure("The image has " + std::to_string(layout.size[0]) + " x " +
-                           std::to_string(layout.size[1]) + " x " + std::to_string(layout.size[2]) +
-                           " voxels; each axis must hold 1 to 65535.");
+            return scanRefusal("The image has " + std::to_string(layout.size[0]) + " x " +
+                               std::to_string(layout.size[1]) + " x " +
+                               std::to_string(layout.size[2]) +
+                               " voxels; each axis must hold 1 to 65535.");
     if (layout.twelveBitSamples && layout.type != SampleType::UInt16)
-        return failure("12-bit samples must be stored in 16-bit words.");
+        return scanRefusal("12-bit samples must be stored in 16-bit words.");
 
     const std::string what = "The data file '" + layout.dataPath + "'";
     std::string reason = regularFileProblem(layout.dataPath, what);
     if (!reason.empty())
-        return failure(reason);
+        return scanRefusal(reason);
     // Never blocking: the path may have turned into a FIFO since it was looked at.
     const int fd = ::open(layout.dataPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return failure(what + " cannot be opened: " + std::strerror(errno) + ".");
+        return scanRefusal(what + " cannot be opened: " + std::strerror(errno) + ".");
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return failure(what + " is not a regular file.");
+        return scanRefusal(what + " is not a regular file.");
     }
     layout_ = layout;
     layout_.dataFileBytes = std::uint64_t(info.st_size);
@@ -451,7 +445,7 @@ ScanReadResult MappedScan::open(const ScanLayout &layout)
             const std::string error = std::strerror(errno);
             ::close(fd);
             mapBytes_ = 0;
-            return failure(what + " cannot be mapped: " + error + ".");
+            return scanRefusal(what + " cannot be mapped: " + error + ".");
         }
         map_ = static_cast<const unsigned char *>(map);
         base_ = map_ + layout_.dataOffset;
@@ -614,10 +608,10 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
                                               const std::atomic<bool> *stop)
 {
     if (!open_)
-        return failure("No scan is open.");
+        return scanRefusal("No scan is open.");
     if (level < 0 || level > maxLevel)
-        return failure("Level " + std::to_string(level) + " is not between 0 and " +
-                       std::to_string(maxLevel) + ".");
+        return scanRefusal("Level " + std::to_string(level) + " is not between 0 and " +
+                           std::to_string(maxLevel) + ".");
     // Sums of doubles could leave the doubles before the range is known to
     // scale them: measure first for those.
     if (layout_.type == SampleType::Float64)
@@ -642,9 +636,9 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
     const std::size_t planeCubes = r.cubes[0].size() * r.cubes[1].size();
     VoxelArray data;
     if (!tryResizeVoxels(data, std::size_t(coarse[0] * coarse[1] * coarse[2])))
-        return failure("There is not enough memory for level " + std::to_string(level) + " (" +
-                       std::to_string(coarse[0]) + " x " + std::to_string(coarse[1]) + " x " +
-                       std::to_string(coarse[2]) + " voxels).");
+        return scanRefusal("There is not enough memory for level " + std::to_string(level) + " (" +
+                           std::to_string(coarse[0]) + " x " + std::to_string(coarse[1]) + " x " +
+                           std::to_string(coarse[2]) + " voxels).");
     r.sums.resize(planeCubes);
     r.nonFinite.resize(planeCubes);
 
@@ -704,7 +698,7 @@ ScanReadResult MappedScan::buildReducedVolume(int level, Volume &target, std::os
     });
     out << std::endl;
     if (stopped)
-        return failure("Loading was cancelled.");
+        return scanRefusal("Loading was cancelled.");
 
     if (!normalised) {
         // Each voxel holds the mean of its cube's finite samples counting the
@@ -752,24 +746,24 @@ ScanReadResult MappedScan::buildRegion(const std::array<int, 3> &lower,
                                        const std::array<int, 3> &upper, Volume &target)
 {
     if (!open_)
-        return failure("No scan is open.");
+        return scanRefusal("No scan is open.");
     for (int axis = 0; axis < 3; ++axis) {
         if (lower[axis] < 0 || upper[axis] > size_[axis] || lower[axis] >= upper[axis])
-            return failure("The region lies outside the volume.");
+            return scanRefusal("The region lies outside the volume.");
     }
     const std::size_t width = std::size_t(upper[0] - lower[0]);
     const std::size_t height = std::size_t(upper[1] - lower[1]);
     const std::size_t depth = std::size_t(upper[2] - lower[2]);
     VoxelArray data;
     if (!tryResizeVoxels(data, width * height * depth))
-        return failure("There is not enough memory for the region (" + std::to_string(width) +
-                       " x " + std::to_string(height) + " x " + std::to_string(depth) +
-                       " voxels).");
+        return scanRefusal("There is not enough memory for the region (" + std::to_string(width) +
+                           " x " + std::to_string(height) + " x " + std::to_string(depth) +
+                           " voxels).");
     std::vector<float> slice;
     float *into = data.data();
     for (int z = lower[2]; z < upper[2]; ++z) {
         if (!normalisedSlice(2, z, slice))
-            return failure("The region lies outside the volume.");
+            return scanRefusal("The region lies outside the volume.");
         for (int y = lower[1]; y < upper[1]; ++y) {
             const float *row =
                 slice.data() + std::size_t(y) * std::size_t(size_[0]) + std::size_t(lower[0]);

@@ -17,13 +17,6 @@ constexpr std::size_t mghHeaderSize = 284;
 constexpr std::size_t mghFieldBytes = 90;
 constexpr std::int32_t largestAxis = 65535;
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 struct MghHeader
 {
     std::int32_t version = 0;
@@ -164,32 +157,32 @@ ScanReadResult readMghHeader(const std::string &path, std::optional<std::uint64_
     std::uint64_t available = 0;
     const FileBytesRead read = readFileBytes(path, 0, bytes, sizeof bytes);
     if (!read.ok)
-        return failure(read.reason);
+        return scanRefusal(read.reason);
     available = read.read;
     compressed = available >= 2 && startsCompressed(bytes);
     if (compressed) {
         std::string reason;
         if (!stream.open(path, 0, reason))
-            return failure(reason);
+            return scanRefusal(reason);
         available = stream.read(bytes, sizeof bytes);
         if (available < sizeof bytes && !endsCleanly(stream))
-            return failure(compressedDamage(stream));
+            return scanRefusal(compressedDamage(stream));
     }
     if (available < mghHeaderSize)
-        return failure("The file is too short for an MGH header (" + std::to_string(mghHeaderSize) +
-                       " bytes).");
+        return scanRefusal("The file is too short for an MGH header (" +
+                           std::to_string(mghHeaderSize) + " bytes).");
 
     const MghHeader header = parseHeader(bytes);
     std::string reason;
     if (!checkHeader(header, scan.type, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     const std::array<std::uint64_t, 3> size = {std::uint64_t(header.size[0]),
                                                std::uint64_t(header.size[1]),
                                                std::uint64_t(header.size[2])};
     if (maxDataBytes) {
         reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
         if (!reason.empty())
-            return failure(reason);
+            return scanRefusal(reason);
     }
     for (std::size_t axis = 0; axis < 3; ++axis)
         scan.size[axis] = std::size_t(size[axis]);
@@ -239,7 +232,7 @@ ScanReadResult readMghLayout(const std::string &path, ScanLayout &layout)
     std::string reason;
     ScanLayout probed;
     if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     probed.format = VolumeFormat::Mgh;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     probed.type = scan.type;

@@ -15,13 +15,6 @@ constexpr std::size_t mrcHeaderSize = 1024;
 constexpr std::int32_t largestAxis = 65535;
 constexpr std::int32_t halfFloatMode = 12;
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 struct MrcHeader
 {
     bool bigEndian = false;
@@ -198,16 +191,16 @@ ScanReadResult readMrcHeader(const std::string &path, std::optional<std::uint64_
     unsigned char bytes[mrcHeaderSize] = {};
     const FileBytesRead read = readFileBytes(path, 0, bytes, sizeof bytes);
     if (!read.ok)
-        return failure(read.reason);
+        return scanRefusal(read.reason);
     if (read.read < mrcHeaderSize)
-        return failure("The file is too short for an MRC header (" + std::to_string(mrcHeaderSize) +
-                       " bytes).");
+        return scanRefusal("The file is too short for an MRC header (" +
+                           std::to_string(mrcHeaderSize) + " bytes).");
     const MrcHeader header = parseInStampedOrder(bytes, scan.notes);
     std::string reason;
     std::array<int, 3> worldAxis{};
     if (!checkSizes(header, reason) || !sampleTypeOf(header.mode, scan.type, reason) ||
         !axisOrderOf(header, worldAxis, scan.notes, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     const std::array<std::uint64_t, 3> size = {std::uint64_t(header.size[0]),
                                                std::uint64_t(header.size[1]),
                                                std::uint64_t(header.size[2])};
@@ -217,7 +210,7 @@ ScanReadResult readMrcHeader(const std::string &path, std::optional<std::uint64_
         const SampleType held = header.mode == halfFloatMode ? SampleType::Float32 : scan.type;
         reason = scanMemoryProblem(size, sampleSize(held), *maxDataBytes);
         if (!reason.empty())
-            return failure(reason);
+            return scanRefusal(reason);
     }
     for (std::size_t axis = 0; axis < 3; ++axis)
         scan.size[axis] = std::size_t(size[axis]);
@@ -289,7 +282,7 @@ ScanReadResult readMrcFile(const std::string &path, std::uint64_t maxDataBytes, 
     if (!read.ok)
         return read;
     if (mode == halfFloatMode && !widenHalfFloats(scan))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     target = std::move(scan);
     return {true, {}};
 }
@@ -305,7 +298,7 @@ ScanReadResult readMrcLayout(const std::string &path, ScanLayout &layout)
     std::string reason;
     ScanLayout probed;
     if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     probed.format = VolumeFormat::Mrc;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     const bool halfFloats = mode == halfFloatMode;

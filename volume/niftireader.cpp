@@ -17,13 +17,6 @@ namespace {
 constexpr std::size_t nifti1HeaderSize = 348;
 constexpr std::size_t nifti2HeaderSize = 540;
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 // The header fields the reader uses, from either version.
 struct NiftiHeader
 {
@@ -355,48 +348,48 @@ ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint6
     {
         const FileBytesRead magic = readFileBytes(headerPath, 0, bytes, 2);
         if (!magic.ok)
-            return failure(magic.reason);
+            return scanRefusal(magic.reason);
         compressed = magic.read == 2 && startsCompressed(bytes);
     }
     if (compressed) {
         if (!stream.open(headerPath, 0, reason))
-            return failure(reason);
+            return scanRefusal(reason);
         available = stream.read(bytes, nifti1HeaderSize);
         if (available == nifti1HeaderSize &&
             (sizeField(bytes, false) == 540 || sizeField(bytes, true) == 540))
             available += stream.read(bytes + nifti1HeaderSize, nifti2HeaderSize - nifti1HeaderSize);
         if (available < nifti1HeaderSize && stream.state() != InflateStream::State::Ended)
-            return failure(stream.state() == InflateStream::State::Cut
-                               ? "The compressed data is cut off before its end."
-                               : "The compressed data is damaged (" + stream.damage() + ").");
+            return scanRefusal(stream.state() == InflateStream::State::Cut
+                                   ? "The compressed data is cut off before its end."
+                                   : "The compressed data is damaged (" + stream.damage() + ").");
     } else {
         const FileBytesRead read = readFileBytes(headerPath, 0, bytes, sizeof bytes);
         if (!read.ok)
-            return failure(read.reason);
+            return scanRefusal(read.reason);
         available = read.read;
     }
 
     NiftiHeader header;
     if (!parseHeader(bytes, std::size_t(available), analyzeAllowed, header, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     std::array<std::uint64_t, 3> size{};
     if (!checkDimensions(header, size, reason) || !sampleTypeOf(header.datatype, scan.type, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     if (maxDataBytes) {
         reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
         if (!reason.empty())
-            return failure(reason);
+            return scanRefusal(reason);
     }
 
     const std::size_t headerSize = header.version == 1 ? nifti1HeaderSize : nifti2HeaderSize;
     const double offset = header.voxOffset;
     if (!std::isfinite(offset) || offset < 0.0 || offset != std::floor(offset))
-        return failure("The header gives a data offset (vox_offset) of " + std::to_string(offset) +
-                       ", which is not a position in a file.");
+        return scanRefusal("The header gives a data offset (vox_offset) of " +
+                           std::to_string(offset) + ", which is not a position in a file.");
     if (!header.pair && offset < double(headerSize))
-        return failure("The header gives a data offset (vox_offset) of " +
-                       std::to_string(std::uint64_t(offset)) + ", inside the " +
-                       std::to_string(headerSize) + "-byte header.");
+        return scanRefusal("The header gives a data offset (vox_offset) of " +
+                           std::to_string(std::uint64_t(offset)) + ", inside the " +
+                           std::to_string(headerSize) + "-byte header.");
 
     for (int axis = 0; axis < 3; ++axis) {
         scan.size[std::size_t(axis)] = std::size_t(size[std::size_t(axis)]);
@@ -412,7 +405,7 @@ ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint6
 
     // Beyond 2^63 the offset would not convert to a file position.
     if (offset > 1e18)
-        return failure("The header gives a data offset (vox_offset) beyond any file.");
+        return scanRefusal("The header gives a data offset (vox_offset) beyond any file.");
     // The .img given, or the sibling of the header given.
     place.path = !header.pair ? headerPath : headerPath == path ? pairedName(path, true) : path;
     place.offset = std::uint64_t(offset);
@@ -435,11 +428,11 @@ ScanReadResult readNiftiFile(const std::string &path, std::uint64_t maxDataBytes
         const std::uint64_t gap = place.offset - place.headerBytes;
         if (stream.read(nullptr, gap) < gap) {
             if (stream.state() == InflateStream::State::Ended)
-                return failure("The data would start at byte " + std::to_string(place.offset) +
-                               ", beyond the end of the uncompressed file.");
-            return failure(stream.state() == InflateStream::State::Cut
-                               ? "The compressed data is cut off before its end."
-                               : "The compressed data is damaged (" + stream.damage() + ").");
+                return scanRefusal("The data would start at byte " + std::to_string(place.offset) +
+                                   ", beyond the end of the uncompressed file.");
+            return scanRefusal(stream.state() == InflateStream::State::Cut
+                                   ? "The compressed data is cut off before its end."
+                                   : "The compressed data is damaged (" + stream.damage() + ").");
         }
         read = inflateSamples(stream, scan);
     } else {
@@ -462,7 +455,7 @@ ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout)
     std::string reason;
     ScanLayout probed;
     if (!regularFileSize(place.path, probed.dataFileBytes, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     probed.format = VolumeFormat::Nifti;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     probed.type = scan.type;

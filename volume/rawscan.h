@@ -143,3 +143,11 @@ struct ScanReadResult
     bool ok = false;
     std::string reason; // why the file was refused
 };
+
+// A failed read with its reason.
+inline ScanReadResult scanRefusal(std::string reason)
+{
+    ScanReadResult result;
+    result.reason = std::move(reason);
+    return result;
+}

@@ -6,13 +6,6 @@
 
 namespace {
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 bool allocateSamples(RawScan &scan, std::uint64_t &bytes)
 {
     const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
@@ -44,16 +37,17 @@ ScanReadResult readRawSamples(const std::string &path, std::uint64_t offset, Raw
     std::uint64_t fileSize = 0;
     std::string reason;
     if (!regularFileSize(path, fileSize, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     if (offset > fileSize)
-        return failure("The data would start at byte " + std::to_string(offset) + ", beyond the " +
-                       std::to_string(fileSize) + " bytes of '" + path + "'.");
+        return scanRefusal("The data would start at byte " + std::to_string(offset) +
+                           ", beyond the " + std::to_string(fileSize) + " bytes of '" + path +
+                           "'.");
     std::uint64_t bytes = 0;
     if (!allocateSamples(scan, bytes))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     const FileBytesRead read = readFileBytes(path, offset, scan.samples.data(), bytes);
     if (!read.ok)
-        return failure(read.reason);
+        return scanRefusal(read.reason);
     countMissing(scan, bytes, read.read);
     return {true, {}};
 }
@@ -62,7 +56,7 @@ ScanReadResult inflateSamples(InflateStream &stream, RawScan &scan)
 {
     std::uint64_t bytes = 0;
     if (!allocateSamples(scan, bytes))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     const std::uint64_t produced = stream.read(scan.samples.data(), bytes);
     // Whatever follows the samples must still end the stream properly: a cut
     // or damaged tail means the check sum was never seen. Very long tails are
@@ -71,7 +65,7 @@ ScanReadResult inflateSamples(InflateStream &stream, RawScan &scan)
         stream.drain(std::uint64_t(64) << 20);
     if (stream.state() == InflateStream::State::Cut ||
         stream.state() == InflateStream::State::Damaged)
-        return failure(compressedDamage(stream));
+        return scanRefusal(compressedDamage(stream));
     countMissing(scan, bytes, produced);
     return {true, {}};
 }

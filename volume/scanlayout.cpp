@@ -10,22 +10,15 @@
 
 namespace {
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 ScanReadResult probeDatLayout(const std::string &path, ScanLayout &layout)
 {
     unsigned char header[datHeaderBytes];
     const FileBytesRead read = readFileBytes(path, 0, header, sizeof header);
     if (!read.ok)
-        return failure(read.reason);
+        return scanRefusal(read.reason);
     if (read.read < sizeof header)
-        return failure("The file is too short for a DAT header (" + std::to_string(datHeaderBytes) +
-                       " bytes).");
+        return scanRefusal("The file is too short for a DAT header (" +
+                           std::to_string(datHeaderBytes) + " bytes).");
     ScanLayout probed;
     probed.format = VolumeFormat::Dat;
     probed.size = datDimensions(header);
@@ -36,7 +29,7 @@ ScanReadResult probeDatLayout(const std::string &path, ScanLayout &layout)
     probed.dataOffset = datHeaderBytes;
     std::string reason;
     if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     layout = std::move(probed);
     return {true, {}};
 }
@@ -48,10 +41,10 @@ ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
     // Only what readVolumeFile() would open: a FIFO would block the probe.
     const PathKind kind = pathKind(path);
     if (kind == PathKind::Special || kind == PathKind::Missing)
-        return failure(regularFileProblem(path, "'" + path + "'"));
+        return scanRefusal(regularFileProblem(path, "'" + path + "'"));
     const VolumeFormatDetection detection = detectVolumeFormat(path);
     if (!detection.refusal.empty())
-        return failure(detection.refusal);
+        return scanRefusal(detection.refusal);
     switch (detection.format) {
     case VolumeFormat::Dat:
         return probeDatLayout(path, layout);
@@ -74,7 +67,7 @@ ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
     case VolumeFormat::VtkLegacy:
     case VolumeFormat::ImageStack:
         // Their readers fill memory themselves: never mapped.
-        return failure("The samples are read by ITK, not in place.");
+        return scanRefusal("The samples are read by ITK, not in place.");
     }
-    return failure("The format of the file is unknown.");
+    return scanRefusal("The format of the file is unknown.");
 }

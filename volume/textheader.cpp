@@ -15,13 +15,6 @@ namespace {
 constexpr std::uint64_t maxHeaderBytes = std::uint64_t(1) << 20;
 constexpr int maxKeyValueLines = 4096;
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 std::string trimmed(const std::string &text)
 {
     const auto first = text.find_first_not_of(" \t\r");
@@ -52,20 +45,20 @@ ScanReadResult parseSizes(const std::string &text, std::size_t expected, const c
     while (words >> word) {
         long long value = 0;
         if (!parseInteger(word, value))
-            return failure(std::string("The header's ") + field + " holds '" + word +
-                           "', not a whole number.");
+            return scanRefusal(std::string("The header's ") + field + " holds '" + word +
+                               "', not a whole number.");
         if (value < 1)
-            return failure(std::string("The header gives a size of ") + word +
-                           "; sizes must be positive.");
+            return scanRefusal(std::string("The header gives a size of ") + word +
+                               "; sizes must be positive.");
         if (value > 65535)
-            return failure("An axis of " + word +
-                           " voxels is larger than 65535, the most a volume can have.");
+            return scanRefusal("An axis of " + word +
+                               " voxels is larger than 65535, the most a volume can have.");
         sizes.push_back(std::uint64_t(value));
     }
     if (sizes.size() != expected)
-        return failure(std::string("The header's ") + field + " gives " +
-                       std::to_string(sizes.size()) + " sizes for " + std::to_string(expected) +
-                       " dimensions.");
+        return scanRefusal(std::string("The header's ") + field + " gives " +
+                           std::to_string(sizes.size()) + " sizes for " + std::to_string(expected) +
+                           " dimensions.");
     return {true, {}};
 }
 
@@ -74,12 +67,12 @@ ScanReadResult headerText(const std::string &path, std::string &text, std::uint6
 {
     std::string reason;
     if (!regularFileSize(path, fileSize, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     text.assign(std::size_t(std::min(fileSize, maxHeaderBytes + 1)), '\0');
     const FileBytesRead read =
         readFileBytes(path, 0, reinterpret_cast<unsigned char *>(&text[0]), text.size());
     if (!read.ok)
-        return failure(read.reason);
+        return scanRefusal(read.reason);
     text.resize(std::size_t(read.read));
     return {true, {}};
 }
@@ -186,9 +179,9 @@ ScanReadResult skipLines(const std::string &path, std::uint64_t &offset, long lo
     while (lines > 0) {
         const FileBytesRead read = readFileBytes(path, offset, block, sizeof block);
         if (!read.ok)
-            return failure(read.reason);
+            return scanRefusal(read.reason);
         if (read.read == 0)
-            return failure("The data file ends before the lines its header says to skip.");
+            return scanRefusal("The data file ends before the lines its header says to skip.");
         std::uint64_t i = 0;
         for (; i < read.read && lines > 0; ++i)
             if (block[i] == '\n')
@@ -227,7 +220,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     }
     if (end == std::string::npos) {
         if (text.size() > maxHeaderBytes)
-            return failure("The NRRD header is longer than 1 MiB.");
+            return scanRefusal("The NRRD header is longer than 1 MiB.");
         end = text.size();
     }
 
@@ -243,15 +236,15 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
         if (first) {
             first = false;
             if (line.rfind("NRRD000", 0) != 0)
-                return failure("The file does not start with an NRRD signature.");
+                return scanRefusal("The file does not start with an NRRD signature.");
             continue;
         }
         if (line.empty() || line[0] == '#')
             continue;
         if (line.find(":=") != std::string::npos) {
             if (++keyValues > maxKeyValueLines)
-                return failure("The NRRD header has more than " + std::to_string(maxKeyValueLines) +
-                               " key/value lines.");
+                return scanRefusal("The NRRD header has more than " +
+                                   std::to_string(maxKeyValueLines) + " key/value lines.");
             continue;
         }
         const std::size_t colon = line.find(": ");
@@ -260,7 +253,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
         const std::string field = line.substr(0, colon);
         const std::string value = trimmed(line.substr(colon + 2));
         if (field == "dimension" && !parseInteger(value, dimension))
-            return failure("The header's dimension is '" + value + "', not a whole number.");
+            return scanRefusal("The header's dimension is '" + value + "', not a whole number.");
         if (field == "sizes")
             sizes = value;
         else if (field == "spacings")
@@ -275,15 +268,15 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
             dataFile = value;
         else if ((field == "line skip" || field == "lineskip") &&
                  (!parseInteger(value, lineSkip) || lineSkip < 0))
-            return failure("The header's line skip is '" + value + "', not a line count.");
+            return scanRefusal("The header's line skip is '" + value + "', not a line count.");
         else if ((field == "byte skip" || field == "byteskip") &&
                  (!parseInteger(value, byteSkip) || byteSkip < -1))
-            return failure("The header's byte skip is '" + value +
-                           "': a byte count or -1 (the samples end the file) is needed.");
+            return scanRefusal("The header's byte skip is '" + value +
+                               "': a byte count or -1 (the samples end the file) is needed.");
     }
     if (dimension < 1 || dimension > 16)
-        return failure("The header gives " + std::to_string(dimension) +
-                       " dimensions; an NRRD image has 1 to 16.");
+        return scanRefusal("The header gives " + std::to_string(dimension) +
+                           " dimensions; an NRRD image has 1 to 16.");
     read = parseSizes(sizes, std::size_t(dimension), "sizes", layout.sizes);
     if (!read.ok)
         return read;
@@ -291,7 +284,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     for (std::string word; spacingWords >> word;)
         layout.spacings.push_back(std::strtod(word.c_str(), nullptr));
     if (!nrrdType(type, layout.type))
-        return failure("The header's sample type '" + type + "' cannot be shown.");
+        return scanRefusal("The header's sample type '" + type + "' cannot be shown.");
     layout.bigEndian = endian == "big";
 
     if (encoding == "raw")
@@ -306,13 +299,13 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
         layout.dataOffset = dataStart == std::string::npos ? fileSize : dataStart;
     } else {
         if (dataFile.rfind("LIST", 0) == 0 || isNrrdFileRange(dataFile))
-            return failure("The samples are spread over several data files, which is not "
-                           "supported.");
+            return scanRefusal("The samples are spread over several data files, which is not "
+                               "supported.");
         layout.dataPath = siblingPath(path, dataFile);
         const std::string problem =
             regularFileProblem(layout.dataPath, "The data file '" + layout.dataPath + "'");
         if (!problem.empty())
-            return failure(problem);
+            return scanRefusal(problem);
         layout.dataOffset = 0;
     }
     read = skipLines(layout.dataPath, layout.dataOffset, lineSkip);
@@ -320,7 +313,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
         return read;
     if (byteSkip == -1) {
         if (layout.encoding != SampleEncoding::Raw)
-            return failure("The header's byte skip of -1 needs raw samples.");
+            return scanRefusal("The header's byte skip of -1 needs raw samples.");
         layout.dataAtEnd = true;
     } else if (layout.encoding == SampleEncoding::Compressed) {
         layout.skipAfterInflating = std::uint64_t(byteSkip);
@@ -370,14 +363,14 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
         std::size_t next = text.find('\n', position);
         if (next == std::string::npos) {
             if (text.size() > maxHeaderBytes)
-                return failure("The MetaImage header is longer than 1 MiB.");
+                return scanRefusal("The MetaImage header is longer than 1 MiB.");
             next = text.size();
         }
         const std::string line = text.substr(position, next - position);
         position = std::min(next + 1, text.size());
         if (++lineCount > maxKeyValueLines)
-            return failure("The MetaImage header has more than " +
-                           std::to_string(maxKeyValueLines) + " lines.");
+            return scanRefusal("The MetaImage header has more than " +
+                               std::to_string(maxKeyValueLines) + " lines.");
         // ITK's MetaImage reader copies each line's key (up to '=', ':' or
         // the line's end, after leading blanks) into a buffer of 255 bytes
         // without a check: a longer key overruns it.
@@ -388,16 +381,16 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
                 ? 0
                 : (keyEnd == std::string::npos ? line.size() : keyEnd) - keyStart;
         if (keyLength > maxMetaImageKeyLength)
-            return failure("A line of the MetaImage header holds a key of " +
-                           std::to_string(keyLength) + " characters; at most " +
-                           std::to_string(maxMetaImageKeyLength) + " can be read.");
+            return scanRefusal("A line of the MetaImage header holds a key of " +
+                               std::to_string(keyLength) + " characters; at most " +
+                               std::to_string(maxMetaImageKeyLength) + " can be read.");
         // Its text fields (ObjectType, Name, ...) are buffers of the same
         // size that the value is copied into just as blindly.
         const std::size_t valueLength = keyEnd == std::string::npos ? 0 : line.size() - keyEnd - 1;
         if (valueLength > maxMetaImageKeyLength)
-            return failure("A line of the MetaImage header holds a value of " +
-                           std::to_string(valueLength) + " characters; at most " +
-                           std::to_string(maxMetaImageKeyLength) + " can be read.");
+            return scanRefusal("A line of the MetaImage header holds a value of " +
+                               std::to_string(valueLength) + " characters; at most " +
+                               std::to_string(maxMetaImageKeyLength) + " can be read.");
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos)
             continue;
@@ -406,13 +399,13 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
         const bool yes =
             !value.empty() && std::tolower(static_cast<unsigned char>(value[0])) == 't';
         if (key == "NDims" && !parseInteger(value, dimensions))
-            return failure("The header's NDims is '" + value + "', not a whole number.");
+            return scanRefusal("The header's NDims is '" + value + "', not a whole number.");
         // Checked where it stands, not only the last one: ITK reads the
         // fields in order, and a later NDims does not undo what an earlier
         // one made it read (a negative count loops for hours).
         if (key == "NDims" && (dimensions < 1 || dimensions > 16))
-            return failure("The header gives NDims = " + std::to_string(dimensions) +
-                           "; an image has 1 to 16 dimensions.");
+            return scanRefusal("The header gives NDims = " + std::to_string(dimensions) +
+                               "; an image has 1 to 16 dimensions.");
         if (key == "DimSize")
             sizes = value;
         else if (key == "ElementType")
@@ -423,10 +416,10 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
             layout.anatomicalOrientation = value;
         else if (key == "ElementNumberOfChannels" &&
                  (!parseInteger(value, channels) || channels < 1))
-            return failure("The header's ElementNumberOfChannels is '" + value + "'.");
+            return scanRefusal("The header's ElementNumberOfChannels is '" + value + "'.");
         else if (key == "HeaderSize" && (!parseInteger(value, headerSize) || headerSize < -1))
-            return failure("The header's HeaderSize is '" + value +
-                           "': a byte count or -1 (the samples end the file) is needed.");
+            return scanRefusal("The header's HeaderSize is '" + value +
+                               "': a byte count or -1 (the samples end the file) is needed.");
         else if (key == "BinaryData")
             binary = yes;
         else if (key == "CompressedData")
@@ -439,18 +432,18 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
         }
     }
     if (dimensions < 1 || dimensions > 16)
-        return failure("The header gives NDims = " + std::to_string(dimensions) +
-                       "; an image has 1 to 16 dimensions.");
+        return scanRefusal("The header gives NDims = " + std::to_string(dimensions) +
+                           "; an image has 1 to 16 dimensions.");
     read = parseSizes(sizes, std::size_t(dimensions), "DimSize", layout.sizes);
     if (!read.ok)
         return read;
     if (channels > 1)
-        return failure("The image has " + std::to_string(channels) +
-                       " components per voxel; only scalar images can be shown.");
+        return scanRefusal("The image has " + std::to_string(channels) +
+                           " components per voxel; only scalar images can be shown.");
     if (!metaImageType(type, layout.type))
-        return failure("The header's ElementType '" + type + "' cannot be shown.");
+        return scanRefusal("The header's ElementType '" + type + "' cannot be shown.");
     if (!dataFileSeen)
-        return failure("The header names no data file (ElementDataFile).");
+        return scanRefusal("The header names no data file (ElementDataFile).");
     layout.encoding = !binary      ? SampleEncoding::Other
                       : compressed ? SampleEncoding::Compressed
                                    : SampleEncoding::Raw;
@@ -459,31 +452,32 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
         // ITK skips HeaderSize bytes of the file, so one beyond it would
         // leave nothing to read, silently.
         if (headerSize > 0 && std::uint64_t(headerSize) > fileSize)
-            return failure("The header's HeaderSize of " + std::to_string(headerSize) +
-                           " bytes lies beyond the end of the file (" + std::to_string(fileSize) +
-                           " bytes).");
+            return scanRefusal("The header's HeaderSize of " + std::to_string(headerSize) +
+                               " bytes lies beyond the end of the file (" +
+                               std::to_string(fileSize) + " bytes).");
         layout.dataPath = path;
         layout.dataOffset = position;
         return {true, {}};
     }
     if (dataFile.rfind("LIST", 0) == 0 || dataFile.find('%') != std::string::npos)
-        return failure("The samples are spread over several data files, which is not supported.");
+        return scanRefusal(
+            "The samples are spread over several data files, which is not supported.");
     layout.dataPath = siblingPath(path, dataFile);
     const std::string problem =
         regularFileProblem(layout.dataPath, "The data file '" + layout.dataPath + "'");
     if (!problem.empty())
-        return failure(problem);
+        return scanRefusal(problem);
     if (headerSize == -1) {
         if (layout.encoding != SampleEncoding::Raw)
-            return failure("The header's HeaderSize of -1 needs raw samples.");
+            return scanRefusal("The header's HeaderSize of -1 needs raw samples.");
         layout.dataAtEnd = true;
     } else {
         std::error_code error;
         const std::uintmax_t dataBytes = std::filesystem::file_size(layout.dataPath, error);
         if (!error && std::uint64_t(headerSize) > dataBytes)
-            return failure("The header's HeaderSize of " + std::to_string(headerSize) +
-                           " bytes lies beyond the end of the data file (" +
-                           std::to_string(dataBytes) + " bytes).");
+            return scanRefusal("The header's HeaderSize of " + std::to_string(headerSize) +
+                               " bytes lies beyond the end of the data file (" +
+                               std::to_string(dataBytes) + " bytes).");
         layout.dataOffset = std::uint64_t(headerSize);
     }
     return {true, {}};

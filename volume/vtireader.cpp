@@ -22,13 +22,6 @@ constexpr std::size_t longestTag = 1 << 16;
 constexpr std::size_t deepestNesting = 64;
 constexpr std::size_t longestNumber = 64;
 
-ScanReadResult failure(std::string reason)
-{
-    ScanReadResult result;
-    result.reason = std::move(reason);
-    return result;
-}
-
 bool isSpace(int c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -814,7 +807,7 @@ ScanReadResult readAsciiSamples(const std::string &path, const ArrayPlace &place
     FileText text;
     std::string reason;
     if (!text.open(path, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     text.seek(place.start);
     const NumberStore store = numberStoreOf(scan.type);
     const std::size_t width = sampleSize(scan.type);
@@ -825,18 +818,18 @@ ScanReadResult readAsciiSamples(const std::string &path, const ArrayPlace &place
         if (c != -1 && c != '<' && !isSpace(c)) {
             word.push_back(char(c));
             if (word.size() > longestNumber)
-                return failure("The ascii array holds a word of more than 64 characters.");
+                return scanRefusal("The ascii array holds a word of more than 64 characters.");
             continue;
         }
         if (!word.empty()) {
             if (stored == count)
-                return failure("The ascii array holds more than the " + std::to_string(count) +
-                               " numbers its extent needs.");
+                return scanRefusal("The ascii array holds more than the " + std::to_string(count) +
+                                   " numbers its extent needs.");
             if (!store(word.data(), word.data() + word.size(),
                        scan.samples.data() + stored * width))
-                return failure("The ascii array holds '" + word +
-                               "', which is not a number of type " + sampleTypeName(scan.type) +
-                               ".");
+                return scanRefusal("The ascii array holds '" + word +
+                                   "', which is not a number of type " + sampleTypeName(scan.type) +
+                                   ".");
             ++stored;
             word.clear();
         }
@@ -844,7 +837,7 @@ ScanReadResult readAsciiSamples(const std::string &path, const ArrayPlace &place
             break;
     }
     if (!text.readFailure().empty())
-        return failure(text.readFailure());
+        return scanRefusal(text.readFailure());
     scan.missingSamples = count - stored;
     scan.bigEndian = machineIsBigEndian();
     return {true, {}};
@@ -861,16 +854,17 @@ ScanReadResult inflateBlocks(ArrayBytes &bytes, const ArrayHeader &header, RawSc
     for (std::size_t i = 0; i < header.compressedSizes.size(); ++i) {
         const std::uint64_t compressed = header.compressedSizes[i];
         if (bytes.read(block.data(), compressed) != compressed)
-            return failure(bytes.damage().empty() ? "The compressed data is cut off before its end."
-                                                  : bytes.damage());
+            return scanRefusal(bytes.damage().empty()
+                                   ? "The compressed data is cut off before its end."
+                                   : bytes.damage());
         const bool last = i + 1 == header.compressedSizes.size();
         uLongf inflated = uLongf(last ? header.lastBlockSize : header.blockSize);
         const uLongf expected = inflated;
         const int status = uncompress(target, &inflated, block.data(), uLong(compressed));
         if (status != Z_OK || inflated != expected)
-            return failure("The compressed data of block " + std::to_string(i + 1) +
-                           " is damaged (" + (status == Z_OK ? "too short" : zError(status)) +
-                           ").");
+            return scanRefusal("The compressed data of block " + std::to_string(i + 1) +
+                               " is damaged (" + (status == Z_OK ? "too short" : zError(status)) +
+                               ").");
         target += expected;
     }
     return {true, {}};
@@ -886,7 +880,7 @@ ScanReadResult readBinarySamples(ArrayBytes &bytes, const ArrayHeader &header, b
     const std::uint64_t needed = scan.samples.size();
     const std::uint64_t delivered = bytes.read(scan.samples.data(), needed);
     if (!bytes.damage().empty())
-        return failure(bytes.damage());
+        return scanRefusal(bytes.damage());
     const std::uint64_t width = sampleSize(scan.type);
     std::memset(scan.samples.data() + delivered / width * width, 0, std::size_t(delivered % width));
     scan.missingSamples = (needed - delivered / width * width) / width;
@@ -925,20 +919,20 @@ ScanReadResult readVtiHeader(const std::string &path, std::optional<std::uint64_
     std::string reason;
     if (!text.open(path, reason) || !scanMarkup(text, markup, reason) ||
         !checkImage(markup, header.image, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     const ArrayTag *array = chosenArray(markup, reason);
     if (!array || !checkArray(*array, markup, scan.type, header.place, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     if (header.place.start > text.size())
-        return failure("The array's data would start at byte " +
-                       std::to_string(header.place.start) + ", beyond the end of the file (" +
-                       std::to_string(text.size()) + " bytes).");
+        return scanRefusal("The array's data would start at byte " +
+                           std::to_string(header.place.start) + ", beyond the end of the file (" +
+                           std::to_string(text.size()) + " bytes).");
     vtiGeometry(header.image, array->cellData, scan);
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     if (maxDataBytes) {
         reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
         if (!reason.empty())
-            return failure(reason);
+            return scanRefusal(reason);
     }
     scan.bigEndian = header.image.bigEndian;
     addNotes(markup, *array, scan);
@@ -948,7 +942,7 @@ ScanReadResult readVtiHeader(const std::string &path, std::optional<std::uint64_
     const std::uint64_t needed = size[0] * size[1] * size[2] * sampleSize(scan.type);
     if (!bytes.open(path, header.place, reason) ||
         !readArrayHeader(bytes, header.image, needed, header.arrayHeader, reason))
-        return failure(bytes.damage().empty() ? reason : bytes.damage());
+        return scanRefusal(bytes.damage().empty() ? reason : bytes.damage());
     return {true, {}};
 }
 
@@ -963,7 +957,7 @@ ScanReadResult readVtiFile(const std::string &path, std::uint64_t maxDataBytes, 
         return read;
     const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
     if (!scan.samples.allocate(count * sampleSize(scan.type)))
-        return failure("There is not enough memory for the image.");
+        return scanRefusal("There is not enough memory for the image.");
     if (header.place.encoding == ArrayPlace::Encoding::Ascii) {
         read = readAsciiSamples(path, header.place, scan);
     } else {
@@ -973,7 +967,7 @@ ScanReadResult readVtiFile(const std::string &path, std::uint64_t maxDataBytes, 
         std::string reason;
         if (!bytes.open(path, header.place, reason) ||
             !readArrayHeader(bytes, header.image, scan.samples.size(), arrayHeader, reason))
-            return failure(reason);
+            return scanRefusal(reason);
         read = readBinarySamples(bytes, arrayHeader, header.image.compressed, scan);
     }
     if (!read.ok)
@@ -992,7 +986,7 @@ ScanReadResult readVtiLayout(const std::string &path, ScanLayout &layout)
     std::string reason;
     ScanLayout probed;
     if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return failure(reason);
+        return scanRefusal(reason);
     probed.format = VolumeFormat::VtkImage;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     probed.type = scan.type;
