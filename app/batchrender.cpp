@@ -12,6 +12,7 @@
 #include "transferfunctionpresets.h"
 #include "volume.h"
 #include "volumefile.h"
+#include "volumeseries.h"
 #include "scene.h"
 
 #include <QApplication>
@@ -118,6 +119,11 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     if (commandLine.fullResolutionRegion && loaded.volume->fullResolution &&
         !showRegionAtFullResolution(commandLine, loaded))
         return loaded;
+    std::string reason;
+    if (!selectSeriesFrame(*loaded.volume, commandLine.frame, reason)) {
+        std::cerr << "+ Error: " << reason << std::endl;
+        return loaded;
+    }
     loaded.function = TransferFunction::fromStops(commandLine.stops);
     if (!commandLine.transferFunction.isEmpty()) {
         const Volume &volume = *loaded.volume;
@@ -136,8 +142,9 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     return loaded;
 }
 
-// Writes the images of one loaded file; false (with a message) on any failure.
-bool renderFile(BatchFrame &frame, const CommandLine &commandLine, const LoadedFile &loaded,
+// Writes the images of one loaded file: the turntable's, or one of each
+// volume of a series; false (with a message) on any failure.
+bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &loaded,
                 const QString &stem)
 {
     Scene scene = batchScene(commandLine);
@@ -145,12 +152,27 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, const LoadedF
     scene.layer().transferFunction = loaded.function;
     if (loaded.region)
         scene.crop = CropBox();
-    frame.setVolume(loaded.volume.get());
-    showScene(scene, loaded.volume.get(), frame);
-    const int count = std::max(1, commandLine.turntable);
+    Volume &volume = *loaded.volume;
+    const int count =
+        commandLine.allFrames ? seriesFrameCount(volume) : std::max(1, commandLine.turntable);
     bool ok = true;
     for (int index = 0; index < count && ok; ++index) {
-        frame.setTurn(360.0 * index / count);
+        if (commandLine.allFrames) {
+            std::string reason;
+            // The frame lets go of the data before it changes.
+            frame.setVolume(nullptr);
+            if (!selectSeriesFrame(volume, index, reason)) {
+                std::cerr << "+ Error: " << reason << std::endl;
+                ok = false;
+                break;
+            }
+        }
+        if (index == 0 || commandLine.allFrames) {
+            frame.setVolume(&volume);
+            showScene(scene, &volume, frame);
+        }
+        if (!commandLine.allFrames)
+            frame.setTurn(360.0 * index / count);
         const OffscreenResult result = frame.grab();
         if (!result.ok) {
             std::cerr << "+ Error rendering frame: " << result.message.toStdString() << std::endl;
@@ -262,7 +284,7 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
         if (files.size() > 1)
             std::cout << "- File " << i + 1 << " of " << files.size() << ": "
                       << fileNameBytes(files[i]).toStdString() << std::endl;
-        const LoadedFile loaded = loadFile(commandLine, files[i]);
+        LoadedFile loaded = loadFile(commandLine, files[i]);
         if (loaded.ok && !frame) {
             QString why;
             frame = makeFrame(argc, argv, commandLine, &application, &why);

@@ -273,6 +273,18 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "X,Y,Z");
     const QCommandLineOption json("json", "With --info or --probe: print one JSON object a line.");
     parser.addOptions({info, probe, json});
+    // Series of volumes (4D images).
+    const QCommandLineOption frame(
+        "frame",
+        "The volume N (0-based, default 0) of a series of volumes (4D image) that --output, "
+        "--slice and --probe show.",
+        "N");
+    const QCommandLineOption frames(
+        "frames",
+        "With --output: one picture of each volume of a series, numbered OUT-0000.png, "
+        "OUT-0001.png, ...",
+        "all");
+    parser.addOptions({frame, frames});
     parser.addPositionalArgument(
         "FILE",
         "Volume to open: DAT, NIfTI, NRRD, MetaImage, MGH, MRC, or a DICOM file or "
@@ -306,6 +318,29 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     }
 
     const QStringList files = parser.positionalArguments();
+    if (parser.isSet(frame)) {
+        bool ok = false;
+        result.frame = parser.value(frame).toInt(&ok);
+        if (!ok || result.frame < 0 || result.frame > 65534)
+            return usageError("bad --frame: expected a volume number, 0..65534");
+        if (parser.isSet(frames))
+            return usageError("--frame and --frames cannot be used together");
+    }
+    if (parser.isSet(frames)) {
+        if (parser.value(frames) != QLatin1String("all"))
+            return usageError("bad --frames: expected all");
+        if (!parser.isSet(output) && !parser.isSet(outputDirectory))
+            return usageError("--frames needs --output");
+        if (parser.isSet(turntable) || parser.isSet(movie) || parser.isSet(slice))
+            return usageError("--frames all writes one picture per volume: leave out "
+                              "--turntable, --movie and --slice");
+        result.allFrames = true;
+    }
+    if (parser.isSet(frame) && parser.isSet(info))
+        return usageError("--info describes every volume of a series: leave out --frame");
+    if (parser.isSet(frame) && !parser.isSet(probe) && !parser.isSet(output) &&
+        !parser.isSet(outputDirectory))
+        return usageError("--frame needs --output or --probe");
     if (parser.isSet(info) || parser.isSet(probe)) {
         if (parser.isSet(info) && parser.isSet(probe))
             return usageError("--info and --probe cannot be used together");

@@ -72,6 +72,11 @@ struct CommandLine
     // --probe: world points (RAS mm in a scan) to look up in each file.
     std::vector<std::array<double, 3>> probes;
     bool json = false; // --json: --info and --probe print JSON lines
+    // --frame N: the volume of a series (4D image) that batch mode, --slice
+    // and --probe show, 0-based; --frames all: batch mode writes one picture
+    // of each, numbered OUT-0000.png ...
+    int frame = 0;
+    bool allFrames = false;
     // --slice and --window: batch mode writes that slice instead of a
     // rendering; none for a rendering.
     std::optional<SliceRequest> slice;

@@ -5,6 +5,7 @@
 #include "loadplan.h"
 #include "memorylimit.h"
 #include "volume.h"
+#include "volumeseries.h"
 #include "volumefile.h"
 #include "volumegrid.h"
 
@@ -128,9 +129,16 @@ int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::o
             QJsonArray warnings;
             for (const std::string &warning : loaded.result.warnings)
                 warnings.append(QString::fromStdString(warning));
+            const double interval = volume.series ? volume.series->frameInterval() : 0.0;
             printJson(out, {{"file", file},
                             {"format", volumeFormatName(loaded.result.format)},
                             {"dimensions", jsonArray(size)},
+                            {"volumes", seriesFrameCount(volume)},
+                            {"time_step",
+                             interval > 0.0 ? QJsonValue(interval) : QJsonValue(QJsonValue::Null)},
+                            {"time_unit", volume.series ? QJsonValue(QString::fromStdString(
+                                                              volume.series->frameUnit()))
+                                                        : QJsonValue(QJsonValue::Null)},
                             {"datatype", QString::fromStdString(loaded.result.dataType)},
                             {"spacing", jsonArray(grid.spacing.data(), 3)},
                             {"affine", affine},
@@ -143,8 +151,19 @@ int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::o
         }
         out << file.toStdString() << '\n'
             << "  format       " << volumeFormatName(loaded.result.format) << '\n'
-            << "  dimensions   " << joined(size, " x ") << '\n'
-            << "  data type    " << loaded.result.dataType << '\n'
+            << "  dimensions   " << joined(size, " x ") << '\n';
+        if (volume.series) {
+            const VolumeSeries &series = *volume.series;
+            out << "  volumes      " << series.frameCount();
+            if (series.frameInterval() > 0.0)
+                out << ", " << numberText(series.frameInterval())
+                    << (series.frameUnit().empty() ? " (no unit given)" : " " + series.frameUnit())
+                    << " apart";
+            else
+                out << ", no time step given";
+            out << '\n';
+        }
+        out << "  data type    " << loaded.result.dataType << '\n'
             << "  spacing      " << numberText(grid.spacing[0]) << " x "
             << numberText(grid.spacing[1]) << " x " << numberText(grid.spacing[2]) << " mm\n"
             << "  orientation  " << (volume.patientFrame ? orientation : "none (no patient frame)")
@@ -170,11 +189,13 @@ int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::o
 }
 
 int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
-                bool json, std::ostream &out, std::ostream &err)
+                int frame, bool json, std::ostream &out, std::ostream &err)
 {
     int status = 0;
     for (const QString &file : files) {
-        const LoadedFile loaded = loadQuietly(file);
+        LoadedFile loaded = loadQuietly(file);
+        if (loaded.result.ok && !selectSeriesFrame(loaded.volume, frame, loaded.result.reason))
+            loaded.result.ok = false;
         if (!loaded.result.ok) {
             status = 1;
             reportUnreadable(file, "layer", loaded.result.reason, json, out, err);

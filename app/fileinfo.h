@@ -17,6 +17,7 @@
 int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::ostream &err);
 
 // For each file and point: the file's voxel nearest the point and its value,
-// or that the point lies outside. Returns the exit status as printFileInfo().
+// or that the point lies outside, in volume frame of a series (4D image).
+// Returns the exit status as printFileInfo().
 int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
-                bool json, std::ostream &out, std::ostream &err);
+                int frame, bool json, std::ostream &out, std::ostream &err);

@@ -32,8 +32,8 @@ int main(int argc, char *argv[])
     case CommandLine::Mode::Info:
         return printFileInfo(commandLine.files, commandLine.json, std::cout, std::cerr);
     case CommandLine::Mode::Probe:
-        return printProbes(commandLine.files, commandLine.probes, commandLine.json, std::cout,
-                           std::cerr);
+        return printProbes(commandLine.files, commandLine.probes, commandLine.frame,
+                           commandLine.json, std::cout, std::cerr);
     case CommandLine::Mode::UsageError:
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;

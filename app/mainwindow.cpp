@@ -5,6 +5,7 @@
 #include "eventhook.h"
 #include "loadcontroller.h"
 #include "rendercontroller.h"
+#include "seriescontroller.h"
 #include "settingscontroller.h"
 #include "sliceviewscontroller.h"
 #include "strippointeditor.h"
@@ -82,6 +83,7 @@ MainWindow::MainWindow(QWidget *parent)
         *context, [this](const QString &path) { startLoad(path); },
         [this](const QString &path) { loadTransferFunctionFile(path); }, this);
     sliceViews = new SliceViewsController(*context, this);
+    new SeriesController(*context, this);
     settingsKeeper = new SettingsController(*context, *loads, *transferFunctions, this);
     chrome->addKeyboardAndToolTips();
     connect(session, &ViewerSession::volumeChanged, this, [this](bool keepPlace) {

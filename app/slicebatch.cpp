@@ -5,6 +5,7 @@
 
 #include "sliceimage.h"
 #include "volume.h"
+#include "volumeseries.h"
 #include "volumefile.h"
 
 #include <QFile>
@@ -99,6 +100,11 @@ int writeSliceBatch(const CommandLine &commandLine)
                         std::uint64_t(commandLine.gpuBudgetMiB) << 20)
              .ok)
         return 1;
+    std::string frameProblem;
+    if (!selectSeriesFrame(volume, commandLine.frame, frameProblem)) {
+        std::cerr << "+ Error: " << frameProblem << std::endl;
+        return 1;
+    }
     QString reason;
     const QImage image = sliceOutputImage(volume, *commandLine.slice, &reason);
     if (image.isNull()) {

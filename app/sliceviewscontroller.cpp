@@ -199,6 +199,8 @@ void SliceViewsController::showVolume(bool keepPlace)
     if (keepPlace) {
         slices->setCursor(cursor);
         slices->setWindowLevel(window);
+        // Another volume of a series under the same cursor: a new value.
+        showSessionReadout();
     } else {
         // The left view opens at its middle slice, and the cursor with it
         // (the session put it at the centre voxel, a half slice lower).

@@ -59,6 +59,11 @@ bool ViewerSession::showReducedLevel()
     return true;
 }
 
+void ViewerSession::showFrame(std::unique_ptr<Volume> frame)
+{
+    replaceShownVolume(std::move(frame), true);
+}
+
 void ViewerSession::setTransferFunction(const TransferFunction &function)
 {
     if (function == stored.layer().transferFunction)

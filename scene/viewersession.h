@@ -43,6 +43,9 @@ public:
     void showRegion(std::unique_ptr<Volume> region);
     // Back to the reduced level after a region; false when none is shown.
     bool showReducedLevel();
+    // Another volume of the shown series (4D image) in place of the shown
+    // one: the same grid, so the cursor, window, slice and camera stay.
+    void showFrame(std::unique_ptr<Volume> frame);
 
     const TransferFunction &transferFunction() const { return stored.layer().transferFunction; }
     void setTransferFunction(const TransferFunction &function);

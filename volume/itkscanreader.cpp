@@ -164,21 +164,29 @@ bool sampleTypeOf(itk::IOComponentEnum component, SampleType &type)
 }
 
 // Checks what ITK read from the header against our own reading of it; slices
-// is the number of files of a DICOM series (1 otherwise).
+// is the number of files of a DICOM series (1 otherwise). Where frames is
+// given, a fourth axis is the time of a series (its length goes there);
+// otherwise it is refused.
 ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint64_t expected,
-                           std::array<std::size_t, 3> &size)
+                           std::array<std::size_t, 3> &size, std::size_t *frames = nullptr)
 {
     if (io.GetNumberOfComponents() != 1)
         return scanRefusal("The image has " + std::to_string(io.GetNumberOfComponents()) +
                            " components per voxel; only scalar images can be shown.");
     size = {1, 1, 1};
+    if (frames)
+        *frames = 1;
     std::uint64_t count = 1;
     for (unsigned int axis = 0; axis < io.GetNumberOfDimensions(); ++axis) {
         const std::uint64_t extent = io.GetDimensions(axis);
-        if (axis >= 3 && extent > 1)
+        if (axis == 3 && extent > 1 && !frames)
             return scanRefusal(
                 "The image holds " + std::to_string(extent) +
-                " volumes (it has a fourth dimension); only 3D images can be shown.");
+                " volumes (it has a fourth dimension); a series of volumes is not read from "
+                "this format.");
+        if (axis > 3 && extent > 1)
+            return scanRefusal("The image has " + std::to_string(io.GetNumberOfDimensions()) +
+                               " dimensions; only 3D images and series of them can be shown.");
         if (extent == 0)
             return scanRefusal("The image is empty (an axis of size 0).");
         if (extent > 65535)
@@ -186,6 +194,8 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
                                " voxels is larger than 65535, the most a volume can have.");
         if (axis < 3)
             size[axis] = std::size_t(extent);
+        if (axis == 3 && frames)
+            *frames = std::size_t(extent);
         count *= extent;
     }
     if (slices > 1) {
@@ -198,6 +208,16 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
         return scanRefusal("ITK reads the header as " + std::to_string(count) +
                            " voxels, the header itself gives " + std::to_string(expected) + ".");
     return {true, {}};
+}
+
+// A series' time step: the spacing of the fourth axis, where the header gives
+// one (ITK reads 1 where it gives none).
+void takeFrameInterval(itk::ImageIOBase &io, RawScan &scan)
+{
+    if (scan.frames > 1 && io.GetNumberOfDimensions() > 3) {
+        const double step = io.GetSpacing(3);
+        scan.frameInterval = std::isfinite(step) && step > 0.0 ? step : 0.0;
+    }
 }
 
 void takeGeometry(itk::ImageIOBase &io, RawScan &scan)
@@ -265,12 +285,14 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
                                                         : scanMetaImageHeader(path, layout);
     if (!checked.ok)
         return checked;
-    // Every axis but three of them is 1 here or refused below; the memory
-    // rule looks at the whole count.
+    // Every axis beyond the fourth is 1 here or refused below; the fourth
+    // counts the volumes of a series, of which one is held as floats.
     const std::uint64_t count = layout.sampleCount();
+    const std::uint64_t frames =
+        layout.sizes.size() > 3 && layout.sizes[3] > 0 ? layout.sizes[3] : 1;
     if (maxDataBytes) {
-        const std::string problem =
-            scanMemoryProblem({count, 1, 1}, sampleSize(layout.type), *maxDataBytes);
+        const std::string problem = scanMemoryProblem(
+            {count / frames, 1, 1}, sampleSize(layout.type), *maxDataBytes, frames);
         if (!problem.empty())
             return scanRefusal(problem);
     }
@@ -282,10 +304,11 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
     // The contents chose the format; ITK's CanReadFile() would look at the name.
     io->SetFileName(path);
     io->ReadImageInformation();
-    checked = checkHeader(*io, 1, count, scan.size);
+    checked = checkHeader(*io, 1, count, scan.size, &scan.frames);
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
+    takeFrameInterval(*io, scan);
     if (layout.sizes.size() == 3 && layout.spacings.size() == 3)
         for (std::size_t axis = 0; axis < 3; ++axis)
             if (!(std::isfinite(layout.spacings[axis]) && layout.spacings[axis] > 0.0))
@@ -308,7 +331,6 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     if (!checked.ok)
         return checked;
     const std::uint64_t count = layout.sampleCount();
-    const std::array<std::uint64_t, 3> wholeCount = {count, 1, 1};
     std::string problem;
 
     switch (layout.encoding) {
@@ -345,7 +367,8 @@ ScanReadResult readTextHeaderFile(const std::string &path, ScanFormat format,
     }
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
         return scanRefusal("ITK delivers a sample type that cannot be shown.");
-    problem = scanMemoryProblem(wholeCount, sampleSize(scan.type), maxDataBytes);
+    problem = scanMemoryProblem({count / scan.frames, 1, 1}, sampleSize(scan.type), maxDataBytes,
+                                scan.frames);
     if (!problem.empty())
         return scanRefusal(problem);
     if (!scan.samples.allocate(count * sampleSize(scan.type)))
@@ -372,10 +395,12 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
         io = itk::VTKImageIO::New().GetPointer();
     io->SetFileName(path);
     io->ReadImageInformation();
-    ScanReadResult checked = checkHeader(*io, 1, 0, scan.size);
+    ScanReadResult checked =
+        checkHeader(*io, 1, 0, scan.size, format == ScanFormat::Minc ? &scan.frames : nullptr);
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
+    takeFrameInterval(*io, scan);
     scan.patientFrame = format == ScanFormat::Minc;
     // MINC's world is RAS, and this build of ITK hands it on as it stands.
     if (format == ScanFormat::Minc)
@@ -387,10 +412,11 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
     if (!sampleTypeOf(io->GetComponentType(), scan.type))
         return scanRefusal("ITK delivers a sample type that cannot be shown.");
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
-    const std::string problem = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
+    const std::string problem =
+        scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes, scan.frames);
     if (!problem.empty())
         return scanRefusal(problem);
-    if (!scan.samples.allocate(size[0] * size[1] * size[2] * sampleSize(scan.type)))
+    if (!scan.samples.allocate(size[0] * size[1] * size[2] * scan.frames * sampleSize(scan.type)))
         return scanRefusal("There is not enough memory for the image.");
     scan.bigEndian = machineIsBigEndian();
     // These readers read the region asked for, which starts out empty.
@@ -1247,6 +1273,8 @@ ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format,
     if (!result.ok)
         return result;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.frames = scan.frames;
+    probed.frameInterval = scan.frameInterval;
     probed.spacing = scan.spacing;
     probed.direction = scan.direction;
     probed.origin = scan.origin;

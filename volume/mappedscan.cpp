@@ -740,6 +740,8 @@ void MappedScan::placeInWorld(Volume &target) const
     target.worldOrigin = grid_.origin;
     target.worldDirection = grid_.direction;
     target.fileAxes = reorientation_;
+    target.series.reset();
+    target.frame = 0;
 }
 
 ScanReadResult MappedScan::buildRegion(const std::array<int, 3> &lower,

@@ -88,9 +88,9 @@ bool checkHeader(const MghHeader &header, SampleType &type, std::string &reason)
             return false;
         }
     }
-    if (header.frames < 1) {
+    if (header.frames < 1 || header.frames > largestAxis) {
         reason = "The header gives " + std::to_string(header.frames) +
-                 " frames; an MGH file holds at least one.";
+                 " frames; an MGH file holds at least one, and a series at most 65535.";
         return false;
     }
     if (!sampleTypeOf(header.type, type)) {
@@ -180,7 +180,8 @@ ScanReadResult readMghHeader(const std::string &path, std::optional<std::uint64_
                                                std::uint64_t(header.size[1]),
                                                std::uint64_t(header.size[2])};
     if (maxDataBytes) {
-        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
+        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes,
+                                   std::uint64_t(header.frames));
         if (!reason.empty())
             return scanRefusal(reason);
     }
@@ -188,9 +189,9 @@ ScanReadResult readMghHeader(const std::string &path, std::optional<std::uint64_
         scan.size[axis] = std::size_t(size[axis]);
     mghGeometry(header, scan);
     scan.bigEndian = true;
-    if (header.frames > 1)
-        scan.notes.push_back("The file holds " + std::to_string(header.frames) +
-                             " frames; the first is shown.");
+    // The repetition time that follows the samples is optional and seldom
+    // right for the frames of a FreeSurfer file: no time step is given.
+    scan.frames = std::size_t(header.frames);
     return {true, {}};
 }
 
@@ -235,6 +236,7 @@ ScanReadResult readMghLayout(const std::string &path, ScanLayout &layout)
         return scanRefusal(reason);
     probed.format = VolumeFormat::Mgh;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.frames = scan.frames;
     probed.type = scan.type;
     probed.bigEndian = scan.bigEndian;
     probed.spacing = scan.spacing;

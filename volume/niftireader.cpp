@@ -32,6 +32,7 @@ struct NiftiHeader
     double intercept = 0.0;
     int qformCode = 0;
     int sformCode = 0;
+    int units = 0; // xyzt_units: space in the low 3 bits, time above
     double quatern[3] = {};
     double qoffset[3] = {};
     double srow[3][4] = {};
@@ -87,6 +88,7 @@ bool parseHeader(const unsigned char *bytes, std::size_t available, bool analyze
         if (!header.analyze) {
             header.slope = h.at<float>(112);
             header.intercept = h.at<float>(116);
+            header.units = bytes[123];
             header.qformCode = h.at<std::int16_t>(252);
             header.sformCode = h.at<std::int16_t>(254);
             for (int i = 0; i < 3; ++i) {
@@ -124,6 +126,7 @@ bool parseHeader(const unsigned char *bytes, std::size_t available, bool analyze
     header.intercept = h.at<double>(184);
     header.qformCode = h.at<std::int32_t>(344);
     header.sformCode = h.at<std::int32_t>(348);
+    header.units = h.at<std::int32_t>(500);
     for (int i = 0; i < 3; ++i) {
         header.quatern[i] = h.at<double>(352 + 8 * std::size_t(i));
         header.qoffset[i] = h.at<double>(376 + 8 * std::size_t(i));
@@ -186,7 +189,7 @@ bool sampleTypeOf(int datatype, SampleType &type, std::string &reason)
 }
 
 bool checkDimensions(const NiftiHeader &header, std::array<std::uint64_t, 3> &size,
-                     std::string &reason)
+                     std::uint64_t &frames, std::string &reason)
 {
     const std::int64_t dimensions = header.dim[0];
     if (dimensions < 1 || dimensions > 7) {
@@ -195,6 +198,7 @@ bool checkDimensions(const NiftiHeader &header, std::array<std::uint64_t, 3> &si
         return false;
     }
     size = {1, 1, 1};
+    frames = 1;
     for (int axis = 1; axis <= dimensions; ++axis) {
         const std::int64_t extent = header.dim[axis];
         if (extent < 1) {
@@ -202,9 +206,12 @@ bool checkDimensions(const NiftiHeader &header, std::array<std::uint64_t, 3> &si
                      std::to_string(axis) + "; sizes must be positive.";
             return false;
         }
-        if (axis > 3 && extent > 1) {
-            reason = "The image holds " + std::to_string(extent) +
-                     " volumes (it has a fourth dimension); only 3D images can be shown.";
+        // The fourth axis is time; a fifth holds the components of a voxel
+        // (vectors, tensors) or more, which are no series of volumes.
+        if (axis > 4 && extent > 1) {
+            reason = "The image has " + std::to_string(extent) + " values per voxel (axis " +
+                     std::to_string(axis) +
+                     "); only scalar images and series of them can be shown.";
             return false;
         }
         if (extent > 65535) {
@@ -214,8 +221,37 @@ bool checkDimensions(const NiftiHeader &header, std::array<std::uint64_t, 3> &si
         }
         if (axis <= 3)
             size[std::size_t(axis - 1)] = std::uint64_t(extent);
+        if (axis == 4)
+            frames = std::uint64_t(extent);
     }
     return true;
+}
+
+// The time between volumes of a series: pixdim[4] in the unit xyzt_units names.
+void niftiFrameInterval(const NiftiHeader &header, double &interval, std::string &unit)
+{
+    interval = 0.0;
+    unit.clear();
+    const double step = header.pixdim[4];
+    if (header.dim[0] < 4 || !std::isfinite(step) || step <= 0.0)
+        return;
+    interval = step;
+    switch (header.units & 0x38) {
+    case 8:
+        unit = "s";
+        break;
+    case 16:
+        unit = "ms";
+        break;
+    case 24:
+        unit = "us";
+        break;
+    case 32:
+        unit = "Hz";
+        break;
+    default:
+        break;
+    }
 }
 
 bool finite(const double *values, int count)
@@ -373,10 +409,14 @@ ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint6
     if (!parseHeader(bytes, std::size_t(available), analyzeAllowed, header, reason))
         return scanRefusal(reason);
     std::array<std::uint64_t, 3> size{};
-    if (!checkDimensions(header, size, reason) || !sampleTypeOf(header.datatype, scan.type, reason))
+    std::uint64_t frames = 1;
+    if (!checkDimensions(header, size, frames, reason) ||
+        !sampleTypeOf(header.datatype, scan.type, reason))
         return scanRefusal(reason);
+    scan.frames = std::size_t(frames);
+    niftiFrameInterval(header, scan.frameInterval, scan.frameUnit);
     if (maxDataBytes) {
-        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
+        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes, frames);
         if (!reason.empty())
             return scanRefusal(reason);
     }
@@ -458,6 +498,9 @@ ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout)
         return scanRefusal(reason);
     probed.format = VolumeFormat::Nifti;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.frames = scan.frames;
+    probed.frameInterval = scan.frameInterval;
+    probed.frameUnit = scan.frameUnit;
     probed.type = scan.type;
     probed.bigEndian = scan.bigEndian;
     probed.slope = scan.slope;

@@ -24,16 +24,9 @@ void swapBytes(unsigned char *bytes, std::uint64_t count, std::size_t width)
         std::reverse(bytes, bytes + width);
 }
 
-struct SampleRange
+template <typename T> SampleExtent rangeOf(const T *samples, std::uint64_t count)
 {
-    double minimum = 0.0;
-    double maximum = 0.0;
-    std::uint64_t nonFinite = 0;
-};
-
-template <typename T> SampleRange rangeOf(const T *samples, std::uint64_t count)
-{
-    SampleRange range;
+    SampleExtent range;
     if constexpr (std::is_floating_point_v<T>) {
         T low = std::numeric_limits<T>::infinity();
         T high = -low;
@@ -112,33 +105,33 @@ void convertSamples(const T *samples, const std::array<std::size_t, 3> &storedSi
     out << std::endl;
 }
 
-// Calls work with the samples as an array of their own type.
-template <typename Work> auto withSamples(RawScan &scan, Work &&work)
+// Calls work with bytes as an array of samples of type.
+template <typename Work> auto withSamples(SampleType type, const unsigned char *bytes, Work &&work)
 {
-    void *bytes = scan.samples.data();
-    switch (scan.type) {
+    const void *samples = bytes;
+    switch (type) {
     case SampleType::UInt8:
-        return work(static_cast<const std::uint8_t *>(bytes));
+        return work(static_cast<const std::uint8_t *>(samples));
     case SampleType::Int8:
-        return work(static_cast<const std::int8_t *>(bytes));
+        return work(static_cast<const std::int8_t *>(samples));
     case SampleType::UInt16:
-        return work(static_cast<const std::uint16_t *>(bytes));
+        return work(static_cast<const std::uint16_t *>(samples));
     case SampleType::Int16:
-        return work(static_cast<const std::int16_t *>(bytes));
+        return work(static_cast<const std::int16_t *>(samples));
     case SampleType::UInt32:
-        return work(static_cast<const std::uint32_t *>(bytes));
+        return work(static_cast<const std::uint32_t *>(samples));
     case SampleType::Int32:
-        return work(static_cast<const std::int32_t *>(bytes));
+        return work(static_cast<const std::int32_t *>(samples));
     case SampleType::UInt64:
-        return work(static_cast<const std::uint64_t *>(bytes));
+        return work(static_cast<const std::uint64_t *>(samples));
     case SampleType::Int64:
-        return work(static_cast<const std::int64_t *>(bytes));
+        return work(static_cast<const std::int64_t *>(samples));
     case SampleType::Float32:
-        return work(static_cast<const float *>(bytes));
+        return work(static_cast<const float *>(samples));
     case SampleType::Float64:
         break;
     }
-    return work(static_cast<const double *>(bytes));
+    return work(static_cast<const double *>(samples));
 }
 
 } // namespace
@@ -232,14 +225,17 @@ void SampleBuffer::release()
 }
 
 std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::size_t sampleBytes,
-                              std::uint64_t maxDataBytes)
+                              std::uint64_t maxDataBytes, std::uint64_t frames)
 {
-    // Each axis is at most 65535 here, so the product fits in 64 bits.
+    // Each axis is at most 65535 here, so the product fits in 64 bits; so
+    // does the series' bytes, 65535 frames at most.
     const std::uint64_t count = size[0] * size[1] * size[2];
-    const std::uint64_t bytes = count * (sampleBytes + sizeof(float));
+    const std::uint64_t bytes = count * (sampleBytes * frames + sizeof(float));
     if (count <= UINT32_MAX && bytes <= maxDataBytes)
         return {};
-    return "The image has " + std::to_string(count) + " voxels (" + std::to_string(bytes >> 20) +
+    const std::string series =
+        frames > 1 ? "The series has " + std::to_string(frames) + " volumes of " : "The image has ";
+    return series + std::to_string(count) + " voxels (" + std::to_string(bytes >> 20) +
            " MiB with the file's samples while loading), more than can be held in memory here (" +
            std::to_string(maxDataBytes >> 20) + " MiB).";
 }
@@ -247,16 +243,43 @@ std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::siz
 bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
                        std::ostream &out)
 {
-    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] *
+                                std::max<std::size_t>(scan.frames, 1);
     if (scan.samples.size() < count * sampleSize(scan.type))
         return false;
     if (scan.bigEndian != machineIsBigEndian() && sampleSize(scan.type) > 1) {
         swapBytes(scan.samples.data(), count, sampleSize(scan.type));
         scan.bigEndian = machineIsBigEndian();
     }
+    SampleExtent extent;
+    widenSampleExtent(scan.type, scan.samples.data(), count, true, extent);
+    return volumeFromScanFrame(scan, scan.samples.data(), extent, target, warnings, out);
+}
 
-    const SampleRange range =
-        withSamples(scan, [count](const auto *samples) { return rangeOf(samples, count); });
+void widenSampleExtent(SampleType type, const unsigned char *samples, std::uint64_t count,
+                       bool first, SampleExtent &extent)
+{
+    const SampleExtent part =
+        withSamples(type, samples, [count](const auto *typed) { return rangeOf(typed, count); });
+    const bool partFinite = part.nonFinite < count;
+    if (first) {
+        extent = part;
+        extent.anyFinite = partFinite;
+        return;
+    }
+    extent.nonFinite += part.nonFinite;
+    if (!partFinite)
+        return;
+    extent.minimum = extent.anyFinite ? std::min(extent.minimum, part.minimum) : part.minimum;
+    extent.maximum = extent.anyFinite ? std::max(extent.maximum, part.maximum) : part.maximum;
+    extent.anyFinite = true;
+}
+
+bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const SampleExtent &extent,
+                         Volume &target, std::vector<std::string> &warnings, std::ostream &out)
+{
+    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    const SampleExtent &range = extent;
     const ScanPlacement placement =
         placeScan(scan.size, scan.spacing, scan.direction, scan.origin, warnings);
     const Reorientation &reorientation = placement.reorientation;
@@ -283,8 +306,8 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     const bool reversed = scan.slope < 0.0;
     const double origin = reversed ? range.maximum : range.minimum;
     const double scale = halfExtent > 0.0 ? (reversed ? -1.0 : 1.0) / halfExtent : 0.0;
-    withSamples(scan, [&](const auto *samples) {
-        convertSamples(samples, scan.size, reorientation, origin, scale, data.data(), out);
+    withSamples(scan.type, samples, [&](const auto *typed) {
+        convertSamples(typed, scan.size, reorientation, origin, scale, data.data(), out);
     });
 
     if (range.nonFinite > 0)
@@ -314,5 +337,11 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
     target.worldOrigin = placement.shown.origin;
     target.worldDirection = placement.shown.direction;
     target.fileAxes = reorientation;
+    // Whatever target held before was another data set.
+    target.fullResolution.reset();
+    target.level = 0;
+    target.origin = {0, 0, 0};
+    target.series.reset();
+    target.frame = 0;
     return true;
 }

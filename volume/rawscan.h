@@ -98,7 +98,15 @@ struct RawScan
     bool bigEndian = false; // the byte order of samples in buffer
     double slope = 1.0;     // finite and not 0
     double intercept = 0.0; // finite
-    // size[0] * size[1] * size[2] samples of type.
+    // Volumes of a series over time (4D images): frames of size[0] *
+    // size[1] * size[2] samples one after another in samples, all of one grid.
+    std::size_t frames = 1;
+    // The time from one frame to the next as the file gives it, in
+    // frameUnit ("s", "ms", "us"; empty where the file names none); 0 where
+    // the file gives none.
+    double frameInterval = 0.0;
+    std::string frameUnit;
+    // size[0] * size[1] * size[2] * frames samples of type.
     SampleBuffer samples;
     // Samples that the file was short of (zeros in samples).
     std::uint64_t missingSamples = 0;
@@ -108,9 +116,10 @@ struct RawScan
 
 // The samples of size, each sampleBytes wide, would need more than
 // maxDataBytes together with the floats of the volume (both live at once): the
-// refusal, else an empty string. Also refuses counts beyond 32 bits.
+// refusal, else an empty string. Also refuses counts beyond 32 bits. A series
+// holds the samples of all its frames beside the floats of one.
 std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::size_t sampleBytes,
-                              std::uint64_t maxDataBytes);
+                              std::uint64_t maxDataBytes, std::uint64_t frames = 1);
 
 // Turns a raw scan into target in one pass over the samples after finding
 // their range: reoriented into LPS order (orientation.h), values mapped
@@ -122,8 +131,32 @@ std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::siz
 // the machine's. Writes the "Preparing data" progress to out; appends the
 // warnings (scan.notes last). target is replaced only on success; false when
 // the memory cannot be had.
+// A series is normalised by the range of all its frames, so that one
+// transfer function means the same in each; target then holds frame 0.
 bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
                        std::ostream &out);
+
+// The finite extremes of samples in stored units, and how many are not finite.
+struct SampleExtent
+{
+    double minimum = 0.0;
+    double maximum = 0.0;
+    std::uint64_t nonFinite = 0;
+    bool anyFinite = false; // minimum and maximum are 0 without
+};
+
+// extent widened by count samples of type in the machine's byte order
+// (first: extent holds nothing yet).
+void widenSampleExtent(SampleType type, const unsigned char *samples, std::uint64_t count,
+                       bool first, SampleExtent &extent);
+
+// volumeFromRawScan()'s conversion of one frame: samples (one frame of
+// scan's grid and type, in the machine's byte order; scan's own samples are
+// not read) normalised by extent, the range of the whole series. scan's
+// geometry and scaling decide the rest; its notes and the geometry warnings
+// go to warnings. false when the memory cannot be had.
+bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const SampleExtent &extent,
+                         Volume &target, std::vector<std::string> &warnings, std::ostream &out);
 
 // The file formats read by the scan readers (everything but DAT).
 enum class ScanFormat

@@ -8,7 +8,8 @@ namespace {
 
 bool allocateSamples(RawScan &scan, std::uint64_t &bytes)
 {
-    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    const std::uint64_t count =
+        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.frames;
     bytes = count * sampleSize(scan.type);
     return scan.samples.allocate(bytes);
 }

@@ -17,6 +17,11 @@ struct ScanLayout
     VolumeFormat format = VolumeFormat::Dat;
     // Voxel counts along the stored axes (X fastest in the file).
     std::array<std::uint64_t, 3> size{{1, 1, 1}};
+    // The volumes of a series (4D image) that follow one another in the data,
+    // each of size; their time step as RawScan gives it.
+    std::uint64_t frames = 1;
+    double frameInterval = 0.0;
+    std::string frameUnit;
     SampleType type = SampleType::UInt16;
     bool bigEndian = false;
     // A file value is slope * sample + intercept (scans; DAT: 1 and 0).
@@ -43,6 +48,7 @@ struct ScanLayout
     // .nii.gz's vox_offset, an NRRD byte skip); 0 otherwise.
     std::uint64_t inflatedOffset = 0;
 
+    // Samples of one volume (frame).
     std::uint64_t sampleCount() const { return size[0] * size[1] * size[2]; }
     // Samples the data file holds in full from dataOffset (Raw storage).
     std::uint64_t samplesPresent() const

@@ -8,6 +8,7 @@
 #include <string>
 
 class MappedScan;
+class VolumeSeries;
 
 // A regular grid of scalar samples normalised to 0..1.
 //
@@ -66,6 +67,11 @@ struct Volume
     // origin + (i, j, k) * 2^level on, 2^level of them along each axis.
     int level = 0;
     std::array<int, 3> origin{{0, 0, 0}};
+
+    // For one volume of a 4D image: the series it belongs to (which makes its
+    // other frames) and which of them this is. Null for a 3D image.
+    std::shared_ptr<VolumeSeries> series;
+    int frame = 0;
 
     // Reads a volume file of any supported format (see volumefile.h) and
     // reports progress on standard output

@@ -15,6 +15,7 @@
 #include "scanlayout.h"
 #include "scanfileaccess.h"
 #include "volume.h"
+#include "volumeseries.h"
 
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -386,6 +388,66 @@ VolumeFormatDetection detectVolumeFormat(const std::string &path)
     return detection;
 }
 
+namespace {
+
+// A series (4D image) too large to be read whole: refused where one of its
+// volumes cannot be shown at full resolution, mapped where the file holds its
+// samples uncompressed. Nothing where the readers are to read it whole.
+std::optional<VolumeReadResult> readLargeSeries(const std::string &path,
+                                                const VolumeFormatDetection &detection,
+                                                const ScanLayout &layout, const LoadLimits &limits,
+                                                Volume &target, std::ostream &out,
+                                                std::ostream &err, const std::atomic<bool> *stop)
+{
+    // Stepping through time rebuilds the shown volume at full resolution; a
+    // reduced level of each would mean a pass over each frame's file.
+    const LoadPlan plan = planVolumeLoad(layout, limits);
+    std::string refusal = plan.path == LoadPlan::Path::Refuse ? plan.reason : std::string();
+    if (plan.path == LoadPlan::Path::Level)
+        refusal = "One volume of the series (" + std::to_string(layout.size[0]) + " x " +
+                  std::to_string(layout.size[1]) + " x " + std::to_string(layout.size[2]) +
+                  " voxels) is too large to be shown at full resolution here, and series are "
+                  "shown at full resolution only.";
+    const std::string memory =
+        scanMemoryProblem(layout.size, sampleSize(layout.type), limits.hostBytes, layout.frames);
+    if (refusal.empty() && memory.empty())
+        return std::nullopt;
+    if (refusal.empty() && layout.storage != ScanLayout::Storage::Raw)
+        refusal = memory + " A series beyond memory can be read from an uncompressed file only: "
+                           "uncompress it first.";
+
+    VolumeReadResult result;
+    result.format = detection.format;
+    result.dataType = sampleTypeName(layout.type);
+    out << "- Loading file '" << path << "' ... " << std::endl;
+    std::shared_ptr<VolumeSeries> series;
+    if (refusal.empty()) {
+        const ScanReadResult mapped = VolumeSeries::map(layout, out, stop, series);
+        refusal = mapped.reason;
+    }
+    std::vector<std::string> warnings;
+    if (!detection.note.empty())
+        warnings.push_back(detection.note);
+    if (refusal.empty()) {
+        out << "- File loaded." << std::endl;
+        if (!series->frameVolume(0, target, warnings, out))
+            refusal = "There is not enough memory for the volume.";
+    }
+    if (!refusal.empty()) {
+        reportLoadError(err, refusal);
+        result.reason = std::move(refusal);
+        return result;
+    }
+    out << "- Data prepared." << std::endl;
+    for (const std::string &warning : warnings)
+        err << "+ Warning: " << warning << std::endl;
+    result.ok = true;
+    result.warnings = std::move(warnings);
+    return result;
+}
+
+} // namespace
+
 VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::ostream &out,
                                 std::ostream &err, const VolumeReadOptions &options)
 {
@@ -415,6 +477,10 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         LoadLimits limits = defaultLoadLimits();
         limits.hostBytes = options.maxDataBytes;
         limits.gpuBudgetBytes = options.gpuBudgetBytes;
+        if (layout.frames > 1)
+            if (std::optional<VolumeReadResult> series = readLargeSeries(
+                    path, detection, layout, limits, target, out, err, options.stop))
+                return *series;
         const LoadPlan plan = planVolumeLoad(layout, limits);
         // Compressed samples beyond memory: inflated once into a temporary
         // file, where that could be mapped.
@@ -506,24 +572,31 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     std::vector<std::string> warnings;
     if (!detection.note.empty())
         warnings.push_back(detection.note);
-    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
-    if (!volumeFromRawScan(scan, target, warnings, out))
-        return fail("There is not enough memory for the volume.");
-    scan.samples.release();
+    const std::uint64_t count =
+        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.frames;
+    const std::uint64_t missing = scan.missingSamples;
+    result.dataType = !scan.fileTypeName.empty()
+                          ? scan.fileTypeName
+                          : sampleTypeName(scan.fileType.value_or(scan.type));
+    if (scan.frames > 1) {
+        const std::shared_ptr<VolumeSeries> series = VolumeSeries::fromScan(std::move(scan));
+        if (!series->frameVolume(0, target, warnings, out))
+            return fail("There is not enough memory for the volume.");
+    } else {
+        if (!volumeFromRawScan(scan, target, warnings, out))
+            return fail("There is not enough memory for the volume.");
+        scan.samples.release();
+    }
     out << "- Data prepared." << std::endl;
     // Short data reads as a short DAT file does: the same words.
-    if (scan.missingSamples > 0)
-        err << "+ Warning: the file ends after " << count - scan.missingSamples << " of " << count
-            << " samples; the missing " << scan.missingSamples << " samples read as 0."
-            << std::endl;
+    if (missing > 0)
+        err << "+ Warning: the file ends after " << count - missing << " of " << count
+            << " samples; the missing " << missing << " samples read as 0." << std::endl;
     for (const std::string &warning : warnings)
         err << "+ Warning: " << warning << std::endl;
 
     result.ok = true;
-    result.dataType = !scan.fileTypeName.empty()
-                          ? scan.fileTypeName
-                          : sampleTypeName(scan.fileType.value_or(scan.type));
-    result.missingSamples = scan.missingSamples;
+    result.missingSamples = missing;
     result.warnings = std::move(warnings);
     return result;
 }

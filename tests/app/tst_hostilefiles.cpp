@@ -115,7 +115,10 @@ void TestHostileFiles::windowKeepsDataSet_data()
         << "short.nrrd" << nrrd + "dimension: 3\nsizes: 40 40 40\n\n" + mixedBytes << false
         << Outcome::LoadedWarning;
     QTest::newRow("4D scan") << "4d.nrrd" << nrrd + "dimension: 4\nsizes: 1 1 2 2\n\n" + mixedBytes
-                             << false << Outcome::Refused;
+                             << false << Outcome::Loaded;
+    QTest::newRow("5D scan") << "5d.nrrd"
+                             << nrrd + "dimension: 5\nsizes: 1 1 1 2 2\n\n" + mixedBytes << false
+                             << Outcome::Refused;
     QTest::newRow("empty DICOM folder") << "series" << QByteArray() << true << Outcome::Refused;
     QTest::newRow("scan with NaN and Inf, one slice")
         << "nan.nrrd" << nrrd + "dimension: 2\nsizes: 2 2\n\n" + mixedBytes << false

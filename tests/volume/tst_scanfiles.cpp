@@ -429,9 +429,9 @@ void TestScanFiles::hostileFiles_data()
     QTest::newRow("promises more than the memory rule allows")
         << "short.nrrd" << nrrd("type: uint16\ndimension: 3\nsizes: 64 64 64\n", QByteArray(100, 1))
         << "more than can be held in memory";
-    QTest::newRow("4D") << "4d.nrrd"
-                        << nrrd("type: uint8\ndimension: 4\nsizes: 2 2 2 3\n", QByteArray(24, 1))
-                        << "fourth dimension";
+    QTest::newRow("5D") << "5d.nrrd"
+                        << nrrd("type: uint8\ndimension: 5\nsizes: 2 2 2 3 2\n", QByteArray(48, 1))
+                        << "only 3D images and series of them";
     QTest::newRow("colour")
         << "rgb.nrrd"
         << nrrd("type: uint8\ndimension: 3\nsizes: 3 2 2\nkinds: RGB-color domain domain\n",

@@ -1,0 +1,164 @@
+#include "scanbytes.h"
+#include "volume.h"
+#include "volumefile.h"
+#include "volumeseries.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+constexpr int frames = 3;
+const std::array<std::int64_t, 4> dims = {{4, 3, 2, 2}}; // dim[0] = 4, then 3 x 2 x 2
+
+// Sample i of frame f: distinct in every voxel and frame, so that a wrong
+// frame, voxel or byte order shows.
+std::int16_t sampleOf(int frame, int i)
+{
+    return std::int16_t(frame * 1000 + i * 37 - 200);
+}
+
+// A 3 x 2 x 2 x frames NIfTI-1 file of int16 samples, 1.5 s apart, in RAS
+// order (so that shown X and Y run against the stored ones).
+QByteArray seriesFile(bool bigEndian, int dim5 = 1)
+{
+    NiftiFields fields;
+    fields.dim = dims;
+    fields.sformCode = 1;
+    fields.bigEndian = bigEndian;
+    QByteArray samples;
+    for (int frame = 0; frame < frames; ++frame)
+        for (int i = 0; i < 12; ++i) {
+            QByteArray sample(2, '\0');
+            put<std::int16_t>(sample, 0, sampleOf(frame, i), bigEndian);
+            samples += sample;
+        }
+    QByteArray bytes = nifti1(fields, samples);
+    put<std::int16_t>(bytes, 40, std::int16_t(dim5 > 1 ? 5 : 4), bigEndian);
+    put<std::int16_t>(bytes, 48, std::int16_t(frames), bigEndian);
+    put<std::int16_t>(bytes, 50, std::int16_t(dim5), bigEndian);
+    put<std::int16_t>(bytes, 70, 4, bigEndian); // int16
+    put<std::int16_t>(bytes, 72, 16, bigEndian);
+    put<float>(bytes, 92, 1.5f, bigEndian); // pixdim[4]
+    bytes[123] = char(2 | 8);               // mm and seconds
+    return bytes;
+}
+
+VolumeReadResult load(const QString &path, Volume &volume, std::uint64_t maxDataBytes,
+                      std::string *errors = nullptr)
+{
+    std::ostringstream out, err;
+    VolumeReadOptions options;
+    options.maxDataBytes = maxDataBytes;
+    const VolumeReadResult result = readVolumeFile(path.toStdString(), volume, out, err, options);
+    if (errors)
+        *errors = err.str();
+    return result;
+}
+
+} // namespace
+
+class TestVolumeSeries : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void framesInMemoryAndMappedAgree_data();
+    void framesInMemoryAndMappedAgree();
+    void refusals();
+};
+
+void TestVolumeSeries::framesInMemoryAndMappedAgree_data()
+{
+    QTest::addColumn<bool>("bigEndian");
+    QTest::newRow("little-endian") << false;
+    QTest::newRow("big-endian") << true;
+}
+
+// Every frame shows the file's samples of that frame, normalised by the range
+// of the whole series, whether the series is held in memory or mapped.
+void TestVolumeSeries::framesInMemoryAndMappedAgree()
+{
+    QFETCH(bool, bigEndian);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("series.nii");
+    QVERIFY(writeFile(path, seriesFile(bigEndian)));
+
+    Volume held, mapped;
+    QVERIFY(load(path, held, UINT64_MAX).ok);
+    // Room for one frame's samples and floats, not for all three frames.
+    std::string errors;
+    QVERIFY(load(path, mapped, 12 * (2 + 4) + 12 * 2, &errors).ok);
+    QVERIFY(held.series && mapped.series);
+    QVERIFY(!held.series->isMapped());
+    QVERIFY(mapped.series->isMapped());
+    QVERIFY2(errors.find("one volume at a time") != std::string::npos, errors.c_str());
+    QCOMPARE(held.series->frameCount(), frames);
+    QCOMPARE(held.series->frameInterval(), 1.5);
+    QCOMPARE(held.series->frameUnit(), std::string("s"));
+
+    const double low = sampleOf(0, 0), high = sampleOf(frames - 1, 11);
+    for (int frame = 0; frame < frames; ++frame) {
+        std::string reason;
+        QVERIFY(selectSeriesFrame(held, frame, reason));
+        QVERIFY(selectSeriesFrame(mapped, frame, reason));
+        QCOMPARE(held.frame, frame);
+        QCOMPARE(held.valueRange.minimum, low);
+        QCOMPARE(held.valueRange.maximum, high);
+        QVERIFY(held.data == mapped.data);
+        for (int i = 0; i < 12; ++i) {
+            const int x = 2 - i % 3, y = 1 - i / 3 % 2, z = i / 6;
+            const float expected = float((sampleOf(frame, i) - low) / (high - low));
+            QVERIFY(std::abs(held.data[std::size_t(x + 3 * (y + 2 * z))] - expected) < 1e-6f);
+        }
+    }
+    const std::vector<double> course = mapped.series->timeCourse(0, 1, 1);
+    QCOMPARE(course, held.series->timeCourse(0, 1, 1));
+    QCOMPARE(course.size(), std::size_t(frames));
+    for (int frame = 0; frame < frames; ++frame)
+        QCOMPARE(course[std::size_t(frame)], double(sampleOf(frame, 2 + 0 + 6)));
+    QVERIFY(held.series->timeCourse(3, 0, 0).empty());
+
+    std::string reason;
+    QVERIFY(!selectSeriesFrame(held, frames, reason));
+    QVERIFY2(reason.find("holds 3 volumes") != std::string::npos, reason.c_str());
+}
+
+void TestVolumeSeries::refusals()
+{
+    QTemporaryDir dir;
+    // Values per voxel beyond time are no series.
+    const QString vectors = dir.filePath("vectors.nii");
+    QVERIFY(writeFile(vectors, seriesFile(false, 3)));
+    Volume volume;
+    VolumeReadResult read = load(vectors, volume, UINT64_MAX);
+    QVERIFY(!read.ok);
+    QVERIFY2(read.reason.find("values per voxel") != std::string::npos, read.reason.c_str());
+
+    // A compressed series beyond memory cannot be mapped.
+    const QString compressed = dir.filePath("series.nii.gz");
+    QVERIFY(writeFile(dir.filePath("plain.nii"), seriesFile(false)));
+    QVERIFY(QProcess::execute("gzip", {"-kf", dir.filePath("plain.nii")}) == 0);
+    QVERIFY(QFile::rename(dir.filePath("plain.nii.gz"), compressed));
+    read = load(compressed, volume, 12 * (2 + 4) + 12 * 2);
+    QVERIFY(!read.ok);
+    QVERIFY2(read.reason.find("uncompress it first") != std::string::npos, read.reason.c_str());
+    QVERIFY(load(compressed, volume, UINT64_MAX).ok);
+    QCOMPARE(seriesFrameCount(volume), frames);
+
+    // A 3D image has frame 0 only.
+    const QString single = dir.filePath("single.nii");
+    QVERIFY(writeFile(single, nifti1(NiftiFields(), QByteArray(8, '\x05'))));
+    QVERIFY(load(single, volume, UINT64_MAX).ok);
+    std::string reason;
+    QVERIFY(selectSeriesFrame(volume, 0, reason));
+    QVERIFY(!selectSeriesFrame(volume, 1, reason));
+    QVERIFY2(reason.find("holds one volume") != std::string::npos, reason.c_str());
+}
+
+QTEST_GUILESS_MAIN(TestVolumeSeries)
+#include "tst_volumeseries.moc"
