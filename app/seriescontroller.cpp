@@ -1,7 +1,6 @@
 #include "seriescontroller.h"
 
 #include "timecourseplot.h"
-#include "ui_mainwindow.h"
 #include "windowcontext.h"
 
 #include "slicesession.h"
@@ -14,6 +13,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyle>
+#include <QToolBar>
 #include <QToolButton>
 
 #include <cmath>
@@ -38,7 +38,12 @@ QString frameText(const VolumeSeries &series, int frame)
 SeriesController::SeriesController(WindowContext &windowContext, QObject *parent)
     : QObject(parent), context(windowContext)
 {
-    bar = new QWidget(context.window);
+    // A tool bar along the window's foot, as video and time-line controls sit,
+    // whatever the layout of the views above it.
+    toolBar = new QToolBar(tr("Zeitpunkt"), context.window);
+    toolBar->setObjectName("seriesToolBar");
+    toolBar->setMovable(false);
+    bar = new QWidget(toolBar);
     bar->setObjectName("seriesBar");
     auto *layout = new QHBoxLayout(bar);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -46,6 +51,7 @@ SeriesController::SeriesController(WindowContext &windowContext, QObject *parent
     slider = new QSlider(Qt::Horizontal, bar);
     slider->setObjectName("frameSlider");
     slider->setToolTip(tr("The volume of the series shown"));
+    slider->setMinimumWidth(240);
     layout->addWidget(slider, 1);
     frameLabel = new QLabel(bar);
     frameLabel->setObjectName("frameLabel");
@@ -67,8 +73,9 @@ SeriesController::SeriesController(WindowContext &windowContext, QObject *parent
     plot->setObjectName("timeCoursePlot");
     plot->setToolTip(tr("The cursor voxel's value in every volume of the series"));
     layout->addWidget(plot);
-    context.ui->verticalLayout_2->addWidget(bar);
-    bar->hide();
+    toolBar->addWidget(bar);
+    context.window->addToolBar(Qt::BottomToolBarArea, toolBar);
+    toolBar->hide();
 
     connect(slider, &QSlider::valueChanged, this, [this](int frame) {
         if (!showFrame(frame))
@@ -132,7 +139,7 @@ void SeriesController::followVolume(bool keepPlace)
     const VolumeSeries *series = volume ? volume->series.get() : nullptr;
     if (!keepPlace)
         setPlaying(false);
-    bar->setVisible(series != nullptr);
+    toolBar->setVisible(series != nullptr);
     if (series) {
         const QSignalBlocker blocker(slider);
         slider->setRange(0, series->frameCount() - 1);

@@ -6,12 +6,13 @@
 class QLabel;
 class QSlider;
 class QSpinBox;
+class QToolBar;
 class QToolButton;
 class TimeCoursePlot;
 struct WindowContext;
 
-// The volumes of a series (4D image) in the window: a "Zeitpunkt" slider under
-// the rendering with play/pause and a rate in volumes per second, and the time
+// The volumes of a series (4D image) in the window: a "Zeitpunkt" slider at
+// the window's foot with play/pause and a rate in volumes per second, and the time
 // course of the cursor's voxel beside it. Each step shows the next volume in
 // place of the last (the same grid: cursor, window and view stay). Hidden for
 // a single volume.
@@ -33,6 +34,7 @@ private:
     void showNextFrame();
 
     WindowContext &context;
+    QToolBar *toolBar = nullptr;
     QWidget *bar = nullptr;
     QSlider *slider = nullptr;
     QToolButton *playButton = nullptr;

@@ -5,7 +5,7 @@ through ITK, checked from outside the program.
 Usage: check_readers.py KELVARA_BINARY WORK_DIR
 
 Writes small volumes with the formats' own libraries into WORK_DIR, MGH and
-MGZ through nibabel, MRC through mrcfile, and compares what
+MGZ (also of several frames) and 4D NIfTI through nibabel, MRC through mrcfile, and compares what
 `kelvara --info --json` and `kelvara FILE --probe X,Y,Z --json` say about them
 with what those libraries make of the same files: nibabel's affine for MGH,
 mrcfile's voxel size, origin (or start indices) and axis order for MRC,
@@ -57,15 +57,33 @@ def distinct_values(dtype):
 def write_mgh(work, name, dtype, affine, frames=1):
     data = distinct_values(dtype).reshape(SHAPE, order="F")
     if frames > 1:  # later frames differ, so a wrong frame shows in the probes
-        data = np.stack([data + f for f in range(frames)], axis=3).astype(dtype)
+        data = np.stack([data + 3 * f for f in range(frames)], axis=3).astype(dtype)
     path = wg.fresh(os.path.join(work, name))
     nib.save(nib.MGHImage(data, affine), path)
-    back = nib.load(path)
-    volume = np.asanyarray(back.dataobj)
-    if volume.ndim == 4:
-        volume = volume[..., 0]
-    exp = wg.expected_from_affine(path, "MGH", volume, back.affine)
-    exp["frames"] = frames
+    return expected_series(path, "MGH", nib.load(path))
+
+
+def write_nifti_series(work, name, dtype, affine, frames, step, unit):
+    data = distinct_values(dtype).reshape(SHAPE, order="F")
+    data = np.stack([data + 3 * f for f in range(frames)], axis=3).astype(dtype)
+    path = wg.fresh(os.path.join(work, name))
+    image = nib.Nifti1Image(data, affine)
+    image.header.set_xyzt_units("mm", unit)
+    image.header["pixdim"][4] = step
+    nib.save(image, path)
+    exp = expected_series(path, "NIfTI", nib.load(path))
+    exp["time_step"], exp["time_unit"] = step, {"sec": "s", "msec": "ms"}[unit]
+    return exp
+
+
+def expected_series(path, fmt, back):
+    """What nibabel reads: the first volume, and each volume for --frame."""
+    data = np.asanyarray(back.dataobj)
+    volumes = [data[..., f] for f in range(data.shape[3])] if data.ndim == 4 else [data]
+    exp = wg.expected_from_affine(path, fmt, volumes[0], back.affine)
+    exp["range"] = (data.min(), data.max())  # one range for the whole series
+    exp["frames"] = len(volumes)
+    exp["frame_values"] = [lambda ijk, v=v: v[tuple(ijk)] for v in volumes]
     return exp
 
 
@@ -251,9 +269,18 @@ def check_warnings(exp, got):
         results.check(any("in Å" in w for w in warnings), where, "warnings",
                       "the note that lengths are in Å", warnings)
     frames = exp.get("frames", 1)
-    if frames > 1:
-        results.check(any(f"{frames} frames" in w for w in warnings), where, "warnings",
-                      f"the note of {frames} frames", warnings)
+    results.check(got.get("volumes") == frames, where, "volumes", frames, got.get("volumes"))
+    if "time_step" in exp:
+        results.check(wg.close(got.get("time_step"), exp["time_step"])
+                      and got.get("time_unit") == exp["time_unit"], where, "time step",
+                      (exp["time_step"], exp["time_unit"]),
+                      (got.get("time_step"), got.get("time_unit")))
+
+
+def check_frames(binary, exp):
+    """Each volume of a series as nibabel reads it, through --frame."""
+    for frame, value in enumerate(exp.get("frame_values", [])):
+        wg.check_probes(binary, dict(exp, value=value), ["--frame", str(frame)])
 
 
 def main():
@@ -274,8 +301,11 @@ def main():
         write_mgh(work, "tilted_int32.mgh", np.int32, tilted),
         write_mgh(work, "turned_float32.mgz", np.float32, turned),
         write_mgh(work, "three_frames.mgh", np.float32, ras, frames=3),
+        write_mgh(work, "four_frames_int16.mgz", np.int16, lia, frames=4),
+        write_nifti_series(work, "series_int16.nii.gz", np.int16, tilted, 4, 2.5, "sec"),
+        write_nifti_series(work, "series_float32.nii", np.float32, ras, 3, 750.0, "msec"),
     ]
-    for e, aligned in zip(expected, (True, True, False, False, True)):
+    for e, aligned in zip(expected, (True, True, False, False, True, True, False, True)):
         e["oblique"] = not aligned
 
     expected += [
@@ -319,6 +349,7 @@ def main():
         check_warnings(e, got)
     for e in expected:
         wg.check_probes(binary, e)
+        check_frames(binary, e)
 
     print(f"{results.passed} passed, {results.failed} failed")
     return 1 if results.failed else 0

@@ -456,10 +456,10 @@ def probe_points(exp):
     return out
 
 
-def check_probes(binary, exp):
-    where = os.path.basename(exp["path"]) + " --probe"
+def check_probes(binary, exp, extra=()):
+    where = " ".join([os.path.basename(exp["path"]), "--probe", *extra])
     points = probe_points(exp)
-    args = [exp["path"]]
+    args = [exp["path"], *extra]
     for p, _, _ in points:
         args += ["--probe", ",".join(f"{x:.6f}" for x in p)]
     rc, objects, noise = run(binary, args + ["--json"])

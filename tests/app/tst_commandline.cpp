@@ -64,6 +64,21 @@ void TestCommandLine::modes_data()
                               << int(Mode::Batch);
     QTest::newRow("qt value missing") << QStringList{k, "a.dat", "-style"} << int(Mode::UsageError);
     QTest::newRow("qt-like unknown") << QStringList{k, "-stylish"} << int(Mode::UsageError);
+    // A volume of a series: for pictures and probes, never for the window or
+    // with a turntable.
+    QTest::newRow("frame") << QStringList{k, "a.nii", "--frame", "2", "--output", "o.png"}
+                           << int(Mode::Batch);
+    QTest::newRow("frame probe") << QStringList{k, "a.nii", "--frame", "2", "--probe", "1,2,3"}
+                                 << int(Mode::Probe);
+    QTest::newRow("frame window") << QStringList{k, "a.nii", "--frame", "2"}
+                                  << int(Mode::UsageError);
+    QTest::newRow("frame negative")
+        << QStringList{k, "a.nii", "--frame", "-1", "--output", "o"} << int(Mode::UsageError);
+    QTest::newRow("frames all") << QStringList{k, "a.nii", "--frames", "all", "--output", "o"}
+                                << int(Mode::Batch);
+    QTest::newRow("frames turntable")
+        << QStringList{k, "a.nii", "--frames", "all", "--turntable", "4", "--output", "o"}
+        << int(Mode::UsageError);
     const QStringList batch{k, "a.dat", "--output", "o.png"};
     QTest::newRow("zoom without output")
         << QStringList{k, "a.dat", "--zoom", "2"} << int(Mode::UsageError);

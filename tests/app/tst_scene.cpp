@@ -1,3 +1,4 @@
+#include "../volume/scanbytes.h"
 #include "mainwindow.h"
 #include "picturechecks.h"
 #include "samplevolumes.h"
@@ -5,9 +6,14 @@
 #include "slicesession.h"
 #include "transferfunctionpresets.h"
 #include "viewersession.h"
+#include "volume.h"
 #include "volumerenderer.h"
+#include "volumeseries.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QSlider>
+#include <QToolButton>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -22,7 +28,34 @@ private slots:
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
     void sessionSignalsEachChangeOnce();
     void windowAndBatchDrawTheSameScene();
+    void steppingThroughASeriesKeepsThePlace();
+    void batchWritesEveryVolumeOfASeries();
 };
+
+namespace {
+
+constexpr int seriesSide = 24;
+constexpr int seriesFrames = 3;
+
+// A 4D NIfTI file of uint8 samples: a ball that grows from volume to volume.
+QByteArray growingBall()
+{
+    NiftiFields fields;
+    fields.dim = {{4, seriesSide, seriesSide, seriesSide}};
+    QByteArray samples;
+    for (int frame = 0; frame < seriesFrames; ++frame)
+        for (int z = 0; z < seriesSide; ++z)
+            for (int y = 0; y < seriesSide; ++y)
+                for (int x = 0; x < seriesSide; ++x) {
+                    const double r = std::hypot(x - 11.5, y - 11.5, z - 11.5);
+                    samples += char(r < 4 + 3 * frame ? 200 - 40 * frame : 0);
+                }
+    QByteArray bytes = nifti1(fields, samples);
+    put<std::int16_t>(bytes, 48, seriesFrames);
+    return bytes;
+}
+
+} // namespace
 
 // Views repaint on these signals: a setter that changes nothing must stay
 // silent, and one that changes something must say so once.
@@ -105,6 +138,85 @@ void TestScene::windowAndBatchDrawTheSameScene()
     QVERIFY2(largestDifference(frame, batchPicture) <= 1,
              qPrintable(
                  QString("largest difference %1/255").arg(largestDifference(frame, batchPicture))));
+}
+
+// Another volume of a series replaces the shown one under the same cursor,
+// window and camera; the readout and the time course follow.
+void TestScene::steppingThroughASeriesKeepsThePlace()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ball.nii");
+    QVERIFY(writeFile(file, growingBall()));
+    MainWindow window;
+    window.resize(1100, 800);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.loadFile(file));
+    auto *session = window.findChild<ViewerSession *>("viewerSession");
+    auto *slider = window.findChild<QSlider *>("frameSlider");
+    auto *readout = window.findChild<QLabel *>("cursorReadoutLabel");
+    QVERIFY(session && slider && readout);
+    QVERIFY(window.findChild<QWidget *>("seriesBar")->isVisible());
+    QCOMPARE(slider->maximum(), seriesFrames - 1);
+
+    // A voxel outside the first ball, inside the last.
+    session->slices()->setCursor({{11, 11, 11 + 6}});
+    SceneCamera turned = session->scene().camera;
+    turned.rotation[0] = 30 * 16;
+    session->setCamera(turned);
+    const Scene before = session->scene();
+    const QString firstReadout = readout->text();
+    slider->setValue(2);
+    QCOMPARE(session->volume()->frame, 2);
+    QCOMPARE(session->slices()->cursor(), (VoxelIndex{{11, 11, 17}}));
+    QVERIFY(session->scene().camera == before.camera);
+    QVERIFY(session->scene().layer().windowLevel == before.layer().windowLevel);
+    QVERIFY(readout->text() != firstReadout);
+    QVERIFY2(readout->text().contains("120"), qPrintable(readout->text()));
+    const std::vector<double> course = {0.0, 160.0, 120.0};
+    QCOMPARE(session->volume()->series->timeCourse(11, 11, 17), course);
+
+    // Playing steps on by itself and wraps; loading a 3D file ends it.
+    window.findChild<QToolButton *>("playButton")->click();
+    QTRY_COMPARE(session->volume()->frame, 0);
+    const QString single = dir.filePath("head.dat");
+    QVERIFY(writeDatFile(single.toStdString(), makeHeadPhantom(16, 16, 16)));
+    QVERIFY(window.loadFile(single));
+    QVERIFY(!window.findChild<QWidget *>("seriesBar")->isVisible());
+    QVERIFY(!window.findChild<QToolButton *>("playButton")->isChecked());
+}
+
+// --frames all writes one picture of each volume; --frame picks one.
+void TestScene::batchWritesEveryVolumeOfASeries()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ball.nii");
+    QVERIFY(writeFile(file, growingBall()));
+    const QString stem = dir.filePath("ball");
+    QProcess batch;
+    batch.start(KELVARA_EXECUTABLE,
+                {file, "--frames", "all", "--transfer-function", "bone", "--size", "64x64",
+                 "--output", stem + ".png", "--backend", "egl"});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    std::vector<QImage> pictures;
+    for (int frame = 0; frame < seriesFrames; ++frame) {
+        pictures.emplace_back(QString("%1-%2.png").arg(stem).arg(frame, 4, 10, QChar('0')));
+        QVERIFY(!pictures.back().isNull());
+    }
+    // The ball grows: more of the picture is lit from volume to volume.
+    QVERIFY(litPixels(pictures[0]) < litPixels(pictures[1]));
+    QVERIFY(litPixels(pictures[1]) < litPixels(pictures[2]));
+
+    batch.start(KELVARA_EXECUTABLE, {file, "--frame", "1", "--transfer-function", "bone", "--size",
+                                     "64x64", "--output", stem + "-one.png", "--backend", "egl"});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    QCOMPARE(largestDifference(QImage(stem + "-one.png"), pictures[1]), 0);
+    batch.start(KELVARA_EXECUTABLE, {file, "--frame", "3", "--output", stem + "-none.png"});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 1);
+    QVERIFY(batch.readAllStandardError().contains("there is no volume 3"));
 }
 
 QTEST_MAIN(TestScene)

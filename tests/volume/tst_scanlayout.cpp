@@ -240,12 +240,13 @@ void TestScanLayout::hugeHeaderAnswersAtOnce()
 void TestScanLayout::refusalsAsTheReaders()
 {
     // Impossible headers and special files: the probe gives the reader's reason.
-    NiftiFields fourD;
-    fourD.dim = {4, 2, 2, 2};
-    QByteArray volumes = nifti1(fourD, QByteArray(16, '\0'));
-    put<std::int16_t>(volumes, 48, 2);
+    NiftiFields fiveD;
+    fiveD.dim = {5, 2, 2, 2};
+    QByteArray vectors = nifti1(fiveD, QByteArray(48, '\0'));
+    put<std::int16_t>(vectors, 48, 2);
+    put<std::int16_t>(vectors, 50, 3);
     const QList<QPair<QString, QByteArray>> files = {
-        {"four.nii", volumes},
+        {"vectors.nii", vectors},
         {"dims.mha", "ObjectType = Image\nNDims = -1\nElementDataFile = LOCAL\n"},
         {"named.nii", "not a header"}};
     for (const auto &[name, bytes] : files) {
