@@ -30,6 +30,8 @@ constexpr int maxDepth = 32;
 
 // Two bytes that name a value representation; in any other two the element
 // is taken as implicit, as old writers mixed the two encodings.
+const char *const rleSyntax = "1.2.840.10008.1.2.5";
+
 bool knownVr(const unsigned char *at)
 {
     static const char names[] =
@@ -378,6 +380,14 @@ struct Walker
                 position += 8;
             }
             if (length == undefinedLength) {
+                // GDCM's RLE decoder trusts every segment header and runs past
+                // its buffers on a false one: the frames are checked first.
+                if (depth == 0 && group == 0x7fe0 && element == 0x0010 &&
+                    facts.pixels.transferSyntax == rleSyntax) {
+                    if (!rleFrames(position, end))
+                        return false;
+                    continue;
+                }
                 // A sequence, encapsulated pixel data, or an unknown element
                 // holding items: walk its items to their delimiter.
                 if (!items(position, end, depth + 1))
@@ -407,6 +417,92 @@ struct Walker
         if (inItem)
             return fail(0xfffe, 0xe00d, "is missing: an item runs to the end of the file");
         return true;
+    }
+
+    // The fragments of RLE pixel data, one a frame after the offset table:
+    // each frame's header names one segment per byte of a sample (1..15, in
+    // increasing places within the fragment, the first right after the
+    // header), and every segment's runs make at least rows x columns bytes
+    // from the bytes it holds.
+    bool rleFrames(std::uint64_t &position, std::uint64_t end)
+    {
+        const DicomPixelFacts &pixels = facts.pixels;
+        const std::uint64_t segments =
+            std::uint64_t(pixels.samplesPerPixel) * ((pixels.bitsAllocated + 7) / 8);
+        const std::uint64_t planeBytes = std::uint64_t(facts.rows) * facts.columns;
+        std::uint64_t fragments = 0;
+        while (true) {
+            if (end - position < 8)
+                return fail(0xfffe, 0xe000, "is cut off at the end of the file");
+            const std::uint16_t group = u16(position, bigEndian);
+            const std::uint16_t element = u16(position + 2, bigEndian);
+            const std::uint32_t length = u32(position + 4, bigEndian);
+            position += 8;
+            if (group == 0xfffe && element == 0xe0dd)
+                break;
+            if (group != 0xfffe || element != 0xe000)
+                return fail(group, element, "stands where an RLE fragment should");
+            if (length > end - position)
+                return failTooLong(group, element, length, end - position);
+            // The first item is the table of frame offsets.
+            if (fragments++ > 0 && !rleFrame(position, length, segments, planeBytes))
+                return false;
+            position += length;
+        }
+        const std::uint64_t frameCount = pixels.frames.value_or(1);
+        if (fragments < 1 + frameCount)
+            return fail(0x7fe0, 0x0010,
+                        "holds " + std::to_string(fragments > 0 ? fragments - 1 : 0) +
+                            " RLE fragments for " + std::to_string(frameCount) + " frames");
+        return true;
+    }
+
+    bool rleFrame(std::uint64_t at, std::uint64_t length, std::uint64_t segments,
+                  std::uint64_t planeBytes)
+    {
+        const auto refuse = [&](const std::string &what) {
+            return fail(0x7fe0, 0x0010, "holds an RLE frame " + what);
+        };
+        if (length < 64)
+            return refuse("shorter than its 64-byte header");
+        // RLE headers are little-endian whatever the data set's order.
+        const std::uint32_t count = u32(at, false);
+        if (count < 1 || count > 15 || count != segments)
+            return refuse("of " + std::to_string(count) + " segments where its samples need " +
+                          std::to_string(segments));
+        for (std::uint32_t segment = 0; segment < count; ++segment) {
+            const std::uint64_t begin = u32(at + 4 + 4 * segment, false);
+            const std::uint64_t next =
+                segment + 1 < count ? u32(at + 8 + 4 * segment, false) : length;
+            if ((segment == 0 && begin != 64) || begin >= next || next > length)
+                return refuse("whose segment offsets do not lie in order within it");
+            if (rleOutput(at + begin, at + next, planeBytes) < planeBytes)
+                return refuse("whose segment " + std::to_string(segment + 1) +
+                              " makes fewer bytes than its rows and columns");
+        }
+        return true;
+    }
+
+    // Bytes the PackBits runs of [from, to) make, counted up to limit; a run
+    // cut off at the end (padding) counts nothing.
+    std::uint64_t rleOutput(std::uint64_t from, std::uint64_t to, std::uint64_t limit) const
+    {
+        std::uint64_t made = 0;
+        while (from < to && made < limit) {
+            const unsigned control = bytes[from++];
+            if (control < 128) {
+                if (to - from < control + 1)
+                    break;
+                made += control + 1;
+                from += control + 1;
+            } else if (control > 128) {
+                if (from >= to)
+                    break;
+                made += 257 - control;
+                ++from;
+            }
+        }
+        return made;
     }
 
     // Walks items (FFFE,E000) until the sequence delimiter (FFFE,E0DD) or

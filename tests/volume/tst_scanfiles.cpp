@@ -151,6 +151,7 @@ private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
     void dicomMetaGroupNeedsItsRepresentations();
     void dicomNeedsADataSet();
+    void dicomRleFramesAreChecked();
     void orientationsGiveTheSameVolume_data();
     void orientationsGiveTheSameVolume();
     void valuesMapToTheirRange_data();
@@ -929,6 +930,64 @@ void TestScanFiles::dicomNeedsADataSet()
     const DicomSliceFacts samples = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(samples.problem.find("2 samples per pixel") != std::string::npos,
              samples.problem.c_str());
+}
+
+// GDCM's RLE decoder ran past its buffers on false segment headers (found by
+// the DICOM fuzzer): each frame's header and runs are checked first.
+void TestScanFiles::dicomRleFramesAreChecked()
+{
+    const auto rleFile = [](const QByteArray &header, const QByteArray &segment) {
+        QByteArray bytes(128, '\0');
+        bytes += "DICM";
+        bytes += QByteArray::fromHex("020010005549") + QByteArray::fromHex("1400") +
+                 QByteArray("1.2.840.10008.1.2.5", 20);
+        // One sample of 8 bits per pixel, 2 x 2 pixels.
+        bytes += QByteArray::fromHex("2800020055530200"
+                                     "0100"
+                                     "2800100055530200"
+                                     "0200"
+                                     "2800110055530200"
+                                     "0200"
+                                     "2800000155530200"
+                                     "0800");
+        QByteArray fragment = header + segment;
+        QByteArray length(4, '\0');
+        put<std::uint32_t>(length, 0, std::uint32_t(fragment.size()));
+        bytes += QByteArray::fromHex("e07f1000"
+                                     "4f420000"
+                                     "ffffffff"
+                                     "feff00e0"
+                                     "00000000"
+                                     "feff00e0") +
+                 length + fragment +
+                 QByteArray::fromHex("feffdde0"
+                                     "00000000");
+        return bytes;
+    };
+    QByteArray header(64, '\0');
+    put<std::uint32_t>(header, 0, 1);
+    put<std::uint32_t>(header, 4, 64);
+    const QByteArray fourBytes = QByteArray::fromHex("0301020304");
+    struct Case
+    {
+        QByteArray header, segment;
+        const char *problem; // empty: sound
+    };
+    QByteArray twoSegments = header, farOffset = header;
+    put<std::uint32_t>(twoSegments, 0, 2);
+    put<std::uint32_t>(farOffset, 4, 900);
+    const Case cases[] = {{header, fourBytes, ""},
+                          {twoSegments, fourBytes, "of 2 segments where its samples need 1"},
+                          {farOffset, fourBytes, "segment offsets do not lie in order"},
+                          {header, QByteArray::fromHex("0101020000"), "makes fewer bytes"}};
+    const QString path = dir.filePath("rle.dcm");
+    for (const Case &c : cases) {
+        QVERIFY(writeFile(path, rleFile(c.header, c.segment)));
+        const DicomSliceFacts facts = screenDicomFile(QFile::encodeName(path).toStdString());
+        QVERIFY2(facts.problem.find(c.problem) != std::string::npos &&
+                     facts.problem.empty() == !*c.problem,
+                 facts.problem.c_str());
+    }
 }
 
 QTEST_APPLESS_MAIN(TestScanFiles)
