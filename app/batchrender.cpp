@@ -113,7 +113,7 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
     loaded.volume = std::make_unique<Volume>();
     // The loader prints its own progress and error lines.
     if (!loadVolumeFile(fileNameBytes(file).toStdString(), *loaded.volume,
-                        std::uint64_t(commandLine.gpuBudgetMiB) << 20)
+                        std::uint64_t(commandLine.gpuBudgetMiB) << 20, commandLine.spacing)
              .ok)
         return loaded;
     if (commandLine.fullResolutionRegion && loaded.volume->fullResolution &&

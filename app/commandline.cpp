@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 
 #include <cctype>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -285,6 +286,18 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "OUT-0001.png, ...",
         "all");
     parser.addOptions({frame, frames});
+    const QCommandLineOption spacing(
+        "spacing",
+        "The voxel size in mm along the file's own axes (columns, rows, slices), in place of "
+        "the one the file gives (image stacks and TIFF files often give none); with --output, "
+        "--info or --probe.",
+        "X,Y,Z");
+    const QCommandLineOption series(
+        "series",
+        "Open the numbered 2D images that the printf pattern names (slice_%04d.png, numbers "
+        "from 0 or 1 on) as one volume: the same as giving the pattern as FILE.",
+        "PATTERN");
+    parser.addOptions({spacing, series});
     parser.addPositionalArgument(
         "FILE",
         "Volume to open: DAT, NIfTI, NRRD, MetaImage, MGH, MRC, or a DICOM file or "
@@ -317,7 +330,25 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         return result;
     }
 
-    const QStringList files = parser.positionalArguments();
+    QStringList files = parser.positionalArguments();
+    if (parser.isSet(series)) {
+        const QString pattern = parser.value(series);
+        if (!pattern.contains(QLatin1Char('%')))
+            return usageError("bad --series: expected a printf pattern such as slice_%04d.png");
+        files.prepend(pattern);
+    }
+    if (parser.isSet(spacing)) {
+        const std::vector<double> value = parseNumbers(parser.value(spacing), 3);
+        const bool positive =
+            value.size() == 3 && std::all_of(value.begin(), value.end(),
+                                             [](double v) { return std::isfinite(v) && v > 0.0; });
+        if (!positive)
+            return usageError("bad --spacing: expected X,Y,Z in mm, each above 0");
+        result.spacing = std::array<double, 3>{{value[0], value[1], value[2]}};
+        if (!parser.isSet(output) && !parser.isSet(outputDirectory) && !parser.isSet(info) &&
+            !parser.isSet(probe))
+            return usageError("--spacing needs --output, --info or --probe");
+    }
     if (parser.isSet(frame)) {
         bool ok = false;
         result.frame = parser.value(frame).toInt(&ok);

@@ -77,6 +77,9 @@ struct CommandLine
     // of each, numbered OUT-0000.png ...
     int frame = 0;
     bool allFrames = false;
+    // --spacing X,Y,Z: the voxel size in mm along the file's stored axes, in
+    // place of the file's own (batch mode, --info and --probe).
+    std::optional<std::array<double, 3>> spacing;
     // --slice and --window: batch mode writes that slice instead of a
     // rendering; none for a rendering.
     std::optional<SliceRequest> slice;

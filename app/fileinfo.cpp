@@ -28,7 +28,7 @@ struct LoadedFile
 
 // Loads as the window does, but quietly: progress and warnings are not for
 // the terminal here, the warnings are part of the description.
-LoadedFile loadQuietly(const QString &file)
+LoadedFile loadQuietly(const QString &file, const std::optional<std::array<double, 3>> &spacing)
 {
     LoadedFile loaded;
     std::ostringstream progress;
@@ -36,6 +36,7 @@ LoadedFile loadQuietly(const QString &file)
     VolumeReadOptions options;
     options.maxDataBytes = loadableDataBytes();
     options.gpuBudgetBytes = defaultLoadLimits().gpuBudgetBytes;
+    options.spacing = spacing;
     loaded.result = readVolumeFile(fileNameBytes(file).toStdString(), loaded.volume, progress,
                                    messages, options);
     if (loaded.result.ok && loaded.result.missingSamples > 0)
@@ -105,11 +106,13 @@ void reportUnreadable(const QString &file, const char *key, const std::string &r
 
 } // namespace
 
-int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::ostream &err)
+int printFileInfo(const QStringList &files, bool json,
+                  const std::optional<std::array<double, 3>> &spacing, std::ostream &out,
+                  std::ostream &err)
 {
     int status = 0;
     for (const QString &file : files) {
-        const LoadedFile loaded = loadQuietly(file);
+        const LoadedFile loaded = loadQuietly(file, spacing);
         if (!loaded.result.ok) {
             status = 1;
             reportUnreadable(file, "file", loaded.result.reason, json, out, err);
@@ -189,11 +192,12 @@ int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::o
 }
 
 int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
-                int frame, bool json, std::ostream &out, std::ostream &err)
+                int frame, bool json, const std::optional<std::array<double, 3>> &spacing,
+                std::ostream &out, std::ostream &err)
 {
     int status = 0;
     for (const QString &file : files) {
-        LoadedFile loaded = loadQuietly(file);
+        LoadedFile loaded = loadQuietly(file, spacing);
         if (loaded.result.ok && !selectSeriesFrame(loaded.volume, frame, loaded.result.reason))
             loaded.result.ok = false;
         if (!loaded.result.ok) {

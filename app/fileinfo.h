@@ -4,6 +4,7 @@
 
 #include <array>
 #include <iosfwd>
+#include <optional>
 #include <vector>
 
 // Looking at volume files without a window or display: what a file holds
@@ -14,10 +15,14 @@
 // Describes each file on out, as text or one JSON object a line; a file that
 // cannot be read is named with its reason (on err as text, in the JSON line
 // as "error"). Returns the exit status: 1 when any file could not be read.
-int printFileInfo(const QStringList &files, bool json, std::ostream &out, std::ostream &err);
+// spacing, where given, replaces the files' voxel size (--spacing).
+int printFileInfo(const QStringList &files, bool json,
+                  const std::optional<std::array<double, 3>> &spacing, std::ostream &out,
+                  std::ostream &err);
 
 // For each file and point: the file's voxel nearest the point and its value,
 // or that the point lies outside, in volume frame of a series (4D image).
 // Returns the exit status as printFileInfo().
 int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
-                int frame, bool json, std::ostream &out, std::ostream &err);
+                int frame, bool json, const std::optional<std::array<double, 3>> &spacing,
+                std::ostream &out, std::ostream &err);

@@ -30,10 +30,11 @@ int main(int argc, char *argv[])
         std::cout << commandLine.text.toStdString() << std::endl;
         return 0;
     case CommandLine::Mode::Info:
-        return printFileInfo(commandLine.files, commandLine.json, std::cout, std::cerr);
+        return printFileInfo(commandLine.files, commandLine.json, commandLine.spacing, std::cout,
+                             std::cerr);
     case CommandLine::Mode::Probe:
         return printProbes(commandLine.files, commandLine.probes, commandLine.frame,
-                           commandLine.json, std::cout, std::cerr);
+                           commandLine.json, commandLine.spacing, std::cout, std::cerr);
     case CommandLine::Mode::UsageError:
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;

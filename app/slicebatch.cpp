@@ -97,7 +97,7 @@ int writeSliceBatch(const CommandLine &commandLine)
     Volume volume;
     // The loader prints its own progress and error lines.
     if (!loadVolumeFile(fileNameBytes(commandLine.file).toStdString(), volume,
-                        std::uint64_t(commandLine.gpuBudgetMiB) << 20)
+                        std::uint64_t(commandLine.gpuBudgetMiB) << 20, commandLine.spacing)
              .ok)
         return 1;
     std::string frameProblem;

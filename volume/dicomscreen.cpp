@@ -226,6 +226,13 @@ struct Walker
             break;
         case 0x00280103:
             facts.pixels.pixelRepresentation = unsignedShort();
+            // GDCM reads any other value as signed, our own reader as
+            // unsigned: neither would be the file's.
+            if (facts.pixels.pixelRepresentation > 1)
+                return fail(group, element,
+                            "gives a pixel representation of " +
+                                std::to_string(facts.pixels.pixelRepresentation) +
+                                "; samples are unsigned (0) or signed (1)");
             break;
         case 0x00281052:
         case 0x00281053:

@@ -474,6 +474,8 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     // the reader does again, and they cannot be mapped anyway.
     if (detection.refusal.empty() && detection.format != VolumeFormat::DicomSeries &&
         probeScanLayout(path, layout).ok) {
+        if (options.spacing)
+            layout.spacing = *options.spacing;
         LoadLimits limits = defaultLoadLimits();
         limits.hostBytes = options.maxDataBytes;
         limits.gpuBudgetBytes = options.gpuBudgetBytes;
@@ -517,6 +519,9 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
         DatReadOptions datOptions;
         datOptions.maxDataBytes = options.maxDataBytes;
         const DatReadResult dat = readDatFile(path, target, out, err, datOptions);
+        // DAT voxels lie in index order from the origin: only their size changes.
+        if (dat.ok && options.spacing)
+            target.spacing = *options.spacing;
         result.ok = dat.ok;
         result.reason = dat.reason;
         result.missingSamples = dat.missingSamples;
@@ -568,6 +573,8 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     if (!read.ok)
         return fail(read.reason);
     out << "- File loaded." << std::endl;
+    if (options.spacing)
+        scan.spacing = *options.spacing;
 
     std::vector<std::string> warnings;
     if (!detection.note.empty())
@@ -602,9 +609,11 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
 }
 
 VolumeReadResult loadVolumeFile(const std::string &path, Volume &target,
-                                std::uint64_t gpuBudgetBytes)
+                                std::uint64_t gpuBudgetBytes,
+                                const std::optional<std::array<double, 3>> &spacing)
 {
     VolumeReadOptions options;
+    options.spacing = spacing;
     options.maxDataBytes = loadableDataBytes();
     options.gpuBudgetBytes =
         gpuBudgetBytes > 0 ? gpuBudgetBytes : defaultLoadLimits().gpuBudgetBytes;

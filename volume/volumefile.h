@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,9 @@ struct VolumeReadOptions
     // When given: the long passes over volumes beyond memory (decompressing,
     // reducing) give up once it turns true ("Loading was cancelled.").
     const std::atomic<bool> *stop = nullptr;
+    // The voxel size in mm along the file's stored axes, in place of the one
+    // the file gives (image stacks and TIFF files often give none).
+    std::optional<std::array<double, 3>> spacing;
 };
 
 struct VolumeReadResult
@@ -95,7 +100,8 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
 // and the given texture budget (0: defaultLoadLimits()'s): the load path of
 // the window, batch mode and the benchmarks.
 VolumeReadResult loadVolumeFile(const std::string &path, Volume &target,
-                                std::uint64_t gpuBudgetBytes = 0);
+                                std::uint64_t gpuBudgetBytes = 0,
+                                const std::optional<std::array<double, 3>> &spacing = {});
 
 // The format's name for messages ("NIfTI", "DICOM series", ...).
 const char *volumeFormatName(VolumeFormat format);

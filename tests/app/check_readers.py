@@ -351,6 +351,17 @@ def main():
         wg.check_probes(binary, e)
         check_frames(binary, e)
 
+    # --series names a pattern, --spacing gives the voxel size a stack lacks.
+    pattern = expected[-1]["path"]
+    rc, objects, _ = wg.run(binary, ["--info", "--json", "--series", pattern,
+                                     "--spacing", "0.5,0.25,3"])
+    got = objects[0] if objects else {}
+    results.check(rc == 0 and wg.close(got.get("spacing"), [0.5, 0.25, 3.0])
+                  and wg.close(got.get("dimensions"), expected[-1]["dims"]),
+                  "--series --spacing", "spacing, dimensions",
+                  ([0.5, 0.25, 3.0], expected[-1]["dims"]),
+                  (got.get("spacing"), got.get("dimensions")))
+
     print(f"{results.passed} passed, {results.failed} failed")
     return 1 if results.failed else 0
 

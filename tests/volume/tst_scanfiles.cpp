@@ -930,6 +930,19 @@ void TestScanFiles::dicomNeedsADataSet()
     const DicomSliceFacts samples = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(samples.problem.find("2 samples per pixel") != std::string::npos,
              samples.problem.c_str());
+
+    // A pixel representation neither 0 nor 1 made GDCM read the samples as
+    // signed and assert on their inversion.
+    bytes.chop(10);
+    bytes += QByteArray::fromHex("28000301"
+                                 "5553"
+                                 "0200"
+                                 "01df");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts representation = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(representation.problem.find("pixel representation of 57089") != std::string::npos,
+             representation.problem.c_str());
 }
 
 // GDCM's RLE decoder ran past its buffers on false segment headers (found by
