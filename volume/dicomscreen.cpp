@@ -652,11 +652,18 @@ DicomSliceFacts screenDicomFile(const std::string &path)
     std::uint64_t position = 0;
     if (size >= 132 && std::memcmp(walker.bytes + 128, "DICM", 4) == 0) {
         position = 132;
+        // GDCM takes a file whose first element is not of the meta group
+        // for one without meta information, and reads a deflated data set
+        // as raw elements of any length.
+        if (size >= 136 && walker.u16(132, false) != 0x0002)
+            walker.fail(walker.u16(132, false), walker.u16(134, false),
+                        "stands where the file meta information should start");
     } else {
         // No preamble: explicit VR shows as two capital letters after the tag.
         walker.explicitVr = std::isupper(walker.bytes[4]) && std::isupper(walker.bytes[5]);
     }
-    walker.elements(position, size, false, 0);
+    if (walker.problem.empty())
+        walker.elements(position, size, false, 0);
     if (walker.problem.empty() && walker.dataSetStart > 0)
         walkDeflatedDataSet(walker);
     if (walker.problem.empty() && !walker.dataSetSeen)

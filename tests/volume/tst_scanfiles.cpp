@@ -889,6 +889,14 @@ void TestScanFiles::dicomMetaGroupNeedsItsRepresentations()
     const DicomSliceFacts lettered = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(lettered.problem.find("no value representation") != std::string::npos,
              lettered.problem.c_str());
+    // Meta information that does not start at once: GDCM read the deflated
+    // data set that followed as raw elements (found by the DICOM fuzzer).
+    bytes.replace(132, 2, QByteArray::fromHex("d100"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts late = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(late.problem.find("where the file meta information should start") != std::string::npos,
+             late.problem.c_str());
 }
 
 // A file that ends with its meta group made GDCM assert (found by the DICOM
