@@ -74,6 +74,15 @@ QJsonValue jsonNumber(double value)
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
 }
 
+// A colour volume's components at voxel (null for scalar data or outside).
+QJsonValue colourComponents(const Volume &volume, const std::optional<std::array<int, 3>> &voxel)
+{
+    const std::vector<double> colours = voxel ? coloursAt(volume, *voxel) : std::vector<double>();
+    if (colours.empty())
+        return QJsonValue(QJsonValue::Null);
+    return jsonArray(colours.data(), int(colours.size()));
+}
+
 void printJson(std::ostream &out, const QJsonObject &object)
 {
     out << QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() << '\n';
@@ -137,6 +146,7 @@ int printFileInfo(const QStringList &files, bool json,
                             {"format", volumeFormatName(loaded.result.format)},
                             {"dimensions", jsonArray(size)},
                             {"volumes", seriesFrameCount(volume)},
+                            {"components", volume.colours ? volume.colours->components : 1},
                             {"time_step",
                              interval > 0.0 ? QJsonValue(interval) : QJsonValue(QJsonValue::Null)},
                             {"time_unit", volume.series ? QJsonValue(QString::fromStdString(
@@ -155,6 +165,9 @@ int printFileInfo(const QStringList &files, bool json,
         out << file.toStdString() << '\n'
             << "  format       " << volumeFormatName(loaded.result.format) << '\n'
             << "  dimensions   " << joined(size, " x ") << '\n';
+        if (volume.colours)
+            out << "  colour       " << (volume.colours->components == 4 ? "RGBA" : "RGB")
+                << ", shown as stored (values: the luminance)\n";
         if (volume.series) {
             const VolumeSeries &series = *volume.series;
             out << "  volumes      " << series.frameCount();
@@ -213,12 +226,12 @@ int printProbes(const QStringList &files, const std::vector<std::array<double, 3
             const std::array<int, 3> index =
                 voxel ? fileIndexOf(volume, *voxel) : std::array<int, 3>{};
             if (json) {
-                printJson(
-                    out,
-                    {{"layer", file},
-                     {"point", jsonArray(point.data(), 3)},
-                     {"voxel", voxel ? QJsonValue(jsonArray(index)) : QJsonValue(QJsonValue::Null)},
-                     {"value", voxel ? jsonNumber(value) : QJsonValue(QJsonValue::Null)}});
+                printJson(out, {{"layer", file},
+                                {"point", jsonArray(point.data(), 3)},
+                                {"voxel", voxel ? QJsonValue(jsonArray(index))
+                                                : QJsonValue(QJsonValue::Null)},
+                                {"value", voxel ? jsonNumber(value) : QJsonValue(QJsonValue::Null)},
+                                {"components", colourComponents(volume, voxel)}});
                 continue;
             }
             out << file.toStdString() << " at " << (volume.patientFrame ? "RAS" : "XYZ") << " ("

@@ -113,6 +113,16 @@
 // The first pass starts from nothing; the last writes the picture as a single
 // pass would.
 
+//
+// Colour (KELVARA_COLOUR, defined by the host with traversal 0 for a colour
+// volume held in one texture). sampler holds the colours' luminance, which
+// the table classifies as always; colourSampler holds the colours as stored
+// (RGBA bytes, alpha 1 for RGB data) at the same coordinates. A sample's
+// colour is the stored one, its alpha the table's, or the stored alpha where
+// colourAlpha is 1 (the host then skips no bricks). Shading, depth cueing and
+// compositing are as above; the maximum intensity projection stays the
+// luminance's through the table.
+
 #ifndef KELVARA_TRAVERSAL
 #define KELVARA_TRAVERSAL 0
 #endif
@@ -154,6 +164,10 @@ uniform sampler2D carriedSampler;
 uniform vec2 carriedScale;
 uniform int firstBlock;
 uniform int lastBlock;
+#endif
+#ifdef KELVARA_COLOUR
+uniform sampler3D colourSampler;
+uniform int colourAlpha;
 #endif
 #ifdef KELVARA_PICK
 uniform vec2 pickPixel;
@@ -415,6 +429,10 @@ int nextVisibleSample(int i, int end, out vec4 tf)
             }
         }
         tf = classify(voxel(s));
+#ifdef KELVARA_COLOUR
+        vec4 stored = texture3D(colourSampler, s);
+        tf = vec4(stored.rgb, colourAlpha == 1 ? stored.a : tf.a);
+#endif
         if (tf.a > 0.0)
             break;
         ++i;

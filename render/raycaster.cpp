@@ -99,6 +99,9 @@ struct FrameInputs
         bool last = true;
     };
     BlockPass block;
+    // Colour volumes: the data's alpha is the opacity (RGBA), not the
+    // function's of the luminance.
+    bool colourAlpha = false;
 };
 
 using UniformValue = std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor>;
@@ -153,6 +156,8 @@ const Uniform frameUniforms[] = {
     {"carriedScale", [](const FrameInputs &f) -> UniformValue { return f.block.carriedScale; }},
     {"firstBlock", [](const FrameInputs &f) -> UniformValue { return GLint(f.block.first); }},
     {"lastBlock", [](const FrameInputs &f) -> UniformValue { return GLint(f.block.last); }},
+    {"colourSampler", [](const FrameInputs &) -> UniformValue { return GLint(5); }},
+    {"colourAlpha", [](const FrameInputs &f) -> UniformValue { return GLint(f.colourAlpha); }},
 };
 
 // A pass of a frame over blocks: the block drawn and its uniforms.
@@ -265,6 +270,7 @@ RayCaster::RayCaster(const GlFunctions &functions, const ShaderSource &fragmentS
     gl.glGenTextures(1, &brickTexture);
     gl.glGenTextures(1, &gradientTexture);
     gl.glGenTextures(1, &preciseTransferTexture);
+    gl.glGenTextures(1, &colourTexture);
 
     lookUpEntryPoints();
 
@@ -277,6 +283,7 @@ RayCaster::~RayCaster()
 {
     releaseBlocks();
     carried = {};
+    gl.glDeleteTextures(1, &colourTexture);
     gl.glDeleteTextures(1, &preciseTransferTexture);
     gl.glDeleteTextures(1, &gradientTexture);
     gl.glDeleteTextures(1, &brickTexture);
@@ -360,6 +367,8 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
             definition = "KELVARA_BLOCKS 1";
         else if (traversal == blockPickProgram)
             definition = "KELVARA_PICK 1\n#define KELVARA_BLOCKS 1";
+        else if (traversal == colourProgram)
+            definition = "KELVARA_TRAVERSAL 0\n#define KELVARA_COLOUR 1";
         shaders->bindAttributeLocation("vertex", 0);
         if (shaders->addShader(GL_VERTEX_SHADER, vertexShaderSource) &&
             shaders->addShader(GL_FRAGMENT_SHADER, withDefinition(fragmentText, definition)) &&
@@ -463,8 +472,39 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
     }
     brickMap = computeBrickMap(volume);
     gradientTextureUsable = uploadValueGradients(volume);
+    colourHeld = volume.colours && uploadColours(*volume.colours, volume);
     result.ok = true;
     return result;
+}
+
+bool RayCaster::uploadColours(const VoxelColours &colours, const Volume &volume)
+{
+    const std::size_t count = volume.data.size();
+    const std::size_t components = std::size_t(colours.components);
+    if (colours.values.size() != count * components)
+        return false;
+    // Shown as stored, in bytes: a component's full scale is 255.
+    std::vector<unsigned char> texels;
+    texels.reserve(count * 4);
+    const float scale = float(255.0 / colours.fullScale);
+    for (std::size_t voxel = 0; voxel < count; ++voxel)
+        for (std::size_t c = 0; c < 4; ++c) {
+            const float value =
+                c < components ? colours.values[voxel * components + c] * scale : 255.0f;
+            texels.push_back(
+                std::isfinite(value) ? (unsigned char)(std::clamp(value, 0.0f, 255.0f) + 0.5f) : 0);
+        }
+    gl.glActiveTexture(GL_TEXTURE5);
+    gl.glBindTexture(GL_TEXTURE_3D, colourTexture);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_RGBA8, volume.width, volume.height, volume.depth, 0,
+                    GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glActiveTexture(GL_TEXTURE0);
+    colourAlpha = components == 4;
+    return takeGlErrors("the colour upload").isEmpty();
 }
 
 int RayCaster::blockCount() const
@@ -498,6 +538,7 @@ void RayCaster::forgetUploadedVolume()
     bricksUsable = false;
     bricksStale = true;
     gradientTextureUsable = false;
+    colourHeld = false;
 }
 
 void RayCaster::releaseBlocks()
@@ -784,7 +825,8 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     result.ok = true;
     if (skipping && bricksStale)
         result = uploadBrickVisibility();
-    const bool skip = skipping && bricksUsable;
+    // The bricks know the function's opacity, not the data's own alpha.
+    const bool skip = skipping && bricksUsable && !(colourHeld && colourAlpha);
     if (skip && !anyBrickVisible) {
         // Every sample is transparent: the cleared frame is the picture.
         gl.glActiveTexture(GL_TEXTURE1);
@@ -807,9 +849,11 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
             return result;
         }
     } else {
-        chosen = renderMode == RenderMode::Composite
-                     ? programFor(traversal(skip, state.storedGradients))
-                     : nullptr;
+        // A colour volume's colours come from its own texture; its maximum
+        // intensity projection is the luminance's, through the function.
+        chosen = renderMode != RenderMode::Composite ? nullptr
+                 : colourHeld                        ? programFor(colourProgram)
+                              : programFor(traversal(skip, state.storedGradients));
         if (!chosen || !chosen->program->bind())
             chosen = &programs[0];
     }
@@ -844,9 +888,12 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
         visibleMinimum,
         visibleMaximum,
         pickPixel ? QVector2D(*pickPixel) : QVector2D(),
-        {}};
+        {},
+        colourHeld && colourAlpha};
 
     // Unit 1 last: it stays the active unit after the frame.
+    gl.glActiveTexture(GL_TEXTURE5);
+    gl.glBindTexture(GL_TEXTURE_3D, colourTexture);
     gl.glActiveTexture(GL_TEXTURE4);
     gl.glBindTexture(GL_TEXTURE_1D, preciseTransferTexture);
     gl.glActiveTexture(GL_TEXTURE3);

@@ -22,6 +22,7 @@ struct FrameGeometry;
 struct GlFunctions;
 struct RenderState;
 struct Volume;
+struct VoxelColours;
 struct ShaderSource;
 
 // Outcome of an operation that the caller must look at.
@@ -136,6 +137,7 @@ private:
     void fail(const QString &message);
     GlResult uploadBrickVisibility();
     bool uploadValueGradients(const Volume &volume);
+    bool uploadColours(const VoxelColours &colours, const Volume &volume);
     GlResult uploadBlocks(const Volume &volume, std::vector<VolumeBlock> layout);
     void releaseBlocks();
     void forgetUploadedVolume();
@@ -176,8 +178,9 @@ private:
     static constexpr int pickProgram = 3;
     static constexpr int blockProgram = 4;
     static constexpr int blockPickProgram = 5;
-    std::array<LinkedProgram, 6> programs;
-    std::array<bool, 6> programTried{};
+    static constexpr int colourProgram = 6; // traversal 0, colours from the data
+    std::array<LinkedProgram, 7> programs;
+    std::array<bool, 7> programTried{};
     QByteArray fragmentText;
     ShaderProgram *program = nullptr; // programs[0]'s
     bool linked = false;
@@ -189,6 +192,10 @@ private:
     GLuint brickTexture = 0;
     GLuint gradientTexture = 0;
     GLuint preciseTransferTexture = 0;
+    // A colour volume's colours (RGBA bytes), where one is held in one texture.
+    GLuint colourTexture = 0;
+    bool colourHeld = false;
+    bool colourAlpha = false;
 
     int maximumTextureSide = 0;
     // The uploaded volume's blocks and their textures; empty while the volume

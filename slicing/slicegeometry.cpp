@@ -5,6 +5,8 @@
 #include "volume.h"
 #include "volumegrid.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <cmath>
 
@@ -130,13 +132,24 @@ QString voxelReadout(const Volume &volume, const VoxelIndex &voxel)
         mm = swapLpsRas(mm);
     for (double &coordinate : mm)
         coordinate = std::round(coordinate * 10.0) / 10.0 + 0.0; // never "-0.0"
-    return QString("Voxel (%1, %2, %3)  %4 (%5, %6, %7) mm  Value %8")
-        .arg(index[0])
-        .arg(index[1])
-        .arg(index[2])
-        .arg(volume.patientFrame ? "RAS" : "XYZ")
-        .arg(mm[0], 0, 'f', 1)
-        .arg(mm[1], 0, 'f', 1)
-        .arg(mm[2], 0, 'f', 1)
-        .arg(value, 0, 'g', 6);
+    QString text = QString("Voxel (%1, %2, %3)  %4 (%5, %6, %7) mm  Value %8")
+                       .arg(index[0])
+                       .arg(index[1])
+                       .arg(index[2])
+                       .arg(volume.patientFrame ? "RAS" : "XYZ")
+                       .arg(mm[0], 0, 'f', 1)
+                       .arg(mm[1], 0, 'f', 1)
+                       .arg(mm[2], 0, 'f', 1)
+                       .arg(value, 0, 'g', 6);
+    // A colour volume's value is its luminance; its components follow.
+    const std::vector<double> colours = coloursAt(volume, voxel);
+    if (!colours.empty()) {
+        QStringList components;
+        for (double component : colours)
+            components << QString::number(component, 'g', 6);
+        text += QString("  %1 (%2)")
+                    .arg(colours.size() == 4 ? "RGBA" : "RGB")
+                    .arg(components.join(", "));
+    }
+    return text;
 }

@@ -57,7 +57,12 @@ int sliceCount(const Volume &volume, int axis)
     return SliceGrid::of(volume).dimensions[std::size_t(axis)];
 }
 
-QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMapping &mapping)
+namespace {
+
+// The pixel of the voxel whose value lies at value: grey through mapping, or
+// for a colour volume (whose values lie in Volume::data) its colour as stored.
+template <typename Pixel>
+QImage fillSliceImage(const Volume &volume, int axis, int slice, const Pixel &pixel)
 {
     const QSize size = sliceImageSize(volume, axis);
     SliceValues values;
@@ -85,7 +90,7 @@ QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMappi
                 QRgb *row = reinterpret_cast<QRgb *>(bits + bytesPerLine * std::size_t(j));
                 const float *source = data + rowStride * std::size_t(j);
                 for (int i = i0; i < i1; ++i)
-                    row[i] = mapping.rgb(source[columnStride * std::size_t(i)]);
+                    row[i] = pixel(source + columnStride * std::size_t(i));
             }
         }
         return image;
@@ -97,13 +102,14 @@ QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMappi
         QRgb *row = reinterpret_cast<QRgb *>(image.scanLine(j));
         const float *source = data + rowStride * std::size_t(j);
         for (int i = 0; i < columns; ++i)
-            row[i] = mapping.rgb(source[i]);
+            row[i] = pixel(source + i);
     }
     return image;
 }
 
-QImage makePlaneImage(const Volume &volume, const SliceGeometry &geometry, int slice,
-                      const GreyMapping &mapping)
+template <typename Pixel>
+QImage fillPlaneImage(const Volume &volume, const SliceGeometry &geometry, int slice,
+                      const Pixel &pixel)
 {
     SliceValues values;
     if (slice < 0 || slice >= geometry.sliceCount() || geometry.columns() < 1 ||
@@ -127,11 +133,49 @@ QImage makePlaneImage(const Volume &volume, const SliceGeometry &geometry, int s
         const float *source = sliceStart + rowStride * geometry.voxelOfRow(j);
         if (step == 1) {
             for (int i = 0; i < columns; ++i)
-                target[i] = mapping.rgb(source[i]);
+                target[i] = pixel(source + i);
         } else {
             for (int i = 0; i < columns; ++i)
-                target[i] = mapping.rgb(source[step * i]);
+                target[i] = pixel(source + step * i);
         }
     }
     return image;
+}
+
+// Calls fill with the pixel maker the volume needs.
+template <typename Fill>
+QImage withPixels(const Volume &volume, const GreyMapping &mapping, Fill fill)
+{
+    if (!volume.colours)
+        return fill([&mapping](const float *value) { return mapping.rgb(*value); });
+    const VoxelColours &colours = *volume.colours;
+    const float *values = volume.data.data();
+    const std::size_t components = std::size_t(colours.components);
+    const float scale = float(255.0 / colours.fullScale);
+    return fill([&, values, components, scale](const float *value) {
+        const float *rgb = colours.values.data() + std::size_t(value - values) * components;
+        const auto level = [scale](float component) {
+            return std::isfinite(component)
+                       ? int(std::clamp(component * scale, 0.0f, 255.0f) + 0.5f)
+                       : 0;
+        };
+        return qRgb(level(rgb[0]), level(rgb[1]), level(rgb[2]));
+    });
+}
+
+} // namespace
+
+QImage makeSliceImage(const Volume &volume, int axis, int slice, const GreyMapping &mapping)
+{
+    return withPixels(volume, mapping, [&](const auto &pixel) {
+        return fillSliceImage(volume, axis, slice, pixel);
+    });
+}
+
+QImage makePlaneImage(const Volume &volume, const SliceGeometry &geometry, int slice,
+                      const GreyMapping &mapping)
+{
+    return withPixels(volume, mapping, [&](const auto &pixel) {
+        return fillPlaneImage(volume, geometry, slice, pixel);
+    });
 }

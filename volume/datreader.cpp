@@ -154,5 +154,6 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     target.fileAxes = unplaced.fileAxes;
     target.series.reset();
     target.frame = 0;
+    target.colours.reset();
     return result;
 }

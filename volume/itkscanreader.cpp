@@ -168,11 +168,17 @@ bool sampleTypeOf(itk::IOComponentEnum component, SampleType &type)
 // given, a fourth axis is the time of a series (its length goes there);
 // otherwise it is refused.
 ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint64_t expected,
-                           std::array<std::size_t, 3> &size, std::size_t *frames = nullptr)
+                           std::array<std::size_t, 3> &size, std::size_t *frames = nullptr,
+                           std::size_t *components = nullptr)
 {
-    if (io.GetNumberOfComponents() != 1)
-        return scanRefusal("The image has " + std::to_string(io.GetNumberOfComponents()) +
-                           " components per voxel; only scalar images can be shown.");
+    const std::size_t perVoxel = io.GetNumberOfComponents();
+    const bool colour = components && (perVoxel == 3 || perVoxel == 4);
+    if (perVoxel != 1 && !colour)
+        return scanRefusal("The image has " + std::to_string(perVoxel) +
+                           " components per voxel; only scalar and colour (RGB, RGBA) images "
+                           "can be shown.");
+    if (components)
+        *components = perVoxel;
     size = {1, 1, 1};
     if (frames)
         *frames = 1;
@@ -198,6 +204,9 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
             *frames = std::size_t(extent);
         count *= extent;
     }
+    if (perVoxel > 1 && frames && *frames > 1)
+        return scanRefusal("The image is a series of colour volumes, which is not read.");
+    count *= perVoxel;
     if (slices > 1) {
         if (size[2] != 1)
             return scanRefusal("The series' slices are volumes themselves.");
@@ -304,7 +313,7 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
     // The contents chose the format; ITK's CanReadFile() would look at the name.
     io->SetFileName(path);
     io->ReadImageInformation();
-    checked = checkHeader(*io, 1, count, scan.size, &scan.frames);
+    checked = checkHeader(*io, 1, count, scan.size, &scan.frames, &scan.components);
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
@@ -396,7 +405,8 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
     io->SetFileName(path);
     io->ReadImageInformation();
     ScanReadResult checked =
-        checkHeader(*io, 1, 0, scan.size, format == ScanFormat::Minc ? &scan.frames : nullptr);
+        checkHeader(*io, 1, 0, scan.size, format == ScanFormat::Minc ? &scan.frames : nullptr,
+                    format == ScanFormat::Minc ? nullptr : &scan.components);
     if (!checked.ok)
         return checked;
     takeGeometry(*io, scan);
@@ -413,10 +423,11 @@ ScanReadResult readWholeImage(const std::string &path, ScanFormat format,
         return scanRefusal("ITK delivers a sample type that cannot be shown.");
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     const std::string problem =
-        scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes, scan.frames);
+        scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes, scan.frames * scan.components);
     if (!problem.empty())
         return scanRefusal(problem);
-    if (!scan.samples.allocate(size[0] * size[1] * size[2] * scan.frames * sampleSize(scan.type)))
+    if (!scan.samples.allocate(size[0] * size[1] * size[2] * scan.frames * scan.components *
+                               sampleSize(scan.type)))
         return scanRefusal("There is not enough memory for the image.");
     scan.bigEndian = machineIsBigEndian();
     // These readers read the region asked for, which starts out empty.
@@ -460,20 +471,22 @@ itk::ImageIOBase::Pointer sliceReader(const std::string &path)
 // Reads the slice at path into to after checking that it is a scalar 2D
 // image of the given size and type (the first slice's).
 ScanReadResult readStackSlice(const std::string &path, const std::array<std::size_t, 3> &size,
-                              SampleType type, unsigned char *to)
+                              SampleType type, std::size_t components, unsigned char *to)
 {
     itk::ImageIOBase::Pointer io = sliceReader(path);
     io->SetFileName(path);
     io->ReadImageInformation();
     std::array<std::size_t, 3> sliceSize{};
-    ScanReadResult checked = checkHeader(*io, 1, 0, sliceSize);
+    std::size_t sliceComponents = 1;
+    ScanReadResult checked = checkHeader(*io, 1, 0, sliceSize, nullptr, &sliceComponents);
     SampleType sliceType = SampleType::UInt8;
     if (!checked.ok)
         return scanRefusal(fileName(path) + ": " + checked.reason);
     if (!sampleTypeOf(io->GetComponentType(), sliceType) || sliceType != type ||
-        sliceSize[0] != size[0] || sliceSize[1] != size[1] || sliceSize[2] != 1)
+        sliceComponents != components || sliceSize[0] != size[0] || sliceSize[1] != size[1] ||
+        sliceSize[2] != 1)
         return scanRefusal("Slice " + fileName(path) +
-                           " has another size or sample type than the "
+                           " has another size, sample type or colour than the "
                            "first slice.");
     itk::ImageIORegion region(io->GetNumberOfDimensions());
     for (unsigned int axis = 0; axis < io->GetNumberOfDimensions(); ++axis) {
@@ -498,7 +511,7 @@ ScanReadResult readImageStack(const std::string &path, std::uint64_t maxDataByte
     itk::ImageIOBase::Pointer first = sliceReader(stack.files.front());
     first->SetFileName(stack.files.front());
     first->ReadImageInformation();
-    ScanReadResult checked = checkHeader(*first, 1, 0, scan.size);
+    ScanReadResult checked = checkHeader(*first, 1, 0, scan.size, nullptr, &scan.components);
     if (!checked.ok)
         return scanRefusal(fileName(stack.files.front()) + ": " + checked.reason);
     if (scan.size[2] != 1)
@@ -511,15 +524,16 @@ ScanReadResult readImageStack(const std::string &path, std::uint64_t maxDataByte
         scan.spacing[axis] = first->GetSpacing(axis);
     scan.patientFrame = false;
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
-    const std::string problem = scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes);
+    const std::string problem =
+        scanMemoryProblem(size, sampleSize(scan.type), maxDataBytes, scan.components);
     if (!problem.empty())
         return scanRefusal(problem);
-    const std::uint64_t sliceBytes = size[0] * size[1] * sampleSize(scan.type);
+    const std::uint64_t sliceBytes = size[0] * size[1] * scan.components * sampleSize(scan.type);
     if (!scan.samples.allocate(sliceBytes * size[2]))
         return scanRefusal("There is not enough memory for the image.");
     scan.bigEndian = machineIsBigEndian();
     for (std::size_t slice = 0; slice < stack.files.size(); ++slice) {
-        checked = readStackSlice(stack.files[slice], scan.size, scan.type,
+        checked = readStackSlice(stack.files[slice], scan.size, scan.type, scan.components,
                                  scan.samples.data() + slice * sliceBytes);
         if (!checked.ok)
             return checked;
@@ -1274,6 +1288,7 @@ ScanReadResult readScanLayoutWithItk(const std::string &path, ScanFormat format,
         return result;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     probed.frames = scan.frames;
+    probed.components = scan.components;
     probed.frameInterval = scan.frameInterval;
     probed.spacing = scan.spacing;
     probed.direction = scan.direction;

@@ -422,6 +422,8 @@ ScanReadResult MappedScan::open(const ScanLayout &layout)
         return scanRefusal("12-bit samples must be stored in 16-bit words.");
 
     const std::string what = "The data file '" + layout.dataPath + "'";
+    if (layout.components != 1 || layout.frames != 1)
+        return scanRefusal("Only a single scalar volume can be mapped from its file.");
     std::string reason = regularFileProblem(layout.dataPath, what);
     if (!reason.empty())
         return scanRefusal(reason);
@@ -742,6 +744,7 @@ void MappedScan::placeInWorld(Volume &target) const
     target.fileAxes = reorientation_;
     target.series.reset();
     target.frame = 0;
+    target.colours.reset();
 }
 
 ScanReadResult MappedScan::buildRegion(const std::array<int, 3> &lower,

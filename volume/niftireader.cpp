@@ -171,12 +171,10 @@ bool sampleTypeOf(int datatype, SampleType &type, std::string &reason)
     case 1280:
         type = SampleType::UInt64;
         return true;
-    case 128:
-        reason = "The image has 3 components per voxel (RGB); only scalar images can be shown.";
-        return false;
-    case 2304:
-        reason = "The image has 4 components per voxel (RGBA); only scalar images can be shown.";
-        return false;
+    case 128:  // RGB24: a voxel's three bytes together
+    case 2304: // RGBA32
+        type = SampleType::UInt8;
+        return true;
     case 32:
     case 1792:
     case 2048:
@@ -414,9 +412,13 @@ ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint6
         !sampleTypeOf(header.datatype, scan.type, reason))
         return scanRefusal(reason);
     scan.frames = std::size_t(frames);
+    scan.components = header.datatype == 128 ? 3 : header.datatype == 2304 ? 4 : 1;
+    if (scan.components > 1 && frames > 1)
+        return scanRefusal("The image is a series of colour volumes, which is not read.");
     niftiFrameInterval(header, scan.frameInterval, scan.frameUnit);
     if (maxDataBytes) {
-        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes, frames);
+        reason =
+            scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes, frames * scan.components);
         if (!reason.empty())
             return scanRefusal(reason);
     }
@@ -499,6 +501,7 @@ ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout)
     probed.format = VolumeFormat::Nifti;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
     probed.frames = scan.frames;
+    probed.components = scan.components;
     probed.frameInterval = scan.frameInterval;
     probed.frameUnit = scan.frameUnit;
     probed.type = scan.type;

@@ -240,9 +240,115 @@ std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::siz
            std::to_string(maxDataBytes >> 20) + " MiB).";
 }
 
+namespace {
+
+template <typename T> double largestOf()
+{
+    if constexpr (std::is_floating_point_v<T>)
+        return 0.0;
+    else
+        return double(std::numeric_limits<T>::max());
+}
+
+// A colour scan as its luminance, a scan of floats, and its colours in stored
+// order (reordered once the luminance is placed); false without memory.
+bool splitColourScan(RawScan &scan, RawScan &luminance, VoxelColours &colours)
+{
+    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    const std::size_t components = scan.components;
+    if (!luminance.samples.allocate(count * sizeof(float)) ||
+        !tryResizeVoxels(colours.values, std::size_t(count * components)))
+        return false;
+    float *light = reinterpret_cast<float *>(luminance.samples.data());
+    double largest = 0.0;
+    withSamples(scan.type, scan.samples.data(), [&](const auto *samples) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(samples)>>;
+        largest = largestOf<T>();
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const auto *voxel = samples + i * components;
+            for (std::size_t c = 0; c < components; ++c)
+                colours.values[std::size_t(i * components + c)] = float(voxel[c]);
+            light[i] = float(0.299 * double(voxel[0]) + 0.587 * double(voxel[1]) +
+                             0.114 * double(voxel[2]));
+        }
+    });
+    if (largest == 0.0) {
+        for (float value : colours.values)
+            if (std::isfinite(value))
+                largest = std::max(largest, double(value));
+        largest = largest > 1.0 ? largest : 1.0;
+    }
+    colours.components = int(components);
+    colours.fullScale = largest;
+    luminance.size = scan.size;
+    luminance.spacing = scan.spacing;
+    luminance.direction = scan.direction;
+    luminance.origin = scan.origin;
+    luminance.patientFrame = scan.patientFrame;
+    luminance.type = SampleType::Float32;
+    luminance.bigEndian = machineIsBigEndian();
+    luminance.notes = scan.notes;
+    return true;
+}
+
+// values (components per voxel, stored order) in the LPS order that
+// reorientation gives the stored size.
+bool reorderColours(VoxelColours &colours, const std::array<std::size_t, 3> &storedSize,
+                    const Reorientation &reorientation)
+{
+    const std::size_t components = std::size_t(colours.components);
+    VoxelArray ordered;
+    if (!tryResizeVoxels(ordered, colours.values.size()))
+        return false;
+    const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
+                                                      std::int64_t(storedSize[0] * storedSize[1])};
+    const std::array<std::size_t, 3> size = reorientedAxes(storedSize, reorientation);
+    std::array<std::int64_t, 3> step{};
+    std::int64_t start = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::int64_t stride = storedStride[reorientation.sourceAxis[axis]];
+        step[axis] = reorientation.flipped[axis] ? -stride : stride;
+        if (reorientation.flipped[axis] && size[axis] > 0)
+            start += std::int64_t(size[axis] - 1) * stride;
+    }
+    std::size_t output = 0;
+    for (std::size_t z = 0; z < size[2]; ++z)
+        for (std::size_t y = 0; y < size[1]; ++y)
+            for (std::size_t x = 0; x < size[0]; ++x) {
+                const std::int64_t stored = start + std::int64_t(x) * step[0] +
+                                            std::int64_t(y) * step[1] + std::int64_t(z) * step[2];
+                for (std::size_t c = 0; c < components; ++c)
+                    ordered[output++] = colours.values[std::size_t(stored) * components + c];
+            }
+    colours.values.swap(ordered);
+    return true;
+}
+
+} // namespace
+
 bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
                        std::ostream &out)
 {
+    if (scan.components > 1) {
+        if (scan.bigEndian != machineIsBigEndian() && sampleSize(scan.type) > 1) {
+            swapBytes(scan.samples.data(),
+                      std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.components,
+                      sampleSize(scan.type));
+            scan.bigEndian = machineIsBigEndian();
+        }
+        RawScan luminance;
+        auto colours = std::make_shared<VoxelColours>();
+        if (!splitColourScan(scan, luminance, *colours))
+            return false;
+        scan.samples.release();
+        Volume shown;
+        if (!volumeFromRawScan(luminance, shown, warnings, out) ||
+            !reorderColours(*colours, scan.size, shown.fileAxes))
+            return false;
+        shown.colours = std::move(colours);
+        target = std::move(shown);
+        return true;
+    }
     const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] *
                                 std::max<std::size_t>(scan.frames, 1);
     if (scan.samples.size() < count * sampleSize(scan.type))
@@ -343,5 +449,6 @@ bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const Samp
     target.origin = {0, 0, 0};
     target.series.reset();
     target.frame = 0;
+    target.colours.reset();
     return true;
 }

@@ -101,6 +101,9 @@ struct RawScan
     // Volumes of a series over time (4D images): frames of size[0] *
     // size[1] * size[2] samples one after another in samples, all of one grid.
     std::size_t frames = 1;
+    // Components per voxel: 1 for scalar data, 3 (RGB) or 4 (RGBA) for colour,
+    // each voxel's together in samples.
+    std::size_t components = 1;
     // The time from one frame to the next as the file gives it, in
     // frameUnit ("s", "ms", "us"; empty where the file names none); 0 where
     // the file gives none.
@@ -132,7 +135,9 @@ std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::siz
 // warnings (scan.notes last). target is replaced only on success; false when
 // the memory cannot be had.
 // A series is normalised by the range of all its frames, so that one
-// transfer function means the same in each; target then holds frame 0.
+// transfer function means the same in each; target then holds frame 0. A
+// colour scan (components 3 or 4) becomes its luminance with its colours
+// beside it (Volume::colours).
 bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
                        std::ostream &out);
 

@@ -9,7 +9,7 @@ namespace {
 bool allocateSamples(RawScan &scan, std::uint64_t &bytes)
 {
     const std::uint64_t count =
-        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.frames;
+        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.frames * scan.components;
     bytes = count * sampleSize(scan.type);
     return scan.samples.allocate(bytes);
 }

@@ -20,6 +20,8 @@ struct ScanLayout
     // The volumes of a series (4D image) that follow one another in the data,
     // each of size; their time step as RawScan gives it.
     std::uint64_t frames = 1;
+    // Components per voxel (colour: 3 or 4), each voxel's together.
+    std::uint64_t components = 1;
     double frameInterval = 0.0;
     std::string frameUnit;
     SampleType type = SampleType::UInt16;

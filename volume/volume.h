@@ -6,9 +6,22 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 class MappedScan;
 class VolumeSeries;
+
+// The colours of a colour volume (RGB or RGBA) as its file stores them: for
+// each voxel in Volume::data's order its components together, in file units.
+struct VoxelColours
+{
+    int components = 3; // 3: red, green, blue; 4: and alpha
+    VoxelArray values;
+    // The value a component shows at full intensity: the largest of its
+    // stored type (255 for 8 bits, 65535 for 16), or of the values for
+    // floating-point data.
+    double fullScale = 255.0;
+};
 
 // A regular grid of scalar samples normalised to 0..1.
 //
@@ -72,6 +85,11 @@ struct Volume
     // other frames) and which of them this is. Null for a 3D image.
     std::shared_ptr<VolumeSeries> series;
     int frame = 0;
+
+    // For a colour volume: its colours, shown as stored; data then holds
+    // their luminance (0.299 R + 0.587 G + 0.114 B), which the transfer
+    // function and the window work on. Null for scalar data.
+    std::shared_ptr<const VoxelColours> colours;
 
     // Reads a volume file of any supported format (see volumefile.h) and
     // reports progress on standard output

@@ -472,8 +472,9 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     ScanLayout layout;
     // DICOM series are left out: their probe reads every slice's header, as
     // the reader does again, and they cannot be mapped anyway.
+    // Colour volumes are read whole.
     if (detection.refusal.empty() && detection.format != VolumeFormat::DicomSeries &&
-        probeScanLayout(path, layout).ok) {
+        probeScanLayout(path, layout).ok && layout.components == 1) {
         if (options.spacing)
             layout.spacing = *options.spacing;
         LoadLimits limits = defaultLoadLimits();

@@ -121,3 +121,21 @@ double fileValueAt(const Volume &volume, const std::array<int, 3> &voxel)
     return volume.sampleOffset +
            std::round((value - volume.sampleOffset) / volume.sampleStep) * volume.sampleStep;
 }
+
+std::vector<double> coloursAt(const Volume &volume, const std::array<int, 3> &voxel)
+{
+    if (!volume.colours)
+        return {};
+    const int size[3] = {volume.width, volume.height, volume.depth};
+    for (std::size_t axis = 0; axis < 3; ++axis)
+        if (voxel[axis] < 0 || voxel[axis] >= size[axis])
+            return {};
+    const std::size_t components = std::size_t(volume.colours->components);
+    const std::size_t index =
+        std::size_t(voxel[0]) +
+        std::size_t(volume.width) * (std::size_t(voxel[1]) + std::size_t(volume.height) * voxel[2]);
+    if ((index + 1) * components > volume.colours->values.size())
+        return {};
+    const float *first = volume.colours->values.data() + index * components;
+    return std::vector<double>(first, first + components);
+}

@@ -3,6 +3,7 @@
 #include "imagegrid.h"
 
 #include <array>
+#include <vector>
 #include <optional>
 
 struct Volume;
@@ -31,6 +32,10 @@ std::array<int, 3> voxelOfFileIndex(const Volume &volume, const std::array<int, 
 // volume holds as its minimum), else rebuilt from the normalised value. NaN
 // outside the grid.
 double fileValueAt(const Volume &volume, const std::array<int, 3> &voxel);
+
+// A colour volume's components at voxel (3 or 4, in file units); empty for
+// scalar data and outside the grid.
+std::vector<double> coloursAt(const Volume &volume, const std::array<int, 3> &voxel);
 
 // The full-resolution voxel whose centre is nearest a world point (LPS mm);
 // none outside the grid or where the grid is singular.
