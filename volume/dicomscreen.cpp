@@ -42,6 +42,35 @@ bool knownVr(const unsigned char *at)
     return false;
 }
 
+// The value representation of the image attributes that GDCM reads through
+// its typed attributes, which assert on any other; null for the rest.
+const char *gdcmAttributeVr(std::uint16_t group, std::uint16_t element)
+{
+    switch (std::uint32_t(group) << 16 | element) {
+    case 0x00280002: // samples per pixel
+    case 0x00280006: // planar configuration
+    case 0x00280010: // rows
+    case 0x00280011: // columns
+    case 0x00280100: // bits allocated
+    case 0x00280101: // bits stored
+    case 0x00280102: // high bit
+    case 0x00280103: // pixel representation
+        return "US";
+    case 0x00280008: // number of frames
+        return "IS";
+    case 0x00280004: // photometric interpretation
+        return "CS";
+    case 0x00200032: // image position
+    case 0x00200037: // image orientation
+    case 0x00280030: // pixel spacing
+    case 0x00281052: // rescale intercept
+    case 0x00281053: // rescale slope
+        return "DS";
+    default:
+        return nullptr;
+    }
+}
+
 // The representations whose length takes four bytes after two reserved ones.
 bool longFormVr(const unsigned char *at)
 {
@@ -362,6 +391,14 @@ struct Walker
                 (explicitVr ? knownVr(vr) : explicitAmongImplicit(position, end, big));
             if (explicitHere && !explicitVr && group != 0x0002)
                 facts.pixels.explicitAmongImplicit = true;
+            if (explicitHere && depth == 0) {
+                const char *expected = gdcmAttributeVr(group, element);
+                if (expected && std::memcmp(vr, expected, 2) != 0)
+                    return fail(group, element,
+                                "has value representation " +
+                                    std::string(reinterpret_cast<const char *>(vr), 2) +
+                                    " where the image needs " + expected);
+            }
             std::uint32_t length = 0;
             bool sequence = false;
             if (explicitHere) {

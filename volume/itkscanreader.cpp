@@ -174,9 +174,10 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
     const std::size_t perVoxel = io.GetNumberOfComponents();
     const bool colour = components && (perVoxel == 3 || perVoxel == 4);
     if (perVoxel != 1 && !colour)
-        return scanRefusal("The image has " + std::to_string(perVoxel) +
-                           " components per voxel; only scalar and colour (RGB, RGBA) images "
-                           "can be shown.");
+        return scanRefusal("The image has " + std::to_string(perVoxel) + " components per voxel; " +
+                           (components
+                                ? "only scalar and colour (RGB, RGBA) images can be shown."
+                                : "colour is not read from this format yet, only scalar images."));
     if (components)
         *components = perVoxel;
     size = {1, 1, 1};

@@ -433,11 +433,11 @@ void TestScanFiles::hostileFiles_data()
     QTest::newRow("5D") << "5d.nrrd"
                         << nrrd("type: uint8\ndimension: 5\nsizes: 2 2 2 3 2\n", QByteArray(48, 1))
                         << "only 3D images and series of them";
-    QTest::newRow("colour")
-        << "rgb.nrrd"
-        << nrrd("type: uint8\ndimension: 3\nsizes: 3 2 2\nkinds: RGB-color domain domain\n",
-                QByteArray(12, 1))
-        << "3 components per voxel";
+    QTest::newRow("two components")
+        << "vectors.nrrd"
+        << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nkinds: vector domain domain\n",
+                QByteArray(8, 1))
+        << "2 components per voxel";
     QTest::newRow("empty folder") << "empty-folder" << QByteArray() << "no DICOM series";
     QTest::newRow("beyond memory")
         << "big.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 100 100 100\n", QByteArray(8, 1))
@@ -951,6 +951,19 @@ void TestScanFiles::dicomNeedsADataSet()
     const DicomSliceFacts representation = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(representation.problem.find("pixel representation of 57089") != std::string::npos,
              representation.problem.c_str());
+
+    // Another representation of an image attribute made GDCM assert as well.
+    bytes.chop(10);
+    bytes += QByteArray::fromHex("28001100"
+                                 "5353"
+                                 "0200"
+                                 "0400");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts columns = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(columns.problem.find("value representation SS where the image needs US") !=
+                 std::string::npos,
+             columns.problem.c_str());
 }
 
 // GDCM's RLE decoder ran past its buffers on false segment headers (found by
