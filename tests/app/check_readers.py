@@ -11,7 +11,8 @@ with what those libraries make of the same files: nibabel's affine for MGH,
 mrcfile's voxel size, origin (or start indices) and axis order for MRC,
 nibabel's for MINC (written by hand as netCDF: nibabel reads MINC but does not
 write it), tifffile's resolution tags for TIFF and VTK's own reader for legacy
-VTK files, the
+VTK files, colour volumes (RGB and RGBA TIFF through tifffile, RGB24 NIfTI
+through nibabel) component by component, the
 data type, the value range and the voxel (and its value) under world points.
 The comparisons are check_world_geometry.py's; every voxel holds its own
 value, so a wrong index order or byte order shows as a wrong probe value.
@@ -262,6 +263,63 @@ def write_png_pattern(work, name):
     return exp
 
 
+# ---------------------------------------------------------------- colour
+
+
+def colour_voxels(dtype, components):
+    """data[x, y, z, c]: components distinct from voxel to voxel."""
+    n = int(np.prod(SHAPE))
+    full = np.iinfo(dtype).max
+    ramp = (np.arange(n * components).reshape(n, components) * 37 + 11) % 251
+    values = (ramp * (full // 250)).astype(dtype)
+    return values.reshape(SHAPE[::-1] + (components,)).transpose(2, 1, 0, 3)
+
+
+def write_colour_tiff(work, name, dtype, components):
+    data = colour_voxels(dtype, components)
+    path = wg.fresh(os.path.join(work, name))
+    tifffile.imwrite(path, data.transpose(2, 1, 0, 3), photometric="rgb",
+                     extrasamples=[2] if components == 4 else None)
+    back = tifffile.imread(path).transpose(2, 1, 0, 3)
+    return dict(path=path, affine=np.eye(4), colours=back, world="XYZ")
+
+
+def write_colour_nifti(work, name, affine):
+    rgb = colour_voxels(np.uint8, 3)
+    data = np.zeros(SHAPE, dtype=[("R", "u1"), ("G", "u1"), ("B", "u1")])
+    for c, key in enumerate("RGB"):
+        data[key] = rgb[..., c]
+    path = wg.fresh(os.path.join(work, name))
+    nib.save(nib.Nifti1Image(data, affine), path)
+    back = np.asanyarray(nib.load(path).dataobj)
+    colours = np.stack([back[key] for key in "RGB"], axis=3)
+    return dict(path=path, affine=nib.load(path).affine, colours=colours, world="RAS")
+
+
+def check_colour(binary, exp):
+    """Every component of a voxel, and its luminance as the value."""
+    where = os.path.basename(exp["path"])
+    colours = exp["colours"]
+    rc, objects, _ = wg.run(binary, ["--info", "--json", exp["path"]])
+    got = objects[0] if objects else {}
+    results.check(rc == 0 and got.get("components") == colours.shape[3]
+                  and got.get("dimensions") == list(SHAPE), where, "components, dimensions",
+                  (colours.shape[3], list(SHAPE)), (got.get("components"), got.get("dimensions")))
+    voxels = [(0, 0, 0), (4, 5, 6), (2, 3, 1), (1, 4, 5)]
+    args = [exp["path"], "--json"]
+    for ijk in voxels:
+        point = (exp["affine"] @ np.append(ijk, 1.0))[:3]
+        args += ["--probe", ",".join(f"{x:.6f}" for x in point)]
+    rc, objects, _ = wg.run(binary, args)
+    for ijk, got in zip(voxels, objects):
+        rgb = [float(v) for v in colours[ijk]]
+        light = 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2]
+        results.check(got.get("components") == rgb, f"{where} {ijk}", "components", rgb,
+                      got.get("components"))
+        results.check(wg.close(got.get("value"), light, 1e-3), f"{where} {ijk}", "value",
+                      light, got.get("value"))
+
+
 def check_warnings(exp, got):
     where = os.path.basename(exp["path"])
     warnings = [str(w) for w in got.get("warnings") or []]
@@ -350,6 +408,11 @@ def main():
     for e in expected:
         wg.check_probes(binary, e)
         check_frames(binary, e)
+
+    for colour in (write_colour_tiff(work, "rgb8.tif", np.uint8, 3),
+                   write_colour_tiff(work, "rgba16.tif", np.uint16, 4),
+                   write_colour_nifti(work, "rgb24.nii", ras)):
+        check_colour(binary, colour)
 
     # --series names a pattern, --spacing gives the voxel size a stack lacks.
     pattern = expected[-1]["path"]

@@ -30,6 +30,7 @@ private slots:
     void windowAndBatchDrawTheSameScene();
     void steppingThroughASeriesKeepsThePlace();
     void batchWritesEveryVolumeOfASeries();
+    void colourVolumeShowsItsColours();
 };
 
 namespace {
@@ -52,6 +53,29 @@ QByteArray growingBall()
                 }
     QByteArray bytes = nifti1(fields, samples);
     put<std::int16_t>(bytes, 48, seriesFrames);
+    return bytes;
+}
+
+// A colour NIfTI file (RGB24) of a ball, red on the patient's right, green on
+// the left.
+QByteArray twoColourBall()
+{
+    NiftiFields fields;
+    fields.dim = {{3, seriesSide, seriesSide, seriesSide}};
+    fields.sformCode = 1;
+    QByteArray samples;
+    for (int z = 0; z < seriesSide; ++z)
+        for (int y = 0; y < seriesSide; ++y)
+            for (int x = 0; x < seriesSide; ++x) {
+                const bool inside = std::hypot(x - 11.5, y - 11.5, z - 11.5) < 9;
+                const bool right = x >= seriesSide / 2; // RAS: x grows to the right
+                samples +=
+                    inside ? (right ? QByteArray("\xe6\x28\x28", 3) : QByteArray("\x28\xc8\x3c", 3))
+                           : QByteArray(3, '\0');
+            }
+    QByteArray bytes = nifti1(fields, samples);
+    put<std::int16_t>(bytes, 70, 128); // RGB24
+    put<std::int16_t>(bytes, 72, 24);
     return bytes;
 }
 
@@ -217,6 +241,44 @@ void TestScene::batchWritesEveryVolumeOfASeries()
     QVERIFY(batch.waitForFinished(60000));
     QCOMPARE(batch.exitCode(), 1);
     QVERIFY(batch.readAllStandardError().contains("there is no volume 3"));
+}
+
+// Slices show the colours as stored; the rendering takes its colours from the
+// data and its opacity from the function.
+void TestScene::colourVolumeShowsItsColours()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("colour.nii");
+    QVERIFY(writeFile(file, twoColourBall()));
+    QProcess batch;
+    batch.start(KELVARA_EXECUTABLE, {file, "--slice", "axial", "--output", dir.filePath("s.png")});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    // Radiological: the patient's right on the image's left.
+    const QImage slice(dir.filePath("s.png"));
+    QCOMPARE(slice.pixel(slice.width() / 2 - 3, slice.height() / 2), qRgb(0xe6, 0x28, 0x28));
+    QCOMPARE(slice.pixel(slice.width() / 2 + 3, slice.height() / 2), qRgb(0x28, 0xc8, 0x3c));
+
+    batch.start(KELVARA_EXECUTABLE, {file, "--transfer-function", "bone", "--size", "64x64",
+                                     "--output", dir.filePath("r.png"), "--backend", "egl"});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    const QImage rendering(dir.filePath("r.png"));
+    int redLeft = 0, greenRight = 0, lit = 0;
+    for (int y = 0; y < rendering.height(); ++y)
+        for (int x = 0; x < rendering.width(); ++x) {
+            const QRgb pixel = rendering.pixel(x, y);
+            if (qRed(pixel) + qGreen(pixel) < 20)
+                continue;
+            ++lit;
+            const bool left = x < rendering.width() / 2;
+            redLeft += left && qRed(pixel) > 2 * qGreen(pixel);
+            greenRight += !left && qGreen(pixel) > 2 * qRed(pixel);
+        }
+    QVERIFY2(
+        lit > 200 && redLeft > lit / 3 && greenRight > lit / 3,
+        qPrintable(
+            QString("%1 lit, %2 red left, %3 green right").arg(lit).arg(redLeft).arg(greenRight)));
 }
 
 QTEST_MAIN(TestScene)
