@@ -54,6 +54,31 @@ template <typename T> SampleExtent rangeOf(const T *samples, std::uint64_t count
     return range;
 }
 
+// How the LPS voxels of a stored image step through its samples: LPS axis j
+// by step[j] samples (backwards where flipped), voxel 0 at sample start.
+struct StoredWalk
+{
+    std::array<std::size_t, 3> size{}; // LPS order
+    std::array<std::int64_t, 3> step{};
+    std::int64_t start = 0;
+};
+
+StoredWalk storedWalk(const std::array<std::size_t, 3> &storedSize,
+                      const Reorientation &reorientation)
+{
+    const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
+                                                      std::int64_t(storedSize[0] * storedSize[1])};
+    StoredWalk walk;
+    walk.size = reorientedAxes(storedSize, reorientation);
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::int64_t stride = storedStride[reorientation.sourceAxis[axis]];
+        walk.step[axis] = reorientation.flipped[axis] ? -stride : stride;
+        if (reorientation.flipped[axis] && walk.size[axis] > 0)
+            walk.start += std::int64_t(walk.size[axis] - 1) * stride;
+    }
+    return walk;
+}
+
 // Writes (sample - origin) / 2 * scale, limited to 0..1 (non-finite samples 0), in
 // LPS order: each LPS axis steps through the stored samples by the stride of
 // its stored axis, backwards where it is flipped.
@@ -62,17 +87,10 @@ void convertSamples(const T *samples, const std::array<std::size_t, 3> &storedSi
                     const Reorientation &reorientation, double origin, double scale, float *target,
                     std::ostream &out)
 {
-    const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
-                                                      std::int64_t(storedSize[0] * storedSize[1])};
-    const std::array<std::size_t, 3> size = reorientedAxes(storedSize, reorientation);
-    std::array<std::int64_t, 3> step{};
-    std::int64_t start = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-        const std::int64_t stride = storedStride[reorientation.sourceAxis[axis]];
-        step[axis] = reorientation.flipped[axis] ? -stride : stride;
-        if (reorientation.flipped[axis] && size[axis] > 0)
-            start += std::int64_t(size[axis] - 1) * stride;
-    }
+    const StoredWalk walk = storedWalk(storedSize, reorientation);
+    const std::array<std::size_t, 3> &size = walk.size;
+    const std::array<std::int64_t, 3> &step = walk.step;
+    const std::int64_t start = walk.start;
     // Halves, so that doubles spanning more than the largest double (near
     // -1.8e308 and 1.8e308) keep a finite difference; exact otherwise.
     const double halfOrigin = origin * 0.5;
@@ -103,35 +121,6 @@ void convertSamples(const T *samples, const std::array<std::size_t, 3> &storedSi
         out << "\r- Preparing data (" << percent << "%) ...";
     }
     out << std::endl;
-}
-
-// Calls work with bytes as an array of samples of type.
-template <typename Work> auto withSamples(SampleType type, const unsigned char *bytes, Work &&work)
-{
-    const void *samples = bytes;
-    switch (type) {
-    case SampleType::UInt8:
-        return work(static_cast<const std::uint8_t *>(samples));
-    case SampleType::Int8:
-        return work(static_cast<const std::int8_t *>(samples));
-    case SampleType::UInt16:
-        return work(static_cast<const std::uint16_t *>(samples));
-    case SampleType::Int16:
-        return work(static_cast<const std::int16_t *>(samples));
-    case SampleType::UInt32:
-        return work(static_cast<const std::uint32_t *>(samples));
-    case SampleType::Int32:
-        return work(static_cast<const std::int32_t *>(samples));
-    case SampleType::UInt64:
-        return work(static_cast<const std::uint64_t *>(samples));
-    case SampleType::Int64:
-        return work(static_cast<const std::int64_t *>(samples));
-    case SampleType::Float32:
-        return work(static_cast<const float *>(samples));
-    case SampleType::Float64:
-        break;
-    }
-    return work(static_cast<const double *>(samples));
 }
 
 } // namespace
@@ -261,7 +250,7 @@ bool splitColourScan(RawScan &scan, RawScan &luminance, VoxelColours &colours)
         return false;
     float *light = reinterpret_cast<float *>(luminance.samples.data());
     double largest = 0.0;
-    withSamples(scan.type, scan.samples.data(), [&](const auto *samples) {
+    withTypedSamples(scan.type, scan.samples.data(), [&](const auto *samples) {
         using T = std::remove_const_t<std::remove_pointer_t<decltype(samples)>>;
         largest = largestOf<T>();
         for (std::uint64_t i = 0; i < count; ++i) {
@@ -300,17 +289,10 @@ bool reorderColours(VoxelColours &colours, const std::array<std::size_t, 3> &sto
     VoxelArray ordered;
     if (!tryResizeVoxels(ordered, colours.values.size()))
         return false;
-    const std::array<std::int64_t, 3> storedStride = {1, std::int64_t(storedSize[0]),
-                                                      std::int64_t(storedSize[0] * storedSize[1])};
-    const std::array<std::size_t, 3> size = reorientedAxes(storedSize, reorientation);
-    std::array<std::int64_t, 3> step{};
-    std::int64_t start = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-        const std::int64_t stride = storedStride[reorientation.sourceAxis[axis]];
-        step[axis] = reorientation.flipped[axis] ? -stride : stride;
-        if (reorientation.flipped[axis] && size[axis] > 0)
-            start += std::int64_t(size[axis] - 1) * stride;
-    }
+    const StoredWalk walk = storedWalk(storedSize, reorientation);
+    const std::array<std::size_t, 3> &size = walk.size;
+    const std::array<std::int64_t, 3> &step = walk.step;
+    const std::int64_t start = walk.start;
     std::size_t output = 0;
     for (std::size_t z = 0; z < size[2]; ++z)
         for (std::size_t y = 0; y < size[1]; ++y)
@@ -365,8 +347,8 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
 void widenSampleExtent(SampleType type, const unsigned char *samples, std::uint64_t count,
                        bool first, SampleExtent &extent)
 {
-    const SampleExtent part =
-        withSamples(type, samples, [count](const auto *typed) { return rangeOf(typed, count); });
+    const SampleExtent part = withTypedSamples(
+        type, samples, [count](const auto *typed) { return rangeOf(typed, count); });
     const bool partFinite = part.nonFinite < count;
     if (first) {
         extent = part;
@@ -412,7 +394,7 @@ bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const Samp
     const bool reversed = scan.slope < 0.0;
     const double origin = reversed ? range.maximum : range.minimum;
     const double scale = halfExtent > 0.0 ? (reversed ? -1.0 : 1.0) / halfExtent : 0.0;
-    withSamples(scan.type, samples, [&](const auto *typed) {
+    withTypedSamples(scan.type, samples, [&](const auto *typed) {
         convertSamples(typed, scan.size, reorientation, origin, scale, data.data(), out);
     });
 

@@ -29,6 +29,37 @@ enum class SampleType
 
 // Bytes per sample of type.
 std::size_t sampleSize(SampleType type);
+
+// Calls work with bytes as an array of samples of type (aligned for it).
+template <typename Work>
+auto withTypedSamples(SampleType type, const unsigned char *bytes, Work &&work)
+{
+    const void *samples = bytes;
+    switch (type) {
+    case SampleType::UInt8:
+        return work(static_cast<const std::uint8_t *>(samples));
+    case SampleType::Int8:
+        return work(static_cast<const std::int8_t *>(samples));
+    case SampleType::UInt16:
+        return work(static_cast<const std::uint16_t *>(samples));
+    case SampleType::Int16:
+        return work(static_cast<const std::int16_t *>(samples));
+    case SampleType::UInt32:
+        return work(static_cast<const std::uint32_t *>(samples));
+    case SampleType::Int32:
+        return work(static_cast<const std::int32_t *>(samples));
+    case SampleType::UInt64:
+        return work(static_cast<const std::uint64_t *>(samples));
+    case SampleType::Int64:
+        return work(static_cast<const std::int64_t *>(samples));
+    case SampleType::Float32:
+        return work(static_cast<const float *>(samples));
+    case SampleType::Float64:
+        break;
+    }
+    return work(static_cast<const double *>(samples));
+}
+
 // The type's name as NRRD and nibabel write it ("uint8", "int16", "float32").
 const char *sampleTypeName(SampleType type);
 

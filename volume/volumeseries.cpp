@@ -26,13 +26,6 @@ void swapSamples(unsigned char *bytes, std::uint64_t count, std::size_t width)
         std::reverse(bytes, bytes + width);
 }
 
-template <typename T> double valueAt(const unsigned char *sample)
-{
-    T value;
-    std::memcpy(&value, sample, sizeof value);
-    return double(value);
-}
-
 } // namespace
 
 std::shared_ptr<VolumeSeries> VolumeSeries::fromScan(RawScan &&scan)
@@ -141,12 +134,16 @@ const unsigned char *VolumeSeries::frameBytes(int frame)
     if (!map_)
         return scan_.samples.data() + std::uint64_t(frame) * bytes;
     const unsigned char *samples = mappedSamples_ + std::uint64_t(frame) * bytes;
-    if (!swapMapped_)
+    // The conversion reads whole samples: a header of odd length leaves them
+    // unaligned in the map.
+    const bool aligned = reinterpret_cast<std::uintptr_t>(samples) % sampleSize(scan_.type) == 0;
+    if (!swapMapped_ && aligned)
         return samples;
     if (scratch_.size() != bytes && !scratch_.allocate(bytes))
         return nullptr;
     std::memcpy(scratch_.data(), samples, std::size_t(bytes));
-    swapSamples(scratch_.data(), frameSamples(), sampleSize(scan_.type));
+    if (swapMapped_)
+        swapSamples(scratch_.data(), frameSamples(), sampleSize(scan_.type));
     return scratch_.data();
 }
 
@@ -185,44 +182,14 @@ bool VolumeSeries::frameVolume(int frame, Volume &target, std::vector<std::strin
 
 double VolumeSeries::sampleValue(const unsigned char *sample) const
 {
-    unsigned char bytes[8];
+    // Mapped samples need not be aligned for their type.
+    alignas(8) unsigned char bytes[8];
     const std::size_t width = sampleSize(scan_.type);
     std::memcpy(bytes, sample, width);
     if (map_ && swapMapped_)
         std::reverse(bytes, bytes + width);
-    double value = 0.0;
-    switch (scan_.type) {
-    case SampleType::UInt8:
-        value = valueAt<std::uint8_t>(bytes);
-        break;
-    case SampleType::Int8:
-        value = valueAt<std::int8_t>(bytes);
-        break;
-    case SampleType::UInt16:
-        value = valueAt<std::uint16_t>(bytes);
-        break;
-    case SampleType::Int16:
-        value = valueAt<std::int16_t>(bytes);
-        break;
-    case SampleType::UInt32:
-        value = valueAt<std::uint32_t>(bytes);
-        break;
-    case SampleType::Int32:
-        value = valueAt<std::int32_t>(bytes);
-        break;
-    case SampleType::UInt64:
-        value = valueAt<std::uint64_t>(bytes);
-        break;
-    case SampleType::Int64:
-        value = valueAt<std::int64_t>(bytes);
-        break;
-    case SampleType::Float32:
-        value = valueAt<float>(bytes);
-        break;
-    case SampleType::Float64:
-        value = valueAt<double>(bytes);
-        break;
-    }
+    const double value =
+        withTypedSamples(scan_.type, bytes, [](const auto *typed) { return double(*typed); });
     if (!std::isfinite(value))
         return std::numeric_limits<double>::quiet_NaN();
     return scan_.slope * value + scan_.intercept;
