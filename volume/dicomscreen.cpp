@@ -233,6 +233,17 @@ struct Walker
         case 0x00080016:
             facts.pixels.sopClassUid = text(at, length);
             break;
+        case 0x00080010: {
+            // The retired recognition code: GDCM asserts that it names one
+            // of the old formats it knows.
+            const std::string code = text(at, length);
+            if (code.rfind("ACR-NEMA", 0) != 0 && code.rfind("ACRNEMA", 0) != 0 &&
+                code.rfind("MIPS 2.0", 0) != 0)
+                return fail(group, element,
+                            "gives the recognition code '" + code +
+                                "', which names no ACR-NEMA format");
+            break;
+        }
         case 0x00280002:
             samplesPerPixel = unsignedShort();
             facts.pixels.samplesPerPixel = samplesPerPixel;

@@ -964,6 +964,18 @@ void TestScanFiles::dicomNeedsADataSet()
     QVERIFY2(columns.problem.find("value representation SS where the image needs US") !=
                  std::string::npos,
              columns.problem.c_str());
+
+    // So did a recognition code that names no ACR-NEMA format.
+    bytes.chop(10);
+    bytes += QByteArray::fromHex("08001000"
+                                 "5348"
+                                 "0400") +
+             "ACR ";
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts code = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(code.problem.find("names no ACR-NEMA format") != std::string::npos,
+             code.problem.c_str());
 }
 
 // GDCM's RLE decoder ran past its buffers on false segment headers (found by
