@@ -82,8 +82,8 @@ QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QStri
         window = automaticWindow(volume);
     else if (request.window == SliceRequest::Window::Given)
         window = request.given;
-    const QImage voxels =
-        makePlaneImage(volume, geometry, index, GreyMapping::of(window, volume.valueRange));
+    const QImage voxels = makePlaneImage(
+        volume, geometry, index, GreyMapping::of(window, volume.valueRange, volume.invertedGrey));
     if (voxels.isNull()) {
         *reason = "the data set holds fewer values than its size says";
         return QImage();

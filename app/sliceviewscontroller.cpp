@@ -181,6 +181,7 @@ void SliceViewsController::showVolume(bool keepPlace)
     const Volume *volume = context.session->volume();
     const VoxelIndex cursor = slices->cursor();
     const WindowLevel window = slices->windowLevel();
+    const bool inverted = slices->isInvertedGrey();
     const int slice = ui->slicingScrollBar->value();
     // The view only reads the volume; its member has always been non-const.
     ui->slicingView->volume = const_cast<Volume *>(volume);
@@ -199,6 +200,7 @@ void SliceViewsController::showVolume(bool keepPlace)
     if (keepPlace) {
         slices->setCursor(cursor);
         slices->setWindowLevel(window);
+        slices->setInvertedGrey(inverted);
         // Another volume of a series under the same cursor: a new value.
         showSessionReadout();
     } else {

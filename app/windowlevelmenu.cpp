@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -51,6 +52,16 @@ WindowLevelMenu::WindowLevelMenu(SliceSession *observed, QWidget *parent)
         applied = {preset, session->windowLevel()};
         showActiveEntry();
     });
+    // High values dark, as MONOCHROME1 data starts (values stay the file's).
+    separator = new QAction(this);
+    separator->setSeparator(true);
+    invert = new QAction(tr("Invertiert"), this);
+    invert->setObjectName("actionFensterung_invertiert");
+    invert->setCheckable(true);
+    connect(invert, &QAction::toggled, session, &SliceSession::setInvertedGrey);
+    addAction(separator);
+    addAction(invert);
+    invert->setEnabled(false);
     connect(session, &SliceSession::windowLevelChanged, this, &WindowLevelMenu::showActiveEntry);
     connect(session, &SliceSession::volumeChanged, this, &WindowLevelMenu::orderForVolume);
 }
@@ -67,6 +78,10 @@ void WindowLevelMenu::orderForVolume()
         for (QAction *action : all)
             if (isCtPreset(action) == ctEntries)
                 addAction(action);
+    for (QAction *action : {separator, invert}) {
+        removeAction(action);
+        addAction(action);
+    }
     showActiveEntry();
 }
 
@@ -74,6 +89,11 @@ void WindowLevelMenu::showActiveEntry()
 {
     const Volume *shown = session->volume();
     const WindowLevel current = session->windowLevel();
+    invert->setEnabled(shown != nullptr);
+    {
+        const QSignalBlocker blocker(invert);
+        invert->setChecked(session->isInvertedGrey());
+    }
     for (QAction *action : entries->actions()) {
         const WindowPreset preset = WindowPreset(action->data().toInt());
         action->setChecked(

@@ -27,6 +27,8 @@ private:
 
     SliceSession *session;
     QActionGroup *entries;
+    QAction *separator;
+    QAction *invert;
     // The last preset chosen and the window it gave, as the session keeps it.
     std::optional<std::pair<WindowPreset, WindowLevel>> applied;
 };

@@ -19,8 +19,10 @@ void SliceSession::setVolume(const Volume *volume)
         emit cursorChanged();
     }
     const WindowLevel full = fullRangeWindow(volume ? volume->valueRange : Volume::ValueRange());
-    if (full != window) {
+    const bool inverted = volume && volume->invertedGrey;
+    if (full != window || inverted != invertedGrey) {
         window = full;
+        invertedGrey = inverted;
         emit windowLevelChanged();
     }
 }
@@ -89,5 +91,14 @@ void SliceSession::applyPreset(WindowPreset preset)
 
 GreyMapping SliceSession::greyMapping() const
 {
-    return GreyMapping::of(window, shownVolume ? shownVolume->valueRange : Volume::ValueRange());
+    return GreyMapping::of(window, shownVolume ? shownVolume->valueRange : Volume::ValueRange(),
+                           invertedGrey);
+}
+
+void SliceSession::setInvertedGrey(bool on)
+{
+    if (on == invertedGrey)
+        return;
+    invertedGrey = on;
+    emit windowLevelChanged();
 }

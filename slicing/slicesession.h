@@ -48,6 +48,10 @@ public:
     void applyPreset(WindowPreset preset);
     // The mapping for the current window over the volume's range.
     GreyMapping greyMapping() const;
+    // Whether high values are shown dark; each volume starts as its data asks
+    // (Volume::invertedGrey). Emits windowLevelChanged() when it changes.
+    bool isInvertedGrey() const { return invertedGrey; }
+    void setInvertedGrey(bool on);
 
 signals:
     void volumeChanged();
@@ -58,4 +62,5 @@ private:
     const Volume *shownVolume = nullptr;
     VoxelIndex cursorVoxel{{0, 0, 0}};
     WindowLevel window;
+    bool invertedGrey = false;
 };

@@ -75,9 +75,11 @@ WindowLevel presetWindow(WindowPreset preset, const Volume &volume)
     return fullRangeWindow(volume.valueRange);
 }
 
-GreyMapping GreyMapping::of(const WindowLevel &windowLevel, const Volume::ValueRange &range)
+GreyMapping GreyMapping::of(const WindowLevel &windowLevel, const Volume::ValueRange &range,
+                            bool inverted)
 {
     GreyMapping mapping;
+    mapping.inverted = inverted;
     const double extent = range.maximum - range.minimum;
     if (windowLevel == fullRangeWindow(range) || !(extent > 0.0) || !(windowLevel.window > 0.0))
         return mapping;

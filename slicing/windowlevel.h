@@ -72,24 +72,23 @@ public:
     // The window over the range. The full-range window gives the default
     // mapping exactly; so does a range without extent, where no window can be
     // placed.
-    static GreyMapping of(const WindowLevel &windowLevel, const Volume::ValueRange &range);
+    // inverted: high values dark (MONOCHROME1 data as its scanner meant it).
+    static GreyMapping of(const WindowLevel &windowLevel, const Volume::ValueRange &range,
+                          bool inverted = false);
 
     bool isFullRange() const { return fullRange; }
     bool operator==(const GreyMapping &other) const
     {
-        return fullRange == other.fullRange && lower == other.lower && scale == other.scale;
+        return fullRange == other.fullRange && lower == other.lower && scale == other.scale &&
+               inverted == other.inverted;
     }
     bool operator!=(const GreyMapping &other) const { return !(*this == other); }
 
     // 0..255.
     int grey(float v) const
     {
-        if (fullRange)
-            return int(255.0 * double(v)) & 0xff;
-        // A thousandth of a grey level absorbs the float rounding of stored
-        // values, so a value exactly at the window's top is white.
-        const double g = (double(v) - lower) * scale + 1e-3;
-        return g <= 0.0 ? 0 : g >= 255.0 ? 255 : int(g);
+        const int g = upright(v);
+        return inverted ? 255 - g : g;
     }
     QRgb rgb(float v) const
     {
@@ -98,6 +97,17 @@ public:
     }
 
 private:
+    int upright(float v) const
+    {
+        if (fullRange)
+            return int(255.0 * double(v)) & 0xff;
+        // A thousandth of a grey level absorbs the float rounding of stored
+        // values, so a value exactly at the window's top is white.
+        const double g = (double(v) - lower) * scale + 1e-3;
+        return g <= 0.0 ? 0 : g >= 255.0 ? 255 : int(g);
+    }
+
+    bool inverted = false;
     bool fullRange = true;
     double lower = 0.0; // the normalised value shown black
     double scale = 1.0; // grey levels per normalised unit

@@ -152,6 +152,7 @@ DatReadResult readDatStream(std::FILE *file, Volume &target, std::ostream &out, 
     target.worldOrigin = unplaced.worldOrigin;
     target.worldDirection = unplaced.worldDirection;
     target.fileAxes = unplaced.fileAxes;
+    target.invertedGrey = false;
     target.series.reset();
     target.frame = 0;
     target.colours.reset();

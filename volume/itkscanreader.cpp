@@ -1157,6 +1157,7 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
                                "read as 0."));
     notes.insert(notes.end(), layout.notes.begin(), layout.notes.end());
     scan.type = SampleType::Float32;
+    scan.invertedGrey = layout.files.front()->facts.pixels.photometric == "MONOCHROME1";
     SampleType stored = SampleType::Float32;
     std::array<double, 2> scaling = dicomValueScaling(layout.files.front()->facts);
     for (const DicomFile *file : layout.files)

@@ -742,6 +742,7 @@ void MappedScan::placeInWorld(Volume &target) const
     target.worldOrigin = grid_.origin;
     target.worldDirection = grid_.direction;
     target.fileAxes = reorientation_;
+    target.invertedGrey = false;
     target.series.reset();
     target.frame = 0;
     target.colours.reset();

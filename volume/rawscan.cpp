@@ -414,6 +414,7 @@ bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const Samp
     target.spacing = placement.shown.spacing;
     target.valueRange = {minimum, maximum};
     target.patientFrame = scan.patientFrame;
+    target.invertedGrey = scan.invertedGrey;
     const SampleType stored = scan.fileType.value_or(scan.type);
     const bool wholeSamples = stored != SampleType::Float32 && stored != SampleType::Float64;
     target.sampleStep = wholeSamples ? scan.slope : 0.0;

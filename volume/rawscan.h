@@ -115,6 +115,8 @@ struct RawScan
     // (MRC maps): spacing, direction and origin are then in those axes, and
     // the volume carries no patient frame.
     bool patientFrame = true;
+    // The data means high values dark (Volume::invertedGrey).
+    bool invertedGrey = false;
     SampleType type = SampleType::UInt8;
     // The type the file itself stores, where samples holds a widened copy
     // (DICOM slices are read as floats).

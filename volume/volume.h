@@ -59,6 +59,9 @@ struct Volume
     // files and MRC maps (whose world is their own x, y, z) carry no patient
     // frame.
     bool patientFrame = false;
+    // Whether the data means high values dark (DICOM MONOCHROME1): the slices
+    // start inverted. Values stay the file's.
+    bool invertedGrey = false;
 
     // Where the slice side's grid (full resolution, see SliceGrid) lies in the
     // world, in LPS mm: the centre of its voxel (0, 0, 0) and the unit vectors

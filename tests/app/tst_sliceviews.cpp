@@ -154,11 +154,14 @@ void TestSliceViews::presetsReachTheSingleSliceView()
     slicingView->slice = 12;
 
     // The menu checks the window shown; CT's presets come last for data that
-    // is not CT.
+    // is not CT (before the separator and "Invertiert").
     auto *fullRange = window.findChild<QAction *>("actionFensterung_voller_Bereich");
     auto *bone = window.findChild<QAction *>("actionFensterung_CT_Knochen");
     QVERIFY(fullRange->isChecked());
-    QCOMPARE(window.findChild<QMenu *>("menuFensterung")->actions().last(), bone);
+    const QList<QAction *> entries = window.findChild<QMenu *>("menuFensterung")->actions();
+    QCOMPARE(entries.last()->objectName(), QString("actionFensterung_invertiert"));
+    QVERIFY(!entries.last()->isChecked());
+    QCOMPARE(entries.at(entries.size() - 3), bone);
     bone->trigger();
     QVERIFY(bone->isChecked() && !fullRange->isChecked());
     QVERIFY(window.findChild<QLabel *>("cursorReadoutLabel")->text().endsWith("W 2000 / L 300"));

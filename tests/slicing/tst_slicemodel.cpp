@@ -198,6 +198,19 @@ void TestSliceModel::sessionCursorAndWindow()
     session.applyPreset(WindowPreset::FullRange);
     QVERIFY(session.greyMapping().isFullRange());
     QCOMPARE(windowSpy.count(), 2);
+
+    // MONOCHROME1 data starts inverted: high values dark, in any window.
+    Volume inverted = codedVolume(5, 4, 3, true);
+    inverted.invertedGrey = true;
+    session.setVolume(&inverted);
+    QVERIFY(session.isInvertedGrey());
+    QCOMPARE(session.greyMapping().grey(1.0f), 0);
+    session.setWindowLevel({1.0, inverted.valueRange.minimum + 0.5});
+    QCOMPARE(session.greyMapping().grey(0.0f), 255);
+    session.setInvertedGrey(false);
+    QCOMPARE(session.greyMapping().grey(0.0f), 0);
+    session.setVolume(&volume);
+    QVERIFY(!session.isInvertedGrey());
 }
 
 void TestSliceModel::viewportFitsAndZoomsAboutAPoint()
