@@ -308,6 +308,13 @@ struct Walker
         case 0x00280100:
             bitsAllocated = unsignedShort();
             facts.pixels.bitsAllocated = bitsAllocated;
+            // Packed samples (12 bits of ACR-NEMA) make GDCM assert on the
+            // length of native data.
+            if (bitsAllocated != 8 && bitsAllocated != 16 && bitsAllocated != 32 &&
+                bitsAllocated != 64)
+                return fail(group, element,
+                            "gives " + std::to_string(bitsAllocated) +
+                                " bits allocated; samples of 8, 16, 32 or 64 bits are read");
             break;
         case 0x7fe00010: {
             // Undefined length (encapsulated data) never reaches here.

@@ -976,6 +976,17 @@ void TestScanFiles::dicomNeedsADataSet()
     const DicomSliceFacts code = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(code.problem.find("names no ACR-NEMA format") != std::string::npos,
              code.problem.c_str());
+
+    // And packed samples of 12 bits.
+    bytes.chop(12);
+    bytes += QByteArray::fromHex("28000001"
+                                 "5553"
+                                 "0200"
+                                 "0c00");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts packed = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(packed.problem.find("12 bits allocated") != std::string::npos, packed.problem.c_str());
 }
 
 // GDCM's RLE decoder ran past its buffers on false segment headers (found by
