@@ -199,12 +199,13 @@ struct Walker
         case 0x0020000e:
             facts.seriesUid = text(at, length);
             break;
-        case 0x00200013: {
+        case 0x00200013:
+        case 0x00200100: {
             const std::string value = text(at, length);
             char *end = nullptr;
             const long long number = std::strtoll(value.c_str(), &end, 10);
             if (!value.empty() && end && *end == '\0')
-                facts.instanceNumber = number;
+                (tag == 0x00200013 ? facts.instanceNumber : facts.temporalPosition) = number;
             break;
         }
         case 0x00200032: {

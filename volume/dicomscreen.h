@@ -42,6 +42,8 @@ struct DicomSliceFacts
     std::string problem; // empty when the file is sound
     std::string seriesUid;
     std::optional<long long> instanceNumber;
+    // Temporal Position Identifier: which volume of a series over time.
+    std::optional<long long> temporalPosition;
     std::optional<std::array<double, 3>> position; // Image Position (Patient), mm, finite
     // Pixel Spacing (row step, column step) and Image Orientation (Patient)
     // as the file writes them, unchecked: GDCM replaces zero, non-finite and

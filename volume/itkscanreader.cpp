@@ -787,7 +787,35 @@ struct DicomSeriesHeaders
     std::uint64_t lost = 0; // damaged files that name the series
     std::string lostExample;
     itk::GDCMImageIO::Pointer io; // the information of the first file
+    // A series over time: the slices of each volume, in temporal order (the
+    // first is layout's); empty for one volume.
+    std::vector<std::vector<const DicomFile *>> volumes;
+    std::array<double, 3> normal{{0.0, 0.0, 1.0}};
 };
+
+// The slices of a series grouped by Temporal Position Identifier, in its
+// order, where every slice has one, there are several and each group is as
+// large as the first; else empty.
+std::vector<std::vector<const DicomFile *>>
+temporalVolumes(const std::vector<const DicomFile *> &files)
+{
+    std::map<long long, std::vector<const DicomFile *>> groups;
+    for (const DicomFile *file : files) {
+        if (!file->facts.temporalPosition)
+            return {};
+        groups[*file->facts.temporalPosition].push_back(file);
+    }
+    if (groups.size() < 2 || groups.size() > 65535)
+        return {};
+    const std::size_t slices = groups.begin()->second.size();
+    std::vector<std::vector<const DicomFile *>> volumes;
+    for (auto &[position, group] : groups) {
+        if (group.size() != slices)
+            return {};
+        volumes.push_back(std::move(group));
+    }
+    return volumes;
+}
 
 // Every slice of a series has the first one's rows and columns.
 ScanReadResult sameSliceSizes(const DicomSeriesLayout &layout)
@@ -1036,6 +1064,9 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
     DicomSeriesLayout &layout = headers.layout;
     layout.files = series[*uid];
     keepLargestOrientation(layout.files, notes);
+    headers.volumes = temporalVolumes(layout.files);
+    if (!headers.volumes.empty())
+        layout.files = headers.volumes.front();
     // Lost slices of another orientation have no place in the volume.
     const Cosines &kept = layout.files.front()->facts.orientation;
     for (const DicomFile &file : files)
@@ -1064,6 +1095,7 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
                                     d[0] * d[4] - d[3] * d[1]};
     if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
         normal = {0.0, 0.0, 1.0};
+    headers.normal = normal;
     if (layout.files.size() > 1) {
         ScanReadResult ordered = layOutSeries(normal, layout);
         if (!ordered.ok)
@@ -1079,35 +1111,23 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
     return {true, {}};
 }
 
-// Reads a folder's series, slice by slice through GDCM, into a float scan. The
-// series is the one holding the chosen file, else the one with the most
-// slices; damaged slices of it are counted and read as 0 where the positions
-// leave their place.
-ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
+// What reading a series' slices met: empty places, slices that could not be
+// read, and the first reason.
+struct SliceReading
 {
-    DicomSeriesHeaders headers;
-    ScanReadResult described = readDicomSeriesHeaders(path, headers, scan);
-    if (!described.ok)
-        return described;
-    DicomSeriesLayout &layout = headers.layout;
-    std::vector<std::string> &notes = headers.notes;
-    std::uint64_t &lost = headers.lost;
-    std::string &lostExample = headers.lostExample;
-    itk::GDCMImageIO::Pointer io = headers.io;
-    const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
-    std::string problem = scanMemoryProblem(size, sizeof(float), maxDataBytes);
-    if (!problem.empty())
-        return scanRefusal(problem);
-    const std::uint64_t perPlace =
-        layout.files.size() == 1 ? size[0] * size[1] * size[2] : size[0] * size[1];
-    if (!scan.samples.allocate(size[0] * size[1] * size[2] * sizeof(float)))
-        return scanRefusal("There is not enough memory for the image.");
-    float *samples = reinterpret_cast<float *>(scan.samples.data());
-    std::uint64_t empty = 0, unread = 0;
+    std::uint64_t empty = 0;
+    std::uint64_t unread = 0;
     std::string firstReason;
+};
+
+// Reads the slices of layout into samples, perPlace values a place; io is the
+// first file's GDCM reader where one has read its information already.
+void readSeriesSlices(const DicomSeriesLayout &layout, itk::GDCMImageIO::Pointer &io,
+                      float *samples, std::uint64_t perPlace, SliceReading &reading)
+{
     for (std::size_t place = 0; place < layout.places.size(); ++place) {
         if (layout.places[place] < 0) {
-            ++empty;
+            ++reading.empty;
             continue;
         }
         const DicomFile &file = *layout.files[std::size_t(layout.places[place])];
@@ -1131,26 +1151,74 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
                 reason = readDicomPixels(*io, samples + place * perPlace, perPlace);
         }
         if (!reason.empty()) {
-            ++unread;
-            ++empty;
-            if (firstReason.empty())
-                firstReason = fileName(file.path) + ": " + reason;
+            ++reading.unread;
+            ++reading.empty;
+            if (reading.firstReason.empty())
+                reading.firstReason = fileName(file.path) + ": " + reason;
         }
     }
-    if (unread == layout.files.size())
+}
+
+// Reads a folder's series, slice by slice through GDCM, into a float scan. The
+// series is the one holding the chosen file, else the one with the most
+// slices; damaged slices of it are counted and read as 0 where the positions
+// leave their place.
+ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataBytes, RawScan &scan)
+{
+    DicomSeriesHeaders headers;
+    ScanReadResult described = readDicomSeriesHeaders(path, headers, scan);
+    if (!described.ok)
+        return described;
+    DicomSeriesLayout &layout = headers.layout;
+    std::vector<std::string> &notes = headers.notes;
+    std::uint64_t &lost = headers.lost;
+    std::string &lostExample = headers.lostExample;
+    itk::GDCMImageIO::Pointer io = headers.io;
+    const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
+    const std::uint64_t perPlace =
+        layout.files.size() == 1 ? size[0] * size[1] * size[2] : size[0] * size[1];
+    const std::size_t frames = std::max<std::size_t>(headers.volumes.size(), 1);
+    const std::string problem = scanMemoryProblem(size, sizeof(float), maxDataBytes, frames);
+    if (!problem.empty())
+        return scanRefusal(problem);
+    if (!scan.samples.allocate(size[0] * size[1] * size[2] * frames * sizeof(float)))
+        return scanRefusal("There is not enough memory for the image.");
+    float *samples = reinterpret_cast<float *>(scan.samples.data());
+    SliceReading reading;
+    readSeriesSlices(layout, io, samples, perPlace, reading);
+    // The later volumes of a series over time, each placed as the first.
+    for (std::size_t frame = 1; frame < frames; ++frame) {
+        DicomSeriesLayout later;
+        later.files = headers.volumes[frame];
+        ScanReadResult ordered =
+            later.files.size() > 1 ? layOutSeries(headers.normal, later) : ScanReadResult{true, {}};
+        if (later.files.size() == 1)
+            later.places = {0};
+        if (!ordered.ok || later.places.size() != layout.places.size())
+            return scanRefusal("Volume " + std::to_string(frame) +
+                               " of the series over time does not lie as the first does.");
+        itk::GDCMImageIO::Pointer none;
+        readSeriesSlices(later, none, samples + frame * size[0] * size[1] * size[2], perPlace,
+                         reading);
+    }
+    scan.frames = frames;
+    const std::uint64_t empty = reading.empty, unread = reading.unread;
+    const std::string &firstReason = reading.firstReason;
+    const std::size_t fileCount = layout.files.size() * frames;
+    if (unread == fileCount)
         return scanRefusal("No slice of the series can be read (" + firstReason + ").");
     lost += unread;
     if (lostExample.empty())
         lostExample = firstReason;
     if (lost > 0) {
-        const std::uint64_t total = layout.files.size() + lost - unread;
+        const std::uint64_t total = fileCount + lost - unread;
         notes.push_back(std::to_string(lost) + " of " + std::to_string(total) +
                         (lost == 1 ? " slices could not be read and is missing ("
                                    : " slices could not be read and are missing (") +
                         lostExample + ").");
     }
     if (empty > 0)
-        notes.push_back(std::to_string(empty) + " of the " + std::to_string(size[2]) +
+        notes.push_back(std::to_string(empty) + " of the " + std::to_string(size[2] * frames) +
                         (empty == 1
                              ? " slice places of the series holds no readable slice; it reads as 0."
                              : " slice places of the series hold no readable slice; they "
@@ -1160,9 +1228,12 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     scan.invertedGrey = layout.files.front()->facts.pixels.photometric == "MONOCHROME1";
     SampleType stored = SampleType::Float32;
     std::array<double, 2> scaling = dicomValueScaling(layout.files.front()->facts);
-    for (const DicomFile *file : layout.files)
-        if (dicomValueScaling(file->facts) != scaling)
-            scaling = {0.0, 0.0};
+    for (const auto &volume : headers.volumes.empty()
+                                  ? std::vector<std::vector<const DicomFile *>>{layout.files}
+                                  : headers.volumes)
+        for (const DicomFile *file : volume)
+            if (dicomValueScaling(file->facts) != scaling)
+                scaling = {0.0, 0.0};
     scan.widenedScaling = scaling;
     if (!headers.io)
         scan.fileType = storedDicomSampleType(layout.files.front()->facts);

@@ -27,6 +27,9 @@ import numpy as np
 import tifffile
 import vtk
 from nibabel.externals.netcdf import netcdf_file
+import pydicom
+from pydicom.dataset import FileDataset, FileMetaDataset
+from pydicom.uid import ExplicitVRLittleEndian, generate_uid
 from vtk.util import numpy_support
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -263,6 +266,56 @@ def write_png_pattern(work, name):
     return exp
 
 
+# ---------------------------------------------------------------- DICOM over time
+
+
+def write_dicom_over_time(work, name, volumes):
+    """An axial series of SHAPE[2] slices at each of `volumes` temporal
+    positions, shuffled file names; pydicom reads it back."""
+    folder = wg.fresh(os.path.join(work, name))
+    os.makedirs(folder)
+    columns, rows, slices = SHAPE
+    base = distinct_values(np.int16).reshape(SHAPE, order="F")
+    series, study = generate_uid(), generate_uid()
+    names = np.random.default_rng(7).permutation(slices * volumes)
+    for t in range(volumes):
+        for k in range(slices):
+            meta = FileMetaDataset()
+            meta.MediaStorageSOPClassUID = wg.CT_IMAGE_STORAGE
+            meta.MediaStorageSOPInstanceUID = generate_uid()
+            meta.TransferSyntaxUID = ExplicitVRLittleEndian
+            path = os.path.join(folder, f"im{names[t * slices + k]:03d}.dcm")
+            ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
+            ds.is_little_endian, ds.is_implicit_VR = True, False
+            ds.SOPClassUID, ds.SOPInstanceUID = wg.CT_IMAGE_STORAGE, meta.MediaStorageSOPInstanceUID
+            ds.StudyInstanceUID, ds.SeriesInstanceUID = study, series
+            ds.Modality, ds.InstanceNumber, ds.TemporalPositionIdentifier = "MR", 1 + t * 100 + k, t + 1
+            ds.ImagePositionPatient = [-10.0, 20.0, 30.0 + 2.5 * k]
+            ds.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]
+            ds.PixelSpacing = [0.8, 0.9]
+            ds.Rows, ds.Columns = rows, columns
+            ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+            ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 16, 16, 15, 1
+            ds.PixelData = np.ascontiguousarray((base[:, :, k] + 50 * t).T).astype("<i2").tobytes()
+            ds.save_as(path, write_like_original=False)
+    read = [pydicom.dcmread(os.path.join(folder, n)) for n in sorted(os.listdir(folder))]
+    volumes_read = []
+    for t in range(volumes):
+        stack = sorted((d for d in read if int(d.TemporalPositionIdentifier) == t + 1),
+                       key=lambda d: float(d.ImagePositionPatient[2]))
+        volumes_read.append(np.stack([d.pixel_array.T for d in stack], axis=2))  # [c, r, k]
+    aff = np.diag([0.9, 0.8, 2.5, 1.0])
+    aff[:3, 3] = [-10.0, 20.0, 30.0]
+    exp = wg.expected_from_affine(folder, "DICOM series", volumes_read[0],
+                                  wg.LPS_TO_RAS @ aff)
+    every = np.stack(volumes_read, axis=3)
+    exp["range"] = (every.min(), every.max())
+    exp["datatype"] = None
+    exp["frames"] = volumes
+    exp["frame_values"] = [lambda ijk, v=v: v[tuple(ijk)] for v in volumes_read]
+    return exp
+
+
 # ---------------------------------------------------------------- colour
 
 
@@ -362,8 +415,9 @@ def main():
         write_mgh(work, "four_frames_int16.mgz", np.int16, lia, frames=4),
         write_nifti_series(work, "series_int16.nii.gz", np.int16, tilted, 4, 2.5, "sec"),
         write_nifti_series(work, "series_float32.nii", np.float32, ras, 3, 750.0, "msec"),
+        write_dicom_over_time(work, "dicom_over_time", 3),
     ]
-    for e, aligned in zip(expected, (True, True, False, False, True, True, False, True)):
+    for e, aligned in zip(expected, (True, True, False, False, True, True, False, True, True)):
         e["oblique"] = not aligned
 
     expected += [
