@@ -264,6 +264,11 @@ struct Walker
             break;
         case 0x00280101:
             facts.pixels.bitsStored = unsignedShort();
+            // GDCM asserts on more bits stored than allocated.
+            if (bitsAllocated > 0 && facts.pixels.bitsStored > bitsAllocated)
+                return fail(group, element,
+                            "gives " + std::to_string(facts.pixels.bitsStored) +
+                                " bits stored of " + std::to_string(bitsAllocated) + " allocated");
             break;
         case 0x00280103:
             facts.pixels.pixelRepresentation = unsignedShort();

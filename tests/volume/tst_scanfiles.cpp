@@ -987,6 +987,22 @@ void TestScanFiles::dicomNeedsADataSet()
     file.close();
     const DicomSliceFacts packed = screenDicomFile(QFile::encodeName(path).toStdString());
     QVERIFY2(packed.problem.find("12 bits allocated") != std::string::npos, packed.problem.c_str());
+
+    // And more bits stored than allocated.
+    bytes.chop(10);
+    bytes += QByteArray::fromHex("28000001"
+                                 "5553"
+                                 "0200"
+                                 "0800"
+                                 "28000101"
+                                 "5553"
+                                 "0200"
+                                 "1000");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const DicomSliceFacts stored = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(stored.problem.find("16 bits stored of 8 allocated") != std::string::npos,
+             stored.problem.c_str());
 }
 
 // GDCM's RLE decoder ran past its buffers on false segment headers (found by
