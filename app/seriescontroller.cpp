@@ -25,11 +25,12 @@ namespace {
 QString frameText(const VolumeSeries &series, int frame)
 {
     QString text = QStringLiteral("%1 / %2").arg(frame + 1).arg(series.frameCount());
-    if (series.frameInterval() > 0.0)
-        text += QStringLiteral("  (%1 %2)")
+    if (series.frameInterval() > 0.0) {
+        const QString unit = QString::fromStdString(series.frameUnit());
+        text += QStringLiteral("  (%1%2)")
                     .arg(frame * series.frameInterval(), 0, 'g', 6)
-                    .arg(QString::fromStdString(series.frameUnit()))
-                    .trimmed();
+                    .arg(unit.isEmpty() ? QString() : QStringLiteral(" ") + unit);
+    }
     return text;
 }
 

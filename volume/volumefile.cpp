@@ -581,7 +581,7 @@ VolumeReadResult readVolumeFile(const std::string &path, Volume &target, std::os
     if (!detection.note.empty())
         warnings.push_back(detection.note);
     const std::uint64_t count =
-        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.frames;
+        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.frames * scan.components;
     const std::uint64_t missing = scan.missingSamples;
     result.dataType = !scan.fileTypeName.empty()
                           ? scan.fileTypeName
