@@ -732,17 +732,19 @@ void samplesToFloat(SampleType type, const unsigned char *from, float *to, std::
 
 // Reads one file's pixels (GDCM decodes and rescales them) as floats into to,
 // which holds count samples; the reason where that fails.
-std::string readDicomPixels(itk::GDCMImageIO &io, float *to, std::uint64_t count)
+std::string readDicomPixels(itk::GDCMImageIO &io, float *to, std::uint64_t count,
+                            std::size_t components)
 {
     try {
         SampleType type;
-        if (io.GetNumberOfComponents() != 1 || !sampleTypeOf(io.GetComponentType(), type))
+        if (io.GetNumberOfComponents() != components || !sampleTypeOf(io.GetComponentType(), type))
             return "its samples cannot be shown";
         if (std::uint64_t(io.GetImageSizeInPixels()) != count)
             return "its size differs from the series'";
-        std::vector<unsigned char> samples(std::size_t(count) * sampleSize(type));
+        const std::size_t values = std::size_t(count * components);
+        std::vector<unsigned char> samples(values * sampleSize(type));
         io.Read(samples.data());
-        samplesToFloat(type, samples.data(), to, std::size_t(count));
+        samplesToFloat(type, samples.data(), to, values);
     } catch (const itk::ExceptionObject &exception) {
         return describe(exception);
     }
@@ -841,7 +843,8 @@ ScanReadResult placeFromGdcm(const DicomSeriesLayout &layout, DicomSeriesHeaders
     io.ReadImageInformation();
     const bool single = layout.files.size() == 1;
     // One file: a single slice, or a multi-frame volume.
-    ScanReadResult checked = checkHeader(io, single ? 1 : layout.files.size(), 0, scan.size);
+    ScanReadResult checked =
+        checkHeader(io, single ? 1 : layout.files.size(), 0, scan.size, nullptr, &scan.components);
     if (!checked.ok)
         return checked;
     if (!single) {
@@ -1120,10 +1123,12 @@ struct SliceReading
     std::string firstReason;
 };
 
-// Reads the slices of layout into samples, perPlace values a place; io is the
-// first file's GDCM reader where one has read its information already.
+// Reads the slices of layout into samples, perPlace voxels of components
+// values a place; io is the first file's GDCM reader where one has read its
+// information already.
 void readSeriesSlices(const DicomSeriesLayout &layout, itk::GDCMImageIO::Pointer &io,
-                      float *samples, std::uint64_t perPlace, SliceReading &reading)
+                      float *samples, std::uint64_t perPlace, std::size_t components,
+                      SliceReading &reading)
 {
     for (std::size_t place = 0; place < layout.places.size(); ++place) {
         if (layout.places[place] < 0) {
@@ -1132,7 +1137,8 @@ void readSeriesSlices(const DicomSeriesLayout &layout, itk::GDCMImageIO::Pointer
         }
         const DicomFile &file = *layout.files[std::size_t(layout.places[place])];
         std::string reason;
-        if (needsOwnPixelReading(file.facts) && ownPixelReadingProblem(file.facts).empty()) {
+        if (components == 1 && needsOwnPixelReading(file.facts) &&
+            ownPixelReadingProblem(file.facts).empty()) {
             reason =
                 readOwnDicomPixels(file.path, file.facts, samples + place * perPlace, perPlace);
         } else if (!gdcmAbortReason(file.facts).empty()) {
@@ -1148,7 +1154,8 @@ void readSeriesSlices(const DicomSeriesLayout &layout, itk::GDCMImageIO::Pointer
                 reason = describe(exception);
             }
             if (reason.empty())
-                reason = readDicomPixels(*io, samples + place * perPlace, perPlace);
+                reason = readDicomPixels(*io, samples + place * perPlace * components, perPlace,
+                                         components);
         }
         if (!reason.empty()) {
             ++reading.unread;
@@ -1178,14 +1185,18 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     const std::uint64_t perPlace =
         layout.files.size() == 1 ? size[0] * size[1] * size[2] : size[0] * size[1];
     const std::size_t frames = std::max<std::size_t>(headers.volumes.size(), 1);
-    const std::string problem = scanMemoryProblem(size, sizeof(float), maxDataBytes, frames);
+    const std::size_t components = scan.components;
+    if (components > 1 && frames > 1)
+        return scanRefusal("The image is a series of colour volumes, which is not read.");
+    const std::string problem =
+        scanMemoryProblem(size, sizeof(float), maxDataBytes, frames * components);
     if (!problem.empty())
         return scanRefusal(problem);
-    if (!scan.samples.allocate(size[0] * size[1] * size[2] * frames * sizeof(float)))
+    if (!scan.samples.allocate(size[0] * size[1] * size[2] * frames * components * sizeof(float)))
         return scanRefusal("There is not enough memory for the image.");
     float *samples = reinterpret_cast<float *>(scan.samples.data());
     SliceReading reading;
-    readSeriesSlices(layout, io, samples, perPlace, reading);
+    readSeriesSlices(layout, io, samples, perPlace, components, reading);
     // The later volumes of a series over time, each placed as the first.
     for (std::size_t frame = 1; frame < frames; ++frame) {
         DicomSeriesLayout later;
@@ -1198,7 +1209,7 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
             return scanRefusal("Volume " + std::to_string(frame) +
                                " of the series over time does not lie as the first does.");
         itk::GDCMImageIO::Pointer none;
-        readSeriesSlices(later, none, samples + frame * size[0] * size[1] * size[2], perPlace,
+        readSeriesSlices(later, none, samples + frame * size[0] * size[1] * size[2], perPlace, 1,
                          reading);
     }
     scan.frames = frames;
@@ -1237,7 +1248,7 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     scan.widenedScaling = scaling;
     if (!headers.io)
         scan.fileType = storedDicomSampleType(layout.files.front()->facts);
-    else if (headers.io->GetNumberOfComponents() == 1 &&
+    else if (headers.io->GetNumberOfComponents() == scan.components &&
              sampleTypeOf(headers.io->GetComponentType(), stored))
         scan.fileType = stored;
     scan.bigEndian = false;

@@ -261,6 +261,12 @@ bool splitColourScan(RawScan &scan, RawScan &luminance, VoxelColours &colours)
                              0.114 * double(voxel[2]));
         }
     });
+    // Samples widened to floats (DICOM) keep the full scale of their stored type.
+    if (scan.fileType)
+        withTypedSamples(*scan.fileType, nullptr, [&](const auto *typed) {
+            using T = std::remove_const_t<std::remove_pointer_t<decltype(typed)>>;
+            largest = largestOf<T>();
+        });
     if (largest == 0.0) {
         for (float value : colours.values)
             if (std::isfinite(value))
