@@ -317,6 +317,22 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
     checked = checkHeader(*io, 1, count, scan.size, &scan.frames, &scan.components);
     if (!checked.ok)
         return checked;
+    // ITK takes any axis of values per voxel (vectors, a list of volumes) for
+    // components: only a colour's are shown as colour.
+    if (scan.components > 1) {
+        const std::string kind =
+            format == ScanFormat::Nrrd && !layout.kinds.empty() ? layout.kinds.front() : "";
+        const bool colour =
+            format == ScanFormat::Nrrd
+                ? kind == "RGB-color" || kind == "RGBA-color" || kind == "3-color" ||
+                      kind == "4-color"
+                : layout.type == SampleType::UInt8 || layout.type == SampleType::UInt16;
+        if (!colour)
+            return scanRefusal("The image has " + std::to_string(scan.components) +
+                               " values per voxel" +
+                               (kind.empty() ? std::string() : " (kind '" + kind + "')") +
+                               ", not a colour; only scalar and colour images can be shown.");
+    }
     takeGeometry(*io, scan);
     takeFrameInterval(*io, scan);
     if (layout.sizes.size() == 3 && layout.spacings.size() == 3)

@@ -225,7 +225,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     }
 
     long long dimension = -1, lineSkip = 0, byteSkip = 0;
-    std::string sizes, type, encoding = "raw", endian, dataFile, spacings;
+    std::string sizes, type, encoding = "raw", endian, dataFile, spacings, kinds;
     int keyValues = 0;
     std::istringstream lines(text.substr(0, end));
     std::string line;
@@ -258,6 +258,8 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
             sizes = value;
         else if (field == "spacings")
             spacings = value;
+        else if (field == "kinds")
+            kinds = value;
         else if (field == "type")
             type = value;
         else if (field == "encoding")
@@ -283,6 +285,9 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     std::istringstream spacingWords(spacings);
     for (std::string word; spacingWords >> word;)
         layout.spacings.push_back(std::strtod(word.c_str(), nullptr));
+    std::istringstream kindWords(kinds);
+    for (std::string word; kindWords >> word;)
+        layout.kinds.push_back(word);
     if (!nrrdType(type, layout.type))
         return scanRefusal("The header's sample type '" + type + "' cannot be shown.");
     layout.bigEndian = endian == "big";

@@ -39,6 +39,8 @@ struct TextHeaderLayout
     // NRRD: the spacings as written, one per axis ("nan" read as NaN): ITK
     // makes a NaN spacing 1 without a word.
     std::vector<double> spacings;
+    // NRRD: the kinds of the axes as written ("domain", "RGB-color", ...).
+    std::vector<std::string> kinds;
 
     std::uint64_t sampleCount() const;
 };
