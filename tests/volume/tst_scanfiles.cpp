@@ -438,6 +438,11 @@ void TestScanFiles::hostileFiles_data()
         << nrrd("type: uint8\ndimension: 3\nsizes: 2 2 2\nkinds: vector domain domain\n",
                 QByteArray(8, 1))
         << "2 components per voxel";
+    QTest::newRow("three-vector")
+        << "field.nrrd"
+        << nrrd("type: float\ndimension: 3\nsizes: 3 2 2\nkinds: vector domain domain\n",
+                QByteArray(48, 0))
+        << "not a colour";
     QTest::newRow("empty folder") << "empty-folder" << QByteArray() << "no DICOM series";
     QTest::newRow("beyond memory")
         << "big.nrrd" << nrrd("type: uint8\ndimension: 3\nsizes: 100 100 100\n", QByteArray(8, 1))
