@@ -228,6 +228,12 @@ struct Walker
                 facts.pixelSpacing = spacing;
             break;
         }
+        case 0x00181060: {
+            std::array<double, 1> time{};
+            if (decimals(text(at, length), time) && std::isfinite(time[0]))
+                facts.triggerTime = time[0];
+            break;
+        }
         case 0x00020002:
             facts.pixels.mediaStorageSopClassUid = text(at, length);
             break;

@@ -44,6 +44,8 @@ struct DicomSliceFacts
     std::optional<long long> instanceNumber;
     // Temporal Position Identifier: which volume of a series over time.
     std::optional<long long> temporalPosition;
+    // Trigger Time, ms: when in the cycle or the dynamic run the slice was taken.
+    std::optional<double> triggerTime;
     std::optional<std::array<double, 3>> position; // Image Position (Patient), mm, finite
     // Pixel Spacing (row step, column step) and Image Orientation (Patient)
     // as the file writes them, unchecked: GDCM replaces zero, non-finite and

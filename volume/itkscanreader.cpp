@@ -1182,6 +1182,28 @@ void readSeriesSlices(const DicomSeriesLayout &layout, itk::GDCMImageIO::Pointer
     }
 }
 
+// The time between the first two volumes of a series over time from their
+// slices' mean Trigger Time (unit "ms"); 0 where a slice gives none or time
+// does not advance.
+double triggerInterval(const std::vector<std::vector<const DicomFile *>> &volumes,
+                       std::string &unit)
+{
+    double mean[2] = {0.0, 0.0};
+    for (std::size_t volume = 0; volume < 2; ++volume) {
+        for (const DicomFile *file : volumes[volume]) {
+            if (!file->facts.triggerTime)
+                return 0.0;
+            mean[volume] += *file->facts.triggerTime;
+        }
+        mean[volume] /= double(volumes[volume].size());
+    }
+    const double interval = mean[1] - mean[0];
+    if (!(interval > 0.0))
+        return 0.0;
+    unit = "ms";
+    return interval;
+}
+
 // Reads a folder's series, slice by slice through GDCM, into a float scan. The
 // series is the one holding the chosen file, else the one with the most
 // slices; damaged slices of it are counted and read as 0 where the positions
@@ -1229,6 +1251,8 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
                          reading);
     }
     scan.frames = frames;
+    if (frames > 1)
+        scan.frameInterval = triggerInterval(headers.volumes, scan.frameUnit);
     const std::uint64_t empty = reading.empty, unread = reading.unread;
     const std::string &firstReason = reading.firstReason;
     const std::size_t fileCount = layout.files.size() * frames;

@@ -291,6 +291,7 @@ def write_dicom_over_time(work, name, volumes):
             ds.SOPClassUID, ds.SOPInstanceUID = wg.CT_IMAGE_STORAGE, meta.MediaStorageSOPInstanceUID
             ds.StudyInstanceUID, ds.SeriesInstanceUID = study, series
             ds.Modality, ds.InstanceNumber, ds.TemporalPositionIdentifier = "MR", 1 + t * 100 + k, t + 1
+            ds.TriggerTime = f"{40.0 * t + 0.5 * k:.1f}"  # ms
             ds.ImagePositionPatient = [-10.0, 20.0, 30.0 + 2.5 * k]
             ds.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]
             ds.PixelSpacing = [0.8, 0.9]
@@ -314,6 +315,7 @@ def write_dicom_over_time(work, name, volumes):
     exp["datatype"] = None
     exp["frames"] = volumes
     exp["frame_values"] = [lambda ijk, v=v: v[tuple(ijk)] for v in volumes_read]
+    exp["time_step"], exp["time_unit"] = 40.0, "ms"
     return exp
 
 
