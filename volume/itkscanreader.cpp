@@ -284,6 +284,33 @@ ScanReadResult rawDataOffset(const TextHeaderLayout &layout, std::uint64_t &offs
     return {true, {}};
 }
 
+// ITK 5.2 refuses an NRRD series whose patient space has three axes and whose
+// fourth is time ("none" among the space directions): such a header is
+// placed here, from its own fields. False (scan untouched) for any other.
+bool placeNrrdSeries(const TextHeaderLayout &layout, RawScan &scan)
+{
+    const auto &directions = layout.spaceDirections;
+    if (layout.sizes.size() != 4 || !layout.spacePlaced || directions.size() != 4 ||
+        directions[3] || !directions[0] || !directions[1] || !directions[2] ||
+        layout.encoding == SampleEncoding::Other)
+        return false;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const std::array<double, 3> &column = *directions[axis];
+        const double length =
+            std::sqrt(column[0] * column[0] + column[1] * column[1] + column[2] * column[2]);
+        scan.size[axis] = std::size_t(layout.sizes[axis]);
+        // A zero column stays: the shared checks replace it with a warning.
+        scan.spacing[axis] = length;
+        for (std::size_t row = 0; row < 3; ++row)
+            scan.direction[3 * row + axis] = length > 0.0 ? column[row] / length : 0.0;
+    }
+    scan.origin = layout.spaceOrigin;
+    scan.frames = std::size_t(layout.sizes[3]);
+    const double step = layout.spacings.size() == 4 ? layout.spacings[3] : 0.0;
+    scan.frameInterval = std::isfinite(step) && step > 0.0 ? step : 0.0;
+    return true;
+}
+
 // Our check of an NRRD or MetaImage header, then ITK's reading of it: the
 // geometry goes into scan, no sample is read. The memory rule applies only
 // where maxDataBytes is given.
@@ -307,6 +334,8 @@ ScanReadResult readTextHeader(const std::string &path, ScanFormat format,
             return scanRefusal(problem);
     }
 
+    if (format == ScanFormat::Nrrd && placeNrrdSeries(layout, scan))
+        return {true, {}};
     if (format == ScanFormat::Nrrd)
         io = itk::NrrdImageIO::New().GetPointer();
     else

@@ -3,7 +3,9 @@
 #include "scanfileaccess.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -99,6 +101,53 @@ std::string siblingPath(const std::string &header, const std::string &name)
     if (given.is_absolute())
         return name;
     return (std::filesystem::path(header).parent_path() / given).string();
+}
+
+// "(x,y,z)" as three numbers; false for anything else.
+bool nrrdVector(const std::string &text, std::array<double, 3> &vector)
+{
+    char open = 0, close = 0, comma1 = 0, comma2 = 0;
+    std::istringstream in(text);
+    in >> open >> vector[0] >> comma1 >> vector[1] >> comma2 >> vector[2] >> close;
+    return in && open == '(' && comma1 == ',' && comma2 == ',' && close == ')' &&
+           std::all_of(vector.begin(), vector.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The space fields of a patient space in LPS (RAS and LAS turned round);
+// layout.spacePlaced stays false for another space or unreadable fields.
+void readNrrdSpace(const std::string &space, const std::string &directions,
+                   const std::string &origin, TextHeaderLayout &layout)
+{
+    std::array<double, 3> sign{};
+    if (space == "left-posterior-superior" || space == "LPS")
+        sign = {1.0, 1.0, 1.0};
+    else if (space == "right-anterior-superior" || space == "RAS")
+        sign = {-1.0, -1.0, 1.0};
+    else if (space == "left-anterior-superior" || space == "LAS")
+        sign = {1.0, -1.0, 1.0};
+    else
+        return;
+    std::istringstream words(directions);
+    for (std::string word; words >> word;) {
+        std::array<double, 3> column{};
+        if (word == "none") {
+            layout.spaceDirections.emplace_back();
+            continue;
+        }
+        if (!nrrdVector(word, column))
+            return;
+        for (std::size_t row = 0; row < 3; ++row)
+            column[row] *= sign[row];
+        layout.spaceDirections.emplace_back(column);
+    }
+    std::array<double, 3> place{};
+    if (!origin.empty()) {
+        if (!nrrdVector(origin, place))
+            return;
+        for (std::size_t row = 0; row < 3; ++row)
+            layout.spaceOrigin[row] = place[row] * sign[row];
+    }
+    layout.spacePlaced = true;
 }
 
 bool nrrdType(const std::string &name, SampleType &type)
@@ -225,7 +274,8 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     }
 
     long long dimension = -1, lineSkip = 0, byteSkip = 0;
-    std::string sizes, type, encoding = "raw", endian, dataFile, spacings, kinds;
+    std::string sizes, type, encoding = "raw", endian, dataFile, spacings, kinds, space, directions,
+                             origin;
     int keyValues = 0;
     std::istringstream lines(text.substr(0, end));
     std::string line;
@@ -260,6 +310,12 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
             spacings = value;
         else if (field == "kinds")
             kinds = value;
+        else if (field == "space")
+            space = value;
+        else if (field == "space directions")
+            directions = value;
+        else if (field == "space origin")
+            origin = value;
         else if (field == "type")
             type = value;
         else if (field == "encoding")
@@ -288,6 +344,7 @@ ScanReadResult scanNrrdHeader(const std::string &path, TextHeaderLayout &layout)
     std::istringstream kindWords(kinds);
     for (std::string word; kindWords >> word;)
         layout.kinds.push_back(word);
+    readNrrdSpace(space, directions, origin, layout);
     if (!nrrdType(type, layout.type))
         return scanRefusal("The header's sample type '" + type + "' cannot be shown.");
     layout.bigEndian = endian == "big";

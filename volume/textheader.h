@@ -2,6 +2,7 @@
 
 #include "rawscan.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +42,12 @@ struct TextHeaderLayout
     std::vector<double> spacings;
     // NRRD: the kinds of the axes as written ("domain", "RGB-color", ...).
     std::vector<std::string> kinds;
+    // NRRD: the placement in a 3D patient space, where the header gives one
+    // (space, space directions, space origin), in LPS: a direction column
+    // per axis, empty for "none" (an axis of time or values).
+    bool spacePlaced = false;
+    std::vector<std::optional<std::array<double, 3>>> spaceDirections;
+    std::array<double, 3> spaceOrigin{{0.0, 0.0, 0.0}};
 
     std::uint64_t sampleCount() const;
 };

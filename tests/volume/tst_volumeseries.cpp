@@ -70,6 +70,7 @@ private slots:
     void framesInMemoryAndMappedAgree_data();
     void framesInMemoryAndMappedAgree();
     void refusals();
+    void nrrdTimeAxisIsPlacedAsItkPlacesMetaImage();
 };
 
 void TestVolumeSeries::framesInMemoryAndMappedAgree_data()
@@ -158,6 +159,41 @@ void TestVolumeSeries::refusals()
     QVERIFY(selectSeriesFrame(volume, 0, reason));
     QVERIFY(!selectSeriesFrame(volume, 1, reason));
     QVERIFY2(reason.find("holds one volume") != std::string::npos, reason.c_str());
+}
+
+// ITK refuses an NRRD series whose space has three axes and a fourth that is
+// time; our own placement must be ITK's for the same grid as a MetaImage.
+void TestVolumeSeries::nrrdTimeAxisIsPlacedAsItkPlacesMetaImage()
+{
+    QTemporaryDir dir;
+    QByteArray samples;
+    for (int i = 0; i < 2 * 3 * 4 * 2; ++i)
+        samples.append(char(i * 5));
+    const QString nrrd = dir.filePath("series.nrrd"), mha = dir.filePath("series.mha");
+    QVERIFY(writeFile(nrrd, "NRRD0004\ntype: uint8\ndimension: 4\nsizes: 2 3 4 2\n"
+                            "space: right-anterior-superior\n"
+                            "space directions: (0,1.5,0) (-2,0,0) (0,0,3) none\n"
+                            "kinds: domain domain domain time\nspacings: nan nan nan 0.5\n"
+                            "space origin: (1,2,3)\nencoding: raw\n\n" +
+                                samples));
+    // The same grid in LPS: RAS x and y turned round.
+    QVERIFY(writeFile(mha, "ObjectType = Image\nNDims = 4\nBinaryData = True\n"
+                           "TransformMatrix = 0 -1 0 0 1 0 0 0 0 0 1 0 0 0 0 1\n"
+                           "Offset = -1 -2 3 0\nElementSpacing = 1.5 2 3 0.5\n"
+                           "DimSize = 2 3 4 2\nElementType = MET_UCHAR\n"
+                           "ElementDataFile = LOCAL\n" +
+                               samples));
+    Volume fromNrrd, fromMha;
+    QVERIFY(load(nrrd, fromNrrd, UINT64_MAX).ok);
+    QVERIFY(load(mha, fromMha, UINT64_MAX).ok);
+    QCOMPARE(seriesFrameCount(fromNrrd), 2);
+    QCOMPARE(fromNrrd.series->frameInterval(), 0.5);
+    QCOMPARE(fromNrrd.worldOrigin, fromMha.worldOrigin);
+    QCOMPARE(fromNrrd.worldDirection, fromMha.worldDirection);
+    QCOMPARE(fromNrrd.spacing, fromMha.spacing);
+    std::string reason;
+    QVERIFY(selectSeriesFrame(fromNrrd, 1, reason) && selectSeriesFrame(fromMha, 1, reason));
+    QVERIFY(fromNrrd.data == fromMha.data);
 }
 
 QTEST_GUILESS_MAIN(TestVolumeSeries)
