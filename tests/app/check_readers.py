@@ -270,6 +270,19 @@ def write_png_pattern(work, name):
 # ---------------------------------------------------------------- DICOM over time
 
 
+def dicom_slice(path, sop_class, study, series):
+    """An explicit little-endian data set of the study and series, to be filled."""
+    meta = FileMetaDataset()
+    meta.MediaStorageSOPClassUID = sop_class
+    meta.MediaStorageSOPInstanceUID = generate_uid()
+    meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
+    ds.is_little_endian, ds.is_implicit_VR = True, False
+    ds.SOPClassUID, ds.SOPInstanceUID = sop_class, meta.MediaStorageSOPInstanceUID
+    ds.StudyInstanceUID, ds.SeriesInstanceUID = study, series
+    return ds
+
+
 def write_dicom_over_time(work, name, volumes):
     """An axial series of SHAPE[2] slices at each of `volumes` temporal
     positions, shuffled file names; pydicom reads it back."""
@@ -281,15 +294,8 @@ def write_dicom_over_time(work, name, volumes):
     names = np.random.default_rng(7).permutation(slices * volumes)
     for t in range(volumes):
         for k in range(slices):
-            meta = FileMetaDataset()
-            meta.MediaStorageSOPClassUID = wg.CT_IMAGE_STORAGE
-            meta.MediaStorageSOPInstanceUID = generate_uid()
-            meta.TransferSyntaxUID = ExplicitVRLittleEndian
             path = os.path.join(folder, f"im{names[t * slices + k]:03d}.dcm")
-            ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-            ds.is_little_endian, ds.is_implicit_VR = True, False
-            ds.SOPClassUID, ds.SOPInstanceUID = wg.CT_IMAGE_STORAGE, meta.MediaStorageSOPInstanceUID
-            ds.StudyInstanceUID, ds.SeriesInstanceUID = study, series
+            ds = dicom_slice(path, wg.CT_IMAGE_STORAGE, study, series)
             ds.Modality, ds.InstanceNumber, ds.TemporalPositionIdentifier = "MR", 1 + t * 100 + k, t + 1
             ds.TriggerTime = f"{40.0 * t + 0.5 * k:.1f}"  # ms
             ds.ImagePositionPatient = [-10.0, 20.0, 30.0 + 2.5 * k]
@@ -361,15 +367,9 @@ def write_colour_dicom(work, name, photometric="RGB", syntax=ExplicitVRLittleEnd
     data = colour_voxels(np.uint8, 3)  # [c, r, k, component]
     series, study = generate_uid(), generate_uid()
     for k in range(slices):
-        meta = FileMetaDataset()
-        meta.MediaStorageSOPClassUID = "1.2.840.10008.5.1.4.1.1.7"  # secondary capture
-        meta.MediaStorageSOPInstanceUID = generate_uid()
-        meta.TransferSyntaxUID = ExplicitVRLittleEndian
         path = os.path.join(folder, f"colour{k}.dcm")
-        ds = FileDataset(path, {}, file_meta=meta, preamble=b"\0" * 128)
-        ds.is_little_endian, ds.is_implicit_VR = True, False
-        ds.SOPClassUID, ds.SOPInstanceUID = meta.MediaStorageSOPClassUID, meta.MediaStorageSOPInstanceUID
-        ds.StudyInstanceUID, ds.SeriesInstanceUID, ds.Modality = study, series, "OT"
+        ds = dicom_slice(path, "1.2.840.10008.5.1.4.1.1.7", study, series)  # secondary capture
+        ds.Modality = "OT"
         ds.InstanceNumber = k + 1
         ds.ImagePositionPatient = [5.0, -3.0, 2.0 * k]
         ds.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]

@@ -932,82 +932,57 @@ void TestScanFiles::dicomNeedsADataSet()
                  std::string::npos,
              items.problem.c_str());
 
-    // Two samples per pixel made GDCM assert too.
+    // Image attributes that made GDCM assert (each found by the fuzzer): two
+    // samples per pixel; a pixel representation neither 0 nor 1 (read as
+    // signed); columns as SS; a recognition code of no ACR-NEMA format;
+    // packed 12-bit samples; more bits stored than allocated.
     bytes.chop(20);
-    bytes += QByteArray::fromHex("28000200"
-                                 "5553"
-                                 "0200"
-                                 "0200");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    const DicomSliceFacts samples = screenDicomFile(QFile::encodeName(path).toStdString());
-    QVERIFY2(samples.problem.find("2 samples per pixel") != std::string::npos,
-             samples.problem.c_str());
-
-    // A pixel representation neither 0 nor 1 made GDCM read the samples as
-    // signed and assert on their inversion.
-    bytes.chop(10);
-    bytes += QByteArray::fromHex("28000301"
-                                 "5553"
-                                 "0200"
-                                 "01df");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    const DicomSliceFacts representation = screenDicomFile(QFile::encodeName(path).toStdString());
-    QVERIFY2(representation.problem.find("pixel representation of 57089") != std::string::npos,
-             representation.problem.c_str());
-
-    // Another representation of an image attribute made GDCM assert as well.
-    bytes.chop(10);
-    bytes += QByteArray::fromHex("28001100"
-                                 "5353"
-                                 "0200"
-                                 "0400");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    const DicomSliceFacts columns = screenDicomFile(QFile::encodeName(path).toStdString());
-    QVERIFY2(columns.problem.find("value representation SS where the image needs US") !=
-                 std::string::npos,
-             columns.problem.c_str());
-
-    // So did a recognition code that names no ACR-NEMA format.
-    bytes.chop(10);
-    bytes += QByteArray::fromHex("08001000"
-                                 "5348"
-                                 "0400") +
-             "ACR ";
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    const DicomSliceFacts code = screenDicomFile(QFile::encodeName(path).toStdString());
-    QVERIFY2(code.problem.find("names no ACR-NEMA format") != std::string::npos,
-             code.problem.c_str());
-
-    // And packed samples of 12 bits.
-    bytes.chop(12);
-    bytes += QByteArray::fromHex("28000001"
-                                 "5553"
-                                 "0200"
-                                 "0c00");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    const DicomSliceFacts packed = screenDicomFile(QFile::encodeName(path).toStdString());
-    QVERIFY2(packed.problem.find("12 bits allocated") != std::string::npos, packed.problem.c_str());
-
-    // And more bits stored than allocated.
-    bytes.chop(10);
-    bytes += QByteArray::fromHex("28000001"
-                                 "5553"
-                                 "0200"
-                                 "0800"
-                                 "28000101"
-                                 "5553"
-                                 "0200"
-                                 "1000");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    const DicomSliceFacts stored = screenDicomFile(QFile::encodeName(path).toStdString());
-    QVERIFY2(stored.problem.find("16 bits stored of 8 allocated") != std::string::npos,
-             stored.problem.c_str());
+    const struct
+    {
+        const char *elements;
+        const char *problem;
+    } attributes[] = {
+        {"28000200"
+         "5553"
+         "0200"
+         "0200",
+         "2 samples per pixel"},
+        {"28000301"
+         "5553"
+         "0200"
+         "01df",
+         "pixel representation of 57089"},
+        {"28001100"
+         "5353"
+         "0200"
+         "0400",
+         "value representation SS where the image needs US"},
+        {"08001000"
+         "5348"
+         "0400"
+         "41435220",
+         "names no ACR-NEMA format"},
+        {"28000001"
+         "5553"
+         "0200"
+         "0c00",
+         "12 bits allocated"},
+        {"28000001"
+         "5553"
+         "0200"
+         "0800"
+         "28000101"
+         "5553"
+         "0200"
+         "1000",
+         "16 bits stored of 8 allocated"},
+    };
+    for (const auto &attribute : attributes) {
+        QVERIFY(writeFile(path, bytes + QByteArray::fromHex(attribute.elements)));
+        const DicomSliceFacts screened = screenDicomFile(QFile::encodeName(path).toStdString());
+        QVERIFY2(screened.problem.find(attribute.problem) != std::string::npos,
+                 screened.problem.c_str());
+    }
 }
 
 // GDCM's RLE decoder ran past its buffers on false segment headers (found by
