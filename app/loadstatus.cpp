@@ -1,6 +1,7 @@
 #include "loadstatus.h"
 
 #include "volume.h"
+#include "volumeseries.h"
 #include "volumefile.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,11 @@ QString loadStatusText(const QString &shownName, const Volume &loaded,
             .arg(loaded.depth)
             .arg(number(loaded.spacing[0]), number(loaded.spacing[1]), number(loaded.spacing[2]),
                  number(loaded.valueRange.minimum), number(loaded.valueRange.maximum));
+    // What a series or colour volume is, after the specified line.
+    if (loaded.series)
+        message += tr(", %1 volumes").arg(seriesFrameCount(loaded));
+    if (loaded.colours)
+        message += loaded.colours->components == 4 ? tr(", RGBA") : tr(", RGB");
     if (result.missingSamples > 0)
         message += tr(" (file truncated: %1 samples missing, shown as 0)")
                        .arg(qulonglong(result.missingSamples));
