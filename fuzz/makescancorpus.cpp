@@ -1,5 +1,7 @@
 // kelvara-scan-corpus DIR: writes the scan fuzzer's starting inputs into DIR,
-// small sound NIfTI-1/-2 (plain, gzip, header pair), NRRD and MetaImage files,
+// small sound NIfTI-1/-2 (plain, gzip, header pair, a series, colour), NRRD and
+// MetaImage files (a series placed in a space, colour), VTK image data (ascii,
+// base64, appended raw, zlib) and an MGH file of two frames,
 // each behind the byte that picks its name in scanfilefuzzer.cpp. Generated
 // rather than committed so that no binary files live in git.
 
@@ -20,7 +22,10 @@ enum Name : char
     Nrrd = 2,
     Mha = 3,
     Hdr = 4,
-    Mhd = 5
+    Mhd = 5,
+    Vti = 6,
+    Mgh = 7,
+    Mrc = 8
 };
 
 template <typename T> void put(std::string &bytes, std::size_t at, T value)
@@ -30,12 +35,17 @@ template <typename T> void put(std::string &bytes, std::size_t at, T value)
 
 // A NIfTI-1 header (little-endian) for dims of datatype, followed by samples.
 std::string nifti1(const std::int16_t (&dim)[4], std::int16_t datatype, std::int16_t bitpix,
-                   bool sform, const char *magic, const std::string &samples)
+                   bool sform, const char *magic, const std::string &samples,
+                   std::int16_t volumes = 1)
 {
     std::string bytes(352, '\0');
     put<std::int32_t>(bytes, 0, 348);
     for (int i = 0; i < 4; ++i)
         put<std::int16_t>(bytes, 40 + 2 * std::size_t(i), dim[i]);
+    if (volumes > 1) {
+        put<std::int16_t>(bytes, 40, 4);
+        put<std::int16_t>(bytes, 48, volumes);
+    }
     put<std::int16_t>(bytes, 70, datatype);
     put<std::int16_t>(bytes, 72, bitpix);
     for (int i = 0; i < 4; ++i)
@@ -71,6 +81,51 @@ std::string nifti2(const std::string &samples)
         put<double>(bytes, 104 + 8 * std::size_t(i), 1.5);
     }
     put<std::int64_t>(bytes, 168, 544);
+    return bytes + samples;
+}
+
+// A 2 x 2 x 2 VTK image data file around one point array; appended data
+// follows where the caller adds it.
+std::string vti(const std::string &kind, const std::string &array)
+{
+    const std::string head =
+        "<?xml version=\"1.0\"?>\n<VTKFile type=\"ImageData\" version=\"1.0\" "
+        "byte_order=\"LittleEndian\" header_type=\"UInt32\">\n"
+        "<ImageData WholeExtent=\"0 1 0 1 0 1\" Origin=\"1 2 3\" Spacing=\"0.5 1 2\" "
+        "Direction=\"0 1 0 -1 0 0 0 0 1\">\n<Piece Extent=\"0 1 0 1 0 1\">"
+        "<PointData Scalars=\"v\">" +
+        array + "</PointData></Piece></ImageData>\n";
+    return kind == "appended" ? head : head + "</VTKFile>\n";
+}
+
+// An MGH file (big-endian header of 284 bytes) of 2 x 2 x 2 uint8 voxels and
+// frames frames.
+std::string mgh(std::int32_t frames, const std::string &samples)
+{
+    std::string bytes(284, '\0');
+    const auto bigEndian = [&](std::size_t at, std::uint32_t value) {
+        for (int b = 0; b < 4; ++b)
+            bytes[at + std::size_t(b)] = char(value >> (24 - 8 * b));
+    };
+    const std::int32_t fields[] = {1, 2, 2, 2, frames, 0};
+    for (int i = 0; i < 6; ++i)
+        bigEndian(4 * std::size_t(i), std::uint32_t(fields[i]));
+    return bytes + samples;
+}
+
+// An MRC2014 map of 2 x 2 x 2 int8 voxels (mode 0), 1.5 Å apart.
+std::string mrc(const std::string &samples)
+{
+    std::string bytes(1024, '\0');
+    const std::int32_t words[] = {2, 2, 2, 0, 0, 0, 0, 2, 2, 2};
+    for (int i = 0; i < 10; ++i)
+        put<std::int32_t>(bytes, 4 * std::size_t(i), words[i]);
+    for (int i = 0; i < 3; ++i)
+        put<float>(bytes, 40 + 4 * std::size_t(i), 3.0f);
+    const std::int32_t order[] = {1, 2, 3};
+    for (int i = 0; i < 3; ++i)
+        put<std::int32_t>(bytes, 64 + 4 * std::size_t(i), order[i]);
+    std::memcpy(&bytes[208], "MAP DA\0\0", 8);
     return bytes + samples;
 }
 
@@ -150,7 +205,36 @@ int main(int argc, char **argv)
         write(dir, "compressed.mha", Mha,
               metaHead + "CompressedData = True\nElementDataFile = LOCAL\n" + gzip(ramp(12, 2))) &&
         write(dir, "at-end.mhd", Mhd,
-              metaHead + "HeaderSize = -1\nElementDataFile = scan.mhd\n" + ramp(12, 2));
+              metaHead + "HeaderSize = -1\nElementDataFile = scan.mhd\n" + ramp(12, 2)) &&
+        write(dir, "series.nii", Nii, nifti1({3, 2, 2, 1}, 2, 8, false, "n+1", ramp(12, 1), 3)) &&
+        write(dir, "rgb.nii", Nii, nifti1({3, 2, 2, 1}, 128, 24, true, "n+1", ramp(12, 1))) &&
+        write(dir, "series-space.nrrd", Nrrd,
+              "NRRD0004\ntype: uint8\ndimension: 4\nsizes: 2 2 1 3\n"
+              "space: right-anterior-superior\n"
+              "space directions: (0,1.5,0) (-2,0,0) (0,0,3) none\nspacings: nan nan nan 2\n"
+              "encoding: raw\n\n" +
+                  ramp(12, 1)) &&
+        write(dir, "rgb.nrrd", Nrrd,
+              "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 3 2 2\n"
+              "kinds: RGB-color domain domain\nencoding: raw\n\n" +
+                  ramp(12, 1)) &&
+        write(dir, "rgb.mha", Mha,
+              "ObjectType = Image\nNDims = 2\nDimSize = 2 2\nElementNumberOfChannels = 3\n"
+              "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +
+                  ramp(12, 1)) &&
+        write(dir, "ascii.vti", Vti,
+              vti("ascii", "<DataArray type=\"Int16\" Name=\"v\" format=\"ascii\">"
+                           "1 2 3 4 5 6 -7 8</DataArray>")) &&
+        write(dir, "base64.vti", Vti,
+              vti("base64", "<DataArray type=\"UInt8\" Name=\"v\" format=\"binary\">"
+                            "CAAAAAECAwQFBgcI</DataArray>")) &&
+        write(dir, "appended.vti", Vti,
+              vti("appended", "<DataArray type=\"UInt8\" Name=\"v\" format=\"appended\" "
+                              "offset=\"0\"/>") +
+                  "<AppendedData encoding=\"raw\">_" + std::string("\10\0\0\0", 4) + ramp(8, 1) +
+                  "</AppendedData></VTKFile>\n") &&
+        write(dir, "frames.mgh", Mgh, mgh(2, ramp(16, 1))) &&
+        write(dir, "map.mrc", Mrc, mrc(ramp(8, 1)));
     if (!ok) {
         std::fprintf(stderr, "kelvara-scan-corpus: cannot write into %s\n", dir.c_str());
         return 1;

@@ -1,4 +1,5 @@
-// libFuzzer target for the scan path (NIfTI, NRRD, MetaImage): each input is
+// libFuzzer target for the scan path (NIfTI, NRRD, MetaImage, MGH, MRC, VTK
+// image data; series of volumes and colour volumes among them): each input is
 // written to a file whose name its first byte picks, then format detection,
 // the header checks and the read run as in the window, under a small memory
 // limit. A load must either fail with a reason and leave the target as it was,
@@ -7,6 +8,7 @@
 
 #include "volume.h"
 #include "volumefile.h"
+#include "volumeseries.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -61,7 +63,8 @@ void writeFile(const std::string &path, const std::uint8_t *data, std::size_t si
 // The first byte picks the name; the contents decide the reader where they
 // show a format, so a NIfTI named .nrrd is fuzzed as well. A .hdr input is
 // split: its first 348 bytes are the header, the rest the .img beside it.
-constexpr const char *suffixes[] = {".nii", ".nii.gz", ".nrrd", ".mha", ".hdr", ".mhd"};
+constexpr const char *suffixes[] = {".nii", ".nii.gz", ".nrrd", ".mha", ".hdr",
+                                    ".mhd", ".vti",    ".mgh",  ".mrc"};
 
 void checkLoad(const std::uint8_t *data, std::size_t size)
 {
@@ -104,6 +107,17 @@ void checkLoad(const std::uint8_t *data, std::size_t size)
         require(value >= 0.0f && value <= 1.0f);
     for (double spacing : target.spacing)
         require(std::isfinite(spacing) && spacing > 0.0);
+    // Every volume of a series, and a colour volume's components, belong to
+    // the grid shown.
+    if (target.series) {
+        const int frames = target.series->frameCount();
+        require(frames > 1 && target.series->timeCourse(0, 0, 0).size() == std::size_t(frames));
+        std::string reason;
+        require(selectSeriesFrame(target, frames - 1, reason));
+        require(target.data.size() == count);
+    }
+    if (target.colours)
+        require(target.colours->values.size() == count * std::size_t(target.colours->components));
     require(std::isfinite(target.valueRange.minimum) && std::isfinite(target.valueRange.maximum));
 }
 

@@ -244,7 +244,7 @@ ScanReadResult skipLines(const std::string &path, std::uint64_t &offset, long lo
 
 std::uint64_t TextHeaderLayout::sampleCount() const
 {
-    std::uint64_t count = 1;
+    std::uint64_t count = channels;
     for (std::uint64_t size : sizes)
         count *= size;
     return count;
@@ -499,9 +499,11 @@ ScanReadResult scanMetaImageHeader(const std::string &path, TextHeaderLayout &la
     read = parseSizes(sizes, std::size_t(dimensions), "DimSize", layout.sizes);
     if (!read.ok)
         return read;
-    if (channels > 1)
+    if (channels != 1 && channels != 3 && channels != 4)
         return scanRefusal("The image has " + std::to_string(channels) +
-                           " components per voxel; only scalar images can be shown.");
+                           " components per voxel; only scalar and colour (RGB, RGBA) images "
+                           "can be shown.");
+    layout.channels = std::uint64_t(channels);
     if (!metaImageType(type, layout.type))
         return scanRefusal("The header's ElementType '" + type + "' cannot be shown.");
     if (!dataFileSeen)

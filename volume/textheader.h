@@ -40,6 +40,8 @@ struct TextHeaderLayout
     // NRRD: the spacings as written, one per axis ("nan" read as NaN): ITK
     // makes a NaN spacing 1 without a word.
     std::vector<double> spacings;
+    // MetaImage: values per voxel (ElementNumberOfChannels; colour: 3 or 4).
+    std::uint64_t channels = 1;
     // NRRD: the kinds of the axes as written ("domain", "RGB-color", ...).
     std::vector<std::string> kinds;
     // NRRD: the placement in a 3D patient space, where the header gives one
