@@ -112,7 +112,6 @@
 // picking, the highest value in alpha for the maximum intensity projection.
 // The first pass starts from nothing; the last writes the picture as a single
 // pass would.
-
 //
 // Colour (KELVARA_COLOUR, defined by the host with traversal 0 for a colour
 // volume held in one texture). sampler holds the colours' luminance, which
