@@ -497,24 +497,30 @@ struct ArrayPlace
     std::uint64_t start = 0;
 };
 
-bool checkArray(const ArrayTag &array, const VtiMarkup &markup, SampleType &type, ArrayPlace &place,
-                std::string &reason)
+bool checkArray(const ArrayTag &array, const VtiMarkup &markup, SampleType &type,
+                std::size_t &components, ArrayPlace &place, std::string &reason)
 {
     const std::string name = array.element.attributeOr("Name", "");
     const std::string typeName = array.element.attributeOr("type", "");
-    const int components = componentsOf(array);
-    if (components != 1) {
-        reason = "The array '" + name + "' has " +
-                 (components < 1 ? array.element.attributeOr("NumberOfComponents", "")
-                                 : std::to_string(components)) +
-                 " components per voxel; only scalar images can be shown.";
-        return false;
-    }
     if (!sampleTypeOf(typeName, type)) {
         reason = "The array '" + name + "' has the type '" + typeName +
                  "', which is not a number type VTK stores (Int8 to UInt64, Float32, Float64).";
         return false;
     }
+    // Three or four components of 8 or 16 bits are colours (VTK's own colour
+    // arrays); of other types they are vectors.
+    const int count = componentsOf(array);
+    const bool colour =
+        (count == 3 || count == 4) && (type == SampleType::UInt8 || type == SampleType::UInt16);
+    if (count != 1 && !colour) {
+        reason = "The array '" + name + "' has " +
+                 (count < 1 ? array.element.attributeOr("NumberOfComponents", "")
+                            : std::to_string(count)) +
+                 " components per voxel; only scalar images and colours (3 or 4 components of "
+                 "8 or 16 bits) can be shown.";
+        return false;
+    }
+    components = std::size_t(count);
     const std::string format = array.element.attributeOr("format", "");
     if (format == "ascii" || format == "binary") {
         place.encoding =
@@ -811,7 +817,8 @@ ScanReadResult readAsciiSamples(const std::string &path, const ArrayPlace &place
     text.seek(place.start);
     const NumberStore store = numberStoreOf(scan.type);
     const std::size_t width = sampleSize(scan.type);
-    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    const std::uint64_t count =
+        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.components;
     std::uint64_t stored = 0;
     std::string word;
     for (int c = text.get();; c = text.get()) {
@@ -921,7 +928,7 @@ ScanReadResult readVtiHeader(const std::string &path, std::optional<std::uint64_
         !checkImage(markup, header.image, reason))
         return scanRefusal(reason);
     const ArrayTag *array = chosenArray(markup, reason);
-    if (!array || !checkArray(*array, markup, scan.type, header.place, reason))
+    if (!array || !checkArray(*array, markup, scan.type, scan.components, header.place, reason))
         return scanRefusal(reason);
     if (header.place.start > text.size())
         return scanRefusal("The array's data would start at byte " +
@@ -930,7 +937,7 @@ ScanReadResult readVtiHeader(const std::string &path, std::optional<std::uint64_
     vtiGeometry(header.image, array->cellData, scan);
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
     if (maxDataBytes) {
-        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes);
+        reason = scanMemoryProblem(size, sampleSize(scan.type), *maxDataBytes, scan.components);
         if (!reason.empty())
             return scanRefusal(reason);
     }
@@ -939,7 +946,8 @@ ScanReadResult readVtiHeader(const std::string &path, std::optional<std::uint64_
     if (header.place.encoding == ArrayPlace::Encoding::Ascii)
         return {true, {}};
     ArrayBytes bytes;
-    const std::uint64_t needed = size[0] * size[1] * size[2] * sampleSize(scan.type);
+    const std::uint64_t needed =
+        size[0] * size[1] * size[2] * scan.components * sampleSize(scan.type);
     if (!bytes.open(path, header.place, reason) ||
         !readArrayHeader(bytes, header.image, needed, header.arrayHeader, reason))
         return scanRefusal(bytes.damage().empty() ? reason : bytes.damage());
@@ -955,7 +963,8 @@ ScanReadResult readVtiFile(const std::string &path, std::uint64_t maxDataBytes, 
     ScanReadResult read = readVtiHeader(path, maxDataBytes, scan, header);
     if (!read.ok)
         return read;
-    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    const std::uint64_t count =
+        std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] * scan.components;
     if (!scan.samples.allocate(count * sampleSize(scan.type)))
         return scanRefusal("There is not enough memory for the image.");
     if (header.place.encoding == ArrayPlace::Encoding::Ascii) {
@@ -989,6 +998,7 @@ ScanReadResult readVtiLayout(const std::string &path, ScanLayout &layout)
         return scanRefusal(reason);
     probed.format = VolumeFormat::VtkImage;
     probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.components = scan.components;
     probed.type = scan.type;
     probed.bigEndian = scan.bigEndian;
     probed.spacing = scan.spacing;

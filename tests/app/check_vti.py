@@ -132,6 +132,48 @@ def check_warnings(exp, got, arrays):
                   warnings)
 
 
+def check_colour_vti(binary, work, mode, zlib, dtype, components):
+    """A colour array (3 or 4 components of 8 or 16 bits), voxel by voxel as
+    VTK's reader reads it back."""
+    name = f"colour_{mode}_{np.dtype(dtype).name}_{components}.vti"
+    n = int(np.prod(SHAPE))
+    full = np.iinfo(dtype).max
+    values = ((np.arange(n * components).reshape(n, components) * 37 + 11) % 251
+              * (full // 250)).astype(dtype)
+    image = vtk.vtkImageData()
+    image.SetExtent(0, SHAPE[0] - 1, 0, SHAPE[1] - 1, 0, SHAPE[2] - 1)
+    colours = numpy_support.numpy_to_vtk(values, deep=1)
+    colours.SetName("colours")
+    image.GetPointData().SetScalars(colours)
+    path = wg.fresh(os.path.join(work, name))
+    writer = vtk.vtkXMLImageDataWriter()
+    writer.SetInputData(image)
+    writer.SetFileName(path)
+    writer.SetDataMode(MODES[mode][0])
+    writer.SetEncodeAppendedData(MODES[mode][1])
+    if zlib:
+        writer.SetCompressorTypeToZLib()
+    else:
+        writer.SetCompressorTypeToNone()
+    results.check(writer.Write() == 1, name, "written by VTK", 1, 0)
+    reader = vtk.vtkXMLImageDataReader()
+    reader.SetFileName(path)
+    reader.Update()
+    back = numpy_support.vtk_to_numpy(reader.GetOutput().GetPointData().GetScalars())
+    voxels = [(0, 0, 0), (4, 5, 6), (2, 3, 1)]
+    args = [path, "--json"]
+    for ijk in voxels:
+        args += ["--probe", ",".join(str(float(x)) for x in ijk)]
+    rc, objects, _ = wg.run(binary, args)
+    results.check(rc == 0 and len(objects) == len(voxels), name, "exit status, lines",
+                  (0, len(voxels)), (rc, len(objects)))
+    for ijk, got in zip(voxels, objects):
+        index = ijk[0] + SHAPE[0] * (ijk[1] + SHAPE[1] * ijk[2])
+        expected = [float(v) for v in back[index]]
+        results.check(got.get("components") == expected, f"{name} {ijk}", "components",
+                      expected, got.get("components"))
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -178,6 +220,10 @@ def main():
         check_warnings(e, got, count)
     for e in expected:
         wg.check_probes(binary, e)
+
+    for mode, zlib, dtype, components in (("raw", False, np.uint8, 3), ("ascii", False, np.uint8, 4),
+                                          ("binary", True, np.uint16, 3)):
+        check_colour_vti(binary, work, mode, zlib, dtype, components)
 
     print(f"{results.passed} passed, {results.failed} failed")
     return 1 if results.failed else 0

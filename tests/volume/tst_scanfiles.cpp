@@ -697,10 +697,11 @@ void TestScanFiles::damagedScans_data()
     QTest::newRow("VTI type Bit") << "bit.vti"
                                   << vti(vtiPiece(vtiArray("Bit", "ascii", {}, numbers))) << false
                                   << "the type 'Bit'" << 0ull;
+    // Three float components are a vector, not a colour.
     QTest::newRow("VTI three components")
-        << "rgb.vti"
-        << vti(vtiPiece(vtiArray("UInt8", "ascii", "NumberOfComponents=\"3\"", numbers))) << false
-        << "3 components per voxel; only scalar images" << 0ull;
+        << "vectors.vti"
+        << vti(vtiPiece(vtiArray("Float32", "ascii", "NumberOfComponents=\"3\"", numbers))) << false
+        << "3 components per voxel; only scalar images and colours" << 0ull;
     QTest::newRow("VTI two pieces") << "pieces.vti" << vti(vtiPiece(ascii) + vtiPiece(ascii))
                                     << false << "split into 2 pieces" << 0ull;
     QTest::newRow("VTI offset past the end")
