@@ -59,8 +59,8 @@ int sliceCount(const Volume &volume, int axis)
 
 namespace {
 
-// The pixel of the voxel whose value lies at value: grey through mapping, or
-// for a colour volume (whose values lie in Volume::data) its colour as stored.
+// The image of a slice, each pixel pixel(the voxel's value in the slice's
+// values).
 template <typename Pixel>
 QImage fillSliceImage(const Volume &volume, int axis, int slice, const Pixel &pixel)
 {
@@ -142,7 +142,9 @@ QImage fillPlaneImage(const Volume &volume, const SliceGeometry &geometry, int s
     return image;
 }
 
-// Calls fill with the pixel maker the volume needs.
+// Calls fill with the pixel maker the volume needs: grey through mapping, or
+// for a colour volume its colour as stored, found by the value's place in
+// Volume::data (colour volumes are always held whole).
 template <typename Fill>
 QImage withPixels(const Volume &volume, const GreyMapping &mapping, Fill fill)
 {
@@ -152,8 +154,13 @@ QImage withPixels(const Volume &volume, const GreyMapping &mapping, Fill fill)
     const float *values = volume.data.data();
     const std::size_t components = std::size_t(colours.components);
     const float scale = float(255.0 / colours.fullScale);
-    return fill([&, values, components, scale](const float *value) {
-        const float *rgb = colours.values.data() + std::size_t(value - values) * components;
+    const std::size_t count = volume.data.size();
+    return fill([&, values, components, scale, count](const float *value) {
+        const std::ptrdiff_t voxel = value - values;
+        if (voxel < 0 || std::size_t(voxel) >= count ||
+            (std::size_t(voxel) + 1) * components > colours.values.size())
+            return qRgb(0, 0, 0);
+        const float *rgb = colours.values.data() + std::size_t(voxel) * components;
         const auto level = [scale](float component) {
             return std::isfinite(component)
                        ? int(std::clamp(component * scale, 0.0f, 255.0f) + 0.5f)
