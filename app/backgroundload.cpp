@@ -32,12 +32,26 @@ BackgroundLoad::BackgroundLoad(QObject *parent) : QObject(parent)
 
 void BackgroundLoad::setTextureBudget(std::uint64_t bytes)
 {
-    reader = [bytes](const std::string &path, Volume &target, std::ostream &out, std::ostream &err,
-                     const std::atomic<bool> &stop) {
+    textureBudget = bytes;
+    useStandardReader();
+}
+
+void BackgroundLoad::setSpacing(const std::optional<std::array<double, 3>> &spacing)
+{
+    voxelSize = spacing;
+    useStandardReader();
+}
+
+void BackgroundLoad::useStandardReader()
+{
+    reader = [bytes = textureBudget, spacing = voxelSize](const std::string &path, Volume &target,
+                                                          std::ostream &out, std::ostream &err,
+                                                          const std::atomic<bool> &stop) {
         VolumeReadOptions options;
         options.stop = &stop;
         options.maxDataBytes = loadableDataBytes();
         options.gpuBudgetBytes = bytes > 0 ? bytes : defaultLoadLimits().gpuBudgetBytes;
+        options.spacing = spacing;
         return readVolumeFile(path, target, out, err, options);
     };
 }

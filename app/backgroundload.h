@@ -5,10 +5,12 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 
 class QThread;
 struct Volume;
@@ -49,6 +51,9 @@ public:
     // The default reader with this texture budget (0: defaultLoadLimits()'s),
     // for the loads started from now on.
     void setTextureBudget(std::uint64_t bytes);
+    // The default reader with this voxel size in place of the files' own
+    // (--spacing), or without one, for the loads started from now on.
+    void setSpacing(const std::optional<std::array<double, 3>> &spacing);
 
     // Loads fileName. A load still running is cancelled (its result dropped);
     // this one starts as soon as that worker ends, so at most one file is
@@ -78,6 +83,9 @@ signals:
     void cancelled(const QString &fileName);
 
 private:
+    void useStandardReader();
+    std::uint64_t textureBudget = 0;
+    std::optional<std::array<double, 3>> voxelSize;
     struct Job;
     void startWorker();
     void workerEnded();

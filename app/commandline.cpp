@@ -289,8 +289,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     const QCommandLineOption spacing(
         "spacing",
         "The voxel size in mm along the file's own axes (columns, rows, slices), in place of "
-        "the one the file gives (image stacks and TIFF files often give none); with --output, "
-        "--info or --probe.",
+        "the one the file gives (image stacks and TIFF files often give none); for FILE only.",
         "X,Y,Z");
     const QCommandLineOption series(
         "series",
@@ -345,9 +344,8 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         if (!positive)
             return usageError("bad --spacing: expected X,Y,Z in mm, each above 0");
         result.spacing = std::array<double, 3>{{value[0], value[1], value[2]}};
-        if (!parser.isSet(output) && !parser.isSet(outputDirectory) && !parser.isSet(info) &&
-            !parser.isSet(probe))
-            return usageError("--spacing needs --output, --info or --probe");
+        if (files.isEmpty())
+            return usageError("--spacing needs a FILE");
     }
     if (parser.isSet(frame)) {
         bool ok = false;

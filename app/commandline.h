@@ -78,7 +78,8 @@ struct CommandLine
     int frame = 0;
     bool allFrames = false;
     // --spacing X,Y,Z: the voxel size in mm along the file's stored axes, in
-    // place of the file's own (batch mode, --info and --probe).
+    // place of the file's own (the window's FILE, batch mode, --info and
+    // --probe).
     std::optional<std::array<double, 3>> spacing;
     // --slice and --window: batch mode writes that slice instead of a
     // rendering; none for a rendering.

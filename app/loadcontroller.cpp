@@ -66,13 +66,24 @@ bool LoadController::loadFile(const QString &fileName)
     auto loaded = std::make_unique<Volume>();
     const VolumeReadResult result =
         loadVolumeFile(fileNameBytes(fileName).toStdString(), *loaded,
-                       std::uint64_t(std::max(textureBudgetMiB, 0)) << 20);
+                       std::uint64_t(std::max(textureBudgetMiB, 0)) << 20, spacingOf(fileName));
     return applyLoadedVolume(fileName, std::move(loaded), result);
 }
 
 void LoadController::startLoad(const QString &fileName)
 {
+    const std::optional<std::array<double, 3>> spacing = spacingOf(fileName);
+    if (spacing != spacingApplied) {
+        loader->setSpacing(spacing);
+        spacingApplied = spacing;
+    }
     loader->start(fileName);
+}
+
+void LoadController::setSpacingFor(const QString &fileName, const std::array<double, 3> &spacing)
+{
+    spacingFile = fileName;
+    spacingGiven = spacing;
 }
 
 bool LoadController::applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,

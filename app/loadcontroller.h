@@ -4,6 +4,9 @@
 
 #include <QCoreApplication>
 #include <QObject>
+
+#include <array>
+#include <optional>
 #include <QString>
 
 #include <memory>
@@ -31,6 +34,9 @@ public:
 
     bool loadFile(const QString &fileName);
     void startLoad(const QString &fileName);
+    // The voxel size that loads of fileName take in place of the file's own
+    // (the command line's --spacing for its file); other files keep theirs.
+    void setSpacingFor(const QString &fileName, const std::array<double, 3> &spacing);
     void askForVolumeFile();
     BackgroundLoad *backgroundLoad() const { return loader; }
     // 0 or less: a quarter of memory.
@@ -53,4 +59,13 @@ private:
     QPushButton *cancelButton = nullptr;
     QAction *fullResolutionRegionAction = nullptr;
     int textureBudgetMiB = 0;
+    QString spacingFile;
+    std::optional<std::array<double, 3>> spacingGiven;
+    // What the background loader was last told, so that a reader a test set
+    // stays unless a spacing is asked for.
+    std::optional<std::array<double, 3>> spacingApplied;
+    std::optional<std::array<double, 3>> spacingOf(const QString &fileName) const
+    {
+        return fileName == spacingFile ? spacingGiven : std::nullopt;
+    }
 };

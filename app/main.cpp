@@ -55,6 +55,8 @@ int main(int argc, char *argv[])
     window.useSettings(WindowSettings::open(commandLine.useSettings));
     if (!commandLine.transferFunction.isEmpty())
         window.setStartupTransferFunction(commandLine.transferFunction);
+    if (commandLine.spacing)
+        window.setSpacingFor(commandLine.file, *commandLine.spacing);
     window.show();
     if (commandLine.file.isEmpty()) {
         QTimer::singleShot(50, &window, &MainWindow::setDefault);

@@ -158,6 +158,11 @@ void MainWindow::setStartupTransferFunction(const QString &nameOrFile)
     transferFunctions->setStartupFunction(nameOrFile);
 }
 
+void MainWindow::setSpacingFor(const QString &fileName, const std::array<double, 3> &spacing)
+{
+    loads->setSpacingFor(fileName, spacing);
+}
+
 void MainWindow::useSettings(std::unique_ptr<QSettings> store)
 {
     context->settings = std::move(store);

@@ -88,6 +88,9 @@ public:
     // A preset's name or a file that setDefault() applies after the default
     // ramp, once (the command line's --transfer-function).
     void setStartupTransferFunction(const QString &nameOrFile);
+    // The voxel size that fileName loads with in place of its own (the
+    // command line's --spacing for its file).
+    void setSpacingFor(const QString &fileName, const std::array<double, 3> &spacing);
 
     // The scene, its volume and its undo history (object name "viewerSession").
     ViewerSession *viewerSession() const { return session; }

@@ -74,6 +74,10 @@ void TestCommandLine::modes_data()
                                   << int(Mode::UsageError);
     QTest::newRow("frame negative")
         << QStringList{k, "a.nii", "--frame", "-1", "--output", "o"} << int(Mode::UsageError);
+    QTest::newRow("spacing window")
+        << QStringList{k, "a.png", "--spacing", "1,1,2"} << int(Mode::Window);
+    QTest::newRow("spacing without file")
+        << QStringList{k, "--spacing", "1,1,2"} << int(Mode::UsageError);
     QTest::newRow("frames all") << QStringList{k, "a.nii", "--frames", "all", "--output", "o"}
                                 << int(Mode::Batch);
     QTest::newRow("frames turntable")

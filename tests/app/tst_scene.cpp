@@ -175,8 +175,11 @@ void TestScene::steppingThroughASeriesKeepsThePlace()
     window.resize(1100, 800);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // --spacing for the file named with it, as the window opens it.
+    window.setSpacingFor(file, {{2.0, 2.0, 0.5}});
     QVERIFY(window.loadFile(file));
     auto *session = window.findChild<ViewerSession *>("viewerSession");
+    QCOMPARE(session->volume()->spacing, (std::array<double, 3>{{2.0, 2.0, 0.5}}));
     auto *slider = window.findChild<QSlider *>("frameSlider");
     auto *readout = window.findChild<QLabel *>("cursorReadoutLabel");
     QVERIFY(session && slider && readout);
@@ -206,6 +209,7 @@ void TestScene::steppingThroughASeriesKeepsThePlace()
     const QString single = dir.filePath("head.dat");
     QVERIFY(writeDatFile(single.toStdString(), makeHeadPhantom(16, 16, 16)));
     QVERIFY(window.loadFile(single));
+    QCOMPARE(session->volume()->spacing, (std::array<double, 3>{{1.0, 1.0, 1.0}}));
     QVERIFY(!window.findChild<QWidget *>("seriesBar")->isVisible());
     QVERIFY(!window.findChild<QToolButton *>("playButton")->isChecked());
 }
