@@ -49,6 +49,20 @@ def distinct_values(dtype):
     return values.astype(dtype)
 
 
+def image_writer(image, path, mode, zlib):
+    """VTK's XML writer of image into path, in the data mode and compression asked."""
+    writer = vtk.vtkXMLImageDataWriter()
+    writer.SetInputData(image)
+    writer.SetFileName(path)
+    writer.SetDataMode(MODES[mode][0])
+    writer.SetEncodeAppendedData(MODES[mode][1])
+    if zlib:
+        writer.SetCompressorTypeToZLib()
+    else:
+        writer.SetCompressorTypeToNone()
+    return writer
+
+
 def write_vti(work, name, dtype, mode, zlib, start=(0, 0, 0), origin=(0, 0, 0),
               spacing=(1, 1, 1), direction=np.eye(3), cells=False, uint64=False,
               big_endian=False, block_size=None, second_array=False):
@@ -71,15 +85,7 @@ def write_vti(work, name, dtype, mode, zlib, start=(0, 0, 0), origin=(0, 0, 0),
     data.SetScalars(scalars)
 
     path = wg.fresh(os.path.join(work, name))
-    writer = vtk.vtkXMLImageDataWriter()
-    writer.SetInputData(image)
-    writer.SetFileName(path)
-    writer.SetDataMode(MODES[mode][0])
-    writer.SetEncodeAppendedData(MODES[mode][1])
-    if zlib:
-        writer.SetCompressorTypeToZLib()
-    else:
-        writer.SetCompressorTypeToNone()
+    writer = image_writer(image, path, mode, zlib)
     if block_size:
         writer.SetBlockSize(block_size)
     if uint64:
@@ -146,16 +152,7 @@ def check_colour_vti(binary, work, mode, zlib, dtype, components):
     colours.SetName("colours")
     image.GetPointData().SetScalars(colours)
     path = wg.fresh(os.path.join(work, name))
-    writer = vtk.vtkXMLImageDataWriter()
-    writer.SetInputData(image)
-    writer.SetFileName(path)
-    writer.SetDataMode(MODES[mode][0])
-    writer.SetEncodeAppendedData(MODES[mode][1])
-    if zlib:
-        writer.SetCompressorTypeToZLib()
-    else:
-        writer.SetCompressorTypeToNone()
-    results.check(writer.Write() == 1, name, "written by VTK", 1, 0)
+    results.check(image_writer(image, path, mode, zlib).Write() == 1, name, "written by VTK", 1, 0)
     reader = vtk.vtkXMLImageDataReader()
     reader.SetFileName(path)
     reader.Update()
