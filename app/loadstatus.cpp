@@ -38,7 +38,7 @@ QString loadStatusText(const QString &shownName, const Volume &loaded,
             .arg(loaded.depth)
             .arg(number(loaded.spacing[0]), number(loaded.spacing[1]), number(loaded.spacing[2]),
                  number(loaded.valueRange.minimum), number(loaded.valueRange.maximum));
-    // What a series or colour volume is, after the specified line.
+    // What a series or colour volume is, after the dimensions and range.
     if (loaded.series)
         message += tr(", %1 volumes").arg(seriesFrameCount(loaded));
     if (loaded.colours)
