@@ -230,20 +230,11 @@ ScanReadResult readMghLayout(const std::string &path, ScanLayout &layout)
     const ScanReadResult read = readMghHeader(path, std::nullopt, stream, scan, compressed);
     if (!read.ok)
         return read;
-    std::string reason;
     ScanLayout probed;
-    if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return scanRefusal(reason);
-    probed.format = VolumeFormat::Mgh;
-    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
-    probed.frames = scan.frames;
-    probed.type = scan.type;
-    probed.bigEndian = scan.bigEndian;
-    probed.spacing = scan.spacing;
-    probed.direction = scan.direction;
-    probed.origin = scan.origin;
+    const ScanReadResult placed = layoutOfScan(scan, VolumeFormat::Mgh, path, probed);
+    if (!placed.ok)
+        return placed;
     probed.storage = compressed ? ScanLayout::Storage::Compressed : ScanLayout::Storage::Raw;
-    probed.dataPath = path;
     // A .mgz's stream starts the file; the header is its first bytes.
     probed.dataOffset = compressed ? 0 : mghHeaderSize;
     probed.inflatedOffset = compressed ? mghHeaderSize : 0;

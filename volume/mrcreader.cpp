@@ -295,20 +295,13 @@ ScanReadResult readMrcLayout(const std::string &path, ScanLayout &layout)
     const ScanReadResult read = readMrcHeader(path, std::nullopt, scan, mode, offset);
     if (!read.ok)
         return read;
-    std::string reason;
     ScanLayout probed;
-    if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return scanRefusal(reason);
-    probed.format = VolumeFormat::Mrc;
-    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    const ScanReadResult placed = layoutOfScan(scan, VolumeFormat::Mrc, path, probed);
+    if (!placed.ok)
+        return placed;
     const bool halfFloats = mode == halfFloatMode;
     probed.type = halfFloats ? SampleType::Float32 : scan.type;
-    probed.bigEndian = scan.bigEndian;
-    probed.spacing = scan.spacing;
-    probed.direction = scan.direction;
-    probed.origin = scan.origin;
     probed.storage = halfFloats ? ScanLayout::Storage::Other : ScanLayout::Storage::Raw;
-    probed.dataPath = path;
     probed.dataOffset = offset;
     layout = std::move(probed);
     return {true, {}};

@@ -494,25 +494,11 @@ ScanReadResult readNiftiLayout(const std::string &path, ScanLayout &layout)
     ScanReadResult read = readNiftiHeader(path, std::nullopt, stream, scan, place);
     if (!read.ok)
         return read;
-    std::string reason;
     ScanLayout probed;
-    if (!regularFileSize(place.path, probed.dataFileBytes, reason))
-        return scanRefusal(reason);
-    probed.format = VolumeFormat::Nifti;
-    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
-    probed.frames = scan.frames;
-    probed.components = scan.components;
-    probed.frameInterval = scan.frameInterval;
-    probed.frameUnit = scan.frameUnit;
-    probed.type = scan.type;
-    probed.bigEndian = scan.bigEndian;
-    probed.slope = scan.slope;
-    probed.intercept = scan.intercept;
-    probed.spacing = scan.spacing;
-    probed.direction = scan.direction;
-    probed.origin = scan.origin;
+    read = layoutOfScan(scan, VolumeFormat::Nifti, place.path, probed);
+    if (!read.ok)
+        return read;
     probed.storage = place.compressed ? ScanLayout::Storage::Compressed : ScanLayout::Storage::Raw;
-    probed.dataPath = place.path;
     // A .nii.gz's stream starts the file; vox_offset counts in the inflated bytes.
     probed.dataOffset = place.compressed ? 0 : place.offset;
     probed.inflatedOffset = place.compressed ? place.offset : 0;

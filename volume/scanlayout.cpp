@@ -36,6 +36,31 @@ ScanReadResult probeDatLayout(const std::string &path, ScanLayout &layout)
 
 } // namespace
 
+ScanReadResult layoutOfScan(const RawScan &scan, VolumeFormat format, const std::string &dataPath,
+                            ScanLayout &layout)
+{
+    ScanLayout probed;
+    std::string reason;
+    if (!regularFileSize(dataPath, probed.dataFileBytes, reason))
+        return scanRefusal(reason);
+    probed.format = format;
+    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
+    probed.frames = scan.frames;
+    probed.components = scan.components;
+    probed.frameInterval = scan.frameInterval;
+    probed.frameUnit = scan.frameUnit;
+    probed.type = scan.type;
+    probed.bigEndian = scan.bigEndian;
+    probed.slope = scan.slope;
+    probed.intercept = scan.intercept;
+    probed.spacing = scan.spacing;
+    probed.direction = scan.direction;
+    probed.origin = scan.origin;
+    probed.dataPath = dataPath;
+    layout = std::move(probed);
+    return {true, {}};
+}
+
 ScanReadResult probeScanLayout(const std::string &path, ScanLayout &layout)
 {
     // Only what readVolumeFile() would open: a FIFO would block the probe.

@@ -62,6 +62,14 @@ struct ScanLayout
     }
 };
 
+// A layout of format for a scan whose header a reader has read: its size,
+// volumes, components, sample type, byte order, scaling and geometry, and
+// dataPath as the file of its samples with that file's size. The caller
+// tells the storage and where the samples start. False (with reason) where
+// dataPath is no regular file.
+ScanReadResult layoutOfScan(const RawScan &scan, VolumeFormat format, const std::string &dataPath,
+                            ScanLayout &layout);
+
 // Fills layout from the header of the volume file at path (a folder: a DICOM
 // series) without reading a sample, so that a header announcing 64 GiB answers
 // at once. The format is detected as readVolumeFile() detects it, and every

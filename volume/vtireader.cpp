@@ -992,22 +992,13 @@ ScanReadResult readVtiLayout(const std::string &path, ScanLayout &layout)
     const ScanReadResult read = readVtiHeader(path, std::nullopt, scan, header);
     if (!read.ok)
         return read;
-    std::string reason;
     ScanLayout probed;
-    if (!regularFileSize(path, probed.dataFileBytes, reason))
-        return scanRefusal(reason);
-    probed.format = VolumeFormat::VtkImage;
-    probed.size = {scan.size[0], scan.size[1], scan.size[2]};
-    probed.components = scan.components;
-    probed.type = scan.type;
-    probed.bigEndian = scan.bigEndian;
-    probed.spacing = scan.spacing;
-    probed.direction = scan.direction;
-    probed.origin = scan.origin;
+    const ScanReadResult placed = layoutOfScan(scan, VolumeFormat::VtkImage, path, probed);
+    if (!placed.ok)
+        return placed;
     const bool inPlace =
         header.place.encoding == ArrayPlace::Encoding::Raw && !header.image.compressed;
     probed.storage = inPlace ? ScanLayout::Storage::Raw : ScanLayout::Storage::Other;
-    probed.dataPath = path;
     probed.dataOffset = header.place.start + (inPlace ? header.image.wordBytes : 0);
     // The markup after the samples is not theirs: a cut file must not count
     // it as samples.
