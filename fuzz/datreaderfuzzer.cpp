@@ -2,6 +2,7 @@
 // the outcome is checked against an independent decoding of the same bytes.
 // Any disagreement traps, so libFuzzer keeps the input as a crash artifact.
 
+#include "fuzzsupport.h"
 #include "datreader.h"
 #include "volume.h"
 
@@ -25,21 +26,6 @@ namespace {
 constexpr std::uint64_t fuzzDataBytes = std::uint64_t(1) << 20;
 
 constexpr std::size_t headerBytes = 6;
-
-// Formats everything and keeps nothing: a deep volume writes a progress line
-// per slice, up to 65535 of them per input.
-class DiscardBuffer : public std::streambuf
-{
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char *, std::streamsize n) override { return n; }
-};
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 unsigned little16(const std::uint8_t *bytes)
 {

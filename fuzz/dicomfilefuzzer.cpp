@@ -5,6 +5,7 @@
 // the target as it was, a load a volume of the size it says with every value
 // in 0..1; anything else traps, so libFuzzer keeps the input.
 
+#include "fuzzsupport.h"
 #include "dicomscreen.h"
 #include "volume.h"
 #include "volumefile.h"
@@ -26,19 +27,6 @@ namespace {
 // refused by the memory rule.
 constexpr std::uint64_t fuzzDataBytes = std::uint64_t(1) << 20;
 
-class DiscardBuffer : public std::streambuf
-{
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char *, std::streamsize n) override { return n; }
-};
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
 // One folder per process holding only the input's file, so that the load
 // sees a series of that one file.
 const std::string &slicePath()
@@ -49,14 +37,6 @@ const std::string &slicePath()
         return std::string(name) + "/slice.dcm";
     }();
     return path;
-}
-
-void writeFile(const std::string &path, const std::uint8_t *data, std::size_t size)
-{
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    require(file != nullptr);
-    require(size == 0 || std::fwrite(data, 1, size, file) == size);
-    std::fclose(file);
 }
 
 void requireSoundLoad(const VolumeReadResult &result, const Volume &target)

@@ -6,6 +6,7 @@
 // or give a volume of the size it says with every value in 0..1; anything else
 // traps, so libFuzzer keeps the input.
 
+#include "fuzzsupport.h"
 #include "volume.h"
 #include "volumefile.h"
 #include "volumeseries.h"
@@ -27,19 +28,6 @@ namespace {
 // conversion blocks; what a header asks beyond it is refused by the memory rule.
 constexpr std::uint64_t fuzzDataBytes = std::uint64_t(1) << 20;
 
-class DiscardBuffer : public std::streambuf
-{
-protected:
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char *, std::streamsize n) override { return n; }
-};
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
 // One folder per process for the scan files; the names repeat, so each input
 // replaces the last one's files.
 const std::string &workFolder()
@@ -50,14 +38,6 @@ const std::string &workFolder()
         return std::string(name);
     }();
     return folder;
-}
-
-void writeFile(const std::string &path, const std::uint8_t *data, std::size_t size)
-{
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    require(file != nullptr);
-    require(size == 0 || std::fwrite(data, 1, size, file) == size);
-    std::fclose(file);
 }
 
 // The first byte picks the name; the contents decide the reader where they
