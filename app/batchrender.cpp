@@ -1,5 +1,6 @@
 #include "batchrender.h"
 
+#include "batchlayers.h"
 #include "commandline.h"
 #include "datarange.h"
 #include "filenamebytes.h"
@@ -82,6 +83,7 @@ struct LoadedFile
     TransferFunction function;
     // The volume is the cropped part at full resolution: drawn uncropped.
     bool region = false;
+    std::vector<LoadedLayer> layers; // over the volume, the lowest first
 };
 
 // The part of loaded's volume that --crop keeps, at full resolution, in place
@@ -124,6 +126,9 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
         std::cerr << "+ Error: " << reason << std::endl;
         return loaded;
     }
+    if (!loadBatchLayers(commandLine.layers, *loaded.volume,
+                         std::uint64_t(commandLine.gpuBudgetMiB) << 20, loaded.layers))
+        return loaded;
     loaded.function = TransferFunction::fromStops(commandLine.stops);
     if (!commandLine.transferFunction.isEmpty()) {
         const Volume &volume = *loaded.volume;
@@ -152,6 +157,13 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &l
     scene.layer().transferFunction = loaded.function;
     if (loaded.region)
         scene.crop = CropBox();
+    for (const LoadedLayer &layer : loaded.layers) {
+        SceneLayer shown;
+        shown.file = layer.file;
+        shown.appearance = layer.appearance;
+        scene.layers.push_back(shown);
+    }
+    const std::vector<ShownLayer> layers = shownLayersOf(loaded.layers);
     Volume &volume = *loaded.volume;
     const int count =
         commandLine.allFrames ? seriesFrameCount(volume) : std::max(1, commandLine.turntable);
@@ -169,6 +181,7 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &l
         }
         if (index == 0 || commandLine.allFrames) {
             frame.setVolume(&volume);
+            frame.setLayers(layers);
             showScene(scene, &volume, frame);
         }
         if (!commandLine.allFrames)
@@ -181,7 +194,8 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &l
             ok = saveImage(result.image, batchImagePath(stem, index, count));
         }
     }
-    // The frame must not read the volume after it is gone.
+    // The frame must not read the volume or layers after they are gone.
+    frame.setLayers({});
     frame.setVolume(nullptr);
     frame.setTurn(0.0);
     return ok;

@@ -113,6 +113,99 @@ QString takeSliceOptions(const QCommandLineParser &parser, const QCommandLineOpt
     return QString();
 }
 
+// The options of the layers over FILE; those after --overlay or --labels
+// apply to that layer, so they are read in their order, which
+// QCommandLineParser does not keep.
+struct LayerOption
+{
+    const char *name;
+    LayerKind kind;
+    bool takesValue;
+};
+constexpr LayerOption layerOptions[] = {
+    {"overlay", LayerKind::Image, true},          {"labels", LayerKind::Labels, true},
+    {"overlay-colormap", LayerKind::Image, true}, {"overlay-range", LayerKind::Image, true},
+    {"overlay-negative", LayerKind::Image, true}, {"overlay-opacity", LayerKind::Image, true},
+    {"label-table", LayerKind::Labels, true},     {"label-opacity", LayerKind::Labels, true},
+    {"label-outline", LayerKind::Labels, false}};
+
+std::optional<double> parseOpacity(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !(value >= 0.0 && value <= 1.0))
+        return std::nullopt;
+    return value;
+}
+
+// Applies one option to the layers; a usage message when it is malformed or
+// has no layer of its kind before it.
+QString takeLayerOption(const LayerOption &option, const QString &value,
+                        std::vector<LayerRequest> &layers)
+{
+    const QString name = QString::fromLatin1(option.name);
+    if (name == QLatin1String("overlay") || name == QLatin1String("labels")) {
+        if (value.isEmpty())
+            return QString("--%1 needs a file").arg(name);
+        LayerRequest layer;
+        layer.file = value;
+        layer.kind = option.kind;
+        layers.push_back(layer);
+        return QString();
+    }
+    const bool image = option.kind == LayerKind::Image;
+    if (layers.empty() || layers.back().kind != option.kind)
+        return QString("--%1 applies to the layer named before it: put it after %2 FILE")
+            .arg(name, image ? "--overlay" : "--labels");
+    LayerRequest &layer = layers.back();
+    if (name == QLatin1String("overlay-colormap") || name == QLatin1String("overlay-negative")) {
+        if (value.isEmpty())
+            return QString("--%1 needs a colour map's name or file").arg(name);
+        (name == QLatin1String("overlay-colormap") ? layer.colorMap : layer.negativeMap) = value;
+    } else if (name == QLatin1String("overlay-range")) {
+        const std::vector<double> range = parseNumbers(value, 2);
+        if (range.empty() || !(range[0] <= range[1]))
+            return "bad --overlay-range: expected MIN,MAX in the file's units, MIN not above MAX";
+        layer.range = std::array<double, 2>{{range[0], range[1]}};
+    } else if (name == QLatin1String("overlay-opacity") || name == QLatin1String("label-opacity")) {
+        layer.opacity = parseOpacity(value);
+        if (!layer.opacity)
+            return QString("bad --%1: expected a number from 0 to 1").arg(name);
+    } else if (name == QLatin1String("label-table")) {
+        if (value.isEmpty())
+            return "--label-table needs a file";
+        layer.labelTable = value;
+    } else {
+        layer.outline = true;
+    }
+    return QString();
+}
+
+QString takeLayerOptions(const QStringList &arguments, std::vector<LayerRequest> &layers)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--"))
+            break;
+        if (!argument.startsWith(QLatin1String("--")))
+            continue;
+        const int equals = argument.indexOf('=');
+        const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        for (const LayerOption &option : layerOptions) {
+            if (name != QLatin1String(option.name))
+                continue;
+            QString value;
+            if (option.takesValue)
+                value = equals >= 0 ? argument.mid(equals + 1)
+                                    : (i + 1 < arguments.size() ? arguments[++i] : QString());
+            const QString problem = takeLayerOption(option, value, layers);
+            if (!problem.isEmpty())
+                return problem;
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 bool removeToolkitOptions(QStringList *arguments, QString *reason)
@@ -297,6 +390,31 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "from 0 or 1 on) as one volume: the same as giving the pattern as FILE.",
         "PATTERN");
     parser.addOptions({spacing, series});
+    parser.addOptions(
+        {{"overlay",
+          "A volume to show over FILE (a statistical map, a PET, another scan), placed by the "
+          "world geometry of both; repeatable, the options below apply to the layer named "
+          "before them.",
+          "FILE"},
+         {"overlay-colormap",
+          "The overlay's colour map: grey, hot, cool, red-yellow, blue-green, viridis, ... or a "
+          "file (a 768-byte lookup table, ParaView colour-map JSON).",
+          "NAME|FILE"},
+         {"overlay-range",
+          "The overlay's display range in its file's units; below MIN nothing "
+          "is drawn.",
+          "MIN,MAX"},
+         {"overlay-negative",
+          "Also show the overlay's values from -MIN to -MAX through this colour map.", "NAME|FILE"},
+         {"overlay-opacity", "The overlay's opacity, 0..1 (default 1).", "A"},
+         {"labels", "A label map to show over FILE (whole numbers naming regions); repeatable.",
+          "FILE"},
+         {"label-table",
+          "The label map's names and colours: ITK-SNAP label descriptions, a FreeSurfer or "
+          "3D Slicer colour table, or a list of index and name.",
+          "FILE"},
+         {"label-opacity", "The label map's opacity, 0..1 (default 0.5).", "A"},
+         {"label-outline", "Draw the labels' outlines in the slices instead of filling them."}});
     parser.addPositionalArgument(
         "FILE",
         "Volume to open: DAT, NIfTI, NRRD, MetaImage, MGH, MRC, or a DICOM file or "
@@ -330,6 +448,14 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     }
 
     QStringList files = parser.positionalArguments();
+    std::vector<LayerRequest> layers;
+    const QString layerProblem = takeLayerOptions(arguments, layers);
+    if (!layerProblem.isEmpty())
+        return usageError(layerProblem);
+    if (!layers.empty() && (files.isEmpty() || parser.isSet(info)))
+        return usageError("--overlay and --labels show layers over a FILE (not with --info)");
+    if (!layers.empty() && files.size() > 1 && !parser.isSet(outputDirectory))
+        return usageError("--overlay and --labels go with one FILE (or --output-dir)");
     if (parser.isSet(series)) {
         const QString pattern = parser.value(series);
         if (!pattern.contains(QLatin1Char('%')))
@@ -388,6 +514,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         result.files = files;
         result.file = files.first();
         result.json = parser.isSet(json);
+        result.layers = layers;
         return result;
     }
     if (parser.isSet(json))
@@ -395,6 +522,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     if (files.size() > 1 && !parser.isSet(outputDirectory))
         return usageError("only one FILE can be opened (several need --output-dir)");
     result.files = files;
+    result.layers = layers;
     if (!files.isEmpty())
         result.file = files.first();
     result.stops = blackToWhiteStops();

@@ -2,6 +2,7 @@
 
 #include "batchframe.h"
 #include "gradientstopstext.h"
+#include "layerloading.h"
 #include "renderingoptions.h"
 #include "slicebatch.h"
 #include "viewsettings.h"
@@ -84,6 +85,10 @@ struct CommandLine
     // --slice and --window: batch mode writes that slice instead of a
     // rendering; none for a rendering.
     std::optional<SliceRequest> slice;
+    // --overlay and --labels, in their order (the first lowest), each with
+    // the options written after it: shown over FILE in the window, batch
+    // pictures, --slice and --probe.
+    std::vector<LayerRequest> layers;
 
     // What batch mode renders with: lighting with samples.
     RenderingOptions renderingOptions() const

@@ -204,9 +204,55 @@ int printFileInfo(const QStringList &files, bool json,
     return status;
 }
 
+namespace {
+
+// The probe lines of one layer: its value at every point, and for a label
+// map the label's name where its table names it.
+void printLayerProbes(const QString &file, const Volume &volume, const LabelTable *labels,
+                      const std::vector<std::array<double, 3>> &points, bool json,
+                      std::ostream &out)
+{
+    for (const std::array<double, 3> &point : points) {
+        const std::array<double, 3> world = volume.patientFrame ? swapLpsRas(point) : point;
+        const std::optional<std::array<int, 3>> voxel = voxelAtWorld(volume, world);
+        const double value = voxel ? fileValueAt(volume, *voxel) : 0.0;
+        const std::array<int, 3> index = voxel ? fileIndexOf(volume, *voxel) : std::array<int, 3>{};
+        const Label *found = labels && voxel && std::isfinite(value)
+                                 ? labels->find(int(std::lround(value)))
+                                 : nullptr;
+        // Labels that no table names have no name.
+        const Label *label = found && !found->name.isEmpty() ? found : nullptr;
+        if (json) {
+            QJsonObject line{
+                {"layer", file},
+                {"point", jsonArray(point.data(), 3)},
+                {"voxel", voxel ? QJsonValue(jsonArray(index)) : QJsonValue(QJsonValue::Null)},
+                {"value", voxel ? jsonNumber(value) : QJsonValue(QJsonValue::Null)},
+                {"components", colourComponents(volume, voxel)}};
+            if (labels)
+                line.insert("name", label ? QJsonValue(label->name) : QJsonValue(QJsonValue::Null));
+            printJson(out, line);
+            continue;
+        }
+        out << file.toStdString() << " at " << (volume.patientFrame ? "RAS" : "XYZ") << " ("
+            << numberText(point[0]) << ", " << numberText(point[1]) << ", " << numberText(point[2])
+            << ") mm: ";
+        if (voxel) {
+            out << "voxel (" << joined(index, ", ") << ") value " << numberText(value, 9);
+            if (label)
+                out << " " << label->name.toStdString();
+            out << '\n';
+        } else {
+            out << "outside the volume\n";
+        }
+    }
+}
+
+} // namespace
+
 int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
                 int frame, bool json, const std::optional<std::array<double, 3>> &spacing,
-                std::ostream &out, std::ostream &err)
+                const std::vector<LayerRequest> &layers, std::ostream &out, std::ostream &err)
 {
     int status = 0;
     for (const QString &file : files) {
@@ -218,30 +264,18 @@ int printProbes(const QStringList &files, const std::vector<std::array<double, 3
             reportUnreadable(file, "layer", loaded.result.reason, json, out, err);
             continue;
         }
-        const Volume &volume = loaded.volume;
-        for (const std::array<double, 3> &point : points) {
-            const std::array<double, 3> world = volume.patientFrame ? swapLpsRas(point) : point;
-            const std::optional<std::array<int, 3>> voxel = voxelAtWorld(volume, world);
-            const double value = voxel ? fileValueAt(volume, *voxel) : 0.0;
-            const std::array<int, 3> index =
-                voxel ? fileIndexOf(volume, *voxel) : std::array<int, 3>{};
-            if (json) {
-                printJson(out, {{"layer", file},
-                                {"point", jsonArray(point.data(), 3)},
-                                {"voxel", voxel ? QJsonValue(jsonArray(index))
-                                                : QJsonValue(QJsonValue::Null)},
-                                {"value", voxel ? jsonNumber(value) : QJsonValue(QJsonValue::Null)},
-                                {"components", colourComponents(volume, voxel)}});
+        printLayerProbes(file, loaded.volume, nullptr, points, json, out);
+        for (const LayerRequest &request : layers) {
+            std::ostringstream quiet;
+            const LoadedLayer layer = loadLayer(request, loaded.volume, 0, quiet, quiet);
+            if (!layer.ok) {
+                status = 1;
+                reportUnreadable(request.file, "layer", layer.reason.toStdString(), json, out, err);
                 continue;
             }
-            out << file.toStdString() << " at " << (volume.patientFrame ? "RAS" : "XYZ") << " ("
-                << numberText(point[0]) << ", " << numberText(point[1]) << ", "
-                << numberText(point[2]) << ") mm: ";
-            if (voxel)
-                out << "voxel (" << joined(index, ", ") << ") value " << numberText(value, 9)
-                    << '\n';
-            else
-                out << "outside the volume\n";
+            printLayerProbes(request.file, *layer.volume,
+                             request.kind == LayerKind::Labels ? &layer.appearance.labels : nullptr,
+                             points, json, out);
         }
     }
     out.flush();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "layerloading.h"
+
 #include <QStringList>
 
 #include <array>
@@ -21,8 +23,10 @@ int printFileInfo(const QStringList &files, bool json,
                   std::ostream &err);
 
 // For each file and point: the file's voxel nearest the point and its value,
-// or that the point lies outside, in volume frame of a series (4D image).
+// or that the point lies outside, in volume frame of a series (4D image);
+// then the same for each layer over it, a label map's lines naming the label
+// (in JSON as "name", null where its table has none).
 // Returns the exit status as printFileInfo().
 int printProbes(const QStringList &files, const std::vector<std::array<double, 3>> &points,
                 int frame, bool json, const std::optional<std::array<double, 3>> &spacing,
-                std::ostream &out, std::ostream &err);
+                const std::vector<LayerRequest> &layers, std::ostream &out, std::ostream &err);

@@ -34,7 +34,8 @@ int main(int argc, char *argv[])
                              std::cerr);
     case CommandLine::Mode::Probe:
         return printProbes(commandLine.files, commandLine.probes, commandLine.frame,
-                           commandLine.json, commandLine.spacing, std::cout, std::cerr);
+                           commandLine.json, commandLine.spacing, commandLine.layers, std::cout,
+                           std::cerr);
     case CommandLine::Mode::UsageError:
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;
@@ -57,6 +58,8 @@ int main(int argc, char *argv[])
         window.setStartupTransferFunction(commandLine.transferFunction);
     if (commandLine.spacing)
         window.setSpacingFor(commandLine.file, *commandLine.spacing);
+    if (!commandLine.layers.empty())
+        window.setStartupLayers(commandLine.file, commandLine.layers);
     window.show();
     if (commandLine.file.isEmpty()) {
         QTimer::singleShot(50, &window, &MainWindow::setDefault);

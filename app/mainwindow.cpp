@@ -3,6 +3,7 @@
 #include "backgroundload.h"
 #include "colorlabel.h"
 #include "eventhook.h"
+#include "layercontroller.h"
 #include "loadcontroller.h"
 #include "rendercontroller.h"
 #include "seriescontroller.h"
@@ -79,6 +80,8 @@ MainWindow::MainWindow(QWidget *parent)
     loads = new LoadController(*context, this);
     transferFunctions = new TransferFunctionController(*context, transferLayout, this);
     new StripPointEditor(*context, *transferFunctions, this);
+    layers = new LayerController(*context, ui->transferFunctionGroupBox->parentWidget(), this);
+    ui->gridLayout_3->addWidget(layers->panel(), 5, 0);
     chrome = new WindowChrome(
         *context, [this](const QString &path) { startLoad(path); },
         [this](const QString &path) { loadTransferFunctionFile(path); }, this);
@@ -109,6 +112,16 @@ MainWindow::~MainWindow()
     sliceViews->detach();
     rendering->detach();
     volumeRenderer->setRenderingOptions(nullptr);
+}
+
+bool MainWindow::loadLayer(const LayerRequest &request)
+{
+    return layers->loadLayer(request);
+}
+
+void MainWindow::setStartupLayers(const QString &file, const std::vector<LayerRequest> &requests)
+{
+    layers->setStartupLayers(file, requests);
 }
 
 bool MainWindow::loadFile(const QString &fileName)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "layerloading.h"
 #include "renderingoptions.h"
 #include "transferfunction.h"
 #include "transferfunctionfile.h"
@@ -12,6 +13,7 @@
 class BackgroundLoad;
 class ColorLabel;
 class GradientEditor;
+class LayerController;
 class LoadController;
 class QSettings;
 class RenderController;
@@ -47,6 +49,13 @@ public:
     // the current data set, slice and range stay as they were and the status
     // bar says why. Returns whether the file was loaded.
     bool loadFile(const QString &fileName);
+    // Loads a layer (overlay or label map) over the shown data set, as
+    // Datei > "Overlay laden..." does; false with the reason in the status
+    // bar.
+    bool loadLayer(const LayerRequest &request);
+    // Layers to load over file once the window shows it (the command line's
+    // --overlay and --labels).
+    void setStartupLayers(const QString &file, const std::vector<LayerRequest> &requests);
 
     // Loads a file as loadFile() does, but on a worker thread: the window
     // stays responsive, the status bar shows progress and a cancel button,
@@ -153,6 +162,7 @@ private:
 
     std::unique_ptr<WindowContext> context;
     LoadController *loads = nullptr;
+    LayerController *layers = nullptr;
     TransferFunctionController *transferFunctions = nullptr;
     SliceViewsController *sliceViews = nullptr;
     RenderController *rendering = nullptr;

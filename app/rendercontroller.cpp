@@ -38,6 +38,8 @@ RenderController::RenderController(WindowContext &windowContext, QObject *parent
         context.renderer->setVolume(context.session->volume());
         showScene();
     });
+    connect(session, &ViewerSession::layersChanged, this,
+            [this] { context.renderer->setLayers(context.session->shownLayers()); });
     for (auto changed : {&ViewerSession::transferFunctionChanged, &ViewerSession::renderingChanged,
                          &ViewerSession::cameraChanged, &ViewerSession::cropChanged,
                          &ViewerSession::sliceCutChanged, &ViewerSession::cursorChanged})

@@ -1,5 +1,6 @@
 #include "slicebatch.h"
 
+#include "batchlayers.h"
 #include "commandline.h"
 #include "filenamebytes.h"
 
@@ -67,7 +68,8 @@ bool parseSliceWindow(const QString &text, SliceRequest *request)
     return true;
 }
 
-QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QString *reason)
+QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QString *reason,
+                        const std::vector<ShownLayer> &layers)
 {
     const SliceGeometry geometry = SliceGeometry::of(volume, request.plane);
     const int index = request.index < 0 ? (geometry.sliceCount() - 1) / 2 : request.index;
@@ -82,12 +84,13 @@ QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QStri
         window = automaticWindow(volume);
     else if (request.window == SliceRequest::Window::Given)
         window = request.given;
-    const QImage voxels = makePlaneImage(
-        volume, geometry, index, GreyMapping::of(window, volume.valueRange, volume.invertedGrey));
+    QImage voxels = makePlaneImage(volume, geometry, index,
+                                   GreyMapping::of(window, volume.valueRange, volume.invertedGrey));
     if (voxels.isNull()) {
         *reason = "the data set holds fewer values than its size says";
         return QImage();
     }
+    blendLayers(voxels, volume, geometry, index, layers);
     // Nearest neighbour, as the views draw: every voxel stays one flat patch.
     return voxels.scaled(geometry.finestPixelSize(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
@@ -105,8 +108,13 @@ int writeSliceBatch(const CommandLine &commandLine)
         std::cerr << "+ Error: " << frameProblem << std::endl;
         return 1;
     }
+    std::vector<LoadedLayer> layers;
+    if (!loadBatchLayers(commandLine.layers, volume, std::uint64_t(commandLine.gpuBudgetMiB) << 20,
+                         layers))
+        return 1;
     QString reason;
-    const QImage image = sliceOutputImage(volume, *commandLine.slice, &reason);
+    const QImage image =
+        sliceOutputImage(volume, *commandLine.slice, &reason, shownLayersOf(layers));
     if (image.isNull()) {
         std::cerr << "+ Error making slice: " << reason.toStdString() << std::endl;
         return 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "layerslice.h"
 #include "slicegeometry.h"
 #include "windowlevel.h"
 
@@ -34,9 +35,11 @@ bool parseSlicePlane(const QString &text, SliceRequest *request);
 bool parseSliceWindow(const QString &text, SliceRequest *request);
 
 // The slice as the views show it (orientation, window), without crosshair or
-// labels, at one pixel per the volume's finest spacing. A null image with a
-// reason when the index lies outside the plane's slices.
-QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QString *reason);
+// labels, at one pixel per the volume's finest spacing, with the layers
+// blended over it. A null image with a reason when the index lies outside the
+// plane's slices.
+QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QString *reason,
+                        const std::vector<ShownLayer> &layers = {});
 
 // Loads the command line's file and writes its slice as PNG. Returns the exit
 // status: 0 on success, 1 when the file cannot be loaded, the slice does not

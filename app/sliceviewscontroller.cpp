@@ -5,6 +5,7 @@
 #include "windowcontext.h"
 #include "windowlevelmenu.h"
 
+#include "layerslice.h"
 #include "orthogonalsliceview.h"
 #include "slicegrid.h"
 #include "sliceimage.h"
@@ -29,6 +30,7 @@ SliceViewsController::SliceViewsController(WindowContext &windowContext, QObject
     connect(session, &ViewerSession::volumeChanged, this, &SliceViewsController::showVolume);
     connect(session, &ViewerSession::layoutChanged, this,
             [this] { setFourViewLayout(context.session->scene().fourViews); });
+    connect(slices, &SliceSession::layersChanged, this, &SliceViewsController::showSessionReadout);
     connect(slices, &SliceSession::cursorChanged, this, [this] {
         showSessionReadout();
         showCursorInRendering();
@@ -116,7 +118,7 @@ void SliceViewsController::addViews()
         fourViewLayout->addWidget(view, places[i].row, places[i].column);
         connect(view, &OrthogonalSliceView::hovered, this, [this](const VoxelIndex &voxel) {
             if (const Volume *volume = context.session->volume())
-                showReadout(voxelReadout(*volume, voxel));
+                showReadout(voxelReadout(*volume, voxel), voxel);
         });
         connect(view, &OrthogonalSliceView::hoverLeft, this,
                 &SliceViewsController::showSessionReadout);
@@ -307,15 +309,18 @@ void SliceViewsController::showSessionReadout()
 {
     if (const Volume *volume = context.session->volume())
         showReadout(
-            tr("Cursor: %1").arg(voxelReadout(*volume, context.session->slices()->cursor())));
+            tr("Cursor: %1").arg(voxelReadout(*volume, context.session->slices()->cursor())),
+            context.session->slices()->cursor());
 }
 
-void SliceViewsController::showReadout(const QString &voxelText)
+void SliceViewsController::showReadout(const QString &voxelText, const std::array<int, 3> &voxel)
 {
     const SliceSession *slices = context.session->slices();
-    const QString text = voxelText.isEmpty() || !slices->volume()
-                             ? voxelText
-                             : voxelText + "  " + windowLevelText(slices->windowLevel());
+    QString text = voxelText.isEmpty() || !slices->volume()
+                       ? voxelText
+                       : voxelText + "  " + windowLevelText(slices->windowLevel());
+    if (!voxelText.isEmpty() && slices->volume() && !slices->layers().empty())
+        text += "  |  " + layerReadout(*slices->volume(), voxel, slices->layers());
     readoutLabel->setText(text);
 }
 

@@ -43,7 +43,7 @@ private:
     void followCursorInLeftView();
     void moveCursorToLeftSlice();
     void showCursorInRendering();
-    void showReadout(const QString &voxelText);
+    void showReadout(const QString &voxelText, const std::array<int, 3> &voxel);
     void showSessionReadout();
     void nameAxes();
 

@@ -43,6 +43,31 @@ QString WindowDialogs::openVolumeFileName(QWidget *parent)
         startFolder("volume", "."), volumeFileFilters());
 }
 
+QString WindowDialogs::openLayerFileName(QWidget *parent, bool labels)
+{
+    return QFileDialog::getOpenFileName(
+        parent,
+        QCoreApplication::translate("MainWindow", labels ? "Labelkarte laden" : "Overlay laden"),
+        startFolder("layer", "."), volumeFileFilters());
+}
+
+QString WindowDialogs::openLabelTableFileName(QWidget *parent)
+{
+    return QFileDialog::getOpenFileName(
+        parent, QCoreApplication::translate("MainWindow", "Labeltabelle laden"),
+        startFolder("labelTable", "."),
+        QCoreApplication::translate("MainWindow",
+                                    "Label tables (*.txt *.ctbl *.lut *.label);;All files (*)"));
+}
+
+QString WindowDialogs::openColorMapFileName(QWidget *parent)
+{
+    return QFileDialog::getOpenFileName(
+        parent, QCoreApplication::translate("MainWindow", "Farbtabelle laden"),
+        startFolder("colorMap", "."),
+        QCoreApplication::translate("MainWindow", "Colour maps (*.lut *.json);;All files (*)"));
+}
+
 QString WindowDialogs::openDicomFolder(QWidget *parent)
 {
     return QFileDialog::getExistingDirectory(

@@ -27,6 +27,12 @@ public:
     virtual QString openDicomFolder(QWidget *parent);
     // A folder of numbered 2D images (a stack); empty when the user cancelled.
     virtual QString openImageStackFolder(QWidget *parent);
+    // A volume to show over the data set: an overlay, or a label map where
+    // labels is true; empty when the user cancelled.
+    virtual QString openLayerFileName(QWidget *parent, bool labels);
+    // A label table, or a colour map file; empty when the user cancelled.
+    virtual QString openLabelTableFileName(QWidget *parent);
+    virtual QString openColorMapFileName(QWidget *parent);
     // A PNG file name to save to; empty when the user cancelled.
     virtual QString saveImageFileName(QWidget *parent);
     // A transfer-function file to load; empty when the user cancelled.

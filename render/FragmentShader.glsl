@@ -121,6 +121,26 @@
 // colourAlpha is 1 (the host then skips no bricks). Shading, depth cueing and
 // compositing are as above; the maximum intensity projection stays the
 // luminance's through the table.
+//
+// Layers (KELVARA_LAYERS n, 1..4, defined by the host with traversal 0 for a
+// composited frame with n layers over the volume: overlays and label maps on
+// grids of their own). Layer k's texture coordinate of object point x is
+// t = layerOriginK + x.x * layerAxisXK + x.y * layerAxisYK + x.z * layerAxisZK
+// (the host composes the two volumes' world transforms); outside 0..1 the
+// layer is not there. Every sample of the ray is taken (no bricks are
+// skipped: they know the volume's opacity only): the volume's own sample is
+// classified and composited as above, then each layer's at the same place,
+// so that the layers and the volume composite in depth order along the ray.
+// A layer's value (alpha of layerValuesK) is classified by its table
+// (layerTableK, RGBA floats, alpha per REFERENCE_STEP as the transfer
+// function's): an image's value v reads entry v * (width - 1) between
+// entries; a label map's texels hold the index i of the label (i /
+// layerIndexScaleK, read nearest), which reads entry i at its centre in rows
+// of the table's width. Shading uses the layer's own gradient: the central
+// difference of its values, or for a label map of its label's indicator (1
+// where a neighbour holds the same label), one texel either way along the
+// layer's axes, taken back into object space, so that a label reads as the
+// surface of its own boundary.
 
 #ifndef KELVARA_TRAVERSAL
 #define KELVARA_TRAVERSAL 0
@@ -167,6 +187,54 @@ uniform int lastBlock;
 #ifdef KELVARA_COLOUR
 uniform sampler3D colourSampler;
 uniform int colourAlpha;
+#endif
+#ifdef KELVARA_LAYERS
+uniform sampler3D layerValues0;
+uniform sampler2D layerTable0;
+uniform vec3 layerOrigin0;
+uniform vec3 layerAxisX0;
+uniform vec3 layerAxisY0;
+uniform vec3 layerAxisZ0;
+uniform vec3 layerResolution0;
+uniform float layerIndexScale0;
+uniform vec2 layerTableSize0;
+uniform int layerLabels0;
+#if KELVARA_LAYERS > 1
+uniform sampler3D layerValues1;
+uniform sampler2D layerTable1;
+uniform vec3 layerOrigin1;
+uniform vec3 layerAxisX1;
+uniform vec3 layerAxisY1;
+uniform vec3 layerAxisZ1;
+uniform vec3 layerResolution1;
+uniform float layerIndexScale1;
+uniform vec2 layerTableSize1;
+uniform int layerLabels1;
+#endif
+#if KELVARA_LAYERS > 2
+uniform sampler3D layerValues2;
+uniform sampler2D layerTable2;
+uniform vec3 layerOrigin2;
+uniform vec3 layerAxisX2;
+uniform vec3 layerAxisY2;
+uniform vec3 layerAxisZ2;
+uniform vec3 layerResolution2;
+uniform float layerIndexScale2;
+uniform vec2 layerTableSize2;
+uniform int layerLabels2;
+#endif
+#if KELVARA_LAYERS > 3
+uniform sampler3D layerValues3;
+uniform sampler2D layerTable3;
+uniform vec3 layerOrigin3;
+uniform vec3 layerAxisX3;
+uniform vec3 layerAxisY3;
+uniform vec3 layerAxisZ3;
+uniform vec3 layerResolution3;
+uniform float layerIndexScale3;
+uniform vec2 layerTableSize3;
+uniform int layerLabels3;
+#endif
 #endif
 #ifdef KELVARA_PICK
 uniform vec2 pickPixel;
@@ -397,6 +465,91 @@ bool composite(vec4 tf, vec3 gradient, vec3 x)
     return rayDone();
 }
 
+#ifdef KELVARA_LAYERS
+// 1 where the texel at t holds the label of index value (same texel value).
+float sameLabel(sampler3D values, vec3 t, float value, float halfIndex)
+{
+    return 1.0 - step(halfIndex, abs(texture3D(values, t).a - value));
+}
+
+// Classifies and composites one layer's sample at object point x (see
+// Layers); true once the ray is opaque enough to stop.
+bool compositeLayer(vec3 x, sampler3D values, sampler2D table, vec3 origin, vec3 axisX,
+                    vec3 axisY, vec3 axisZ, vec3 resolution, float indexScale, vec2 tableSize,
+                    int labels)
+{
+    vec3 t = origin + x.x * axisX + x.y * axisY + x.z * axisZ;
+    if (any(lessThan(t, vec3(0.0))) || any(greaterThan(t, vec3(1.0))))
+        return false;
+    float value = texture3D(values, t).a;
+    vec3 texel = 1.0 / resolution;
+    vec3 dx = vec3(texel.x, 0.0, 0.0);
+    vec3 dy = vec3(0.0, texel.y, 0.0);
+    vec3 dz = vec3(0.0, 0.0, texel.z);
+    vec4 tf;
+    vec3 difference;
+    if (labels == 1) {
+        float index = floor(value * indexScale + 0.5);
+        float column = mod(index, tableSize.x);
+        float row = floor(index / tableSize.x);
+        tf = texture2D(table, vec2((column + 0.5) / tableSize.x, (row + 0.5) / tableSize.y));
+        if (tf.a <= 0.0)
+            return false;
+        float halfIndex = 0.5 / indexScale;
+        difference = vec3(sameLabel(values, t + dx, value, halfIndex) -
+                              sameLabel(values, t - dx, value, halfIndex),
+                          sameLabel(values, t + dy, value, halfIndex) -
+                              sameLabel(values, t - dy, value, halfIndex),
+                          sameLabel(values, t + dz, value, halfIndex) -
+                              sameLabel(values, t - dz, value, halfIndex));
+    } else {
+        tf = texture2D(table, vec2(clamp(value, 0.0, 1.0) * ((tableSize.x - 1.0) / tableSize.x) +
+                                       0.5 / tableSize.x,
+                                   0.5));
+        if (tf.a <= 0.0)
+            return false;
+        difference = vec3(texture3D(values, t + dx).a - texture3D(values, t - dx).a,
+                          texture3D(values, t + dy).a - texture3D(values, t - dy).a,
+                          texture3D(values, t + dz).a - texture3D(values, t - dz).a);
+    }
+    // Per unit of texture coordinate, then along the object axes.
+    vec3 perTexture = 0.5 * difference * resolution;
+    vec3 gradient = vec3(dot(axisX, perTexture), dot(axisY, perTexture), dot(axisZ, perTexture));
+    // Object units are a box's longest side: per voxel of the volume, as the
+    // volume's own gradient.
+    return composite(tf, gradient / max(max(volumeResolution.x, volumeResolution.y),
+                                        volumeResolution.z), x);
+}
+
+// Every layer's sample at x, the lowest first; true once the ray is opaque.
+bool compositeLayers(vec3 x)
+{
+    if (compositeLayer(x, layerValues0, layerTable0, layerOrigin0, layerAxisX0, layerAxisY0,
+                       layerAxisZ0, layerResolution0, layerIndexScale0, layerTableSize0,
+                       layerLabels0))
+        return true;
+#if KELVARA_LAYERS > 1
+    if (compositeLayer(x, layerValues1, layerTable1, layerOrigin1, layerAxisX1, layerAxisY1,
+                       layerAxisZ1, layerResolution1, layerIndexScale1, layerTableSize1,
+                       layerLabels1))
+        return true;
+#endif
+#if KELVARA_LAYERS > 2
+    if (compositeLayer(x, layerValues2, layerTable2, layerOrigin2, layerAxisX2, layerAxisY2,
+                       layerAxisZ2, layerResolution2, layerIndexScale2, layerTableSize2,
+                       layerLabels2))
+        return true;
+#endif
+#if KELVARA_LAYERS > 3
+    if (compositeLayer(x, layerValues3, layerTable3, layerOrigin3, layerAxisX3, layerAxisY3,
+                       layerAxisZ3, layerResolution3, layerIndexScale3, layerTableSize3,
+                       layerLabels3))
+        return true;
+#endif
+    return false;
+}
+#endif
+
 // Empty-space skipping: brick = floor(s * brickScale + brickOffset). The far
 // face of a brick (the one ahead along each axis) is crossed at sample index
 // brick * faceSlope + faceOffset (not rounded), since voxel position w lies at
@@ -587,7 +740,20 @@ void main(void)
     transmittance = gathered.a;
     if (rayDone())
         end = first;
-#if KELVARA_TRAVERSAL == 2
+#if defined(KELVARA_LAYERS)
+    for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
+        int i = first + taken;
+        if (i >= end)
+            break;
+        vec3 x = samplePosition(i);
+        vec3 s = textureCoordinate(x);
+        vec4 tf = classify(voxel(s));
+        if (tf.a > 0.0 && composite(tf, neighbourGradient(s), x))
+            break;
+        if (compositeLayers(x))
+            break;
+    }
+#elif KELVARA_TRAVERSAL == 2
     for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
         int i = first + taken;
         if (i >= end)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "layerappearance.h"
 #include "renderingoptions.h"
 #include "viewsettings.h"
 
@@ -38,6 +39,10 @@ public:
     virtual void setSize(const QSize &size) = 0;
     // Not owned: must outlive the frames drawn from it.
     virtual void setVolume(const Volume *volume) = 0;
+    // The layers over the volume (see RayCaster::uploadLayers()); neither
+    // their volumes nor appearances are owned, and they must outlive the
+    // frames. Set again after each change of them.
+    virtual void setLayers(const std::vector<ShownLayer> &layers) = 0;
     virtual void setRenderingOptions(const RenderingOptions &options) = 0;
     // Rebuilds and uploads the transfer-function table.
     virtual void setGradientStops(const QGradientStops &stops) = 0;

@@ -46,6 +46,13 @@ GlResult FrameRenderer::uploadVolume(const Volume &volume)
     return rayCaster->uploadVolume(volume);
 }
 
+GlResult FrameRenderer::uploadLayers(const std::vector<ShownLayer> &layers)
+{
+    if (!rayCaster)
+        return {false, loadProblem};
+    return rayCaster->uploadLayers(layers);
+}
+
 GlResult FrameRenderer::uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats)
 {
     if (!rayCaster)

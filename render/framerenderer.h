@@ -40,6 +40,8 @@ public:
     QString errorMessage() const;
 
     GlResult uploadVolume(const Volume &volume);
+    // See RayCaster::uploadLayers().
+    GlResult uploadLayers(const std::vector<ShownLayer> &layers);
     // See RayCaster::uploadTransferTable().
     GlResult uploadTransferTable(const unsigned char *rgbaBytes, const float *rgbaFloats);
     bool gradientsStored() const;

@@ -95,6 +95,16 @@ void HeadlessFrame::setVolume(const Volume *newVolume)
         problems << result.message;
 }
 
+void HeadlessFrame::setLayers(const std::vector<ShownLayer> &layers)
+{
+    if (!isValid())
+        return;
+    makeCurrent();
+    const GlResult result = frameRenderer->uploadLayers(layers);
+    if (!result.ok)
+        problems << result.message;
+}
+
 void HeadlessFrame::setGradientStops(const QGradientStops &stops)
 {
     // The window's probe line, as every table rebuild writes it.

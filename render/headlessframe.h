@@ -37,6 +37,7 @@ public:
 
     void setSize(const QSize &size) override { state.size = size; }
     void setVolume(const Volume *volume) override;
+    void setLayers(const std::vector<ShownLayer> &layers) override;
     void setRenderingOptions(const RenderingOptions &options) override { state.options = options; }
     void setGradientStops(const QGradientStops &stops) override;
     void setRotation(int xRotation, int yRotation, int zRotation) override;

@@ -33,6 +33,11 @@ void OffscreenFrame::setVolume(const Volume *volume)
     widget->setVolume(volume);
 }
 
+void OffscreenFrame::setLayers(const std::vector<ShownLayer> &layers)
+{
+    widget->setLayers(layers);
+}
+
 void OffscreenFrame::setRenderingOptions(const RenderingOptions &newOptions)
 {
     options = newOptions;

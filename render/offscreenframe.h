@@ -29,6 +29,7 @@ public:
 
     void setSize(const QSize &size) override;
     void setVolume(const Volume *volume) override;
+    void setLayers(const std::vector<ShownLayer> &layers) override;
     void setRenderingOptions(const RenderingOptions &options) override;
     void setGradientStops(const QGradientStops &stops) override;
     void setRotation(int xRotation, int yRotation, int zRotation) override;

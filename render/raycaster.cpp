@@ -5,12 +5,14 @@
 #include "framegeometry.h"
 #include "glfunctions.h"
 #include "gradienttexels.h"
+#include "layertextures.h"
 #include "renderingoptions.h"
 #include "renderstate.h"
 #include "shaderprogram.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
 #include "volume.h"
+#include "volumegrid.h"
 
 #include <QColor>
 #include <QStringList>
@@ -103,6 +105,68 @@ struct FrameInputs
     // function's of the luminance.
     bool colourAlpha = false;
 };
+
+// The uniforms of one layer of a frame: "layerValues0", ... for layer 0.
+struct LayerInputs
+{
+    const RayCaster::HeldLayer &layer;
+    LayerPlacement placement;
+    int firstUnit; // its values' unit; its table's is the next
+};
+
+struct LayerUniform
+{
+    const char *name;
+    std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> (*value)(const LayerInputs &layer);
+};
+
+const LayerUniform layerUniforms[] = {
+    {"layerValues",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return GLint(l.firstUnit);
+     }},
+    {"layerTable",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return GLint(l.firstUnit + 1);
+     }},
+    {"layerOrigin",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return l.placement.origin;
+     }},
+    {"layerAxisX",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return l.placement.axisX;
+     }},
+    {"layerAxisY",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return l.placement.axisY;
+     }},
+    {"layerAxisZ",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return l.placement.axisZ;
+     }},
+    {"layerResolution",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return QVector3D(float(l.layer.resolution[0]), float(l.layer.resolution[1]),
+                          float(l.layer.resolution[2]));
+     }},
+    {"layerIndexScale",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return GLfloat(l.layer.indexScale);
+     }},
+    {"layerTableSize",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return QVector2D(float(l.layer.tableSize.width()), float(l.layer.tableSize.height()));
+     }},
+    {"layerLabels",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return GLint(l.layer.labels);
+     }},
+};
+
+// Layer k's textures: values on unit 7 + 2k, table on 8 + 2k (the volume's
+// own take 0..6).
+constexpr int firstLayerUnit = 7;
 
 using UniformValue = std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor>;
 
@@ -281,6 +345,7 @@ RayCaster::RayCaster(const GlFunctions &functions, const ShaderSource &fragmentS
 
 RayCaster::~RayCaster()
 {
+    releaseLayers(0);
     releaseBlocks();
     carried = {};
     gl.glDeleteTextures(1, &colourTexture);
@@ -350,6 +415,14 @@ void RayCaster::lookUpLocations(LinkedProgram &linkedProgram)
     linkedProgram.uniformLocations.clear();
     for (const Uniform &uniform : frameUniforms)
         linkedProgram.uniformLocations.push_back(shaders.uniformLocation(uniform.name));
+    linkedProgram.layerLocations.clear();
+    for (int layer = 0; layer < maximumRenderedLayers; ++layer) {
+        std::vector<int> locations;
+        for (const LayerUniform &uniform : layerUniforms)
+            locations.push_back(shaders.uniformLocation(
+                (QByteArray(uniform.name) + QByteArray::number(layer)).constData()));
+        linkedProgram.layerLocations.push_back(locations);
+    }
 }
 
 RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
@@ -369,6 +442,9 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
             definition = "KELVARA_PICK 1\n#define KELVARA_BLOCKS 1";
         else if (traversal == colourProgram)
             definition = "KELVARA_TRAVERSAL 0\n#define KELVARA_COLOUR 1";
+        else if (traversal >= layerProgram)
+            definition = "KELVARA_TRAVERSAL 0\n#define KELVARA_LAYERS " +
+                         QByteArray::number(traversal - layerProgram + 1);
         shaders->bindAttributeLocation("vertex", 0);
         if (shaders->addShader(GL_VERTEX_SHADER, vertexShaderSource) &&
             shaders->addShader(GL_FRAGMENT_SHADER, withDefinition(fragmentText, definition)) &&
@@ -474,6 +550,106 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
     gradientTextureUsable = uploadValueGradients(volume);
     colourHeld = volume.colours && uploadColours(*volume.colours, volume);
     result.ok = true;
+    return result;
+}
+
+void RayCaster::releaseLayers(std::size_t keep)
+{
+    while (heldLayers.size() > keep) {
+        HeldLayer &layer = heldLayers.back();
+        gl.glDeleteTextures(1, &layer.values);
+        gl.glDeleteTextures(1, &layer.table);
+        heldLayers.pop_back();
+    }
+}
+
+GlResult RayCaster::uploadLayers(const std::vector<ShownLayer> &layers)
+{
+    GlResult result;
+    if (!gl.glTexImage3D || !gl.glActiveTexture) {
+        result.message = error;
+        return result;
+    }
+    takeGlErrors("earlier GL work");
+    std::vector<ShownLayer> shown;
+    for (const ShownLayer &layer : layers)
+        if (layer.volume && layer.appearance && layer.appearance->visible &&
+            layer.appearance->opacity > 0.0 && int(shown.size()) < maximumRenderedLayers)
+            shown.push_back(layer);
+
+    // The layers of the same volumes and kinds as before keep their texels.
+    std::size_t kept = 0;
+    while (kept < shown.size() && kept < heldLayers.size() &&
+           heldLayers[kept].volume == shown[kept].volume &&
+           heldLayers[kept].labels == (shown[kept].appearance->kind == LayerKind::Labels))
+        ++kept;
+    releaseLayers(kept);
+
+    QStringList problems;
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const Volume &volume = *shown[k].volume;
+        const LayerAppearance &appearance = *shown[k].appearance;
+        LayerTexels texels;
+        if (k < kept) {
+            texels.labels = heldLayers[k].labels;
+            fillLayerTable(volume, appearance, texels);
+        } else {
+            texels = layerTexels(volume, appearance);
+            if (texels.size[0] == 0) {
+                problems << QStringLiteral("a layer's data does not match its size");
+                continue;
+            }
+            HeldLayer held;
+            held.volume = &volume;
+            held.labels = texels.labels;
+            held.resolution = texels.size;
+            held.textureFromWorld = textureFromWorld(dataGrid(volume), texels.size);
+            held.indexScale = texels.labels ? (texels.indexBytes == 1 ? 255.0f : 65535.0f) : 1.0f;
+            gl.glGenTextures(1, &held.values);
+            gl.glGenTextures(1, &held.table);
+            gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit));
+            gl.glBindTexture(GL_TEXTURE_3D, held.values);
+            gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+            if (texels.indexBytes == 1 && texels.labels)
+                gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA8, texels.size[0], texels.size[1],
+                                texels.size[2], 0, GL_ALPHA, GL_UNSIGNED_BYTE,
+                                texels.narrowValues.data());
+            else
+                gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA16, texels.size[0], texels.size[1],
+                                texels.size[2], 0, GL_ALPHA, GL_UNSIGNED_SHORT,
+                                texels.wideValues.data());
+            gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+            // Labels are never blended with their neighbours.
+            const GLint filter = texels.labels ? GL_NEAREST : GL_LINEAR;
+            gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, filter);
+            gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, filter);
+            gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+            heldLayers.push_back(held);
+        }
+        HeldLayer &held = heldLayers[k < kept ? k : heldLayers.size() - 1];
+        held.tableSize = QSize(texels.tableWidth, texels.tableRows);
+        gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit + 1));
+        gl.glBindTexture(GL_TEXTURE_2D, held.table);
+        gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, texels.tableWidth, texels.tableRows, 0,
+                        GL_RGBA, GL_FLOAT, texels.table.data());
+        // Image tables are read between entries, label tables at their centres.
+        const GLint filter = texels.labels ? GL_NEAREST : GL_LINEAR;
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        const QString errors = takeGlErrors("a layer's upload");
+        if (!errors.isEmpty()) {
+            problems << errors;
+            releaseLayers(k);
+            break;
+        }
+    }
+    gl.glActiveTexture(GL_TEXTURE0);
+    result.ok = problems.isEmpty();
+    result.message = problems.join(QStringLiteral("; "));
     return result;
 }
 
@@ -827,7 +1003,13 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
         result = uploadBrickVisibility();
     // The bricks know the function's opacity, not the data's own alpha.
     const bool skip = skipping && bricksUsable && !(colourHeld && colourAlpha);
-    if (skip && !anyBrickVisible) {
+    // Layers are drawn in composited frames of a scalar volume held in one
+    // texture.
+    const int layerCount =
+        !pickPixel && blocks.empty() && !colourHeld && renderMode == RenderMode::Composite
+            ? int(heldLayers.size())
+            : 0;
+    if (skip && !anyBrickVisible && layerCount == 0) {
         // Every sample is transparent: the cleared frame is the picture.
         gl.glActiveTexture(GL_TEXTURE1);
         return result;
@@ -853,7 +1035,8 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
         // intensity projection is the luminance's, through the function.
         chosen = renderMode != RenderMode::Composite ? nullptr
                  : colourHeld                        ? programFor(colourProgram)
-                              : programFor(traversal(skip, state.storedGradients));
+                 : layerCount > 0                    ? programFor(layerProgram + layerCount - 1)
+                                  : programFor(traversal(skip, state.storedGradients));
         if (!chosen || !chosen->program->bind())
             chosen = &programs[0];
     }
@@ -880,10 +1063,11 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     }
     // Skipping by bricks would leave out transparent maxima that the
     // projection must see.
+    // The bricks know the volume's opacity, not the layers'.
     FrameInputs frame{
         geometry,
         state,
-        skip && renderMode == RenderMode::Composite,
+        skip && renderMode == RenderMode::Composite && layerCount == 0,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
         visibleMaximum,
@@ -900,6 +1084,15 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     gl.glBindTexture(GL_TEXTURE_3D, gradientTexture);
     gl.glActiveTexture(GL_TEXTURE2);
     gl.glBindTexture(GL_TEXTURE_3D, brickTexture);
+    const bool layersDrawn =
+        layerCount > 0 && chosen == &programs[std::size_t(layerProgram + layerCount - 1)];
+    for (int k = 0; layersDrawn && k < layerCount; ++k) {
+        const HeldLayer &layer = heldLayers[std::size_t(k)];
+        gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit + 2 * k));
+        gl.glBindTexture(GL_TEXTURE_3D, layer.values);
+        gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit + 2 * k + 1));
+        gl.glBindTexture(GL_TEXTURE_2D, layer.table);
+    }
     const auto drawPass = [&](GLuint texture) {
         // The locations stand in the table's order (looked up once the program linked).
         const std::vector<int> &uniformLocations = chosen->uniformLocations;
@@ -907,6 +1100,17 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
             const int location = uniformLocations[i];
             std::visit([&](const auto &value) { shaders.setUniform(location, value); },
                        frameUniforms[i].value(frame));
+        }
+        for (int k = 0; layersDrawn && k < layerCount; ++k) {
+            const HeldLayer &layer = heldLayers[std::size_t(k)];
+            const LayerInputs inputs{layer, layerPlacement(geometry, layer.textureFromWorld),
+                                     firstLayerUnit + 2 * k};
+            const std::vector<int> &locations = chosen->layerLocations[std::size_t(k)];
+            for (std::size_t i = 0; i < locations.size() && i < std::size(layerUniforms); ++i) {
+                const int location = locations[i];
+                std::visit([&](const auto &value) { shaders.setUniform(location, value); },
+                           layerUniforms[i].value(inputs));
+            }
         }
         gl.glActiveTexture(GL_TEXTURE0);
         gl.glBindTexture(GL_TEXTURE_3D, texture);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "brickmap.h"
+#include "layerappearance.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
 #include "volumeblocks.h"
@@ -127,6 +128,31 @@ public:
     // stays where nothing is visible at all. Texture unit 1 is active after.
     GlResult drawPick(const FrameGeometry &geometry, const RenderState &state, QPoint windowPixel);
 
+    // The layers over the volume (overlays and label maps on their own grids,
+    // see layertextures.h): composited frames classify each of them at every
+    // ray sample, placed by their world geometry, and composite them with the
+    // volume's own sample in depth order. The first maximumRenderedLayers
+    // visible layers are held; the others, and layers of frames over blocks,
+    // of colour volumes and of the maximum intensity projection, are not
+    // drawn. A layer of the same volume as before keeps its texels and only
+    // takes its new table.
+    static constexpr int maximumRenderedLayers = 4;
+    GlResult uploadLayers(const std::vector<ShownLayer> &layers);
+    int layersHeld() const { return int(heldLayers.size()); }
+
+    // A layer as the textures hold it.
+    struct HeldLayer
+    {
+        const Volume *volume = nullptr;
+        bool labels = false;
+        GLuint values = 0;
+        GLuint table = 0;
+        std::array<double, 16> textureFromWorld{};
+        QSize tableSize;
+        std::array<int, 3> resolution{};
+        float indexScale = 1.0f; // label maps: the value of index 1 in the texels, inverted
+    };
+
     // All GL errors raised since the last call, as text ("GL error 0x0502
     // during ..."), or an empty string.
     QString takeGlErrors(const char *during);
@@ -160,6 +186,8 @@ private:
         int texCoordLocation = -1;
         // One per entry of the uniform table in raycaster.cpp, in its order.
         std::vector<int> uniformLocations;
+        // Per layer, one per entry of the layer uniform table.
+        std::vector<std::vector<int>> layerLocations;
     };
     static void lookUpLocations(LinkedProgram &linkedProgram);
     // The program of the given traversal (see the shader), or the picking
@@ -179,8 +207,11 @@ private:
     static constexpr int blockProgram = 4;
     static constexpr int blockPickProgram = 5;
     static constexpr int colourProgram = 6; // traversal 0, colours from the data
-    std::array<LinkedProgram, 7> programs;
-    std::array<bool, 7> programTried{};
+    // layerProgram + n - 1 draws frames with n layers (KELVARA_LAYERS n).
+    static constexpr int layerProgram = 7;
+    static constexpr int programCount = layerProgram + maximumRenderedLayers;
+    std::array<LinkedProgram, programCount> programs;
+    std::array<bool, programCount> programTried{};
     QByteArray fragmentText;
     ShaderProgram *program = nullptr; // programs[0]'s
     bool linked = false;
@@ -196,6 +227,9 @@ private:
     GLuint colourTexture = 0;
     bool colourHeld = false;
     bool colourAlpha = false;
+
+    void releaseLayers(std::size_t keep);
+    std::vector<HeldLayer> heldLayers;
 
     int maximumTextureSide = 0;
     // The uploaded volume's blocks and their textures; empty while the volume

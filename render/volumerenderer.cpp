@@ -72,6 +72,26 @@ void VolumeRenderer::setVolume(const Volume *newVolume)
     update();
 }
 
+void VolumeRenderer::setLayers(const std::vector<ShownLayer> &newLayers)
+{
+    layers = newLayers;
+    layerUploadPending = true;
+    if (frameRenderer) {
+        makeCurrent();
+        uploadLayersNow();
+        doneCurrent();
+    }
+    update();
+}
+
+void VolumeRenderer::uploadLayersNow()
+{
+    layerUploadPending = false;
+    const GlResult result = frameRenderer->uploadLayers(layers);
+    if (!result.ok)
+        reportProblem(result.message);
+}
+
 void VolumeRenderer::uploadVolumeNow()
 {
     volumeUploadPending = false;
@@ -349,6 +369,8 @@ void VolumeRenderer::initializeGL()
 
     if (volume && volumeUploadPending)
         uploadVolumeNow();
+    if (layerUploadPending)
+        uploadLayersNow();
     if (tableUploadPending)
         uploadTransferTableNow();
 }

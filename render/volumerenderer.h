@@ -2,6 +2,7 @@
 
 #include "framegeometry.h"
 #include "interactionresolution.h"
+#include "layerappearance.h"
 #include "pickreporter.h"
 #include "viewreporter.h"
 #include "problemreporter.h"
@@ -65,6 +66,9 @@ public:
     // Not owned: it must stay alive and unchanged while the renderer may paint,
     // that is until the next setVolume(). nullptr shows nothing.
     void setVolume(const Volume *volume);
+    // The layers over the volume (see RayCaster::uploadLayers()), not owned:
+    // set again (or none) before they change or are freed. Repaints.
+    void setLayers(const std::vector<ShownLayer> &layers);
 
     // The options read in every frame. Not owned, same lifetime rule as the
     // volume; nullptr shows nothing. Repaints.
@@ -207,6 +211,7 @@ private:
     QSize framebufferSize() const;
     bool canDraw() const;
     void uploadVolumeNow();
+    void uploadLayersNow();
     void uploadTransferTableNow();
     void releaseGl();
     void reportProblem(const QString &message);
@@ -250,6 +255,8 @@ private:
     QString shaderOrigin;
 
     bool volumeUploadPending = false;
+    std::vector<ShownLayer> layers;
+    bool layerUploadPending = false;
     bool volumeShown = false;
     // The table as handed to the last updateTransferFunctionTexture(), kept so
     // that a replaced context gets the same texture back.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "layerappearance.h"
 #include "renderingoptions.h"
 #include "renderstate.h"
 #include "transferfunction.h"
@@ -16,18 +17,21 @@ class BatchFrame;
 class VolumeRenderer;
 struct Volume;
 
-// One volume of the scene and how it is shown: the file it came from, its
-// transfer function and the slice views' window in the file's units.
+// One volume of the scene and how it is shown: the file it came from, and
+// for the base layer (the first) its transfer function and the slice views'
+// window in the file's units, for the layers over it (overlays and label
+// maps, each on its own grid) their appearance.
 struct SceneLayer
 {
     QString file; // the file or DICOM folder; empty before the first load
     TransferFunction transferFunction;
     std::optional<WindowLevel> windowLevel; // none: the slice views' full range
+    LayerAppearance appearance;             // the layers over the base
 
     bool operator==(const SceneLayer &other) const
     {
         return file == other.file && transferFunction == other.transferFunction &&
-               windowLevel == other.windowLevel;
+               windowLevel == other.windowLevel && appearance == other.appearance;
     }
 };
 
@@ -48,7 +52,9 @@ struct SceneCamera
 // shows one, batch mode renders one, and two equal scenes give one picture.
 struct Scene
 {
-    std::vector<SceneLayer> layers = {SceneLayer()}; // the first one is rendered
+    // The base layer first, which the transfer function classifies and whose
+    // box bounds the rendering; then the layers over it, the lowest first.
+    std::vector<SceneLayer> layers = {SceneLayer()};
     RenderingOptions options;
     RenderMode mode = RenderMode::Composite;
     bool jitter = true;

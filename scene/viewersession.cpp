@@ -1,8 +1,13 @@
 #include "viewersession.h"
 
 #include "framegeometry.h"
+#include "layerslice.h"
 #include "slicesession.h"
 #include "volume.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
 
 ViewerSession::ViewerSession(QObject *parent) : QObject(parent)
 {
@@ -13,7 +18,8 @@ ViewerSession::ViewerSession(QObject *parent) : QObject(parent)
 
 ViewerSession::~ViewerSession()
 {
-    // The slice session keeps a plain pointer to the volume.
+    // The slice session keeps plain pointers to the volumes; without a
+    // volume it reads no layer either.
     sliceSession->setVolume(nullptr);
 }
 
@@ -37,6 +43,7 @@ void ViewerSession::replaceShownVolume(std::unique_ptr<Volume> next, bool keepPl
 void ViewerSession::showVolume(std::unique_ptr<Volume> loaded, const QString &file)
 {
     const std::unique_ptr<Volume> previousReduced = std::move(reduced);
+    dropLayers();
     stored.layer().file = file;
     replaceShownVolume(std::move(loaded), false);
 }
@@ -157,4 +164,92 @@ void ViewerSession::setFourViews(bool on)
 void ViewerSession::setSliceAxis(int axis)
 {
     change(this, stored.sliceAxis, axis, &ViewerSession::layoutChanged);
+}
+
+const Volume *ViewerSession::layerVolume(int layer) const
+{
+    if (layer == 0)
+        return shownVolume.get();
+    if (layer < 1 || layer > int(layerVolumes.size()))
+        return nullptr;
+    return layerVolumes[std::size_t(layer - 1)].get();
+}
+
+const LayerAppearance &ViewerSession::layerAppearance(int layer) const
+{
+    return stored.layers[std::size_t(std::clamp(layer, 0, layerCount() - 1))].appearance;
+}
+
+int ViewerSession::addLayer(std::unique_ptr<Volume> volume, const QString &file,
+                            const LayerAppearance &appearance)
+{
+    SceneLayer layer;
+    layer.file = file;
+    layer.appearance = appearance;
+    stored.layers.push_back(layer);
+    layerVolumes.push_back(std::move(volume));
+    showLayersInSlices();
+    emit layersChanged();
+    return layerCount() - 1;
+}
+
+void ViewerSession::removeLayer(int layer)
+{
+    if (layer < 1 || layer >= layerCount())
+        return;
+    // The views let go of the volume before it is freed.
+    std::unique_ptr<Volume> removed = std::move(layerVolumes[std::size_t(layer - 1)]);
+    layerVolumes.erase(layerVolumes.begin() + (layer - 1));
+    stored.layers.erase(stored.layers.begin() + layer);
+    showLayersInSlices();
+    emit layersChanged();
+}
+
+bool ViewerSession::moveLayer(int layer, int by)
+{
+    const int target = layer + by;
+    if (layer < 1 || layer >= layerCount() || target < 1 || target >= layerCount() || by == 0)
+        return false;
+    std::swap(stored.layers[std::size_t(layer)], stored.layers[std::size_t(target)]);
+    std::swap(layerVolumes[std::size_t(layer - 1)], layerVolumes[std::size_t(target - 1)]);
+    showLayersInSlices();
+    emit layersChanged();
+    return true;
+}
+
+void ViewerSession::setLayerAppearance(int layer, const LayerAppearance &appearance)
+{
+    if (layer < 1 || layer >= layerCount() ||
+        stored.layers[std::size_t(layer)].appearance == appearance)
+        return;
+    stored.layers[std::size_t(layer)].appearance = appearance;
+    showLayersInSlices();
+    emit layersChanged();
+}
+
+std::vector<ShownLayer> ViewerSession::shownLayers() const
+{
+    std::vector<ShownLayer> shown;
+    for (int layer = 1; layer < layerCount(); ++layer)
+        shown.push_back({layerVolumes[std::size_t(layer - 1)].get(),
+                         &stored.layers[std::size_t(layer)].appearance,
+                         QFileInfo(stored.layers[std::size_t(layer)].file).fileName()});
+    return shown;
+}
+
+void ViewerSession::showLayersInSlices()
+{
+    sliceSession->setLayers(shownLayers());
+}
+
+void ViewerSession::dropLayers()
+{
+    if (layerCount() == 1)
+        return;
+    // The views let go of the volumes before they are freed.
+    const std::vector<std::unique_ptr<Volume>> dropped = std::move(layerVolumes);
+    layerVolumes.clear();
+    stored.layers.resize(1);
+    showLayersInSlices();
+    emit layersChanged();
 }

@@ -67,6 +67,22 @@ public:
     void setFourViews(bool on);
     void setSliceAxis(int axis);
 
+    // The layers over the base (overlays and label maps): layer 1 is the
+    // lowest. A new base volume from a file drops them all.
+    int layerCount() const { return int(stored.layers.size()); }
+    const Volume *layerVolume(int layer) const;
+    const LayerAppearance &layerAppearance(int layer) const;
+    // Adds a layer on top; returns its index.
+    int addLayer(std::unique_ptr<Volume> volume, const QString &file,
+                 const LayerAppearance &appearance);
+    void removeLayer(int layer);
+    // Moves a layer up (towards the top, by > 0) or down among the layers
+    // over the base; false where it cannot move.
+    bool moveLayer(int layer, int by);
+    void setLayerAppearance(int layer, const LayerAppearance &appearance);
+    // The layers over the base as the views show them, the lowest first.
+    std::vector<ShownLayer> shownLayers() const;
+
 signals:
     // keepPlace: the same data as before (a region or its level), so the
     // cursor, window and slice stay.
@@ -78,14 +94,20 @@ signals:
     void sliceCutChanged(); // the cut axis (the cursor moves the cut too)
     void cursorChanged();
     void layoutChanged();
+    // A layer over the base came, went, moved or changed its appearance.
+    void layersChanged();
 
 private:
     void replaceShownVolume(std::unique_ptr<Volume> next, bool keepPlace);
+    void showLayersInSlices();
+    void dropLayers();
 
     Scene stored; // all but the cursor and the window
     SliceSession *sliceSession = nullptr;
     std::unique_ptr<Volume> shownVolume;
     std::unique_ptr<Volume> reduced;
+    // The volumes of stored.layers[1...], in their order.
+    std::vector<std::unique_ptr<Volume>> layerVolumes;
     CropBox reducedCrop;
     TransferFunctionHistory history;
 };

@@ -1,5 +1,6 @@
 #include "orthogonalsliceview.h"
 
+#include "layerslice.h"
 #include "sliceimage.h"
 #include "slicesession.h"
 #include "volume.h"
@@ -61,6 +62,10 @@ OrthogonalSliceView::OrthogonalSliceView(SlicePlane plane, SliceSession *observe
             imageStale = true;
             update();
         });
+        connect(session, &SliceSession::layersChanged, this, [this] {
+            imageStale = true;
+            update();
+        });
     }
 }
 
@@ -117,7 +122,9 @@ const QImage &OrthogonalSliceView::currentImage()
 {
     const int shown = slice();
     if (imageStale || shown != imageSlice) {
-        image = makePlaneImage(*session->volume(), geometry(), shown, session->greyMapping());
+        const SliceGeometry layout = geometry();
+        image = makePlaneImage(*session->volume(), layout, shown, session->greyMapping());
+        blendLayers(image, *session->volume(), layout, shown, session->layers());
         imageSlice = shown;
         imageStale = false;
     }

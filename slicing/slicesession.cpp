@@ -102,3 +102,9 @@ void SliceSession::setInvertedGrey(bool on)
     invertedGrey = on;
     emit windowLevelChanged();
 }
+
+void SliceSession::setLayers(const std::vector<ShownLayer> &layers)
+{
+    shownLayers = layers;
+    emit layersChanged();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "layerslice.h"
 #include "slicegeometry.h"
 #include "windowlevel.h"
 
@@ -53,14 +54,21 @@ public:
     bool isInvertedGrey() const { return invertedGrey; }
     void setInvertedGrey(bool on);
 
+    // The layers blended over the volume (not owned; their owner sets
+    // others, or none, before freeing them). Emits layersChanged().
+    void setLayers(const std::vector<ShownLayer> &layers);
+    const std::vector<ShownLayer> &layers() const { return shownLayers; }
+
 signals:
     void volumeChanged();
     void cursorChanged();
     void windowLevelChanged();
+    void layersChanged();
 
 private:
     const Volume *shownVolume = nullptr;
     VoxelIndex cursorVoxel{{0, 0, 0}};
     WindowLevel window;
     bool invertedGrey = false;
+    std::vector<ShownLayer> shownLayers;
 };

@@ -26,6 +26,7 @@ private slots:
     void fileNamesKeepTheirBytes();
     void stops_data();
     void stops();
+    void layersTakeTheOptionsAfterThem();
 };
 
 void TestCommandLine::modes_data()
@@ -55,6 +56,17 @@ void TestCommandLine::modes_data()
         << QStringList{k, "a.dat", "--output", "o.png", "--samples", "1"} << int(Mode::UsageError);
     QTest::newRow("bad stops") << QStringList{k, "a.dat", "--output", "o.png", "--stops", "x"}
                                << int(Mode::UsageError);
+    QTest::newRow("layer option before its layer")
+        << QStringList{k, "a.nii", "--overlay-range", "1,2", "--overlay", "s.nii"}
+        << int(Mode::UsageError);
+    QTest::newRow("label option after an overlay")
+        << QStringList{k, "a.nii", "--overlay", "s.nii", "--label-outline"}
+        << int(Mode::UsageError);
+    QTest::newRow("bad opacity") << QStringList{k,       "a.nii",           "--labels",
+                                                "l.nii", "--label-opacity", "2"}
+                                 << int(Mode::UsageError);
+    QTest::newRow("layer without file")
+        << QStringList{k, "--labels", "l.nii"} << int(Mode::UsageError);
     // Qt's own options are QApplication's business, in the window and in batch mode.
     QTest::newRow("qt style") << QStringList{k, "-style", "fusion", "a.dat"} << int(Mode::Window);
     QTest::newRow("qt style=") << QStringList{k, "--style=fusion", "a.dat"} << int(Mode::Window);
@@ -306,6 +318,29 @@ void TestCommandLine::readmeShowsTheControlsTable()
     QVERIFY2(text.contains(controlsMarkdownTable()), qPrintable(controlsMarkdownTable()));
     for (const ControlRow &row : controlRows())
         QVERIFY(controlsHelpText().contains(row.effect));
+}
+
+void TestCommandLine::layersTakeTheOptionsAfterThem()
+{
+    const CommandLine line = parseCommandLine(
+        {"kelvara", "t1.nii", "--labels", "aseg.mgz", "--label-table=lut.txt", "--overlay", "z.nii",
+         "--overlay-range", "2.3,6", "--overlay-negative", "cool", "--label-outline", "--labels",
+         "atlas.nii", "--label-outline", "--probe", "0,0,0"});
+    QCOMPARE(int(line.mode), int(Mode::UsageError)); // the first --label-outline follows an overlay
+    const CommandLine ordered = parseCommandLine(
+        {"kelvara", "t1.nii", "--labels", "aseg.mgz", "--label-table=lut.txt", "--overlay", "z.nii",
+         "--overlay-range", "2.3,6", "--overlay-negative", "cool", "--labels", "atlas.nii",
+         "--label-outline", "--label-opacity", "0.3", "--probe", "0,0,0"});
+    QCOMPARE(int(ordered.mode), int(Mode::Probe));
+    QCOMPARE(int(ordered.layers.size()), 3);
+    QCOMPARE(ordered.layers[0].file, QString("aseg.mgz"));
+    QCOMPARE(ordered.layers[0].labelTable, QString("lut.txt"));
+    QVERIFY(!ordered.layers[0].outline);
+    QCOMPARE(int(ordered.layers[1].kind), int(LayerKind::Image));
+    QCOMPARE((*ordered.layers[1].range)[0], 2.3);
+    QCOMPARE(ordered.layers[1].negativeMap, QString("cool"));
+    QVERIFY(ordered.layers[2].outline);
+    QCOMPARE(*ordered.layers[2].opacity, 0.3);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

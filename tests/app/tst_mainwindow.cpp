@@ -89,16 +89,18 @@ void TestMainWindow::layoutAndTexts()
     QCOMPARE(child<QAction>(window, "actionBeenden")->text(), QString("Beenden"));
     QCOMPARE(child<QMenu>(window, "menuDatei")->title(), QString("Datei"));
     const QList<QAction *> actions = child<QMenu>(window, "menuDatei")->actions();
-    // The folder commands for DICOM series and image stacks join the file
-    // command, the recent files follow them.
-    QCOMPARE(actions.size(), 6);
+    // The folder commands for DICOM series and image stacks and the layer
+    // commands join the file command, the recent files follow them.
+    QCOMPARE(actions.size(), 8);
     QCOMPARE(actions[0]->objectName(), QString("actionDatensatz_laden"));
     QCOMPARE(actions[1]->objectName(), QString("actionDicomOrdner_laden"));
     QCOMPARE(actions[1]->text(), QString("DICOM-Ordner laden..."));
     QCOMPARE(actions[2]->text(), QString("Bildstapel laden..."));
-    QCOMPARE(actions[3]->menu()->title(), QString("Zuletzt geöffnet"));
-    QCOMPARE(actions[4]->objectName(), QString("actionBild_speichern"));
-    QCOMPARE(actions[5]->objectName(), QString("actionBeenden"));
+    QCOMPARE(actions[3]->text(), QString("Overlay laden..."));
+    QCOMPARE(actions[4]->text(), QString("Labelkarte laden..."));
+    QCOMPARE(actions[5]->menu()->title(), QString("Zuletzt geöffnet"));
+    QCOMPARE(actions[6]->objectName(), QString("actionBild_speichern"));
+    QCOMPARE(actions[7]->objectName(), QString("actionBeenden"));
 
     const std::pair<const char *, const char *> titles[] = {
         {"transferFunctionGroupBox", "Transfer Function"},

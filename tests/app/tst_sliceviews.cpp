@@ -8,6 +8,7 @@
 #include "transferfunction.h"
 #include "viewsettings.h"
 #include "volume.h"
+#include "viewersession.h"
 #include "volumerenderer.h"
 
 #include <QAction>
@@ -16,7 +17,9 @@
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QMenu>
 #include <QScrollBar>
@@ -54,6 +57,7 @@ private slots:
     void keysMoveSlicesNotHiddenBoxes();
     void presetsReachTheSingleSliceView();
     void shiftClickOnTheRenderingMovesTheCursor();
+    void labelMapShowsInTheViewsAndTheReadout();
 
 private:
     OrthogonalSliceView *view(MainWindow &window, const char *name)
@@ -221,6 +225,61 @@ void TestSliceViews::shiftClickOnTheRenderingMovesTheCursor()
     QVERIFY(window.statusBar()->currentMessage().startsWith("Nothing picked"));
     window.findChild<QCheckBox *>("cursorMarkerCheckBox")->setChecked(false);
     QVERIFY(!overlay->cursorVoxel());
+}
+
+void TestSliceViews::labelMapShowsInTheViewsAndTheReadout()
+{
+    // Label 5 in a box of a map smaller than the head; DAT grids share the
+    // identity, so the box lands on the same voxels of the head.
+    SampleVolume labels{20, 16, 12, {}};
+    labels.samples.assign(20 * 16 * 12, 0);
+    for (int z = 4; z < 10; ++z)
+        for (int y = 4; y < 14; ++y)
+            for (int x = 6; x < 18; ++x)
+                labels.samples[std::size_t(x + 20 * (y + 16 * z))] = 5;
+    const QString labelFile = dir.filePath("labels.dat");
+    QVERIFY(writeDatFile(labelFile.toStdString(), labels));
+    QFile table(dir.filePath("labels.txt"));
+    QVERIFY(table.open(QIODevice::WriteOnly));
+    table.write("5 Tumour core\n");
+    table.close();
+    QFile badTable(dir.filePath("bad.txt"));
+    QVERIFY(badTable.open(QIODevice::WriteOnly));
+    badTable.write("5 Tumour core\n6 255 0 0 1 1 1 \"x\"\n");
+    badTable.close();
+
+    MainWindow window;
+    window.show();
+    QVERIFY(window.loadFile(volumeFile));
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    LayerRequest request;
+    request.file = labelFile;
+    request.kind = LayerKind::Labels;
+    request.labelTable = badTable.fileName();
+    QVERIFY(!window.loadLayer(request));
+    QVERIFY2(window.statusBar()->currentMessage().contains("bad.txt, line 2"),
+             qPrintable(window.statusBar()->currentMessage()));
+    request.labelTable = table.fileName();
+    request.opacity = 1.0;
+    QVERIFY(window.loadLayer(request));
+    auto *panel = window.findChild<QGroupBox *>("layersGroupBox");
+    QVERIFY(panel->isVisible());
+
+    auto *session = window.findChild<ViewerSession *>("viewerSession");
+    session->slices()->setCursor({12, 8, 6});
+    const QLabel *readout = window.findChild<QLabel *>("cursorReadoutLabel");
+    QVERIFY2(readout->text().contains("labels.dat: 5 Tumour core"), qPrintable(readout->text()));
+
+    window.findChild<QAction *>("actionVier_Ansichten")->trigger();
+    OrthogonalSliceView *axial = view(window, "axialSliceView");
+    QTRY_VERIFY(axial->isVisible());
+    const QColor colour = session->layerAppearance(1).labels.find(5)->colour;
+    const QPoint inside = (axial->cursorWidgetPosition() + QPointF(4, 4)).toPoint();
+    QCOMPARE(axial->grab().toImage().pixelColor(inside).rgb(), colour.rgb());
+
+    window.findChild<QPushButton *>("removeLayerButton")->click();
+    QVERIFY(!panel->isVisible());
+    QVERIFY(axial->grab().toImage().pixelColor(inside).rgb() != colour.rgb());
 }
 
 QTEST_MAIN(TestSliceViews)

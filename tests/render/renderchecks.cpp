@@ -255,6 +255,7 @@ OffscreenResult render(const RenderCase &scene)
     frame->setRenderingOptions(scene.options);
     frame->setGradientStops(scene.stops);
     frame->setVolume(&scene.volume);
+    frame->setLayers(scene.layers);
     frame->setRotation(scene.x, scene.y, scene.z);
     frame->setViewTransform(scene.view);
     frame->setCropBox(scene.crop);

@@ -71,6 +71,7 @@ struct RenderCase
     SliceCut sliceCut;
     RenderMode mode = RenderMode::Composite;
     bool jitter = true; // the default; closed forms hold with it too
+    std::vector<ShownLayer> layers;
 };
 
 // One frame through the batch path, without a display (EGL).

@@ -5,6 +5,8 @@
 #include "renderchecks.h"
 
 #include "headlessframe.h"
+#include "imagegrid.h"
+#include "layerappearance.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -100,6 +102,8 @@ private slots:
     void pickFindsTheNearSurface_data();
     void pickFindsTheNearSurface();
     void framesLiveSideBySide();
+    void labelsLandWhereTheWorldPutsThem_data();
+    void labelsLandWhereTheWorldPutsThem();
     void blocksDrawTheSamePicture_data();
     void blocksDrawTheSamePicture();
 };
@@ -484,6 +488,87 @@ void RenderPictureTest::blocksDrawTheSamePicture()
     QCOMPARE(blockedPick.hit, singlePick.hit);
     if (scene.mode == RenderMode::Composite && singlePick.hit)
         QVERIFY((blockedPick.objectPosition - singlePick.objectPosition).length() < 1.0e-3f);
+}
+
+void RenderPictureTest::labelsLandWhereTheWorldPutsThem_data()
+{
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::newRow("front") << 0 << 0;
+    QTest::newRow("turned") << 35 << -50;
+    QTest::newRow("from above") << 90 << 0;
+}
+
+// A box of the world drawn twice: once as the base volume's own values
+// through its transfer function, once as a label map on a grid of its own
+// (other spacing, origin and stored axis order) over a transparent base.
+// Both pictures must cover the same pixels, up to a voxel at the edges.
+void RenderPictureTest::labelsLandWhereTheWorldPutsThem()
+{
+    QFETCH(int, x);
+    QFETCH(int, y);
+    const auto inBox = [](const std::array<double, 3> &world) {
+        return world[0] >= 4.0 && world[0] <= 13.0 && world[1] >= 3.0 && world[1] <= 11.0 &&
+               world[2] >= 9.0 && world[2] <= 20.0;
+    };
+    RenderCase plain;
+    plain.size = QSize(96, 96);
+    plain.x = x;
+    plain.y = y;
+    plain.jitter = false;
+    ImageGrid baseGrid;
+    baseGrid.spacing = {1.0, 1.0, 1.5};
+    plain.volume = makeVolume(24, 20, 16, [&](int i, int j, int k) {
+        return inBox(baseGrid.worldOf({double(i), double(j), double(k)})) ? 1.0f : 0.0f;
+    });
+    plain.volume.spacing = baseGrid.spacing;
+    plain.volume.patientFrame = true;
+    plain.stops = {
+        {0.0, QColor(0, 0, 0, 0)}, {0.49, QColor(0, 0, 0, 0)}, {0.51, Qt::red}, {1.0, Qt::red}};
+
+    ImageGrid labelGrid;
+    labelGrid.origin = {22.6, -0.4, 0.3};
+    labelGrid.spacing = {1.3, 1.1, 1.2};
+    // Stored i runs to the right-to-left (-x), j along z, k along y.
+    labelGrid.direction = {-1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 1.0, 0.0};
+    Volume labels = makeVolume(20, 22, 14, [&](int i, int j, int k) {
+        return inBox(labelGrid.worldOf({double(i), double(j), double(k)})) ? 1.0f : 0.0f;
+    });
+    labels.spacing = labelGrid.spacing;
+    labels.worldOrigin = labelGrid.origin;
+    labels.worldDirection = labelGrid.direction;
+    labels.patientFrame = true;
+    labels.valueRange = {0.0, 1.0};
+    LayerAppearance appearance = defaultLabelAppearance({0, 1});
+    appearance.opacity = 1.0;
+    appearance.labels.find(1)->colour = Qt::red;
+
+    RenderCase layered = plain;
+    layered.stops = constantStops(QColor(0, 0, 0, 0));
+    layered.layers = {{&labels, &appearance, QString()}};
+
+    const OffscreenResult expected = render(plain);
+    const OffscreenResult drawn = render(layered);
+    QVERIFY2(expected.ok && drawn.ok, qPrintable(expected.message + drawn.message));
+    const LitBox want = litBox(expected.image);
+    const LitBox got = litBox(drawn.image);
+    QVERIFY(want.width > 10 && want.height > 10);
+    // A voxel is about three pixels here.
+    QVERIFY2(std::abs(got.left - want.left) <= 4 && std::abs(got.top - want.top) <= 4 &&
+                 std::abs(got.width - want.width) <= 6 && std::abs(got.height - want.height) <= 6,
+             qPrintable(QString("lit %1,%2 %3x%4, expected %5,%6 %7x%8")
+                            .arg(got.left)
+                            .arg(got.top)
+                            .arg(got.width)
+                            .arg(got.height)
+                            .arg(want.left)
+                            .arg(want.top)
+                            .arg(want.width)
+                            .arg(want.height)));
+    // The label is drawn in its own colour (with a white highlight).
+    const QRgb centre = drawn.image.pixel(got.left + got.width / 2, got.top + got.height / 2);
+    QVERIFY2(qRed(centre) > qGreen(centre) + 30 && qGreen(centre) == qBlue(centre),
+             qPrintable(QString::number(centre, 16)));
 }
 
 QTEST_MAIN(RenderPictureTest)

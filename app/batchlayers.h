@@ -1,0 +1,19 @@
+#pragma once
+
+#include "layerloading.h"
+#include "layerslice.h"
+
+#include <cstdint>
+#include <vector>
+
+struct Volume;
+
+// The layers a command line asks for over a base volume, as batch mode,
+// --slice and --probe read them: each loaded with its warnings on standard
+// error ("+ Warning: ..."); false, after an error line naming the layer's
+// file, when one cannot be read.
+bool loadBatchLayers(const std::vector<LayerRequest> &requests, const Volume &base,
+                     std::uint64_t gpuBudgetBytes, std::vector<LoadedLayer> &layers);
+
+// The loaded layers as the slice side blends them.
+std::vector<ShownLayer> shownLayersOf(const std::vector<LoadedLayer> &layers);
