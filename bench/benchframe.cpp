@@ -3,6 +3,7 @@
 #include "timing.h"
 
 #include "gradientstopstext.h"
+#include "layerloading.h"
 #include "loadplan.h"
 #include "memorylimit.h"
 #include "volumefile.h"
@@ -65,6 +66,10 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
     const std::string lightingText = takeOption(arguments, "--lighting", "");
     const std::string cueingText = takeOption(arguments, "--depth-cueing", "");
     const long long budgetMiB = std::atoll(takeOption(arguments, "--gpu-budget", "0").c_str());
+    // Layers over the volume: the frames are then timed without and with
+    // them, one after the other in this run.
+    const std::string overlayFile = takeOption(arguments, "--overlay", "");
+    const std::string labelsFile = takeOption(arguments, "--labels", "");
     int width = 0, height = 0;
     char extra = 0;
     if (arguments.size() != 1 ||
@@ -73,7 +78,8 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         std::cerr << "usage: kelvara-bench frame FILE [--size WxH] [--samples N] [--frames K]\n"
                      "       [--stops POS:#AARRGGBB,...] [--lighting AMBIENT,DIFFUSE,SPECULAR,"
                      "EXPONENT]\n       [--depth-cueing K1,K2] [--no-skipping] [--no-jitter]\n"
-                     "       [--no-stored-gradients] [--gpu-budget MIB] [--quick]"
+                     "       [--no-stored-gradients] [--gpu-budget MIB] [--overlay FILE]\n"
+                     "       [--labels FILE] [--quick]"
                   << std::endl;
         return 2;
     }
@@ -126,6 +132,24 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         return 1;
     }
 
+    std::vector<LoadedLayer> layers;
+    for (const auto &[file, kind] :
+         {std::pair(overlayFile, LayerKind::Image), std::pair(labelsFile, LayerKind::Labels)}) {
+        if (file.empty())
+            continue;
+        LayerRequest request;
+        request.file = QString::fromStdString(file);
+        request.kind = kind;
+        LoadedLayer layer =
+            loadLayer(request, volume, readOptions.gpuBudgetBytes, discard, discard);
+        if (!layer.ok) {
+            std::cerr << "kelvara-bench: cannot load layer " << file << ": "
+                      << layer.reason.toStdString() << std::endl;
+            return 1;
+        }
+        layers.push_back(std::move(layer));
+    }
+
     QApplication application(argc, argv);
     OffscreenFrame frame(QSize(width, height));
     frame.setRenderingOptions(options);
@@ -154,11 +178,29 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
         QOpenGLContext::currentContext()->functions()->glGetString(GL_RENDERER));
     const std::string renderer = rendererName ? rendererName : "unknown";
 
-    for (int i = 1; i <= frames; ++i) {
-        // A new orientation every frame, so nothing of the last one is reused.
-        frame.setRotation(7 * i, 11 * i, 3 * i);
-        timings.measure(1, [&] { result = frame.renderAndFinish(); });
-        if (!result.ok) {
+    const auto timeFrames = [&](Timings &into) {
+        for (int i = 1; i <= frames; ++i) {
+            // A new orientation every frame, so nothing of the last one is reused.
+            frame.setRotation(7 * i, 11 * i, 3 * i);
+            into.measure(1, [&] { result = frame.renderAndFinish(); });
+            if (!result.ok)
+                return false;
+        }
+        return true;
+    };
+    if (!timeFrames(timings)) {
+        std::cerr << "kelvara-bench: " << result.message.toStdString() << std::endl;
+        return 1;
+    }
+    Timings layered;
+    if (!layers.empty()) {
+        std::vector<ShownLayer> shown;
+        for (const LoadedLayer &layer : layers)
+            shown.push_back({layer.volume.get(), &layer.appearance, layer.file});
+        frame.setLayers(shown);
+        // The layer program is built at its first frame: excluded too.
+        result = frame.renderAndFinish();
+        if (!result.ok || !timeFrames(layered)) {
             std::cerr << "kelvara-bench: " << result.message.toStdString() << std::endl;
             return 1;
         }
@@ -176,5 +218,9 @@ int benchFrame(int &argc, char **argv, const std::vector<std::string> &argumentL
                 noJitter ? "off" : "on", gradients, volume.level, frame.renderer().blockCount(),
                 timings.summary().c_str(), first.median(), load.median(), peakResidentMegabytes(),
                 renderer.c_str());
+    if (!layers.empty())
+        // The same frames with the layers, and their cost against the volume alone.
+        std::printf("frame-with-layers layers=%d %s ratio=%.3f\n", int(layers.size()),
+                    layered.summary().c_str(), layered.median() / timings.median());
     return 0;
 }

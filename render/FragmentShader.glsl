@@ -122,21 +122,28 @@
 // compositing are as above; the maximum intensity projection stays the
 // luminance's through the table.
 //
-// Layers (KELVARA_LAYERS n, 1..4, defined by the host with traversal 0 for a
-// composited frame with n layers over the volume: overlays and label maps on
-// grids of their own). Layer k's texture coordinate of object point x is
+// Layers (KELVARA_LAYERS n, 1..4, defined by the host with traversal 0, or 1
+// where the gradients are stored, for a composited frame with n layers over
+// the volume: overlays and label maps on grids of their own). Layer k's texture coordinate of object point x is
 // t = layerOriginK + x.x * layerAxisXK + x.y * layerAxisYK + x.z * layerAxisZK
 // (the host composes the two volumes' world transforms); outside 0..1 the
-// layer is not there. Every sample of the ray is taken (no bricks are
-// skipped: they know the volume's opacity only): the volume's own sample is
-// classified and composited as above, then each layer's at the same place,
-// so that the layers and the volume composite in depth order along the ray.
+// layer is not there. With skipping, a brick's flags (its brickSampler
+// texel times 255) hold bit 1 where the volume may be visible in it and bit
+// 2, 4, 8 or 16 where layer 0, 1, 2 or 3 may: a ray steps over bricks of no
+// bit, and reads the volume or a layer only in the bricks of its bit.
+// Without skipping every sample reads everything. As in traversals 0 and 1
+// a search loop finds the next sample where the volume or a layer shows
+// something; there the volume's own sample is shaded and composited as
+// above, then each layer's at the same place, so that the layers and the
+// volume composite in depth order along the ray.
 // A layer's value (alpha of layerValuesK) is classified by its table
 // (layerTableK, RGBA floats, alpha per REFERENCE_STEP as the transfer
 // function's): an image's value v reads entry v * (width - 1) between
 // entries; a label map's texels hold the index i of the label (i /
 // layerIndexScaleK, read nearest), which reads entry i at its centre in rows
-// of the table's width. Shading uses the layer's own gradient: the central
+// of the table's width. The table is read only where the texel may show
+// something: a label's index above 0, an image's value at or above
+// layerShowsK.x or at or below layerShowsK.y. Shading uses the layer's own gradient: the central
 // difference of its values, or for a label map of its label's indicator (1
 // where a neighbour holds the same label), one texel either way along the
 // layer's axes, taken back into object space, so that a label reads as the
@@ -196,9 +203,10 @@ uniform vec3 layerAxisX0;
 uniform vec3 layerAxisY0;
 uniform vec3 layerAxisZ0;
 uniform vec3 layerResolution0;
-uniform float layerIndexScale0;
+uniform float layerIndexBits0;
 uniform vec2 layerTableSize0;
 uniform int layerLabels0;
+uniform vec2 layerShows0;
 #if KELVARA_LAYERS > 1
 uniform sampler3D layerValues1;
 uniform sampler2D layerTable1;
@@ -207,9 +215,10 @@ uniform vec3 layerAxisX1;
 uniform vec3 layerAxisY1;
 uniform vec3 layerAxisZ1;
 uniform vec3 layerResolution1;
-uniform float layerIndexScale1;
+uniform float layerIndexBits1;
 uniform vec2 layerTableSize1;
 uniform int layerLabels1;
+uniform vec2 layerShows1;
 #endif
 #if KELVARA_LAYERS > 2
 uniform sampler3D layerValues2;
@@ -219,9 +228,10 @@ uniform vec3 layerAxisX2;
 uniform vec3 layerAxisY2;
 uniform vec3 layerAxisZ2;
 uniform vec3 layerResolution2;
-uniform float layerIndexScale2;
+uniform float layerIndexBits2;
 uniform vec2 layerTableSize2;
 uniform int layerLabels2;
+uniform vec2 layerShows2;
 #endif
 #if KELVARA_LAYERS > 3
 uniform sampler3D layerValues3;
@@ -231,9 +241,10 @@ uniform vec3 layerAxisX3;
 uniform vec3 layerAxisY3;
 uniform vec3 layerAxisZ3;
 uniform vec3 layerResolution3;
-uniform float layerIndexScale3;
+uniform float layerIndexBits3;
 uniform vec2 layerTableSize3;
 uniform int layerLabels3;
+uniform vec2 layerShows3;
 #endif
 #endif
 #ifdef KELVARA_PICK
@@ -466,87 +477,115 @@ bool composite(vec4 tf, vec3 gradient, vec3 x)
 }
 
 #ifdef KELVARA_LAYERS
-// 1 where the texel at t holds the label of index value (same texel value).
-float sameLabel(sampler3D values, vec3 t, float value, float halfIndex)
+// The unit vector of an octahedral code on a square of cells x cells.
+vec3 octahedralDirection(float code, float cells)
 {
-    return 1.0 - step(halfIndex, abs(texture3D(values, t).a - value));
+    vec2 uv = (vec2(mod(code, cells), floor(code / cells)) + 0.5) / cells * 2.0 - 1.0;
+    vec3 d = vec3(uv, 1.0 - abs(uv.x) - abs(uv.y));
+    if (d.z < 0.0)
+        d.xy = (1.0 - abs(d.yx)) * vec2(d.x < 0.0 ? -1.0 : 1.0, d.y < 0.0 ? -1.0 : 1.0);
+    return normalize(d);
 }
 
-// Classifies and composites one layer's sample at object point x (see
-// Layers); true once the ray is opaque enough to stop.
-bool compositeLayer(vec3 x, sampler3D values, sampler2D table, vec3 origin, vec3 axisX,
-                    vec3 axisY, vec3 axisZ, vec3 resolution, float indexScale, vec2 tableSize,
-                    int labels)
+// Classifies layer's sample at object point x (see Layers): its table entry
+// (alpha 0 where it shows nothing) and, in gradient, its gradient in object
+// space.
+vec4 classifyLayer(vec3 x, sampler3D values, sampler2D table, vec3 origin, vec3 axisX,
+                   vec3 axisY, vec3 axisZ, vec3 resolution, float indexBits, vec2 tableSize,
+                   int labels, vec2 shows, out vec3 gradient)
 {
+    gradient = vec3(0.0);
     vec3 t = origin + x.x * axisX + x.y * axisY + x.z * axisZ;
     if (any(lessThan(t, vec3(0.0))) || any(greaterThan(t, vec3(1.0))))
-        return false;
-    float value = texture3D(values, t).a;
-    vec3 texel = 1.0 / resolution;
-    vec3 dx = vec3(texel.x, 0.0, 0.0);
-    vec3 dy = vec3(0.0, texel.y, 0.0);
-    vec3 dz = vec3(0.0, 0.0, texel.z);
-    vec4 tf;
-    vec3 difference;
+        return vec4(0.0);
+    vec4 texel = texture3D(values, t);
+    vec4 entry;
+    vec3 perVoxel;
     if (labels == 1) {
-        float index = floor(value * indexScale + 0.5);
-        float column = mod(index, tableSize.x);
-        float row = floor(index / tableSize.x);
-        tf = texture2D(table, vec2((column + 0.5) / tableSize.x, (row + 0.5) / tableSize.y));
-        if (tf.a <= 0.0)
-            return false;
-        float halfIndex = 0.5 / indexScale;
-        difference = vec3(sameLabel(values, t + dx, value, halfIndex) -
-                              sameLabel(values, t - dx, value, halfIndex),
-                          sameLabel(values, t + dy, value, halfIndex) -
-                              sameLabel(values, t - dy, value, halfIndex),
-                          sameLabel(values, t + dz, value, halfIndex) -
-                              sameLabel(values, t - dz, value, halfIndex));
+        float low = floor(texel.r * 255.0 + 0.5);
+        float high = floor(texel.a * 255.0 + 0.5);
+        bool narrow = indexBits < 9.0;
+        float index = narrow ? low : low + 256.0 * mod(high, 4.0);
+        float code = narrow ? high : floor(high / 4.0);
+        entry = texture2D(table, vec2((mod(index, tableSize.x) + 0.5) / tableSize.x,
+                                      (floor(index / tableSize.x) + 0.5) / tableSize.y));
+        if (index < 0.5)
+            entry = vec4(0.0);
+        perVoxel = octahedralDirection(code, narrow ? 16.0 : 8.0);
     } else {
-        tf = texture2D(table, vec2(clamp(value, 0.0, 1.0) * ((tableSize.x - 1.0) / tableSize.x) +
-                                       0.5 / tableSize.x,
-                                   0.5));
-        if (tf.a <= 0.0)
-            return false;
-        difference = vec3(texture3D(values, t + dx).a - texture3D(values, t - dx).a,
-                          texture3D(values, t + dy).a - texture3D(values, t - dy).a,
-                          texture3D(values, t + dz).a - texture3D(values, t - dz).a);
+        float value = texel.a;
+        entry = texture2D(table, vec2(value * ((tableSize.x - 1.0) / tableSize.x) +
+                                          0.5 / tableSize.x,
+                                      0.5));
+        if (value < shows.x && value > shows.y)
+            entry = vec4(0.0);
+        // Central differences, two voxels apart.
+        perVoxel = 0.5 * (2.0 * texel.rgb - 1.0);
     }
-    // Per unit of texture coordinate, then along the object axes.
-    vec3 perTexture = 0.5 * difference * resolution;
-    vec3 gradient = vec3(dot(axisX, perTexture), dot(axisY, perTexture), dot(axisZ, perTexture));
-    // Object units are a box's longest side: per voxel of the volume, as the
+    // Per unit of texture coordinate, then along the object axes; object
+    // units are a box's longest side: per voxel of the volume, as the
     // volume's own gradient.
-    return composite(tf, gradient / max(max(volumeResolution.x, volumeResolution.y),
-                                        volumeResolution.z), x);
+    vec3 perTexture = perVoxel * resolution;
+    gradient = vec3(dot(axisX, perTexture), dot(axisY, perTexture), dot(axisZ, perTexture)) /
+               max(max(volumeResolution.x, volumeResolution.y), volumeResolution.z);
+    return entry;
 }
 
-// Every layer's sample at x, the lowest first; true once the ray is opaque.
-bool compositeLayers(vec3 x)
+// Whether bit (2, 4, 8 or 16) is set in a brick's flags.
+bool flagged(float flags, float bit)
 {
-    if (compositeLayer(x, layerValues0, layerTable0, layerOrigin0, layerAxisX0, layerAxisY0,
-                       layerAxisZ0, layerResolution0, layerIndexScale0, layerTableSize0,
-                       layerLabels0))
-        return true;
+    return mod(floor(flags / bit), 2.0) >= 1.0;
+}
+
+// Merges a layer's sample into the one at the same place (tf, gradient):
+// their opacities combine, their colours mix by opacity, and the more opaque
+// one's gradient shades them.
+void mergeSample(inout vec4 tf, inout vec3 gradient, vec4 layerTf, vec3 layerGradient)
+{
+    float total = tf.a + layerTf.a;
+    if (total <= 0.0)
+        return;
+    vec3 colour = (tf.rgb * tf.a + layerTf.rgb * layerTf.a) / total;
+    gradient = layerTf.a > tf.a ? layerGradient : gradient;
+    tf = vec4(colour, 1.0 - (1.0 - tf.a) * (1.0 - layerTf.a));
+}
+
+// Merges every layer's sample at x into (tf, gradient), the lowest first,
+// where flags (the brick's, see Layers) say the layer shows something.
+void mergeLayers(vec3 x, float flags, inout vec4 tf, inout vec3 gradient)
+{
+    vec4 entry;
+    vec3 layerGradient;
+    if (flagged(flags, 2.0)) {
+        entry = classifyLayer(x, layerValues0, layerTable0, layerOrigin0, layerAxisX0,
+                              layerAxisY0, layerAxisZ0, layerResolution0, layerIndexBits0,
+                              layerTableSize0, layerLabels0, layerShows0, layerGradient);
+        mergeSample(tf, gradient, entry, layerGradient);
+    }
 #if KELVARA_LAYERS > 1
-    if (compositeLayer(x, layerValues1, layerTable1, layerOrigin1, layerAxisX1, layerAxisY1,
-                       layerAxisZ1, layerResolution1, layerIndexScale1, layerTableSize1,
-                       layerLabels1))
-        return true;
+    if (flagged(flags, 4.0)) {
+        entry = classifyLayer(x, layerValues1, layerTable1, layerOrigin1, layerAxisX1,
+                              layerAxisY1, layerAxisZ1, layerResolution1, layerIndexBits1,
+                              layerTableSize1, layerLabels1, layerShows1, layerGradient);
+        mergeSample(tf, gradient, entry, layerGradient);
+    }
 #endif
 #if KELVARA_LAYERS > 2
-    if (compositeLayer(x, layerValues2, layerTable2, layerOrigin2, layerAxisX2, layerAxisY2,
-                       layerAxisZ2, layerResolution2, layerIndexScale2, layerTableSize2,
-                       layerLabels2))
-        return true;
+    if (flagged(flags, 8.0)) {
+        entry = classifyLayer(x, layerValues2, layerTable2, layerOrigin2, layerAxisX2,
+                              layerAxisY2, layerAxisZ2, layerResolution2, layerIndexBits2,
+                              layerTableSize2, layerLabels2, layerShows2, layerGradient);
+        mergeSample(tf, gradient, entry, layerGradient);
+    }
 #endif
 #if KELVARA_LAYERS > 3
-    if (compositeLayer(x, layerValues3, layerTable3, layerOrigin3, layerAxisX3, layerAxisY3,
-                       layerAxisZ3, layerResolution3, layerIndexScale3, layerTableSize3,
-                       layerLabels3))
-        return true;
+    if (flagged(flags, 16.0)) {
+        entry = classifyLayer(x, layerValues3, layerTable3, layerOrigin3, layerAxisX3,
+                              layerAxisY3, layerAxisZ3, layerResolution3, layerIndexBits3,
+                              layerTableSize3, layerLabels3, layerShows3, layerGradient);
+        mergeSample(tf, gradient, entry, layerGradient);
+    }
 #endif
-    return false;
 }
 #endif
 
@@ -591,6 +630,38 @@ int nextVisibleSample(int i, int end, out vec4 tf)
     }
     return i;
 }
+
+#ifdef KELVARA_LAYERS
+// The index of the first sample at or after i, before end, where the volume
+// (table entry tf) or a layer shows something, with its brick's flags (see
+// Layers); end when there is none.
+int nextLayeredSample(int i, int end, out vec4 tf, out float flags)
+{
+    tf = vec4(0.0);
+    flags = 31.0; // without skipping everything may be anywhere
+    for (int searchStep = 0; searchStep < MAX_SAMPLES; ++searchStep) {
+        if (i >= end)
+            break;
+        vec3 x = samplePosition(i);
+        vec3 s = textureCoordinate(x);
+        if (skipping) {
+            vec3 brick = floor(s * brickScale + brickOffset);
+            flags = floor(texture3D(brickSampler, (brick + 0.5) * brickTexel).a * 255.0 + 0.5);
+            if (flags == 0.0) {
+                vec3 faceIndex = brick * faceSlope + faceOffset;
+                float next = ceil(min(min(faceIndex.x, faceIndex.y), faceIndex.z));
+                i = int(clamp(next, float(i + 1), float(end)));
+                continue;
+            }
+        }
+        tf = mod(flags, 2.0) >= 1.0 ? classify(voxel(s)) : vec4(0.0);
+        if (tf.a > 0.0 || flags >= 2.0)
+            break;
+        ++i;
+    }
+    return i;
+}
+#endif
 
 // What the ray starts from: nothing, or what the passes through earlier blocks
 // gathered (see Blocks). The colour (or picked position) in rgb; the
@@ -741,16 +812,22 @@ void main(void)
     if (rayDone())
         end = first;
 #if defined(KELVARA_LAYERS)
-    for (int taken = 0; taken < MAX_SAMPLES; ++taken) {
-        int i = first + taken;
+    int i = first;
+    for (int shadedSamples = 0; shadedSamples < MAX_SAMPLES; ++shadedSamples) {
+        vec4 tf;
+        float flags;
+        i = nextLayeredSample(i, end, tf, flags);
         if (i >= end)
             break;
-        vec3 x = samplePosition(i);
-        vec3 s = textureCoordinate(x);
-        vec4 tf = classify(voxel(s));
-        if (tf.a > 0.0 && composite(tf, neighbourGradient(s), x))
-            break;
-        if (compositeLayers(x))
+        vec3 x = samplePosition(i++);
+#if KELVARA_TRAVERSAL == 1
+        vec3 gradient =
+            storedGradient(texture3D(gradientSampler, heldCoordinate(textureCoordinate(x))));
+#else
+        vec3 gradient = neighbourGradient(textureCoordinate(x));
+#endif
+        mergeLayers(x, flags, tf, gradient);
+        if (tf.a > 0.0 && composite(tf, gradient, x))
             break;
     }
 #elif KELVARA_TRAVERSAL == 2

@@ -140,6 +140,33 @@ TableEntrySpan tableEntrySpan(float low, float high)
     return span;
 }
 
+void addLayerBricks(BrickVisibility &visibility, const std::array<int, 3> &counts,
+                    const std::vector<unsigned char> &more)
+{
+    if (more.size() != visibility.flags.size())
+        return;
+    std::array<int, 3> lower = visibility.anyVisible() ? visibility.lower : counts;
+    std::array<int, 3> upper = visibility.anyVisible() ? visibility.upper : std::array<int, 3>{};
+    std::size_t index = 0;
+    for (int bz = 0; bz < counts[2]; ++bz)
+        for (int by = 0; by < counts[1]; ++by)
+            for (int bx = 0; bx < counts[0]; ++bx, ++index) {
+                visibility.flags[index] =
+                    (visibility.flags[index] != 0 ? 1 : 0) | (more[index] & 0x1e);
+                if (!more[index])
+                    continue;
+                const int brick[3] = {bx, by, bz};
+                for (int axis = 0; axis < 3; ++axis) {
+                    lower[std::size_t(axis)] = std::min(lower[std::size_t(axis)], brick[axis]);
+                    upper[std::size_t(axis)] = std::max(upper[std::size_t(axis)], brick[axis] + 1);
+                }
+            }
+    if (upper[0] > 0) {
+        visibility.lower = lower;
+        visibility.upper = upper;
+    }
+}
+
 BrickVisibility classifyBricks(const BrickMap &map, const float *rgbaFloats)
 {
     constexpr int entries = TransferFunctionTable::entryCount;

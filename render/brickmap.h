@@ -63,3 +63,10 @@ struct BrickVisibility
 // entries of red, green, blue, alpha in 0..1; an entry is visible where its
 // alpha is above 0, however little.
 BrickVisibility classifyBricks(const BrickMap &map, const float *rgbaFloats);
+
+// Adds layers to the visible bricks: more holds per brick the bits 2, 4, 8,
+// 16 of the layers that show something there; each flag becomes 1 where the
+// volume itself may be visible, or'd with those bits, and the box takes in
+// the bricks of the layers.
+void addLayerBricks(BrickVisibility &visibility, const std::array<int, 3> &counts,
+                    const std::vector<unsigned char> &more);

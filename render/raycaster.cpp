@@ -150,9 +150,9 @@ const LayerUniform layerUniforms[] = {
          return QVector3D(float(l.layer.resolution[0]), float(l.layer.resolution[1]),
                           float(l.layer.resolution[2]));
      }},
-    {"layerIndexScale",
+    {"layerIndexBits",
      [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
-         return GLfloat(l.layer.indexScale);
+         return GLfloat(l.layer.indexBits);
      }},
     {"layerTableSize",
      [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
@@ -161,6 +161,10 @@ const LayerUniform layerUniforms[] = {
     {"layerLabels",
      [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
          return GLint(l.layer.labels);
+     }},
+    {"layerShows",
+     [](const LayerInputs &l) -> std::variant<GLint, GLfloat, QVector2D, QVector3D, QColor> {
+         return QVector2D(l.layer.showsAbove, l.layer.showsBelow);
      }},
 };
 
@@ -443,8 +447,10 @@ RayCaster::LinkedProgram *RayCaster::programFor(int traversal)
         else if (traversal == colourProgram)
             definition = "KELVARA_TRAVERSAL 0\n#define KELVARA_COLOUR 1";
         else if (traversal >= layerProgram)
-            definition = "KELVARA_TRAVERSAL 0\n#define KELVARA_LAYERS " +
-                         QByteArray::number(traversal - layerProgram + 1);
+            definition = QByteArray("KELVARA_TRAVERSAL ") +
+                         (traversal - layerProgram >= maximumRenderedLayers ? "1" : "0") +
+                         "\n#define KELVARA_LAYERS " +
+                         QByteArray::number((traversal - layerProgram) % maximumRenderedLayers + 1);
         shaders->bindAttributeLocation("vertex", 0);
         if (shaders->addShader(GL_VERTEX_SHADER, vertexShaderSource) &&
             shaders->addShader(GL_FRAGMENT_SHADER, withDefinition(fragmentText, definition)) &&
@@ -547,6 +553,8 @@ GlResult RayCaster::uploadVolume(const Volume &volume)
         return result;
     }
     brickMap = computeBrickMap(volume);
+    volumeGrid = dataGrid(volume);
+    layerBricks.clear();
     gradientTextureUsable = uploadValueGradients(volume);
     colourHeld = volume.colours && uploadColours(*volume.colours, volume);
     result.ok = true;
@@ -586,38 +594,49 @@ GlResult RayCaster::uploadLayers(const std::vector<ShownLayer> &layers)
     releaseLayers(kept);
 
     QStringList problems;
+    const std::array<int, 3> &counts = brickMap.counts;
+    layerBricks.assign(std::size_t(counts[0]) * std::size_t(counts[1]) * std::size_t(counts[2]), 0);
+    bricksStale = true;
+    bricksUsable = false;
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const Volume &volume = *shown[k].volume;
         const LayerAppearance &appearance = *shown[k].appearance;
-        LayerTexels texels;
-        if (k < kept) {
-            texels.labels = heldLayers[k].labels;
-            fillLayerTable(volume, appearance, texels);
-        } else {
-            texels = layerTexels(volume, appearance);
-            if (texels.size[0] == 0) {
-                problems << QStringLiteral("a layer's data does not match its size");
-                continue;
-            }
+        const LayerTexels texels = layerTexels(volume, appearance);
+        if (texels.size[0] == 0) {
+            problems << QStringLiteral("a layer's data does not match its size");
+            continue;
+        }
+        // The layer's place among the held ones names its bit (see the shader).
+        const std::size_t heldIndex = k < kept ? k : heldLayers.size();
+        markLayerBricks(volumeGrid, dataGrid(volume), texels, counts, BrickMap::brickSize,
+                        (unsigned char)(2u << heldIndex), layerBricks);
+        if (k >= kept) {
             HeldLayer held;
             held.volume = &volume;
             held.labels = texels.labels;
             held.resolution = texels.size;
             held.textureFromWorld = textureFromWorld(dataGrid(volume), texels.size);
-            held.indexScale = texels.labels ? (texels.indexBytes == 1 ? 255.0f : 65535.0f) : 1.0f;
             gl.glGenTextures(1, &held.values);
             gl.glGenTextures(1, &held.table);
+            heldLayers.push_back(held);
+        }
+        HeldLayer &held = heldLayers[heldIndex];
+        held.showsAbove = texels.showsAbove;
+        held.showsBelow = texels.showsBelow;
+        // An image's texels are its data; a label map's name the labels shown.
+        if (k >= kept || texels.labels) {
+            held.indexBits = float(texels.indexBits);
             gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit));
             gl.glBindTexture(GL_TEXTURE_3D, held.values);
             gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-            if (texels.indexBytes == 1 && texels.labels)
-                gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA8, texels.size[0], texels.size[1],
-                                texels.size[2], 0, GL_ALPHA, GL_UNSIGNED_BYTE,
-                                texels.narrowValues.data());
+            if (texels.labels)
+                gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_LUMINANCE8_ALPHA8, texels.size[0],
+                                texels.size[1], texels.size[2], 0, GL_LUMINANCE_ALPHA,
+                                GL_UNSIGNED_BYTE, texels.labelTexels.data());
             else
-                gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_ALPHA16, texels.size[0], texels.size[1],
-                                texels.size[2], 0, GL_ALPHA, GL_UNSIGNED_SHORT,
-                                texels.wideValues.data());
+                gl.glTexImage3D(GL_TEXTURE_3D, 0, GL_RGBA16, texels.size[0], texels.size[1],
+                                texels.size[2], 0, GL_RGBA, GL_UNSIGNED_SHORT,
+                                texels.imageTexels.data());
             gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
             // Labels are never blended with their neighbours.
             const GLint filter = texels.labels ? GL_NEAREST : GL_LINEAR;
@@ -626,9 +645,7 @@ GlResult RayCaster::uploadLayers(const std::vector<ShownLayer> &layers)
             gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
             gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
             gl.glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
-            heldLayers.push_back(held);
         }
-        HeldLayer &held = heldLayers[k < kept ? k : heldLayers.size() - 1];
         held.tableSize = QSize(texels.tableWidth, texels.tableRows);
         gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit + 1));
         gl.glBindTexture(GL_TEXTURE_2D, held.table);
@@ -797,6 +814,8 @@ GlResult RayCaster::uploadBlocks(const Volume &volume, std::vector<VolumeBlock> 
     }
     blocks = std::move(layout);
     brickMap = computeBrickMap(volume);
+    volumeGrid = dataGrid(volume);
+    layerBricks.clear();
     result.ok = true;
     return result;
 }
@@ -945,14 +964,18 @@ GlResult RayCaster::uploadBrickVisibility()
         result.message = earlier;
         return result;
     }
-    const BrickVisibility visibility = classifyBricks(brickMap, tableFloats.data());
+    BrickVisibility visibility = classifyBricks(brickMap, tableFloats.data());
+    if (!heldLayers.empty())
+        addLayerBricks(visibility, brickMap.counts, layerBricks);
+
     visibleLower = visibility.lower;
     visibleUpper = visibility.upper;
     anyBrickVisible = visibility.anyVisible();
     visibleBrickShare =
         visibility.flags.empty()
             ? 0.0
-            : double(std::count(visibility.flags.begin(), visibility.flags.end(), 255)) /
+            : double(visibility.flags.size() -
+                     std::size_t(std::count(visibility.flags.begin(), visibility.flags.end(), 0))) /
                   double(visibility.flags.size());
 
     gl.glActiveTexture(GL_TEXTURE2);
@@ -1033,10 +1056,14 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     } else {
         // A colour volume's colours come from its own texture; its maximum
         // intensity projection is the luminance's, through the function.
-        chosen = renderMode != RenderMode::Composite ? nullptr
-                 : colourHeld                        ? programFor(colourProgram)
-                 : layerCount > 0                    ? programFor(layerProgram + layerCount - 1)
-                                  : programFor(traversal(skip, state.storedGradients));
+        chosen =
+            renderMode != RenderMode::Composite ? nullptr
+            : colourHeld                        ? programFor(colourProgram)
+            : layerCount > 0
+                ? programFor(
+                      layerProgram + layerCount - 1 +
+                      (gradientTextureUsable && state.storedGradients ? maximumRenderedLayers : 0))
+                : programFor(traversal(skip, state.storedGradients));
         if (!chosen || !chosen->program->bind())
             chosen = &programs[0];
     }
@@ -1063,11 +1090,10 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     }
     // Skipping by bricks would leave out transparent maxima that the
     // projection must see.
-    // The bricks know the volume's opacity, not the layers'.
     FrameInputs frame{
         geometry,
         state,
-        skip && renderMode == RenderMode::Composite && layerCount == 0,
+        skip && renderMode == RenderMode::Composite,
         QVector3D(float(brickMap.counts[0]), float(brickMap.counts[1]), float(brickMap.counts[2])),
         visibleMinimum,
         visibleMaximum,
@@ -1084,8 +1110,7 @@ GlResult RayCaster::draw(const FrameGeometry &geometry, const RenderState &state
     gl.glBindTexture(GL_TEXTURE_3D, gradientTexture);
     gl.glActiveTexture(GL_TEXTURE2);
     gl.glBindTexture(GL_TEXTURE_3D, brickTexture);
-    const bool layersDrawn =
-        layerCount > 0 && chosen == &programs[std::size_t(layerProgram + layerCount - 1)];
+    const bool layersDrawn = layerCount > 0 && chosen >= &programs[std::size_t(layerProgram)];
     for (int k = 0; layersDrawn && k < layerCount; ++k) {
         const HeldLayer &layer = heldLayers[std::size_t(k)];
         gl.glActiveTexture(GLenum(GL_TEXTURE0 + firstLayerUnit + 2 * k));

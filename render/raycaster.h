@@ -1,6 +1,7 @@
 #pragma once
 
 #include "brickmap.h"
+#include "imagegrid.h"
 #include "layerappearance.h"
 #include "transferfunctiontable.h"
 #include "viewsettings.h"
@@ -134,8 +135,8 @@ public:
     // volume's own sample in depth order. The first maximumRenderedLayers
     // visible layers are held; the others, and layers of frames over blocks,
     // of colour volumes and of the maximum intensity projection, are not
-    // drawn. A layer of the same volume as before keeps its texels and only
-    // takes its new table.
+    // drawn. A layer image of the same volume as before keeps its texels and
+    // only takes its new table.
     static constexpr int maximumRenderedLayers = 4;
     GlResult uploadLayers(const std::vector<ShownLayer> &layers);
     int layersHeld() const { return int(heldLayers.size()); }
@@ -150,7 +151,11 @@ public:
         std::array<double, 16> textureFromWorld{};
         QSize tableSize;
         std::array<int, 3> resolution{};
-        float indexScale = 1.0f; // label maps: the value of index 1 in the texels, inverted
+        float indexBits = 8.0f; // label maps: bits of a texel's label index
+        // Images: the normalised values at and above showsAbove, and at and
+        // below showsBelow, may show something (see LayerTexels).
+        float showsAbove = 0.0f;
+        float showsBelow = -1.0f;
     };
 
     // All GL errors raised since the last call, as text ("GL error 0x0502
@@ -207,9 +212,11 @@ private:
     static constexpr int blockProgram = 4;
     static constexpr int blockPickProgram = 5;
     static constexpr int colourProgram = 6; // traversal 0, colours from the data
-    // layerProgram + n - 1 draws frames with n layers (KELVARA_LAYERS n).
+    // layerProgram + n - 1 draws frames with n layers (KELVARA_LAYERS n),
+    // computing gradients; maximumRenderedLayers further on, reading stored
+    // ones.
     static constexpr int layerProgram = 7;
-    static constexpr int programCount = layerProgram + maximumRenderedLayers;
+    static constexpr int programCount = layerProgram + 2 * maximumRenderedLayers;
     std::array<LinkedProgram, programCount> programs;
     std::array<bool, programCount> programTried{};
     QByteArray fragmentText;
@@ -230,6 +237,10 @@ private:
 
     void releaseLayers(std::size_t keep);
     std::vector<HeldLayer> heldLayers;
+    // The uploaded volume's data grid, and per brick whether a held layer
+    // shows something there (empty without layers).
+    ImageGrid volumeGrid;
+    std::vector<unsigned char> layerBricks;
 
     int maximumTextureSide = 0;
     // The uploaded volume's blocks and their textures; empty while the volume

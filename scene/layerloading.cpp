@@ -56,9 +56,12 @@ std::array<double, 2> positiveExtent(const Volume &volume)
     const double span = volume.valueRange.maximum - volume.valueRange.minimum;
     double smallest = std::numeric_limits<double>::infinity();
     double largest = -std::numeric_limits<double>::infinity();
+    // A zero comes back from the normalised floats within a few millionths
+    // of the range: those are zeros, not the smallest positive value.
+    const double zero = 1.0e-5 * std::abs(span);
     for (const float normalised : volume.data) {
         const double value = minimum + double(normalised) * span;
-        if (value > 0.0)
+        if (value > zero)
             smallest = std::min(smallest, value);
         largest = std::max(largest, value);
     }
