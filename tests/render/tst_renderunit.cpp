@@ -2,6 +2,7 @@
 #include "framegeometry.h"
 #include "gradienttexels.h"
 #include "interactionresolution.h"
+#include "layertextures.h"
 #include "samplevolumes.h"
 #include "shadersource.h"
 #include "transferfunctiontable.h"
@@ -125,6 +126,7 @@ private slots:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
     void rendererMethodTable();
+    void layerTexelsNameWhatShows();
 
     void viewGeometry_data();
     void viewGeometry();
@@ -920,6 +922,70 @@ void RenderUnitTest::interactionDivisor()
     QFETCH(double, budget);
     QFETCH(int, divisor);
     QCOMPARE(InteractionResolution::divisorFor(fullFrame, current, budget), divisor);
+}
+
+// What the ray caster reads of a layer: the labels shown by index, with
+// their boundary's direction; an image's shown ends; the bricks they reach.
+void RenderUnitTest::layerTexelsNameWhatShows()
+{
+    for (const int bits : {4, 3}) {
+        const double tolerance = bits == 4 ? 0.2 : 0.4; // half a cell's diagonal, in radians
+        for (const std::array<double, 3> &d : {std::array<double, 3>{1, 0, 0},
+                                               {0, -1, 0},
+                                               {0, 0, -1},
+                                               {0.3, -0.5, 0.8},
+                                               {-0.7, 0.2, -0.6}}) {
+            const std::array<double, 3> back = octahedralDirection(octahedralCode(d, bits), bits);
+            const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            const double cosine = (back[0] * d[0] + back[1] * d[1] + back[2] * d[2]) / length;
+            QVERIFY2(std::acos(std::min(1.0, cosine)) < tolerance,
+                     qPrintable(QString::number(bits)));
+        }
+    }
+
+    // Labels 0, 3 (hidden) and 7 along x; a layer of 300 shown labels needs
+    // ten bits of index.
+    Volume labels;
+    labels.width = 3;
+    labels.data = VoxelArray{0.0f, 3.0f / 300.0f, 7.0f / 300.0f};
+    labels.valueRange = {0.0, 300.0};
+    LayerAppearance appearance = defaultLabelAppearance({0, 3, 7});
+    appearance.labels.find(3)->visible = false;
+    LayerTexels texels = layerTexels(labels, appearance);
+    QCOMPARE(texels.indexBits, 8);
+    QCOMPARE(int(texels.labelTexels[0]), 0);
+    QCOMPARE(int(texels.labelTexels[2]), 0); // hidden: nothing to read
+    QCOMPARE(int(texels.labelTexels[4]), 1);
+    QVERIFY(!texels.shows(1) && texels.shows(2));
+    const QColor seven = appearance.labels.find(7)->colour;
+    QCOMPARE(texels.table[4 + 0], float(seven.red()) / 255.0f);
+    QCOMPARE(texels.table[4 + 3], std::round(255.0f * float(appearance.opacity)) / 255.0f);
+    std::vector<int> many;
+    for (int value = 0; value <= 300; ++value)
+        many.push_back(value);
+    labels.width = 301;
+    labels.data.resize(301);
+    for (int value = 0; value <= 300; ++value)
+        labels.data[std::size_t(value)] = float(value) / 300.0f;
+    texels = layerTexels(labels, defaultLabelAppearance(many));
+    QCOMPARE(texels.indexBits, 10);
+    QCOMPARE(int(texels.labelTexels[2 * 300]) + 256 * (texels.labelTexels[2 * 300 + 1] & 3), 300);
+
+    // An image shown from 2 up: its low voxel shows nothing, and only the
+    // bricks near its high voxel are flagged.
+    Volume image;
+    image.width = 20;
+    image.data = VoxelArray(20, 0.0f);
+    image.data[19] = 1.0f;
+    image.valueRange = {0.0, 4.0};
+    LayerAppearance map = defaultImageAppearance(2.0, 4.0);
+    texels = layerTexels(image, map);
+    QVERIFY(!texels.shows(0) && texels.shows(19));
+    std::vector<unsigned char> flags(3, 0);
+    ImageGrid grid;
+    markLayerBricks(grid, grid, texels, {3, 1, 1}, 8, 4, flags);
+    QCOMPARE(int(flags[0]), 0);
+    QCOMPARE(int(flags[2]), 4);
 }
 
 QTEST_MAIN(RenderUnitTest)
