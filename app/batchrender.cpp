@@ -2,6 +2,7 @@
 
 #include "batchlayers.h"
 #include "commandline.h"
+#include "scenefile.h"
 #include "datarange.h"
 #include "filenamebytes.h"
 #include "fullresolutionregion.h"
@@ -108,7 +109,7 @@ bool showRegionAtFullResolution(const CommandLine &commandLine, LoadedFile &load
     return true;
 }
 
-LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
+LoadedFile loadFile(const CommandLine &commandLine, const QString &file, const Scene *fromFile)
 {
     LoadedFile loaded;
     loaded.file = file;
@@ -126,10 +127,25 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
         std::cerr << "+ Error: " << reason << std::endl;
         return loaded;
     }
-    if (!loadBatchLayers(commandLine.layers, *loaded.volume,
-                         std::uint64_t(commandLine.gpuBudgetMiB) << 20, loaded.layers))
+    // A scene's layers keep the look it gives them; the command line's go on
+    // top.
+    std::vector<LayerRequest> requests;
+    if (fromFile)
+        for (std::size_t i = 1; i < fromFile->layers.size(); ++i) {
+            LayerRequest request;
+            request.file = fromFile->layers[i].file;
+            request.kind = fromFile->layers[i].appearance.kind;
+            requests.push_back(request);
+        }
+    requests.insert(requests.end(), commandLine.layers.begin(), commandLine.layers.end());
+    if (!loadBatchLayers(requests, *loaded.volume, std::uint64_t(commandLine.gpuBudgetMiB) << 20,
+                         loaded.layers))
         return loaded;
-    loaded.function = TransferFunction::fromStops(commandLine.stops);
+    for (std::size_t i = 1; fromFile && i < fromFile->layers.size(); ++i)
+        loaded.layers[i - 1].appearance = fromFile->layers[i].appearance;
+    loaded.function = fromFile && !commandLine.isGiven("stops")
+                          ? fromFile->layer().transferFunction
+                          : TransferFunction::fromStops(commandLine.stops);
     if (!commandLine.transferFunction.isEmpty()) {
         const Volume &volume = *loaded.volume;
         // "auto" is made from the data's histogram.
@@ -149,20 +165,29 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file)
 
 // Writes the images of one loaded file: the turntable's, or one of each
 // volume of a series; false (with a message) on any failure.
-bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &loaded,
-                const QString &stem)
+// The scene of one loaded file: the command line's (over the scene file's),
+// with the file's function and layers.
+Scene sceneOf(const CommandLine &commandLine, const LoadedFile &loaded, const Scene *fromFile)
 {
-    Scene scene = batchScene(commandLine);
+    Scene scene = batchScene(commandLine, fromFile);
     scene.layer().file = loaded.file;
     scene.layer().transferFunction = loaded.function;
-    if (loaded.region)
-        scene.crop = CropBox();
+    scene.layers.resize(1);
     for (const LoadedLayer &layer : loaded.layers) {
         SceneLayer shown;
         shown.file = layer.file;
         shown.appearance = layer.appearance;
         scene.layers.push_back(shown);
     }
+    return scene;
+}
+
+bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &loaded,
+                const QString &stem, const Scene *fromFile)
+{
+    Scene scene = sceneOf(commandLine, loaded, fromFile);
+    if (loaded.region)
+        scene.crop = CropBox();
     const std::vector<ShownLayer> layers = shownLayersOf(loaded.layers);
     Volume &volume = *loaded.volume;
     const int count =
@@ -229,16 +254,49 @@ bool encodeMovie(const QString &stem, const QString &movie)
 
 } // namespace
 
-Scene batchScene(const CommandLine &commandLine)
+Scene batchScene(const CommandLine &commandLine, const Scene *fromFile)
 {
-    Scene scene;
-    scene.options = commandLine.renderingOptions();
-    scene.mode = commandLine.renderMode;
-    scene.jitter = commandLine.jitter;
-    scene.camera.rotation = commandLine.rotation;
-    scene.camera.view = commandLine.view;
-    scene.crop = commandLine.crop;
-    scene.layer().transferFunction = TransferFunction::fromStops(commandLine.stops);
+    Scene scene = fromFile ? *fromFile : Scene();
+    const auto take = [&](std::initializer_list<const char *> options) {
+        if (!fromFile)
+            return true;
+        for (const char *option : options)
+            if (commandLine.isGiven(option))
+                return true;
+        return false;
+    };
+    const RenderingOptions given = commandLine.renderingOptions();
+    RenderingOptions &options = scene.options;
+    if (take({"light"}))
+        options.light = given.light;
+    if (take({"ambient"}))
+        options.ambient = given.ambient;
+    if (take({"diffuse"}))
+        options.diffuse = given.diffuse;
+    if (take({"specular"}))
+        options.specular = given.specular;
+    if (take({"exponent"}))
+        options.exponent = given.exponent;
+    if (take({"depth-cueing"})) {
+        options.k1 = given.k1;
+        options.k2 = given.k2;
+    }
+    if (take({"samples"}))
+        options.samples = given.samples;
+    if (take({"mode"}))
+        scene.mode = commandLine.renderMode;
+    if (take({"no-jitter"}))
+        scene.jitter = commandLine.jitter;
+    if (take({"rotation", "view-from"}))
+        scene.camera.rotation = commandLine.rotation;
+    if (take({"zoom"}))
+        scene.camera.view.zoom = commandLine.view.zoom;
+    if (take({"pan"}))
+        scene.camera.view.pan = commandLine.view.pan;
+    if (take({"crop"}))
+        scene.crop = commandLine.crop;
+    if (take({"stops"}))
+        scene.layer().transferFunction = TransferFunction::fromStops(commandLine.stops);
     return scene;
 }
 
@@ -273,8 +331,23 @@ QString batchImagePath(const QString &stem, int index, int count)
 
 int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
 {
-    const QStringList files =
+    QStringList files =
         commandLine.files.isEmpty() ? QStringList{commandLine.file} : commandLine.files;
+    std::optional<Scene> fromFile;
+    if (!commandLine.sceneFile.isEmpty()) {
+        SceneFile::ReadResult read = SceneFile::readFile(commandLine.sceneFile);
+        if (!read.ok) {
+            std::cerr << "+ Error loading scene: " << read.reason.toStdString() << std::endl;
+            return 1;
+        }
+        for (const QString &warning : read.warnings)
+            std::cerr << "+ Warning: scene: " << warning.toStdString() << std::endl;
+        if (!commandLine.baseFile.isEmpty())
+            read.scene.layer().file = commandLine.baseFile;
+        fromFile = read.scene;
+        files = {fromFile->layer().file};
+    }
+    const Scene *scene = fromFile ? &*fromFile : nullptr;
     if (!commandLine.outputDirectory.isEmpty() && !QDir().mkpath(commandLine.outputDirectory)) {
         std::cerr << "+ Error creating folder '"
                   << QFile::encodeName(commandLine.outputDirectory).toStdString() << "'."
@@ -298,7 +371,19 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
         if (files.size() > 1)
             std::cout << "- File " << i + 1 << " of " << files.size() << ": "
                       << fileNameBytes(files[i]).toStdString() << std::endl;
-        LoadedFile loaded = loadFile(commandLine, files[i]);
+        LoadedFile loaded = loadFile(commandLine, files[i], scene);
+        if (loaded.ok && !commandLine.saveScene.isEmpty()) {
+            QString reason;
+            if (!SceneFile::writeFile(commandLine.saveScene, sceneOf(commandLine, loaded, scene),
+                                      &reason)) {
+                std::cerr << "+ Error saving scene: " << reason.toStdString() << std::endl;
+                return 1;
+            }
+            if (commandLine.output.isEmpty())
+                return 0;
+        }
+        if (!loaded.ok && !commandLine.saveScene.isEmpty())
+            return 1;
         if (loaded.ok && !frame) {
             QString why;
             frame = makeFrame(argc, argv, commandLine, &application, &why);
@@ -309,7 +394,7 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
             }
             setUpBatchFrame(commandLine, *frame);
         }
-        const bool rendered = loaded.ok && renderFile(*frame, commandLine, loaded, stem);
+        const bool rendered = loaded.ok && renderFile(*frame, commandLine, loaded, stem, scene);
         if (!rendered || (!commandLine.movie.isEmpty() && !encodeMovie(stem, commandLine.movie))) {
             ++failed;
             if (files.size() > 1)

@@ -21,8 +21,9 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine);
 
 // The scene the command line describes: rendering options, rotation, zoom and
 // pan, cropping, mode, jitter and the --stops function (a --transfer-function
-// depends on each file's data and replaces it per file).
-Scene batchScene(const CommandLine &commandLine);
+// depends on each file's data and replaces it per file). Over a scene read
+// from a file, only the options given replace its values.
+Scene batchScene(const CommandLine &commandLine, const Scene *fromFile = nullptr);
 
 // Shows batchScene() on a frame without a volume.
 void setUpBatchFrame(const CommandLine &commandLine, BatchFrame &frame);

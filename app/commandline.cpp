@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "patientorientation.h"
+#include "scenefile.h"
 #include "transferfunctionpresets.h"
 #include "transferfunctiontable.h"
 
@@ -390,6 +391,17 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "from 0 or 1 on) as one volume: the same as giving the pattern as FILE.",
         "PATTERN");
     parser.addOptions({spacing, series});
+    const QCommandLineOption saveScene(
+        "save-scene",
+        "Write the scene the other options describe (FILE, its layers, the view) to SCENE "
+        "(.kelvara) and exit; with --output the picture is written too.",
+        "SCENE");
+    const QCommandLineOption base(
+        "base",
+        "With a scene as FILE: show this file as its base layer instead of the scene's "
+        "own, so that one scene makes the same figure for another subject.",
+        "FILE");
+    parser.addOptions({saveScene, base});
     parser.addOptions(
         {{"overlay",
           "A volume to show over FILE (a statistical map, a PET, another scan), placed by the "
@@ -525,6 +537,24 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     result.layers = layers;
     if (!files.isEmpty())
         result.file = files.first();
+    result.given = parser.optionNames();
+    if (!files.isEmpty() && SceneFile::isSceneFileName(files.first())) {
+        if (files.size() > 1)
+            return usageError("a scene is opened on its own: give one .kelvara file");
+        result.sceneFile = files.first();
+    }
+    if (parser.isSet(base)) {
+        if (result.sceneFile.isEmpty())
+            return usageError("--base needs a scene (.kelvara) as FILE");
+        result.baseFile = parser.value(base);
+    }
+    if (parser.isSet(saveScene)) {
+        result.saveScene = parser.value(saveScene);
+        if (result.file.isEmpty() || result.saveScene.isEmpty())
+            return usageError("--save-scene needs a FILE and a scene file name");
+        if (parser.isSet(outputDirectory) || parser.isSet(slice))
+            return usageError("--save-scene writes one scene: leave out --output-dir and --slice");
+    }
     result.stops = blackToWhiteStops();
     if (parser.isSet(transferFunction)) {
         result.transferFunction = parser.value(transferFunction);
@@ -538,7 +568,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     for (const QCommandLineOption *option :
          {&size, &rotation, &samples, &stops, &zoom, &pan, &crop, &mode})
         batchOnly = batchOnly || parser.isSet(*option);
-    if (!parser.isSet(output) && !parser.isSet(outputDirectory)) {
+    if (!parser.isSet(output) && !parser.isSet(outputDirectory) && !parser.isSet(saveScene)) {
         if (parser.isSet(slice) || parser.isSet(window))
             return usageError("--slice and --window need --output");
         if (batchOnly)
@@ -561,7 +591,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
             return usageError("--output-dir needs a folder");
         if (result.files.isEmpty())
             return usageError("--output-dir needs at least one FILE to render");
-    } else {
+    } else if (parser.isSet(output)) {
         result.output = parser.value(output);
         if (result.file.isEmpty())
             return usageError("--output needs a FILE to render");

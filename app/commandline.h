@@ -89,6 +89,16 @@ struct CommandLine
     // the options written after it: shown over FILE in the window, batch
     // pictures, --slice and --probe.
     std::vector<LayerRequest> layers;
+    // FILE as a scene (.kelvara): its layers and view, which the options
+    // given override; --base replaces its base layer's file.
+    QString sceneFile;
+    QString baseFile;
+    // --save-scene: the scene the options describe is written there (batch
+    // mode, with or without --output).
+    QString saveScene;
+    // The names of the options given, for a scene to keep what they leave out.
+    QStringList given;
+    bool isGiven(const char *option) const { return given.contains(QLatin1String(option)); }
 
     // What batch mode renders with: lighting with samples.
     RenderingOptions renderingOptions() const

@@ -1,5 +1,7 @@
 #include "loadcontroller.h"
 
+#include "scenefile.h"
+
 #include "backgroundload.h"
 #include "filenamebytes.h"
 #include "fullresolutionregion.h"
@@ -72,6 +74,10 @@ bool LoadController::loadFile(const QString &fileName)
 
 void LoadController::startLoad(const QString &fileName)
 {
+    if (SceneFile::isSceneFileName(fileName) && openScene) {
+        openScene(fileName);
+        return;
+    }
     const std::optional<std::array<double, 3>> spacing = spacingOf(fileName);
     if (spacing != spacingApplied) {
         loader->setSpacing(spacing);

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QObject>
 
+#include <functional>
+
 #include <array>
 #include <optional>
 #include <QString>
@@ -33,6 +35,7 @@ public:
     LoadController(WindowContext &context, QObject *parent);
 
     bool loadFile(const QString &fileName);
+    // A scene file (.kelvara) goes to the scene opener instead.
     void startLoad(const QString &fileName);
     // The voxel size that loads of fileName take in place of the file's own
     // (the command line's --spacing for its file); other files keep theirs.
@@ -42,7 +45,15 @@ public:
     // 0 or less: a quarter of memory.
     void setTextureBudgetMiB(int mebibytes);
 
+    // Who opens a scene asked for where a volume file is (drop, recent
+    // files, the command line).
+    void setSceneOpener(std::function<void(const QString &)> opener)
+    {
+        openScene = std::move(opener);
+    }
+
 private:
+    std::function<void(const QString &)> openScene;
     bool applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
                            const VolumeReadResult &result);
     // A Datei command that loads a folder the dialog function asks for.

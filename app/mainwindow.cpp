@@ -6,6 +6,7 @@
 #include "layercontroller.h"
 #include "loadcontroller.h"
 #include "rendercontroller.h"
+#include "scenecontroller.h"
 #include "seriescontroller.h"
 #include "settingscontroller.h"
 #include "sliceviewscontroller.h"
@@ -88,6 +89,10 @@ MainWindow::MainWindow(QWidget *parent)
     sliceViews = new SliceViewsController(*context, this);
     new SeriesController(*context, this);
     settingsKeeper = new SettingsController(*context, *loads, *transferFunctions, this);
+    scenes = new SceneController(
+        *context, *loads, *layers,
+        [this](const TransferFunction &function) { applyTransferFunction(function); },
+        [this](const QString &file) { settingsKeeper->rememberRecentFile(file); }, this);
     chrome->addKeyboardAndToolTips();
     connect(session, &ViewerSession::volumeChanged, this, [this](bool keepPlace) {
         if (!keepPlace && session->volume()->patientFrame)
@@ -122,6 +127,16 @@ bool MainWindow::loadLayer(const LayerRequest &request)
 void MainWindow::setStartupLayers(const QString &file, const std::vector<LayerRequest> &requests)
 {
     layers->setStartupLayers(file, requests);
+}
+
+bool MainWindow::openScene(const QString &fileName)
+{
+    return scenes->openScene(fileName);
+}
+
+bool MainWindow::saveScene(const QString &fileName)
+{
+    return scenes->saveScene(fileName);
 }
 
 bool MainWindow::loadFile(const QString &fileName)
@@ -189,7 +204,7 @@ bool MainWindow::transferFunctionChanged() const
 
 bool MainWindow::confirmQuit()
 {
-    return quitConfirmed || transferFunctions->confirmQuit();
+    return quitConfirmed || (transferFunctions->confirmQuit() && scenes->confirmQuit());
 }
 
 void MainWindow::undoTransferFunction()

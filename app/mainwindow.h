@@ -14,6 +14,7 @@ class BackgroundLoad;
 class ColorLabel;
 class GradientEditor;
 class LayerController;
+class SceneController;
 class LoadController;
 class QSettings;
 class RenderController;
@@ -56,6 +57,11 @@ public:
     // Layers to load over file once the window shows it (the command line's
     // --overlay and --labels).
     void setStartupLayers(const QString &file, const std::vector<LayerRequest> &requests);
+    // Opens a scene file (its base file loads in the background, the rest
+    // follows), or writes the window's scene; false with the reason in the
+    // status bar.
+    bool openScene(const QString &fileName);
+    bool saveScene(const QString &fileName);
 
     // Loads a file as loadFile() does, but on a worker thread: the window
     // stays responsive, the status bar shows progress and a cancel button,
@@ -163,6 +169,7 @@ private:
     std::unique_ptr<WindowContext> context;
     LoadController *loads = nullptr;
     LayerController *layers = nullptr;
+    SceneController *scenes = nullptr;
     TransferFunctionController *transferFunctions = nullptr;
     SliceViewsController *sliceViews = nullptr;
     RenderController *rendering = nullptr;

@@ -29,13 +29,14 @@ public:
     // Saves the window's geometry and dock state.
     void saveWindowState();
     QStringList recentFiles() const { return recentFileList; }
+    // Puts a file (a data set or a scene) first among the recent files.
+    void rememberRecentFile(const QString &fileName);
     // Whether scans open in the four-view layout.
     bool fourViewsForScans() const { return scansInFourViews; }
 
 private:
     void writeOptions();
     void writeTransferFunction();
-    void rememberRecentFile(const QString &fileName);
     void setRecentFiles(const QStringList &files);
     void rebuildRecentFilesMenu();
     // Shrinks and moves the window into its screen's available area.

@@ -68,6 +68,33 @@ QString WindowDialogs::openColorMapFileName(QWidget *parent)
         QCoreApplication::translate("MainWindow", "Colour maps (*.lut *.json);;All files (*)"));
 }
 
+QString WindowDialogs::openSceneFileName(QWidget *parent)
+{
+    return QFileDialog::getOpenFileName(
+        parent, QCoreApplication::translate("MainWindow", "Szene öffnen"),
+        startFolder("scene", "."),
+        QCoreApplication::translate("MainWindow", "Kelvara scenes (*.kelvara);;All files (*)"));
+}
+
+QString WindowDialogs::saveSceneFileName(QWidget *parent)
+{
+    QString file = QFileDialog::getSaveFileName(
+        parent, QCoreApplication::translate("MainWindow", "Szene speichern"),
+        startFolder("scene", "."),
+        QCoreApplication::translate("MainWindow", "Kelvara scenes (*.kelvara)"));
+    if (!file.isEmpty() && !file.endsWith(QLatin1String(".kelvara"), Qt::CaseInsensitive))
+        file += QLatin1String(".kelvara");
+    return file;
+}
+
+QString WindowDialogs::locateMissingFile(QWidget *parent, const QString &missing)
+{
+    return QFileDialog::getOpenFileName(parent,
+                                        QCoreApplication::translate("MainWindow", "Where is %1?")
+                                            .arg(QFileInfo(missing).fileName()),
+                                        startFolder("volume", "."), volumeFileFilters());
+}
+
 QString WindowDialogs::openDicomFolder(QWidget *parent)
 {
     return QFileDialog::getExistingDirectory(
@@ -138,6 +165,21 @@ WindowDialogs::UnsavedChoice WindowDialogs::askToSaveTransferFunction(QWidget *p
         QCoreApplication::translate("MainWindow",
                                     "The transfer function has changed since it was last saved "
                                     "or loaded. Save it before quitting?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Save)
+        return UnsavedChoice::Save;
+    if (answer == QMessageBox::Discard)
+        return UnsavedChoice::Discard;
+    return UnsavedChoice::Cancel;
+}
+
+WindowDialogs::UnsavedChoice WindowDialogs::askToSaveScene(QWidget *parent)
+{
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        parent, QCoreApplication::translate("MainWindow", "Scene changed"),
+        QCoreApplication::translate("MainWindow",
+                                    "The scene has changed since it was last saved or opened. "
+                                    "Save it before quitting?"),
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (answer == QMessageBox::Save)
         return UnsavedChoice::Save;

@@ -33,6 +33,13 @@ public:
     // A label table, or a colour map file; empty when the user cancelled.
     virtual QString openLabelTableFileName(QWidget *parent);
     virtual QString openColorMapFileName(QWidget *parent);
+    // A scene file to open or to save to (.kelvara); empty when the user
+    // cancelled.
+    virtual QString openSceneFileName(QWidget *parent);
+    virtual QString saveSceneFileName(QWidget *parent);
+    // The new place of a file a scene names that is not where it was; empty
+    // when the user cancelled.
+    virtual QString locateMissingFile(QWidget *parent, const QString &missing);
     // A PNG file name to save to; empty when the user cancelled.
     virtual QString saveImageFileName(QWidget *parent);
     // A transfer-function file to load; empty when the user cancelled.
@@ -57,6 +64,8 @@ public:
         Cancel
     };
     virtual UnsavedChoice askToSaveTransferFunction(QWidget *parent);
+    // Asked on quit when the scene changed since its file was opened or saved.
+    virtual UnsavedChoice askToSaveScene(QWidget *parent);
 
     // A control point's two numbers: its data value (in the data set's units,
     // minimum..maximum) and its channel value (0..1). None when cancelled.

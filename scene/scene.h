@@ -35,8 +35,8 @@ struct SceneLayer
     }
 };
 
-// Where the rendering is seen from: the rotation about X, Y and Z in 16ths of
-// a degree (the renderer's normalised angles, 0..5760), zoom and pan.
+// Where the rendering is seen from: the rotation about X, Y and Z in whole
+// degrees (the renderer's angles, folded into 0..5760), zoom and pan.
 struct SceneCamera
 {
     std::array<int, 3> rotation = {0, 0, 0};

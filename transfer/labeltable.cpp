@@ -58,7 +58,10 @@ QColor generatedLabelColour(int value)
     constexpr double goldenRatioStep = 0.6180339887498949;
     const double turns = double(value) * goldenRatioStep;
     const double hue = std::clamp(turns - std::floor(turns), 0.0, 1.0);
-    return QColor::fromHsvF(float(hue), 0.7f, 0.95f).toRgb();
+    // Eight bits a channel, as label tables and scene files hold colours, so
+    // that a generated colour comes back from a file unchanged.
+    const QColor colour = QColor::fromHsvF(float(hue), 0.7f, 0.95f);
+    return QColor(colour.red(), colour.green(), colour.blue());
 }
 
 namespace LabelTables {

@@ -90,8 +90,9 @@ void TestMainWindow::layoutAndTexts()
     QCOMPARE(child<QMenu>(window, "menuDatei")->title(), QString("Datei"));
     const QList<QAction *> actions = child<QMenu>(window, "menuDatei")->actions();
     // The folder commands for DICOM series and image stacks and the layer
-    // commands join the file command, the recent files follow them.
-    QCOMPARE(actions.size(), 8);
+    // commands join the file command, the recent files and the scene commands
+    // follow them.
+    QCOMPARE(actions.size(), 10);
     QCOMPARE(actions[0]->objectName(), QString("actionDatensatz_laden"));
     QCOMPARE(actions[1]->objectName(), QString("actionDicomOrdner_laden"));
     QCOMPARE(actions[1]->text(), QString("DICOM-Ordner laden..."));
@@ -99,8 +100,10 @@ void TestMainWindow::layoutAndTexts()
     QCOMPARE(actions[3]->text(), QString("Overlay laden..."));
     QCOMPARE(actions[4]->text(), QString("Labelkarte laden..."));
     QCOMPARE(actions[5]->menu()->title(), QString("Zuletzt geöffnet"));
-    QCOMPARE(actions[6]->objectName(), QString("actionBild_speichern"));
-    QCOMPARE(actions[7]->objectName(), QString("actionBeenden"));
+    QCOMPARE(actions[6]->text(), QString("Szene öffnen..."));
+    QCOMPARE(actions[7]->text(), QString("Szene speichern..."));
+    QCOMPARE(actions[8]->objectName(), QString("actionBild_speichern"));
+    QCOMPARE(actions[9]->objectName(), QString("actionBeenden"));
 
     const std::pair<const char *, const char *> titles[] = {
         {"transferFunctionGroupBox", "Transfer Function"},

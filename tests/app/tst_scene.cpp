@@ -3,6 +3,7 @@
 #include "picturechecks.h"
 #include "samplevolumes.h"
 #include "scene.h"
+#include "scenefile.h"
 #include "slicesession.h"
 #include "transferfunctionpresets.h"
 #include "viewersession.h"
@@ -11,6 +12,8 @@
 #include "volumeseries.h"
 
 #include <QAction>
+#include <QFile>
+#include <QStatusBar>
 #include <QLabel>
 #include <QSlider>
 #include <QToolButton>
@@ -31,6 +34,8 @@ private slots:
     void steppingThroughASeriesKeepsThePlace();
     void batchWritesEveryVolumeOfASeries();
     void colourVolumeShowsItsColours();
+    void sceneFilesKeepEverythingAndRefuseBadKeys();
+    void savedSceneReopensAndRendersInBatch();
 };
 
 namespace {
@@ -283,6 +288,143 @@ void TestScene::colourVolumeShowsItsColours()
         lit > 200 && redLeft > lit / 3 && greenRight > lit / 3,
         qPrintable(
             QString("%1 lit, %2 red left, %3 green right").arg(lit).arg(redLeft).arg(greenRight)));
+}
+
+void TestScene::sceneFilesKeepEverythingAndRefuseBadKeys()
+{
+    Scene scene;
+    scene.layer().file = "/data/case/t1.nii.gz";
+    scene.layer().transferFunction = TransferFunction::fromStops(
+        {{0.0, QColor(0, 0, 0, 0)}, {0.4, QColor(200, 10, 10, 30)}, {1.0, Qt::white}});
+    scene.layer().windowLevel = WindowLevel{400.0, 40.5};
+    SceneLayer labels;
+    labels.file = "/data/atlas/aseg.mgz"; // outside the scene's folder: kept absolute
+    labels.appearance = defaultLabelAppearance({0, 17, 53});
+    labels.appearance.labels.find(17)->name = "Left-Hippocampus, head";
+    labels.appearance.labels.find(53)->visible = false;
+    labels.appearance.outline = true;
+    SceneLayer map;
+    map.file = "/data/case/stats/zstat1.nii";
+    map.appearance = defaultImageAppearance(0.1, 8.0);
+    map.appearance.negativeMap = *ColorMaps::named("cool");
+    map.appearance.colorMap.entries[7] = qRgb(1, 2, 3); // no longer a named map
+    map.appearance.opacity = 0.75;
+    scene.layers = {scene.layer(), labels, map};
+    scene.options.samples = 321;
+    scene.options.k1 = 0.25f;
+    scene.mode = RenderMode::MaximumIntensity;
+    scene.jitter = false;
+    scene.camera.rotation = {30, 5000, 359};
+    scene.camera.view = {2.5, QPointF(0.1, -0.3)};
+    scene.crop = {{0.1, 0.0, 0.2}, {0.9, 1.0, 0.8}};
+    scene.sliceCutAxis = 2;
+    scene.cursor = std::array<double, 3>{{-12.5, 30.25, 7.0}};
+    scene.fourViews = true;
+    scene.sliceAxis = 1;
+
+    const QByteArray text = SceneFile::toJson(scene, "/data/case");
+    QVERIFY(text.contains("\"t1.nii.gz\"") && text.contains("\"stats/zstat1.nii\"") &&
+            text.contains("\"/data/atlas/aseg.mgz\""));
+    const SceneFile::ReadResult read = SceneFile::parse(text, "/data/case");
+    QVERIFY2(read.ok, qPrintable(read.reason));
+    QVERIFY(read.warnings.isEmpty());
+    QCOMPARE(SceneFile::toJson(read.scene, "/data/case"), text);
+    QCOMPARE(read.scene.layers[1], labels);
+    QCOMPARE(read.scene.layers[2], map);
+    QCOMPARE(read.scene.camera, scene.camera);
+
+    // Newer scenes open, telling what is left out; a bad value names its key.
+    QByteArray newer = text;
+    newer.replace("\"kelvara-scene\": 1", "\"kelvara-scene\": 2, \"measurements\": []");
+    const SceneFile::ReadResult later = SceneFile::parse(newer, "/data/case");
+    QVERIFY(later.ok);
+    QCOMPARE(later.warnings.size(), 2);
+    QByteArray bad = text;
+    bad.replace("\"zoom\": 2.5", "\"zoom\": \"near\"");
+    const SceneFile::ReadResult refused = SceneFile::parse(bad, "/data/case");
+    QVERIFY(!refused.ok);
+    QVERIFY2(refused.reason.startsWith("camera.zoom: expected a number"),
+             qPrintable(refused.reason));
+    QVERIFY(!SceneFile::parse("{\"layers\": []}", "/").ok);
+}
+
+// A scene set up in the window, saved, opened in another window and
+// rendered in batch mode: the same scene and the same picture each time.
+void TestScene::savedSceneReopensAndRendersInBatch()
+{
+    QTemporaryDir dir;
+    const QString head = dir.filePath("head.dat");
+    QVERIFY(writeDatFile(head.toStdString(), makeHeadPhantom(48, 48, 48)));
+    SampleVolume labels{48, 48, 48, {}};
+    labels.samples.assign(48 * 48 * 48, 0);
+    for (int z = 10; z < 30; ++z)
+        for (int y = 12; y < 36; ++y)
+            for (int x = 20; x < 40; ++x)
+                labels.samples[std::size_t(x + 48 * (y + 48 * z))] = 3;
+    const QString labelFile = dir.filePath("labels.dat");
+    QVERIFY(writeDatFile(labelFile.toStdString(), labels));
+    const QString sceneFile = dir.filePath("case.kelvara");
+
+    QImage before;
+    QByteArray sceneText;
+    {
+        MainWindow window;
+        window.resize(1100, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.loadFile(head));
+        LayerRequest request;
+        request.file = labelFile;
+        request.kind = LayerKind::Labels;
+        request.opacity = 0.8;
+        QVERIFY(window.loadLayer(request));
+        window.findChild<QAction *>("actionVorlage_bone")->trigger();
+        auto *session = window.findChild<ViewerSession *>("viewerSession");
+        SceneCamera camera;
+        camera.rotation = {25, 40, 0};
+        camera.view.zoom = 1.4;
+        session->setCamera(camera);
+        session->setCrop({{0.0, 0.1, 0.0}, {1.0, 1.0, 0.9}});
+        session->slices()->setCursor({{30, 20, 25}});
+        session->slices()->setWindowLevel({900.0, 1200.0});
+        QCoreApplication::processEvents();
+        before = window.renderer()->grabFrame();
+        QVERIFY(window.saveScene(sceneFile));
+        sceneText = SceneFile::toJson(session->scene(), dir.path());
+    }
+    {
+        MainWindow window;
+        window.resize(1100, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.openScene(sceneFile));
+        auto *session = window.findChild<ViewerSession *>("viewerSession");
+        QTRY_COMPARE_WITH_TIMEOUT(session->layerCount(), 2, 20000);
+        QCOMPARE(SceneFile::toJson(session->scene(), dir.path()), sceneText);
+        const QImage after = window.renderer()->grabFrame();
+        QCOMPARE(after.size(), before.size());
+        QVERIFY2(largestDifference(before, after) <= 1,
+                 qPrintable(QString::number(largestDifference(before, after))));
+
+        // A scene with a bad value leaves the scene shown as it is.
+        QFile bad(dir.filePath("bad.kelvara"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(QByteArray(sceneText).replace("\"samples\": 100", "\"samples\": -3"));
+        bad.close();
+        QVERIFY(!window.openScene(bad.fileName()));
+        QVERIFY2(window.statusBar()->currentMessage().contains("rendering.samples"),
+                 qPrintable(window.statusBar()->currentMessage()));
+        QCOMPARE(session->layerCount(), 2);
+    }
+    QProcess batch;
+    const QString picture = dir.filePath("batch.png");
+    batch.start(KELVARA_EXECUTABLE,
+                {sceneFile, "--size", QString("%1x%2").arg(before.width()).arg(before.height()),
+                 "--output", picture});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    QVERIFY2(largestDifference(before, QImage(picture)) <= 1,
+             qPrintable(QString::number(largestDifference(before, QImage(picture)))));
 }
 
 QTEST_MAIN(TestScene)
