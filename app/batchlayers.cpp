@@ -1,6 +1,10 @@
 #include "batchlayers.h"
 
+#include "commandline.h"
+#include "filenamebytes.h"
+#include "regionstatistics.h"
 #include "volume.h"
+#include "volumefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +33,32 @@ bool loadBatchLayers(const std::vector<LayerRequest> &requests, const Volume &ba
         layers.push_back(std::move(layer));
     }
     return true;
+}
+
+int writeLabelStatistics(const CommandLine &commandLine)
+{
+    Volume base;
+    if (!loadVolumeFile(fileNameBytes(commandLine.file).toStdString(), base,
+                        std::uint64_t(commandLine.gpuBudgetMiB) << 20, commandLine.spacing)
+             .ok)
+        return 1;
+    std::vector<LayerRequest> labels;
+    for (const LayerRequest &request : commandLine.layers)
+        if (request.kind == LayerKind::Labels) {
+            labels.push_back(request);
+            break;
+        }
+    std::vector<LoadedLayer> layers;
+    if (!loadBatchLayers(labels, base, std::uint64_t(commandLine.gpuBudgetMiB) << 20, layers))
+        return 1;
+    const std::vector<RegionStatistics> rows =
+        labelStatistics(base, *layers.front().volume, layers.front().appearance.labels);
+    QString reason;
+    if (!writeStatisticsCsv(commandLine.labelStatistics, rows, &reason)) {
+        std::cerr << "+ Error writing statistics: " << reason.toStdString() << std::endl;
+        return 1;
+    }
+    return 0;
 }
 
 std::vector<ShownLayer> shownLayersOf(const std::vector<LoadedLayer> &layers)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+struct CommandLine;
 struct Volume;
 
 // The layers a command line asks for over a base volume, as batch mode,
@@ -14,6 +15,12 @@ struct Volume;
 // file, when one cannot be read.
 bool loadBatchLayers(const std::vector<LayerRequest> &requests, const Volume &base,
                      std::uint64_t gpuBudgetBytes, std::vector<LoadedLayer> &layers);
+
+// --label-stats: loads FILE and its layers and writes the statistics of the
+// first label map's labels as CSV. Returns the exit status: 0 on success, 1
+// when a file cannot be read or the table not written (with a message on
+// standard error).
+int writeLabelStatistics(const CommandLine &commandLine);
 
 // The loaded layers as the slice side blends them.
 std::vector<ShownLayer> shownLayersOf(const std::vector<LoadedLayer> &layers);

@@ -401,7 +401,12 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "With a scene as FILE: show this file as its base layer instead of the scene's "
         "own, so that one scene makes the same figure for another subject.",
         "FILE");
-    parser.addOptions({saveScene, base});
+    const QCommandLineOption labelStats(
+        "label-stats",
+        "Write each label's voxel count, volume and FILE's mean, sd, minimum, maximum and "
+        "median inside it, for the first --labels map, to OUT.csv and exit.",
+        "OUT.csv");
+    parser.addOptions({saveScene, base, labelStats});
     parser.addOptions(
         {{"overlay",
           "A volume to show over FILE (a statistical map, a PET, another scan), placed by the "
@@ -508,6 +513,23 @@ CommandLine parseCommandLine(const QStringList &allArguments)
     if (parser.isSet(frame) && !parser.isSet(probe) && !parser.isSet(output) &&
         !parser.isSet(outputDirectory))
         return usageError("--frame needs --output or --probe");
+    if (parser.isSet(labelStats)) {
+        const bool labelMap = std::any_of(layers.begin(), layers.end(), [](const LayerRequest &l) {
+            return l.kind == LayerKind::Labels;
+        });
+        if (files.size() != 1 || !labelMap || parser.value(labelStats).isEmpty())
+            return usageError("--label-stats needs one FILE, a --labels map and a file name");
+        for (const QCommandLineOption *option : {&output, &outputDirectory, &info, &probe})
+            if (parser.isSet(*option))
+                return usageError("--label-stats writes a table: leave out --output, "
+                                  "--output-dir, --info and --probe");
+        result.mode = CommandLine::Mode::LabelStatistics;
+        result.file = files.first();
+        result.files = files;
+        result.layers = layers;
+        result.labelStatistics = parser.value(labelStats);
+        return result;
+    }
     if (parser.isSet(info) || parser.isSet(probe)) {
         if (parser.isSet(info) && parser.isSet(probe))
             return usageError("--info and --probe cannot be used together");

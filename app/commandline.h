@@ -29,6 +29,7 @@ struct CommandLine
         ListPresets,
         Info,  // --info: describe each file
         Probe, // --probe: look values up at world points
+        LabelStatistics, // --label-stats: each label's volume and values
         UsageError
     };
 
@@ -96,6 +97,9 @@ struct CommandLine
     // --save-scene: the scene the options describe is written there (batch
     // mode, with or without --output).
     QString saveScene;
+    // --label-stats: the statistics of each label of the first --labels map
+    // over FILE, as CSV.
+    QString labelStatistics;
     // The names of the options given, for a scene to keep what they leave out.
     QStringList given;
     bool isGiven(const char *option) const { return given.contains(QLatin1String(option)); }

@@ -1,4 +1,5 @@
 #include "backgroundload.h"
+#include "batchlayers.h"
 #include "batchrender.h"
 #include "commandline.h"
 #include "fileinfo.h"
@@ -36,6 +37,8 @@ int main(int argc, char *argv[])
         return printProbes(commandLine.files, commandLine.probes, commandLine.frame,
                            commandLine.json, commandLine.spacing, commandLine.layers, std::cout,
                            std::cerr);
+    case CommandLine::Mode::LabelStatistics:
+        return writeLabelStatistics(commandLine);
     case CommandLine::Mode::UsageError:
         std::cerr << "kelvara: " << commandLine.text.toStdString() << std::endl;
         return 2;

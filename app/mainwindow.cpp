@@ -9,6 +9,7 @@
 #include "scenecontroller.h"
 #include "seriescontroller.h"
 #include "settingscontroller.h"
+#include "statisticscontroller.h"
 #include "sliceviewscontroller.h"
 #include "strippointeditor.h"
 #include "transferfunctioncontroller.h"
@@ -89,6 +90,7 @@ MainWindow::MainWindow(QWidget *parent)
     sliceViews = new SliceViewsController(*context, this);
     new SeriesController(*context, this);
     settingsKeeper = new SettingsController(*context, *loads, *transferFunctions, this);
+    new StatisticsController(*context, this);
     scenes = new SceneController(
         *context, *loads, *layers,
         [this](const TransferFunction &function) { applyTransferFunction(function); },

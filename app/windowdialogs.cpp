@@ -87,6 +87,14 @@ QString WindowDialogs::saveSceneFileName(QWidget *parent)
     return file;
 }
 
+QString WindowDialogs::saveStatisticsFileName(QWidget *parent)
+{
+    return QFileDialog::getSaveFileName(
+        parent, QCoreApplication::translate("MainWindow", "Statistik speichern"),
+        startFolder("statistics", "."),
+        QCoreApplication::translate("MainWindow", "CSV tables (*.csv)"));
+}
+
 QString WindowDialogs::locateMissingFile(QWidget *parent, const QString &missing)
 {
     return QFileDialog::getOpenFileName(parent,

@@ -40,6 +40,8 @@ public:
     // The new place of a file a scene names that is not where it was; empty
     // when the user cancelled.
     virtual QString locateMissingFile(QWidget *parent, const QString &missing);
+    // A CSV file to write a table of statistics to; empty when cancelled.
+    virtual QString saveStatisticsFileName(QWidget *parent);
     // A PNG file name to save to; empty when the user cancelled.
     virtual QString saveImageFileName(QWidget *parent);
     // A transfer-function file to load; empty when the user cancelled.

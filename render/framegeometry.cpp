@@ -57,23 +57,6 @@ QVector3D column(const Matrix3 &m, int index, double scale)
                      float(m[6 + index] * scale));
 }
 
-} // namespace
-
-int normaliseRotationAngle(int angle)
-{
-    // Closed form of "add 5760 while negative, subtract 5760 while above 5760".
-    if (angle < 0) {
-        angle %= maximumRotationAngle;
-        if (angle < 0)
-            angle += maximumRotationAngle;
-    } else if (angle > maximumRotationAngle) {
-        angle = (angle - 1) % maximumRotationAngle + 1;
-    }
-    return angle;
-}
-
-namespace {
-
 Matrix3 rotationY(SinCos y)
 {
     return {y.cosine, 0.0, y.sine, 0.0, 1.0, 0.0, -y.sine, 0.0, y.cosine};

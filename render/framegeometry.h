@@ -12,15 +12,6 @@ struct Volume;
 
 #include <array>
 
-// Rotation angles are whole degrees kept within 0..5760 (sixteen turns); 5760
-// itself is a stored value, not folded to 0.
-constexpr int maximumRotationAngle = 5760;
-
-// Folds any angle into 0..5760: negative angles are raised by whole multiples of
-// 5760 until they are not negative, angles above 5760 lowered until they are at
-// most 5760. -1 gives 5759, 5761 gives 1, 11520 gives 5760, -5760 gives 0.
-int normaliseRotationAngle(int angle);
-
 // The clip-space corners of the quad that covers the viewport, three floats per
 // vertex, top right first and then counter-clockwise (front-facing).
 constexpr std::array<float, 12> quadVertices = {1.0f,  1.0f,  0.0f, -1.0f, 1.0f,  0.0f,

@@ -3,6 +3,19 @@
 #include <algorithm>
 #include <cmath>
 
+int normaliseRotationAngle(int angle)
+{
+    // Closed form of "add 5760 while negative, subtract 5760 while above 5760".
+    if (angle < 0) {
+        angle %= maximumRotationAngle;
+        if (angle < 0)
+            angle += maximumRotationAngle;
+    } else if (angle > maximumRotationAngle) {
+        angle = (angle - 1) % maximumRotationAngle + 1;
+    }
+    return angle;
+}
+
 double clampZoom(double zoom)
 {
     if (std::isnan(zoom))

@@ -6,6 +6,15 @@
 
 #include <array>
 
+// Rotation angles are whole degrees kept within 0..5760 (sixteen turns); 5760
+// itself is a stored value, not folded to 0.
+constexpr int maximumRotationAngle = 5760;
+
+// Folds any angle into 0..5760: negative angles are raised by whole multiples of
+// 5760 until they are not negative, angles above 5760 lowered until they are at
+// most 5760. -1 gives 5759, 5761 gives 1, 11520 gives 5760, -5760 gives 0.
+int normaliseRotationAngle(int angle);
+
 // Zoom and pan of the view plane. The picture of a view-plane point q (the
 // square [-1, 1] x [-1, 1] at zoom 1) lands at zoom * q + pan, in view units:
 // the viewport spans 2 in each direction, x to the right, y upwards. Zoom 1

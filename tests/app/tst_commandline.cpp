@@ -67,6 +67,11 @@ void TestCommandLine::modes_data()
                                  << int(Mode::UsageError);
     QTest::newRow("layer without file")
         << QStringList{k, "--labels", "l.nii"} << int(Mode::UsageError);
+    QTest::newRow("label statistics")
+        << QStringList{k, "t1.nii", "--labels", "l.nii", "--label-stats", "s.csv"}
+        << int(Mode::LabelStatistics);
+    QTest::newRow("label statistics without labels")
+        << QStringList{k, "t1.nii", "--label-stats", "s.csv"} << int(Mode::UsageError);
     // Qt's own options are QApplication's business, in the window and in batch mode.
     QTest::newRow("qt style") << QStringList{k, "-style", "fusion", "a.dat"} << int(Mode::Window);
     QTest::newRow("qt style=") << QStringList{k, "--style=fusion", "a.dat"} << int(Mode::Window);

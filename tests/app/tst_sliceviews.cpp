@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -269,6 +270,14 @@ void TestSliceViews::labelMapShowsInTheViewsAndTheReadout()
     session->slices()->setCursor({12, 8, 6});
     const QLabel *readout = window.findChild<QLabel *>("cursorReadoutLabel");
     QVERIFY2(readout->text().contains("labels.dat: 5 Tumour core"), qPrintable(readout->text()));
+
+    // Ansicht > Statistik: the label's voxels and a row for the crop box.
+    window.findChild<QAction *>("actionStatistik")->trigger();
+    auto *statistics = window.findChild<QTableWidget *>("statisticsTable");
+    QTRY_COMPARE(statistics->rowCount(), 2);
+    QCOMPARE(statistics->item(0, 1)->text(), QString("Tumour core"));
+    QCOMPARE(statistics->item(0, 2)->text(), QString("720"));
+    QCOMPARE(statistics->item(1, 2)->text(), QString::number(40 * 32 * 24));
 
     window.findChild<QAction *>("actionVier_Ansichten")->trigger();
     OrthogonalSliceView *axial = view(window, "axialSliceView");
