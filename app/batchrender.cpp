@@ -16,11 +16,15 @@
 #include "volumefile.h"
 #include "volumeseries.h"
 #include "scene.h"
+#include "slicebatch.h"
+#include "slicegeometry.h"
+#include "volumegrid.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QProcess>
 #include <QSaveFile>
 #include <QSet>
@@ -165,6 +169,51 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file, const S
 
 // Writes the images of one loaded file: the turntable's, or one of each
 // volume of a series; false (with a message) on any failure.
+// The window's four-view layout of size pixels: the axial, coronal and
+// sagittal slices through the scene's cursor (the centre without one), each
+// fitted into its quarter, and the rendering in the fourth.
+QImage fourViewPicture(const QImage &rendering, const Volume &volume, const Scene &scene,
+                       const std::vector<ShownLayer> &layers, QSize size)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    const QSize quarter(size.width() / 2, size.height() / 2);
+    VoxelIndex cursor = centreVoxel(volume);
+    if (scene.cursor) {
+        const std::optional<std::array<int, 3>> voxel = voxelAtWorld(volume, *scene.cursor);
+        if (voxel)
+            cursor = *voxel;
+    }
+    const struct
+    {
+        SlicePlane plane;
+        int row;
+        int column;
+    } places[] = {
+        {SlicePlane::Axial, 0, 0}, {SlicePlane::Coronal, 0, 1}, {SlicePlane::Sagittal, 1, 0}};
+    QPainter painter(&picture);
+    for (const auto &place : places) {
+        SliceRequest request;
+        request.plane = place.plane;
+        request.index = cursor[std::size_t(SliceGeometry::of(volume, place.plane).normalAxis())];
+        if (scene.layer().windowLevel) {
+            request.window = SliceRequest::Window::Given;
+            request.given = *scene.layer().windowLevel;
+        }
+        QString reason;
+        const QImage slice = sliceOutputImage(volume, request, &reason, layers);
+        if (slice.isNull())
+            continue;
+        const QImage fitted = slice.scaled(quarter, Qt::KeepAspectRatio, Qt::FastTransformation);
+        painter.drawImage(
+            QPoint(place.column * quarter.width() + (quarter.width() - fitted.width()) / 2,
+                   place.row * quarter.height() + (quarter.height() - fitted.height()) / 2),
+            fitted);
+    }
+    painter.drawImage(QPoint(quarter.width(), quarter.height()), rendering);
+    return picture;
+}
+
 // The scene of one loaded file: the command line's (over the scene file's),
 // with the file's function and layers.
 Scene sceneOf(const CommandLine &commandLine, const LoadedFile &loaded, const Scene *fromFile)
@@ -216,7 +265,10 @@ bool renderFile(BatchFrame &frame, const CommandLine &commandLine, LoadedFile &l
             std::cerr << "+ Error rendering frame: " << result.message.toStdString() << std::endl;
             ok = false;
         } else {
-            ok = saveImage(result.image, batchImagePath(stem, index, count));
+            ok = saveImage(commandLine.fourViewLayout ? fourViewPicture(result.image, volume, scene,
+                                                                        layers, commandLine.size)
+                                                      : result.image,
+                           batchImagePath(stem, index, count));
         }
     }
     // The frame must not read the volume or layers after they are gone.
@@ -393,6 +445,9 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
                 return 1;
             }
             setUpBatchFrame(commandLine, *frame);
+            // The rendering takes the layout's fourth quarter.
+            if (commandLine.fourViewLayout)
+                frame->setSize(QSize(commandLine.size.width() / 2, commandLine.size.height() / 2));
         }
         const bool rendered = loaded.ok && renderFile(*frame, commandLine, loaded, stem, scene);
         if (!rendered || (!commandLine.movie.isEmpty() && !encodeMovie(stem, commandLine.movie))) {

@@ -407,6 +407,16 @@ CommandLine parseCommandLine(const QStringList &allArguments)
         "median inside it, for the first --labels map, to OUT.csv and exit.",
         "OUT.csv");
     parser.addOptions({saveScene, base, labelStats});
+    const QCommandLineOption layout(
+        "layout",
+        "With --output: single (the rendering, default) or four (the axial, coronal and "
+        "sagittal slices at the cursor and the rendering, as the window's four views, at "
+        "--size).",
+        "single|four");
+    const QCommandLineOption scale(
+        "scale", "With --slice: magnify the slice image N times (1..16), each voxel a flat patch.",
+        "N");
+    parser.addOptions({layout, scale});
     parser.addOptions(
         {{"overlay",
           "A volume to show over FILE (a statistical map, a PET, another scan), placed by the "
@@ -598,7 +608,7 @@ CommandLine parseCommandLine(const QStringList &allArguments)
                               "--mode need --output");
         for (const QCommandLineOption *option :
              {&light, &ambient, &diffuse, &specular, &exponent, &depthCueing, &noJitter, &viewFrom,
-              &turntable, &movie, &backend, &gpuBudget, &fullResolution})
+              &turntable, &movie, &backend, &gpuBudget, &fullResolution, &layout, &scale})
             if (parser.isSet(*option))
                 return usageError(QString("--%1 needs --output").arg(option->names().first()));
         return result;
@@ -651,9 +661,27 @@ CommandLine parseCommandLine(const QStringList &allArguments)
             return usageError("bad --gpu-budget: expected a number of MiB, at least 1");
     }
     result.fullResolutionRegion = parser.isSet(fullResolution);
+    if (parser.isSet(layout)) {
+        const QString name = parser.value(layout);
+        if (name != QLatin1String("single") && name != QLatin1String("four"))
+            return usageError("bad --layout: expected single or four");
+        result.fourViewLayout = name == QLatin1String("four");
+        if (result.fourViewLayout && (parser.isSet(slice) || parser.isSet(turntable)))
+            return usageError("--layout four draws one picture: leave out --slice and --turntable");
+    }
+    if (parser.isSet(scale)) {
+        bool ok = false;
+        result.scale = parser.value(scale).toInt(&ok);
+        if (!ok || result.scale < 1 || result.scale > 16)
+            return usageError("bad --scale: expected a whole number, 1..16");
+        if (!parser.isSet(slice))
+            return usageError("--scale needs --slice");
+    }
     const QString sliceProblem = takeSliceOptions(parser, slice, window, &result);
     if (!sliceProblem.isEmpty())
         return usageError(sliceProblem);
+    if (result.slice)
+        result.slice->scale = result.scale;
     if (result.slice && !result.outputDirectory.isEmpty())
         return usageError("--slice writes one image: use --output, not --output-dir");
     if (result.slice && (parser.isSet(turntable) || parser.isSet(movie) || parser.isSet(backend)))

@@ -27,8 +27,8 @@ struct CommandLine
         Help,
         Version,
         ListPresets,
-        Info,  // --info: describe each file
-        Probe, // --probe: look values up at world points
+        Info,            // --info: describe each file
+        Probe,           // --probe: look values up at world points
         LabelStatistics, // --label-stats: each label's volume and values
         UsageError
     };
@@ -97,6 +97,11 @@ struct CommandLine
     // --save-scene: the scene the options describe is written there (batch
     // mode, with or without --output).
     QString saveScene;
+    // --layout four: batch mode draws the four-view layout (the three slice
+    // views and the rendering) at --size; --scale N magnifies slice images N
+    // times, nearest.
+    bool fourViewLayout = false;
+    int scale = 1;
     // --label-stats: the statistics of each label of the first --labels map
     // over FILE, as CSV.
     QString labelStatistics;

@@ -96,6 +96,7 @@ MainWindow::MainWindow(QWidget *parent)
         [this](const TransferFunction &function) { applyTransferFunction(function); },
         [this](const QString &file) { settingsKeeper->rememberRecentFile(file); }, this);
     chrome->addKeyboardAndToolTips();
+    addPictureCommands();
     connect(session, &ViewerSession::volumeChanged, this, [this](bool keepPlace) {
         if (!keepPlace && session->volume()->patientFrame)
             showScanReadyToRead();
@@ -277,6 +278,55 @@ void MainWindow::showScanReadyToRead()
     // superior up; DAT files keep the window's own layout and view.
     session->setFourViews(settingsKeeper->fourViewsForScans());
     rendering->viewFrom(PatientSide::Anterior);
+}
+
+void MainWindow::addPictureCommands()
+{
+    // Beside "Bild speichern...", which keeps writing the rendering: the
+    // slice view and the whole layout as they are shown.
+    const struct
+    {
+        const char *text;
+        const char *name;
+        const char *tip;
+        bool layout;
+    } commands[] = {
+        {QT_TR_NOOP("Schnittbild speichern..."), "actionSchnittbild_speichern",
+         QT_TR_NOOP("Save the slice view the pointer was over last, as it is shown"), false},
+        {QT_TR_NOOP("Layout speichern..."), "actionLayout_speichern",
+         QT_TR_NOOP("Save the whole layout as it is shown: slices and rendering"), true}};
+    QAction *before = ui->actionBild_speichern;
+    const QList<QAction *> actions = ui->menuDatei->actions();
+    const int next = int(actions.indexOf(before)) + 1;
+    QAction *after = next < actions.size() ? actions[next] : nullptr;
+    for (const auto &command : commands) {
+        auto *action = new QAction(tr(command.text), this);
+        action->setObjectName(command.name);
+        action->setToolTip(tr(command.tip));
+        ui->menuDatei->insertAction(after, action);
+        const bool layout = command.layout;
+        connect(action, &QAction::triggered, this, [this, layout] {
+            QWidget *shown = layout ? ui->centralWidget : sliceViews->sliceViewForPicture();
+            savePicture(shown->grab().toImage());
+        });
+    }
+}
+
+void MainWindow::savePicture(const QImage &image)
+{
+    QString fileName = context->dialogs->saveImageFileName(this);
+    if (fileName.isEmpty())
+        return;
+    if (!fileName.endsWith(".png"))
+        fileName += ".png";
+    if (image.isNull() || !image.save(fileName, "PNG")) {
+        context->dialogs->warnImageNotSaved(this);
+        return;
+    }
+    context->rememberFolder("image", fileName);
+    context->showMessage(
+        tr("Image saved to %1")
+            .arg(QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath())));
 }
 
 void MainWindow::on_actionBild_speichern_triggered()

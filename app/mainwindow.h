@@ -148,6 +148,9 @@ private slots:
     void updateTransferFunction();
 
 private:
+    void addPictureCommands();
+    // Asks for a PNG file name and writes the image there.
+    void savePicture(const QImage &image);
     void updateSlicingView();
     void updateSlicingRange();
     // The colour swatches and spin boxes show the session's options, and the

@@ -92,7 +92,8 @@ QImage sliceOutputImage(const Volume &volume, const SliceRequest &request, QStri
     }
     blendLayers(voxels, volume, geometry, index, layers);
     // Nearest neighbour, as the views draw: every voxel stays one flat patch.
-    return voxels.scaled(geometry.finestPixelSize(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return voxels.scaled(geometry.finestPixelSize() * std::max(1, request.scale),
+                         Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 int writeSliceBatch(const CommandLine &commandLine)

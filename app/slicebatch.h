@@ -26,6 +26,7 @@ struct SliceRequest
     int index = -1;
     Window window = Window::FullRange;
     WindowLevel given; // used where window is Given
+    int scale = 1;     // whole-number magnification of the image, nearest
 };
 
 // Parses "axial", "coronal" or "sagittal", optionally followed by ":INDEX";

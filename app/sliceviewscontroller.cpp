@@ -116,7 +116,8 @@ void SliceViewsController::addViews()
         view->setObjectName(places[i].objectName);
         view->hide();
         fourViewLayout->addWidget(view, places[i].row, places[i].column);
-        connect(view, &OrthogonalSliceView::hovered, this, [this](const VoxelIndex &voxel) {
+        connect(view, &OrthogonalSliceView::hovered, this, [this, view](const VoxelIndex &voxel) {
+            lastHovered = view;
             if (const Volume *volume = context.session->volume())
                 showReadout(voxelReadout(*volume, voxel), voxel);
         });
@@ -322,6 +323,16 @@ void SliceViewsController::showReadout(const QString &voxelText, const std::arra
     if (!voxelText.isEmpty() && slices->volume() && !slices->layers().empty())
         text += "  |  " + layerReadout(*slices->volume(), voxel, slices->layers());
     readoutLabel->setText(text);
+}
+
+QWidget *SliceViewsController::sliceViewForPicture() const
+{
+    if (lastHovered && lastHovered->isVisible())
+        return lastHovered;
+    for (OrthogonalSliceView *view : views)
+        if (view && view->isVisible())
+            return view;
+    return context.ui->slicingView;
 }
 
 void SliceViewsController::detach()

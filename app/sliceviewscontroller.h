@@ -34,6 +34,10 @@ public:
     void updateSlicingRange();
     // Lets go of the volume before the window goes.
     void detach();
+    // The slice view a picture of "the slice view" shows: the one of the four
+    // views the pointer was over last, else the first shown, else the single
+    // view on the left.
+    QWidget *sliceViewForPicture() const;
 
 private:
     void addViews();
@@ -49,6 +53,7 @@ private:
 
     WindowContext &context;
     std::array<OrthogonalSliceView *, 3> views{}; // axial, coronal, sagittal
+    OrthogonalSliceView *lastHovered = nullptr;
     QGridLayout *fourViewLayout = nullptr;
     QLabel *readoutLabel = nullptr;
     QCheckBox *sliceCutCheckBox = nullptr;

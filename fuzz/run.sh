@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # run.sh SECONDS [CORPUS_DIR [LIBFUZZER_FLAG...]]
 #
-# Fuzzes the DAT reader for 27 % of SECONDS, the scan path (NIfTI, NRRD,
-# MetaImage) for 27 %, DICOM files for 22 %, the label-table and colour-map
-# parsers of overlay layers for 10 % and the transfer-function file parser for
-# the rest, one after the other on one core. Configures build-fuzz with the
-# 'fuzz' preset if that has not been done, builds kelvara-dat-fuzzer,
-# kelvara-scan-fuzzer, kelvara-dicom-fuzzer, kelvara-layer-table-fuzzer and
+# Fuzzes the DAT reader for 25 % of SECONDS, the scan path (NIfTI, NRRD,
+# MetaImage) for 25 %, DICOM files for 20 %, the label-table and colour-map
+# parsers of overlay layers for 8 %, the scene-file parser for 8 % and the
+# transfer-function file parser for the rest, one after the other on one core.
+# Configures build-fuzz with the 'fuzz' preset if that has not been done,
+# builds kelvara-dat-fuzzer, kelvara-scan-fuzzer, kelvara-dicom-fuzzer,
+# kelvara-layer-table-fuzzer, kelvara-scene-file-fuzzer and
 # kelvara-transfer-function-fuzzer, writes their starting inputs to
 # build-fuzz/fuzz-start, build-fuzz/fuzz-start-scan, build-fuzz/fuzz-start-dicom
-# (with pydicom), build-fuzz/fuzz-start-layer-table and
-# build-fuzz/fuzz-start-transfer-function and grows CORPUS_DIR (default:
+# (with pydicom), build-fuzz/fuzz-start-layer-table, build-fuzz/fuzz-start-scene
+# and build-fuzz/fuzz-start-transfer-function and grows CORPUS_DIR (default:
 # fuzz/corpus-run, ignored by git), CORPUS_DIR-scan, CORPUS_DIR-dicom,
-# CORPUS_DIR-layer-table and CORPUS_DIR-transfer-function from them. Works from
-# a clean checkout; CI runs `fuzz/run.sh 60`.
+# CORPUS_DIR-layer-table, CORPUS_DIR-scene and CORPUS_DIR-transfer-function
+# from them. Works from a clean checkout; CI runs `fuzz/run.sh 60`.
 #
 # Exits non-zero on a finding (crash, sanitizer report, broken invariant,
 # timeout or memory limit); the input that caused it is kept in
@@ -38,7 +39,8 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake --preset fuzz
 fi
 cmake --build "$build" --target kelvara-dat-fuzzer kelvara-scan-fuzzer kelvara-scan-corpus \
-    kelvara-dicom-fuzzer kelvara-layer-table-fuzzer kelvara-transfer-function-fuzzer
+    kelvara-dicom-fuzzer kelvara-layer-table-fuzzer kelvara-scene-file-fuzzer \
+    kelvara-transfer-function-fuzzer
 mkdir -p "$artifacts"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 # The leaks that are ITK's own when it refuses a file (tests/lsan.supp) are not
@@ -74,11 +76,13 @@ fuzz() {
     return "$status"
 }
 
-datSeconds=$((seconds * 27 / 100 > 0 ? seconds * 27 / 100 : 1))
-scanSeconds=$((seconds * 27 / 100 > 0 ? seconds * 27 / 100 : 1))
-dicomSeconds=$((seconds * 22 / 100 > 0 ? seconds * 22 / 100 : 1))
-layerTableSeconds=$((seconds / 10 > 0 ? seconds / 10 : 1))
-transferSeconds=$((seconds - datSeconds - scanSeconds - dicomSeconds - layerTableSeconds))
+datSeconds=$((seconds * 25 / 100 > 0 ? seconds * 25 / 100 : 1))
+scanSeconds=$((seconds * 25 / 100 > 0 ? seconds * 25 / 100 : 1))
+dicomSeconds=$((seconds * 20 / 100 > 0 ? seconds * 20 / 100 : 1))
+layerTableSeconds=$((seconds * 8 / 100 > 0 ? seconds * 8 / 100 : 1))
+sceneSeconds=$((seconds * 8 / 100 > 0 ? seconds * 8 / 100 : 1))
+transferSeconds=$((seconds - datSeconds - scanSeconds - dicomSeconds - layerTableSeconds -
+    sceneSeconds))
 transferSeconds=$((transferSeconds > 0 ? transferSeconds : 1))
 status=0
 fuzz kelvara-dat-fuzzer "$datSeconds" "$corpus" "$build/fuzz-start" \
@@ -97,6 +101,8 @@ fuzz kelvara-dicom-fuzzer "$dicomSeconds" "$corpus-dicom" "$build/fuzz-start-dic
     "$root/fuzz/make-dicom-corpus.py" "${dicomFlags[@]}" "$@" || status=$?
 fuzz kelvara-layer-table-fuzzer "$layerTableSeconds" "$corpus-layer-table" \
     "$build/fuzz-start-layer-table" "$root/fuzz/make-layer-table-corpus.sh" "$@" || status=$?
+fuzz kelvara-scene-file-fuzzer "$sceneSeconds" "$corpus-scene" "$build/fuzz-start-scene" \
+    "$root/fuzz/make-scene-corpus.sh" "$@" || status=$?
 fuzz kelvara-transfer-function-fuzzer "$transferSeconds" "$corpus-transfer-function" \
     "$build/fuzz-start-transfer-function" "$root/fuzz/make-transfer-corpus.sh" "$@" || status=$?
 exit "$status"

@@ -169,10 +169,12 @@ public:
             return;
         const QJsonValue v = value(key);
         const QColor parsed(v.toString());
+        // Eight bits a channel, as the file is written: a "#rrrgggbbb" colour
+        // would otherwise not come back equal from the file.
         if (!v.isString() || !parsed.isValid())
             fail(key, "a colour \"#rrggbb\" or \"#aarrggbb\"");
         else
-            target = parsed;
+            target = QColor::fromRgba(parsed.rgba());
     }
     // count finite numbers.
     bool numbers(const QString &key, double *target, int count)
@@ -291,6 +293,9 @@ void readLayer(const QJsonObject &object, const QString &path, bool base, const 
         appearance.labels.normalise();
         return;
     }
+    // Without a map, the one a newly loaded image starts with: an empty map
+    // has no name and transparent entries, which the file cannot hold.
+    appearance.colorMap = *ColorMaps::named("hot");
     if (reader.has("colormap"))
         readColorMap(reader, "colormap", appearance.colorMap);
     double range[2] = {appearance.rangeMinimum, appearance.rangeMaximum};

@@ -91,8 +91,9 @@ void TestMainWindow::layoutAndTexts()
     const QList<QAction *> actions = child<QMenu>(window, "menuDatei")->actions();
     // The folder commands for DICOM series and image stacks and the layer
     // commands join the file command, the recent files and the scene commands
-    // follow them.
-    QCOMPARE(actions.size(), 10);
+    // follow them; the pictures of the slice view and the layout follow the
+    // rendering's.
+    QCOMPARE(actions.size(), 12);
     QCOMPARE(actions[0]->objectName(), QString("actionDatensatz_laden"));
     QCOMPARE(actions[1]->objectName(), QString("actionDicomOrdner_laden"));
     QCOMPARE(actions[1]->text(), QString("DICOM-Ordner laden..."));
@@ -103,7 +104,9 @@ void TestMainWindow::layoutAndTexts()
     QCOMPARE(actions[6]->text(), QString("Szene öffnen..."));
     QCOMPARE(actions[7]->text(), QString("Szene speichern..."));
     QCOMPARE(actions[8]->objectName(), QString("actionBild_speichern"));
-    QCOMPARE(actions[9]->objectName(), QString("actionBeenden"));
+    QCOMPARE(actions[9]->text(), QString("Schnittbild speichern..."));
+    QCOMPARE(actions[10]->text(), QString("Layout speichern..."));
+    QCOMPARE(actions[11]->objectName(), QString("actionBeenden"));
 
     const std::pair<const char *, const char *> titles[] = {
         {"transferFunctionGroupBox", "Transfer Function"},

@@ -425,6 +425,16 @@ void TestScene::savedSceneReopensAndRendersInBatch()
     QCOMPARE(batch.exitCode(), 0);
     QVERIFY2(largestDifference(before, QImage(picture)) <= 1,
              qPrintable(QString::number(largestDifference(before, QImage(picture)))));
+
+    // The four-view layout: three slices and the rendering, a quarter each.
+    batch.start(KELVARA_EXECUTABLE,
+                {sceneFile, "--layout", "four", "--size", "200x160", "--output", picture});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    const QImage layout(picture);
+    QCOMPARE(layout.size(), QSize(200, 160));
+    for (const QPoint corner : {QPoint(0, 0), QPoint(100, 0), QPoint(0, 80), QPoint(100, 80)})
+        QVERIFY(litPixels(layout.copy(QRect(corner, QSize(100, 80)))) > 400);
 }
 
 QTEST_MAIN(TestScene)

@@ -121,9 +121,18 @@ void TestSliceBatch::markerTopLeftInEveryPlane()
              qPrintable(
                  QString("%1 marker pixels top left, %2 elsewhere").arg(inTopLeft).arg(elsewhere)));
 
-    // The middle slice by default; one past the last is refused.
+    // The middle slice by default, magnified by whole numbers; one past the
+    // last is refused.
     request.index = -1;
     QCOMPARE(sliceOutputImage(volume, request, &reason).size(), expected[normal]);
+    const QImage plain = sliceOutputImage(volume, request, &reason);
+    request.scale = 3;
+    const QImage magnified = sliceOutputImage(volume, request, &reason);
+    QCOMPARE(magnified.size(), expected[normal] * 3);
+    for (const QPoint &pixel : {QPoint(0, 0), QPoint(4, 7)}) // a flat patch per pixel
+        for (int d = 0; d < 3; ++d)
+            QCOMPARE(magnified.pixel(3 * pixel.x() + d, 3 * pixel.y() + 2 - d), plain.pixel(pixel));
+    request.scale = 1;
     request.index = lpsSize[normal];
     QVERIFY(sliceOutputImage(volume, request, &reason).isNull());
     QVERIFY(reason.contains("does not exist"));
@@ -146,6 +155,11 @@ void TestSliceBatch::commandLine_data()
         << base + QStringList{"--slice", "axial", "--zoom", "2"} << "--zoom applies to renderings";
     QTest::newRow("no output") << QStringList{"kelvara", "a.nii", "--slice", "axial"}
                                << "need --output";
+    QTest::newRow("scale") << base + QStringList{"--slice", "axial", "--scale", "3"} << "";
+    QTest::newRow("scale too large")
+        << base + QStringList{"--slice", "axial", "--scale", "17"} << "bad --scale";
+    QTest::newRow("layout with slice")
+        << base + QStringList{"--slice", "axial", "--layout", "four"} << "--layout four draws";
 }
 
 void TestSliceBatch::commandLine()
@@ -156,6 +170,7 @@ void TestSliceBatch::commandLine()
     if (error.isEmpty()) {
         QCOMPARE(parsed.mode, CommandLine::Mode::Batch);
         QVERIFY(parsed.slice.has_value());
+        QCOMPARE(parsed.slice->scale, arguments.contains("--scale") ? 3 : 1);
     } else {
         QCOMPARE(parsed.mode, CommandLine::Mode::UsageError);
         QVERIFY2(parsed.text.contains(error), qPrintable(parsed.text));

@@ -456,9 +456,9 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(menus[0]->text(), QString("Datei"));
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
     // Reset, crop, the full-resolution region and the texture budget, a
-    // separator, the six standard views, a separator, the four-view switch and
-    // the message log.
-    QCOMPARE(menus[1]->menu()->actions().size(), 14);
+    // separator, the six standard views, a separator, the four-view switch,
+    // the statistics and the message log.
+    QCOMPARE(menus[1]->menu()->actions().size(), 15);
     auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
     QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
     reset->trigger();
