@@ -5,6 +5,7 @@
 #include "eventhook.h"
 #include "layercontroller.h"
 #include "loadcontroller.h"
+#include "measurementscontroller.h"
 #include "rendercontroller.h"
 #include "scenecontroller.h"
 #include "seriescontroller.h"
@@ -91,6 +92,7 @@ MainWindow::MainWindow(QWidget *parent)
     new SeriesController(*context, this);
     settingsKeeper = new SettingsController(*context, *loads, *transferFunctions, this);
     new StatisticsController(*context, this);
+    new MeasurementsController(*context, this);
     scenes = new SceneController(
         *context, *loads, *layers,
         [this](const TransferFunction &function) { applyTransferFunction(function); },

@@ -109,6 +109,7 @@ void SceneController::applyPendingScene()
         session->slices()->setWindowLevel(*scene.layer().windowLevel);
     if (scene.cursor)
         session->slices()->setCursorAtWorld(*scene.cursor);
+    session->slices()->setMeasurements(scene.measurements);
     savedText = SceneFile::toJson(session->scene(), QFileInfo(currentFile).absolutePath());
     context.showMessage(tr("Scene %1 opened").arg(QFileInfo(currentFile).fileName()));
 }

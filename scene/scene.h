@@ -1,6 +1,7 @@
 #pragma once
 
 #include "layerappearance.h"
+#include "measurement.h"
 #include "renderingoptions.h"
 #include "renderstate.h"
 #include "transferfunction.h"
@@ -69,6 +70,8 @@ struct Scene
     std::optional<std::array<double, 3>> cursor;
     bool fourViews = false; // the three slice views beside the rendering
     int sliceAxis = 0;      // the axis of the window's single slice view
+    // Rulers and angles, in world millimetres.
+    std::vector<Measurement> measurements;
 
     const SceneLayer &layer() const { return layers.front(); }
     SceneLayer &layer() { return layers.front(); }

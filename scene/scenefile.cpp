@@ -316,6 +316,24 @@ void readLayer(const QJsonObject &object, const QString &path, bool base, const 
 
 } // namespace
 
+namespace {
+
+QJsonArray measurementsJson(const std::vector<Measurement> &measurements)
+{
+    QJsonArray list;
+    for (const Measurement &measurement : measurements) {
+        QJsonArray points;
+        for (const std::array<double, 3> &p : measurement.points)
+            points.append(numbers({p[0], p[1], p[2]}));
+        list.append(QJsonObject{
+            {"kind", measurement.kind == Measurement::Kind::Angle ? "angle" : "distance"},
+            {"points", points}});
+    }
+    return list;
+}
+
+} // namespace
+
 bool isSceneFileName(const QString &fileName)
 {
     return fileName.endsWith(QLatin1String(".kelvara"), Qt::CaseInsensitive);
@@ -359,7 +377,8 @@ QByteArray toJson(const Scene &scene, const QString &folder)
         {"cursor", scene.cursor ? QJsonValue(numbers(
                                       {(*scene.cursor)[0], (*scene.cursor)[1], (*scene.cursor)[2]}))
                                 : QJsonValue(QJsonValue::Null)},
-        {"layout", QJsonObject{{"four-views", scene.fourViews}, {"slice-axis", scene.sliceAxis}}}};
+        {"layout", QJsonObject{{"four-views", scene.fourViews}, {"slice-axis", scene.sliceAxis}}},
+        {"measurements", measurementsJson(scene.measurements)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -455,6 +474,35 @@ ReadResult parse(const QByteArray &bytes, const QString &folder)
             root.value("cursor");
         else if (root.numbers("cursor", cursor, 3))
             scene.cursor = std::array<double, 3>{{cursor[0], cursor[1], cursor[2]}};
+        if (root.has("measurements")) {
+            const QJsonValue list = root.value("measurements");
+            if (!list.isArray())
+                root.fail("measurements", "a list of measurements");
+            for (int i = 0; i < list.toArray().size() && problem.isEmpty(); ++i) {
+                Reader entry(list.toArray()[i].toObject(), QString("measurements[%1]").arg(i),
+                             result.warnings, problem);
+                Measurement measurement;
+                QString kind = "distance";
+                entry.text("kind", kind);
+                if (kind != QLatin1String("distance") && kind != QLatin1String("angle"))
+                    entry.fail("kind", "\"distance\" or \"angle\"");
+                measurement.kind = kind == QLatin1String("angle") ? Measurement::Kind::Angle
+                                                                  : Measurement::Kind::Distance;
+                const QJsonArray points = entry.value("points").toArray();
+                for (int p = 0; p < points.size(); ++p) {
+                    const QJsonArray xyz = points[p].toArray();
+                    if (xyz.size() != 3 || !xyz[0].isDouble() || !xyz[1].isDouble() ||
+                        !xyz[2].isDouble())
+                        break;
+                    measurement.points.push_back(
+                        {{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()}});
+                }
+                if (!measurement.isComplete())
+                    entry.fail("points", kind == QLatin1String("angle") ? "three points [x, y, z]"
+                                                                        : "two points [x, y, z]");
+                scene.measurements.push_back(measurement);
+            }
+        }
         if (root.has("layout")) {
             Reader l(root.value("layout").toObject(), "layout", result.warnings, problem);
             l.boolean("four-views", scene.fourViews);

@@ -14,6 +14,8 @@ ViewerSession::ViewerSession(QObject *parent) : QObject(parent)
     sliceSession = new SliceSession(this);
     sliceSession->setObjectName("sliceSession");
     connect(sliceSession, &SliceSession::cursorChanged, this, &ViewerSession::cursorChanged);
+    connect(sliceSession, &SliceSession::measurementsChanged, this,
+            &ViewerSession::measurementsChanged);
 }
 
 ViewerSession::~ViewerSession()
@@ -30,6 +32,7 @@ Scene ViewerSession::scene() const
         scene.cursor = sliceSession->cursorWorld();
         scene.layer().windowLevel = sliceSession->windowLevel();
     }
+    scene.measurements = sliceSession->measurements();
     return scene;
 }
 

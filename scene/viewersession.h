@@ -96,6 +96,7 @@ signals:
     void layoutChanged();
     // A layer over the base came, went, moved or changed its appearance.
     void layersChanged();
+    void measurementsChanged();
 
 private:
     void replaceShownVolume(std::unique_ptr<Volume> next, bool keepPlace);

@@ -4,8 +4,11 @@
 #include "sliceimage.h"
 #include "slicesession.h"
 #include "volume.h"
+#include "volumegrid.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -66,6 +69,7 @@ OrthogonalSliceView::OrthogonalSliceView(SlicePlane plane, SliceSession *observe
             imageStale = true;
             update();
         });
+        connect(session, &SliceSession::measurementsChanged, this, [this] { update(); });
     }
 }
 
@@ -99,6 +103,138 @@ bool OrthogonalSliceView::voxelAtWidgetPosition(const QPointF &position, VoxelIn
                                 (position.y() - area.top()) / area.height() * layout.rows());
     *voxel = layout.voxelAt(imagePosition, slice());
     return true;
+}
+
+bool OrthogonalSliceView::worldAtWidgetPosition(const QPointF &position,
+                                                std::array<double, 3> *world) const
+{
+    const QRectF area = imageRect();
+    if (!session || !session->volume() || area.isEmpty() || !area.contains(position))
+        return false;
+    const SliceGeometry layout = geometry();
+    // Image positions put pixel i's centre at i + 0.5; indices put voxel
+    // centres at whole numbers.
+    const double column = (position.x() - area.left()) / area.width() * layout.columns() - 0.5;
+    const double row = (position.y() - area.top()) / area.height() * layout.rows() - 0.5;
+    std::array<double, 3> index{};
+    index[std::size_t(layout.columnAxis())] =
+        layout.columnsReversed() ? layout.columns() - 1 - column : column;
+    index[std::size_t(layout.rowAxis())] = layout.rowsReversed() ? layout.rows() - 1 - row : row;
+    index[std::size_t(layout.normalAxis())] = slice();
+    *world = fullResolutionGrid(*session->volume()).worldOf(index);
+    return true;
+}
+
+bool OrthogonalSliceView::widgetPositionOfWorld(const std::array<double, 3> &world,
+                                                QPointF *position) const
+{
+    const QRectF area = imageRect();
+    if (!session || !session->volume() || area.isEmpty())
+        return false;
+    const std::optional<std::array<double, 3>> index =
+        fullResolutionGrid(*session->volume()).indexOf(world);
+    const SliceGeometry layout = geometry();
+    if (!index || std::abs((*index)[std::size_t(layout.normalAxis())] - slice()) > 0.5)
+        return false;
+    double column = (*index)[std::size_t(layout.columnAxis())];
+    double row = (*index)[std::size_t(layout.rowAxis())];
+    if (layout.columnsReversed())
+        column = layout.columns() - 1 - column;
+    if (layout.rowsReversed())
+        row = layout.rows() - 1 - row;
+    *position = QPointF(area.left() + (column + 0.5) / layout.columns() * area.width(),
+                        area.top() + (row + 0.5) / layout.rows() * area.height());
+    return true;
+}
+
+void OrthogonalSliceView::setTool(Tool tool)
+{
+    activeTool = tool;
+    pendingPoints.clear();
+    setCursor(tool == Tool::Cursor ? Qt::ArrowCursor : Qt::CrossCursor);
+    update();
+}
+
+void OrthogonalSliceView::showToolMenu(const QPoint &globalPosition)
+{
+    QMenu menu(this);
+    const struct
+    {
+        const char *text;
+        Tool tool;
+    } entries[] = {{QT_TR_NOOP("Cursor"), Tool::Cursor},
+                   {QT_TR_NOOP("Lineal (M)"), Tool::Ruler},
+                   {QT_TR_NOOP("Winkel"), Tool::Angle}};
+    for (const auto &entry : entries) {
+        QAction *action = menu.addAction(tr(entry.text));
+        action->setCheckable(true);
+        action->setChecked(activeTool == entry.tool);
+        const Tool tool = entry.tool;
+        connect(action, &QAction::triggered, this, [this, tool] { setTool(tool); });
+    }
+    menu.exec(globalPosition);
+}
+
+void OrthogonalSliceView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // A right drag sets the window; the menu comes with a right click only
+    // (mouseReleaseEvent), and from the keyboard's menu key.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        showToolMenu(event->globalPos());
+    event->accept();
+}
+
+void OrthogonalSliceView::drawMeasurements(QPainter &painter) const
+{
+    if (!session)
+        return;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const auto drawOne = [&](const Measurement &measurement, const std::vector<QPointF> &points) {
+        painter.setPen(QPen(QColor(255, 220, 40), 1.5));
+        for (std::size_t i = 1; i < points.size(); ++i)
+            painter.drawLine(points[i - 1], points[i]);
+        for (const QPointF &point : points)
+            painter.drawEllipse(point, 2.5, 2.5);
+        if (measurement.isComplete()) {
+            // Beside the end of a distance, the vertex of an angle.
+            const QPointF at = points[1] + QPointF(6.0, -6.0);
+            painter.setPen(Qt::black);
+            painter.drawText(at + QPointF(1.0, 1.0), measurement.text());
+            painter.setPen(QColor(255, 220, 40));
+            painter.drawText(at, measurement.text());
+        }
+    };
+    for (const Measurement &measurement : session->measurements()) {
+        std::vector<QPointF> points;
+        for (const std::array<double, 3> &world : measurement.points) {
+            QPointF position;
+            if (!widgetPositionOfWorld(world, &position))
+                break;
+            points.push_back(position);
+        }
+        if (points.size() == measurement.points.size())
+            drawOne(measurement, points);
+    }
+    // The measurement being made, up to the pointer.
+    if (!pendingPoints.empty()) {
+        Measurement pending;
+        pending.kind =
+            activeTool == Tool::Angle ? Measurement::Kind::Angle : Measurement::Kind::Distance;
+        pending.points = pendingPoints;
+        std::vector<QPointF> points;
+        for (const std::array<double, 3> &world : pendingPoints) {
+            QPointF position;
+            if (widgetPositionOfWorld(world, &position))
+                points.push_back(position);
+        }
+        std::array<double, 3> pointer{};
+        if (worldAtWidgetPosition(pointerPosition, &pointer)) {
+            pending.points.push_back(pointer);
+            points.push_back(pointerPosition);
+        }
+        drawOne(pending, points);
+    }
+    painter.setRenderHint(QPainter::Antialiasing, false);
 }
 
 QPointF OrthogonalSliceView::cursorWidgetPosition() const
@@ -162,6 +298,7 @@ void OrthogonalSliceView::paintEvent(QPaintEvent *)
                   .arg(layout.sliceCount() - 1)
                   .arg(slicePositionText(*session->volume(), layout.normalAxis(), session->cursor(),
                                          shown)));
+    drawMeasurements(painter);
 }
 
 void OrthogonalSliceView::setCursorAt(const QPointF &position)
@@ -191,10 +328,24 @@ void OrthogonalSliceView::mousePressEvent(QMouseEvent *event)
     viewAtDragStart = view;
     windowAtDragStart = session->windowLevel();
     switch (event->button()) {
-    case Qt::LeftButton:
-        drag = Drag::Cursor;
-        setCursorAt(event->position());
+    case Qt::LeftButton: {
+        if (activeTool == Tool::Cursor) {
+            drag = Drag::Cursor;
+            setCursorAt(event->position());
+            break;
+        }
+        std::array<double, 3> world{};
+        if (!worldAtWidgetPosition(event->position(), &world))
+            break;
+        drag = Drag::Measure;
+        pointerPosition = event->position();
+        if (activeTool == Tool::Ruler)
+            pendingPoints = {world};
+        else
+            pendingPoints.push_back(world);
+        update();
         break;
+    }
     case Qt::MiddleButton:
         drag = Drag::Pan;
         break;
@@ -229,8 +380,13 @@ void OrthogonalSliceView::mouseMoveEvent(QMouseEvent *event)
                                  windowAtDragStart.level + moved.y() * perPixel});
         break;
     }
+    case Drag::Measure:
     case Drag::None:
         break;
+    }
+    if (!pendingPoints.empty()) {
+        pointerPosition = event->position();
+        update();
     }
     VoxelIndex voxel{};
     if (voxelAtWidgetPosition(event->position(), &voxel))
@@ -239,10 +395,35 @@ void OrthogonalSliceView::mouseMoveEvent(QMouseEvent *event)
         emit hoverLeft();
 }
 
-void OrthogonalSliceView::mouseReleaseEvent(QMouseEvent *)
+void OrthogonalSliceView::mouseReleaseEvent(QMouseEvent *event)
 {
+    const bool click = (event->position().toPoint() - dragStart).manhattanLength() < 3;
+    if (drag == Drag::Window && click) {
+        drag = Drag::None;
+        showToolMenu(event->globalPosition().toPoint());
+        return;
+    }
     if (drag == Drag::Window)
         update();
+    if (drag == Drag::Measure) {
+        std::array<double, 3> world{};
+        const bool onImage = worldAtWidgetPosition(event->position(), &world);
+        if (activeTool == Tool::Ruler && !click && onImage) {
+            Measurement distance;
+            distance.points = {pendingPoints.front(), world};
+            pendingPoints.clear();
+            session->addMeasurement(distance);
+        } else if (activeTool == Tool::Angle && pendingPoints.size() == 3) {
+            Measurement angle;
+            angle.kind = Measurement::Kind::Angle;
+            angle.points = pendingPoints;
+            pendingPoints.clear();
+            session->addMeasurement(angle);
+        } else if (activeTool == Tool::Ruler) {
+            pendingPoints.clear();
+        }
+        update();
+    }
     drag = Drag::None;
 }
 
@@ -287,6 +468,12 @@ void OrthogonalSliceView::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_PageDown:
         stepSlices(-10);
+        break;
+    case Qt::Key_M:
+        setTool(activeTool == Tool::Ruler ? Tool::Cursor : Tool::Ruler);
+        break;
+    case Qt::Key_Escape:
+        setTool(Tool::Cursor);
         break;
     default:
         QWidget::keyPressEvent(event);

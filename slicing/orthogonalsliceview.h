@@ -21,6 +21,12 @@ class SliceSession;
 // wheel steps slices, Ctrl+wheel zooms about the cursor. Keys: Up/Right and
 // Down/Left step one slice, Page Up/Page Down ten. The session is observed,
 // not owned.
+//
+// Measuring: the ruler (key M, or the menu of a right click) measures the
+// distance of a left drag, the angle tool the angle at the second of three
+// left clicks; Escape goes back to the cursor. Every measurement of the
+// session whose points lie on the slice shown (within half a slice) is drawn
+// with its value.
 class OrthogonalSliceView : public QWidget
 {
     Q_OBJECT
@@ -45,6 +51,19 @@ public:
     // Back to zoom 1, no pan.
     void fit();
 
+    enum class Tool
+    {
+        Cursor,
+        Ruler,
+        Angle
+    };
+    Tool tool() const { return activeTool; }
+    void setTool(Tool tool);
+    // The world position (mm, see SliceSession::cursorWorld()) of a widget
+    // position on the slice shown, not rounded to a voxel; none outside the
+    // image.
+    bool worldAtWidgetPosition(const QPointF &position, std::array<double, 3> *world) const;
+
 signals:
     // The voxel under the mouse pointer, while it moves over the image.
     void hovered(const VoxelIndex &voxel);
@@ -59,10 +78,16 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void leaveEvent(QEvent *event) override;
 
 private:
     void setCursorAt(const QPointF &position);
+    void drawMeasurements(QPainter &painter) const;
+    // Where a world point lies in the widget; false where it is not on the
+    // slice shown.
+    bool widgetPositionOfWorld(const std::array<double, 3> &world, QPointF *position) const;
+    void showToolMenu(const QPoint &globalPosition);
     void stepSlices(int steps);
     // The slice image for the session's state, rebuilt only when that changed.
     const QImage &currentImage();
@@ -76,8 +101,13 @@ private:
         None,
         Cursor,
         Pan,
-        Window
+        Window,
+        Measure
     };
+    Tool activeTool = Tool::Cursor;
+    // The points of the measurement being made, and where the pointer is.
+    std::vector<std::array<double, 3>> pendingPoints;
+    QPointF pointerPosition;
     Drag drag = Drag::None;
     QPoint dragStart;
     SliceViewport viewAtDragStart;

@@ -108,3 +108,27 @@ void SliceSession::setLayers(const std::vector<ShownLayer> &layers)
     shownLayers = layers;
     emit layersChanged();
 }
+
+void SliceSession::setMeasurements(const std::vector<Measurement> &measurements)
+{
+    if (measurements == measured)
+        return;
+    measured = measurements;
+    emit measurementsChanged();
+}
+
+void SliceSession::addMeasurement(const Measurement &measurement)
+{
+    if (!measurement.isComplete())
+        return;
+    measured.push_back(measurement);
+    emit measurementsChanged();
+}
+
+void SliceSession::removeMeasurement(int index)
+{
+    if (index < 0 || index >= int(measured.size()))
+        return;
+    measured.erase(measured.begin() + index);
+    emit measurementsChanged();
+}

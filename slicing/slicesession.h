@@ -1,6 +1,7 @@
 #pragma once
 
 #include "layerslice.h"
+#include "measurement.h"
 #include "slicegeometry.h"
 #include "windowlevel.h"
 
@@ -59,11 +60,19 @@ public:
     void setLayers(const std::vector<ShownLayer> &layers);
     const std::vector<ShownLayer> &layers() const { return shownLayers; }
 
+    // The measurements, drawn in every view where their points lie. Emit
+    // measurementsChanged().
+    const std::vector<Measurement> &measurements() const { return measured; }
+    void setMeasurements(const std::vector<Measurement> &measurements);
+    void addMeasurement(const Measurement &measurement);
+    void removeMeasurement(int index);
+
 signals:
     void volumeChanged();
     void cursorChanged();
     void windowLevelChanged();
     void layersChanged();
+    void measurementsChanged();
 
 private:
     const Volume *shownVolume = nullptr;
@@ -71,4 +80,5 @@ private:
     WindowLevel window;
     bool invertedGrey = false;
     std::vector<ShownLayer> shownLayers;
+    std::vector<Measurement> measured;
 };

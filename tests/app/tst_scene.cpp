@@ -321,6 +321,12 @@ void TestScene::sceneFilesKeepEverythingAndRefuseBadKeys()
     scene.cursor = std::array<double, 3>{{-12.5, 30.25, 7.0}};
     scene.fourViews = true;
     scene.sliceAxis = 1;
+    Measurement ruler;
+    ruler.points = {{{1.0, 2.0, 3.0}}, {{4.0, 6.0, 3.0}}};
+    Measurement angle;
+    angle.kind = Measurement::Kind::Angle;
+    angle.points = {{{1.0, 0.0, 0.0}}, {{0.0, 0.0, 0.0}}, {{0.0, 0.5, 0.0}}};
+    scene.measurements = {ruler, angle};
 
     const QByteArray text = SceneFile::toJson(scene, "/data/case");
     QVERIFY(text.contains("\"t1.nii.gz\"") && text.contains("\"stats/zstat1.nii\"") &&
@@ -332,10 +338,13 @@ void TestScene::sceneFilesKeepEverythingAndRefuseBadKeys()
     QCOMPARE(read.scene.layers[1], labels);
     QCOMPARE(read.scene.layers[2], map);
     QCOMPARE(read.scene.camera, scene.camera);
+    QVERIFY(read.scene.measurements == scene.measurements);
+    QCOMPARE(read.scene.measurements[0].text(), QString("5.0 mm"));
+    QCOMPARE(read.scene.measurements[1].value(), 90.0);
 
     // Newer scenes open, telling what is left out; a bad value names its key.
     QByteArray newer = text;
-    newer.replace("\"kelvara-scene\": 1", "\"kelvara-scene\": 2, \"measurements\": []");
+    newer.replace("\"kelvara-scene\": 1", "\"kelvara-scene\": 2, \"annotations\": []");
     const SceneFile::ReadResult later = SceneFile::parse(newer, "/data/case");
     QVERIFY(later.ok);
     QCOMPARE(later.warnings.size(), 2);

@@ -59,6 +59,7 @@ private slots:
     void presetsReachTheSingleSliceView();
     void shiftClickOnTheRenderingMovesTheCursor();
     void labelMapShowsInTheViewsAndTheReadout();
+    void rulerAndAngleMeasureTheWorld();
 
 private:
     OrthogonalSliceView *view(MainWindow &window, const char *name)
@@ -289,6 +290,54 @@ void TestSliceViews::labelMapShowsInTheViewsAndTheReadout()
     window.findChild<QPushButton *>("removeLayerButton")->click();
     QVERIFY(!panel->isVisible());
     QVERIFY(axial->grab().toImage().pixelColor(inside).rgb() != colour.rgb());
+}
+
+// A ruler dragged between two voxel centres reads their distance in mm, an
+// angle clicked on three reads its angle; both land in the scene and the
+// table, which deletes them.
+void TestSliceViews::rulerAndAngleMeasureTheWorld()
+{
+    MainWindow window;
+    window.resize(1100, 800);
+    window.show();
+    QVERIFY(window.loadFile(volumeFile));
+    window.findChild<QAction *>("actionVier_Ansichten")->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    OrthogonalSliceView *axial = view(window, "axialSliceView");
+    QTRY_VERIFY(axial->isVisible());
+    auto *session = window.findChild<ViewerSession *>("viewerSession");
+    const auto at = [&](const VoxelIndex &voxel) {
+        session->slices()->setCursor(voxel);
+        return axial->cursorWidgetPosition().toPoint();
+    };
+    const QPoint from = at({{6, 10, 12}});
+    const QPoint to = at({{30, 10, 12}});
+    const QPoint corner = at({{6, 28, 12}});
+    at({{20, 20, 12}});
+
+    QTest::keyClick(axial, Qt::Key_M);
+    QCOMPARE(axial->tool(), OrthogonalSliceView::Tool::Ruler);
+    QTest::mousePress(axial, Qt::LeftButton, {}, from);
+    QTest::mouseMove(axial, (from + to) / 2);
+    QTest::mouseMove(axial, to);
+    QTest::mouseRelease(axial, Qt::LeftButton, {}, to);
+    axial->setTool(OrthogonalSliceView::Tool::Angle);
+    for (const QPoint &point : {to, from, corner})
+        QTest::mouseClick(axial, Qt::LeftButton, {}, point);
+
+    const std::vector<Measurement> measured = session->scene().measurements;
+    QCOMPARE(int(measured.size()), 2);
+    // The head's voxels are 1 mm: 24 voxel centres apart, within half a voxel.
+    QVERIFY2(std::abs(measured[0].value() - 24.0) <= 0.5, qPrintable(measured[0].text()));
+    QVERIFY2(std::abs(measured[1].value() - 90.0) <= 3.0, qPrintable(measured[1].text()));
+
+    window.findChild<QAction *>("actionMessungen")->trigger();
+    auto *table = window.findChild<QTableWidget *>("measurementsTable");
+    QTRY_COMPARE(table->rowCount(), 2);
+    table->selectRow(0);
+    window.findChild<QPushButton *>("deleteMeasurementButton")->click();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(int(session->scene().measurements.size()), 1);
 }
 
 QTEST_MAIN(TestSliceViews)

@@ -457,8 +457,9 @@ void TestWindowControls::wheelZoomsMiddleButtonPans()
     QCOMPARE(menus[1]->text(), QString("Ansicht"));
     // Reset, crop, the full-resolution region and the texture budget, a
     // separator, the six standard views, a separator, the four-view switch,
-    // the statistics and the message log.
-    QCOMPARE(menus[1]->menu()->actions().size(), 15);
+    // the statistics, the measurements, the rendering's ruler and the message
+    // log.
+    QCOMPARE(menus[1]->menu()->actions().size(), 17);
     auto *reset = window.findChild<QAction *>("actionAnsicht_zuruecksetzen");
     QCOMPARE(reset->text(), QString("Ansicht zurücksetzen"));
     reset->trigger();
