@@ -396,6 +396,13 @@ int renderBatch(int &argc, char **argv, const CommandLine &commandLine)
             std::cerr << "+ Warning: scene: " << warning.toStdString() << std::endl;
         if (!commandLine.baseFile.isEmpty())
             read.scene.layer().file = commandLine.baseFile;
+        for (const SceneLayer &layer : read.scene.layers)
+            if (!QFileInfo::exists(layer.file)) {
+                std::cerr << "+ Error loading scene: '"
+                          << QFile::encodeName(layer.file).toStdString() << "' is missing"
+                          << std::endl;
+                return 1;
+            }
         fromFile = read.scene;
         files = {fromFile->layer().file};
     }

@@ -435,6 +435,23 @@ void TestScene::savedSceneReopensAndRendersInBatch()
     QVERIFY2(largestDifference(before, QImage(picture)) <= 1,
              qPrintable(QString::number(largestDifference(before, QImage(picture)))));
 
+    // Another subject through the same scene (here the same data under another
+    // name) makes the same figure; a missing one is named.
+    const QString other = dir.filePath("other.dat");
+    QVERIFY(QFile::copy(head, other));
+    const QString otherPicture = dir.filePath("other.png");
+    batch.start(KELVARA_EXECUTABLE, {sceneFile, "--base", other, "--size",
+                                     QString("%1x%2").arg(before.width()).arg(before.height()),
+                                     "--output", otherPicture});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 0);
+    QCOMPARE(QImage(otherPicture), QImage(picture));
+    batch.start(KELVARA_EXECUTABLE,
+                {sceneFile, "--base", dir.filePath("gone.dat"), "--output", otherPicture});
+    QVERIFY(batch.waitForFinished(60000));
+    QCOMPARE(batch.exitCode(), 1);
+    QVERIFY(batch.readAllStandardError().contains("gone.dat' is missing"));
+
     // The four-view layout: three slices and the rendering, a quarter each.
     batch.start(KELVARA_EXECUTABLE,
                 {sceneFile, "--layout", "four", "--size", "200x160", "--output", picture});
