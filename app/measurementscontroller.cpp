@@ -1,5 +1,6 @@
 #include "measurementscontroller.h"
 
+#include "measurementoverlay.h"
 #include "windowcontext.h"
 
 #include "imagegrid.h"
@@ -113,7 +114,10 @@ MeasurementsController::MeasurementsController(WindowContext &windowContext, QOb
             });
 
     SliceSession *slices = context.session->slices();
+    overlay = new MeasurementOverlay(context.renderer);
     connect(slices, &SliceSession::measurementsChanged, this,
+            &MeasurementsController::showMeasurements);
+    connect(context.session, &ViewerSession::volumeChanged, this,
             &MeasurementsController::showMeasurements);
     connect(remove, &QPushButton::clicked, this, [this, slices] {
         const int row = table->currentRow();
@@ -131,6 +135,8 @@ void MeasurementsController::showMeasurements()
 {
     const std::vector<Measurement> &measurements = context.session->slices()->measurements();
     const Volume *volume = context.session->volume();
+    overlay->setMeasurements(volume ? measurements : std::vector<Measurement>(),
+                             volume ? dataGrid(*volume) : ImageGrid());
     const bool patientFrame = volume && volume->patientFrame;
     table->setRowCount(int(measurements.size()));
     for (int row = 0; row < int(measurements.size()); ++row) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+class MeasurementOverlay;
 class QDockWidget;
 class QTableWidget;
 struct WindowContext;
@@ -28,6 +29,7 @@ private:
     WindowContext &context;
     QDockWidget *panel = nullptr;
     QTableWidget *table = nullptr;
+    MeasurementOverlay *overlay = nullptr;
     // The first of the two picks of the rendering's ruler.
     std::optional<std::array<double, 3>> firstPick;
 };

@@ -1,5 +1,8 @@
 #include "measurement.h"
 
+#include <QPainter>
+#include <QPen>
+
 #include <cmath>
 
 namespace {
@@ -35,4 +38,28 @@ QString Measurement::text() const
 {
     return kind == Kind::Distance ? QString("%1 mm").arg(value(), 0, 'f', 1)
                                   : QString("%1°").arg(value(), 0, 'f', 1);
+}
+
+void drawMeasurement(QPainter &painter, const Measurement &measurement,
+                     const std::vector<QPointF> &points)
+{
+    const QColor colour(255, 220, 40);
+    // A dark edge keeps the line visible over bright tissue.
+    for (const auto &[width, pen] :
+         {std::pair(3.5, QColor(0, 0, 0, 160)), std::pair(1.5, colour)}) {
+        painter.setPen(QPen(pen, width));
+        for (std::size_t i = 1; i < points.size(); ++i)
+            painter.drawLine(points[i - 1], points[i]);
+    }
+    painter.setPen(QPen(colour, 1.5));
+    for (const QPointF &point : points)
+        painter.drawEllipse(point, 2.5, 2.5);
+    if (!measurement.isComplete() || points.size() < 2)
+        return;
+    // Beside the end of a distance, the vertex of an angle.
+    const QPointF at = points[1] + QPointF(6.0, -6.0);
+    painter.setPen(Qt::black);
+    painter.drawText(at + QPointF(1.0, 1.0), measurement.text());
+    painter.setPen(colour);
+    painter.drawText(at, measurement.text());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointF>
 #include <QString>
 
 #include <array>
@@ -33,3 +34,11 @@ struct Measurement
         return kind == other.kind && points == other.points;
     }
 };
+
+class QPainter;
+
+// Draws a measurement whose points lie at the given widget positions (as
+// many as it has, or fewer while it is being made): its lines with a dark
+// edge, and its value beside its second point once complete.
+void drawMeasurement(QPainter &painter, const Measurement &measurement,
+                     const std::vector<QPointF> &points);

@@ -189,21 +189,6 @@ void OrthogonalSliceView::drawMeasurements(QPainter &painter) const
     if (!session)
         return;
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const auto drawOne = [&](const Measurement &measurement, const std::vector<QPointF> &points) {
-        painter.setPen(QPen(QColor(255, 220, 40), 1.5));
-        for (std::size_t i = 1; i < points.size(); ++i)
-            painter.drawLine(points[i - 1], points[i]);
-        for (const QPointF &point : points)
-            painter.drawEllipse(point, 2.5, 2.5);
-        if (measurement.isComplete()) {
-            // Beside the end of a distance, the vertex of an angle.
-            const QPointF at = points[1] + QPointF(6.0, -6.0);
-            painter.setPen(Qt::black);
-            painter.drawText(at + QPointF(1.0, 1.0), measurement.text());
-            painter.setPen(QColor(255, 220, 40));
-            painter.drawText(at, measurement.text());
-        }
-    };
     for (const Measurement &measurement : session->measurements()) {
         std::vector<QPointF> points;
         for (const std::array<double, 3> &world : measurement.points) {
@@ -213,7 +198,7 @@ void OrthogonalSliceView::drawMeasurements(QPainter &painter) const
             points.push_back(position);
         }
         if (points.size() == measurement.points.size())
-            drawOne(measurement, points);
+            drawMeasurement(painter, measurement, points);
     }
     // The measurement being made, up to the pointer.
     if (!pendingPoints.empty()) {
@@ -232,7 +217,7 @@ void OrthogonalSliceView::drawMeasurements(QPainter &painter) const
             pending.points.push_back(pointer);
             points.push_back(pointerPosition);
         }
-        drawOne(pending, points);
+        drawMeasurement(painter, pending, points);
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
 }
