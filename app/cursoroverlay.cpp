@@ -8,15 +8,7 @@
 #include <QPainter>
 #include <QPen>
 
-CursorOverlay::CursorOverlay(VolumeRenderer *covered) : QWidget(covered), renderer(covered)
-{
-    setObjectName("cursorOverlay");
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setFocusPolicy(Qt::NoFocus);
-    setGeometry(covered->rect());
-    covered->installEventFilter(this);
-}
+CursorOverlay::CursorOverlay(VolumeRenderer *covered) : RendererOverlay(covered, "cursorOverlay") {}
 
 void CursorOverlay::setCursorVoxel(const std::optional<VoxelIndex> &newVoxel,
                                    const SliceGrid &newGrid)
@@ -26,17 +18,6 @@ void CursorOverlay::setCursorVoxel(const std::optional<VoxelIndex> &newVoxel,
     voxel = newVoxel;
     grid = newGrid;
     update();
-}
-
-bool CursorOverlay::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == parentWidget() && event->type() == QEvent::Resize)
-        setGeometry(parentWidget()->rect());
-    // The renderer's frame is composed as a texture: its repaints do not
-    // repaint children. Each frame may have turned, zoomed or panned.
-    if (watched == parentWidget() && event->type() == QEvent::Paint && voxel)
-        update();
-    return QWidget::eventFilter(watched, event);
 }
 
 void CursorOverlay::paintEvent(QPaintEvent *)

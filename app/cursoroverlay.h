@@ -1,9 +1,8 @@
 #pragma once
 
+#include "rendereroverlay.h"
 #include "slicegeometry.h"
 #include "slicegrid.h"
-
-#include <QWidget>
 
 #include <optional>
 
@@ -14,12 +13,8 @@ class VolumeRenderer;
 
 // The slice cursor drawn over the rendering: three short lines through the
 // cursor voxel along the data set's X (red), Y (green) and Z (blue) axes,
-// projected with the geometry of the renderer's frame. A transparent child
-// laid over the renderer like OrientationOverlay, so the marker never enters
-// the framebuffer (saved images and grabbed frames stay as they are); it
-// repaints itself after each of the renderer's paints, so it follows turns,
-// zoom and pan. Lets every mouse event through.
-class CursorOverlay : public QWidget
+// projected with the geometry of the renderer's frame, over the renderer.
+class CursorOverlay : public RendererOverlay
 {
     Q_OBJECT
 
@@ -38,11 +33,10 @@ public:
     static constexpr double halfLength = 0.08;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool hasContent() const override { return voxel.has_value(); }
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    VolumeRenderer *renderer;
     std::optional<VoxelIndex> voxel;
     SliceGrid grid;
 };

@@ -308,19 +308,23 @@ void MainWindow::addPictureCommands()
         ui->menuDatei->insertAction(after, action);
         const bool layout = command.layout;
         connect(action, &QAction::triggered, this, [this, layout] {
-            QWidget *shown = layout ? ui->centralWidget : sliceViews->sliceViewForPicture();
-            savePicture(shown->grab().toImage());
+            savePicture([this, layout] {
+                QWidget *shown = layout ? ui->centralWidget : sliceViews->sliceViewForPicture();
+                return shown->grab().toImage();
+            });
         });
     }
 }
 
-void MainWindow::savePicture(const QImage &image)
+void MainWindow::savePicture(const std::function<QImage()> &picture)
 {
     QString fileName = context->dialogs->saveImageFileName(this);
     if (fileName.isEmpty())
         return;
     if (!fileName.endsWith(".png"))
         fileName += ".png";
+    // Taken once the dialog has gone.
+    const QImage image = picture();
     if (image.isNull() || !image.save(fileName, "PNG")) {
         context->dialogs->warnImageNotSaved(this);
         return;
@@ -333,20 +337,7 @@ void MainWindow::savePicture(const QImage &image)
 
 void MainWindow::on_actionBild_speichern_triggered()
 {
-    QString fileName = context->dialogs->saveImageFileName(this);
-    if (fileName.isEmpty())
-        return;
-    if (!fileName.endsWith(".png"))
-        fileName += ".png";
-    const QImage image = volumeRenderer->grabFrame();
-    if (image.isNull() || !image.save(fileName, "PNG")) {
-        context->dialogs->warnImageNotSaved(this);
-        return;
-    }
-    context->rememberFolder("image", fileName);
-    context->showMessage(
-        tr("Image saved to %1")
-            .arg(QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath())));
+    savePicture([this] { return volumeRenderer->grabFrame(); });
 }
 
 void MainWindow::on_slicingScrollBar_valueChanged(int)

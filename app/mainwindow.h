@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class BackgroundLoad;
@@ -149,8 +150,8 @@ private slots:
 
 private:
     void addPictureCommands();
-    // Asks for a PNG file name and writes the image there.
-    void savePicture(const QImage &image);
+    // Asks for a PNG file name and writes the picture taken then there.
+    void savePicture(const std::function<QImage()> &picture);
     void updateSlicingView();
     void updateSlicingRange();
     // The colour swatches and spin boxes show the session's options, and the

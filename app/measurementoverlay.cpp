@@ -8,14 +8,8 @@
 #include <QPen>
 
 MeasurementOverlay::MeasurementOverlay(VolumeRenderer *covered)
-    : QWidget(covered), renderer(covered)
+    : RendererOverlay(covered, "measurementOverlay")
 {
-    setObjectName("measurementOverlay");
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setFocusPolicy(Qt::NoFocus);
-    setGeometry(covered->rect());
-    covered->installEventFilter(this);
 }
 
 void MeasurementOverlay::setMeasurements(const std::vector<Measurement> &measurements,
@@ -24,16 +18,6 @@ void MeasurementOverlay::setMeasurements(const std::vector<Measurement> &measure
     shown = measurements;
     dataGrid = grid;
     update();
-}
-
-bool MeasurementOverlay::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == parentWidget() && event->type() == QEvent::Resize)
-        setGeometry(parentWidget()->rect());
-    // The frame may have turned, zoomed or panned.
-    if (watched == parentWidget() && event->type() == QEvent::Paint && !shown.empty())
-        update();
-    return QWidget::eventFilter(watched, event);
 }
 
 void MeasurementOverlay::paintEvent(QPaintEvent *)

@@ -1,19 +1,16 @@
 #pragma once
 
-#include "measurement.h"
 #include "imagegrid.h"
-
-#include <QWidget>
+#include "measurement.h"
+#include "rendereroverlay.h"
 
 #include <vector>
 
 class VolumeRenderer;
 
 // The measurements drawn over the rendering, projected with the geometry of
-// its frame: a transparent child over the renderer like CursorOverlay, so
-// they never enter saved images, repainted after each of the renderer's
-// paints. Lets every mouse event through.
-class MeasurementOverlay : public QWidget
+// its frame.
+class MeasurementOverlay : public RendererOverlay
 {
     Q_OBJECT
 
@@ -25,11 +22,10 @@ public:
     void setMeasurements(const std::vector<Measurement> &measurements, const ImageGrid &grid);
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool hasContent() const override { return !shown.empty(); }
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    VolumeRenderer *renderer;
     std::vector<Measurement> shown;
     ImageGrid dataGrid;
 };

@@ -141,8 +141,8 @@ void StatisticsController::refresh()
         const RegionStatistics &s = rows[std::size_t(r)];
         table->setItem(r, 0, new NumberItem(s.label));
         table->setItem(r, 1, new QTableWidgetItem(s.name));
-        const double numbers[] = {double(s.voxels), s.volumeMm3, s.volumeMl(), s.mean,
-                                  s.sd,             s.minimum,   s.maximum,    s.median};
+        const double numbers[] = {double(s.voxels), s.volumeMm3, s.volumeMl(), s.mean, s.sd,
+                                  s.minimum,        s.maximum,   s.median};
         for (int c = 0; c < 8; ++c)
             table->setItem(r, c + 2, new NumberItem(numbers[c]));
     }

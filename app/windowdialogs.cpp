@@ -166,34 +166,36 @@ void WindowDialogs::warnImageNotSaved(QWidget *parent)
                          QMessageBox::NoButton);
 }
 
-WindowDialogs::UnsavedChoice WindowDialogs::askToSaveTransferFunction(QWidget *parent)
+namespace {
+
+WindowDialogs::UnsavedChoice askToSave(QWidget *parent, const char *title, const char *question)
 {
     const QMessageBox::StandardButton answer = QMessageBox::question(
-        parent, QCoreApplication::translate("MainWindow", "Transfer function changed"),
-        QCoreApplication::translate("MainWindow",
-                                    "The transfer function has changed since it was last saved "
-                                    "or loaded. Save it before quitting?"),
+        parent, QCoreApplication::translate("MainWindow", title),
+        QCoreApplication::translate("MainWindow", question),
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (answer == QMessageBox::Save)
-        return UnsavedChoice::Save;
+        return WindowDialogs::UnsavedChoice::Save;
     if (answer == QMessageBox::Discard)
-        return UnsavedChoice::Discard;
-    return UnsavedChoice::Cancel;
+        return WindowDialogs::UnsavedChoice::Discard;
+    return WindowDialogs::UnsavedChoice::Cancel;
+}
+
+} // namespace
+
+WindowDialogs::UnsavedChoice WindowDialogs::askToSaveTransferFunction(QWidget *parent)
+{
+    return askToSave(parent, QT_TRANSLATE_NOOP("MainWindow", "Transfer function changed"),
+                     QT_TRANSLATE_NOOP("MainWindow",
+                                       "The transfer function has changed since it was last "
+                                       "saved or loaded. Save it before quitting?"));
 }
 
 WindowDialogs::UnsavedChoice WindowDialogs::askToSaveScene(QWidget *parent)
 {
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        parent, QCoreApplication::translate("MainWindow", "Scene changed"),
-        QCoreApplication::translate("MainWindow",
-                                    "The scene has changed since it was last saved or opened. "
-                                    "Save it before quitting?"),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-    if (answer == QMessageBox::Save)
-        return UnsavedChoice::Save;
-    if (answer == QMessageBox::Discard)
-        return UnsavedChoice::Discard;
-    return UnsavedChoice::Cancel;
+    return askToSave(parent, QT_TRANSLATE_NOOP("MainWindow", "Scene changed"),
+                     QT_TRANSLATE_NOOP("MainWindow", "The scene has changed since it was last "
+                                                     "saved or opened. Save it before quitting?"));
 }
 
 std::optional<WindowDialogs::PointValues> WindowDialogs::editPoint(QWidget *parent,

@@ -1,5 +1,7 @@
 #include "colormap.h"
 
+#include "filereason.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -106,21 +108,20 @@ QString canonicalName(const QString &name)
 
 QString displayName(const QString &fileName)
 {
-    const QString name = QFileInfo(fileName).fileName();
-    return name.isEmpty() ? QString("colour map") : name;
+    return fileReasonName(fileName, "colour map");
 }
 
 ReadResult failure(const QString &fileName, const QString &reason)
 {
     ReadResult result;
-    result.reason = displayName(fileName) + ": " + reason;
+    result.reason = fileReason(fileName, "colour map", reason);
     return result;
 }
 
 ReadResult failureAtLine(const QString &fileName, int line, const QString &reason)
 {
     ReadResult result;
-    result.reason = QString("%1, line %2: %3").arg(displayName(fileName)).arg(line).arg(reason);
+    result.reason = lineReason(fileName, "colour map", line, reason);
     return result;
 }
 

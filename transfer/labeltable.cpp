@@ -1,5 +1,7 @@
 #include "labeltable.h"
 
+#include "filereason.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -251,23 +253,17 @@ std::optional<Label> readPlain(const Line &line, QString *reason)
     return label;
 }
 
-QString displayName(const QString &fileName)
-{
-    const QString name = QFileInfo(fileName).fileName();
-    return name.isEmpty() ? QString("label table") : name;
-}
-
 ReadResult failure(const QString &fileName, const QString &reason)
 {
     ReadResult result;
-    result.reason = displayName(fileName) + ": " + reason;
+    result.reason = fileReason(fileName, "label table", reason);
     return result;
 }
 
 ReadResult failureAtLine(const QString &fileName, int line, const QString &reason)
 {
     ReadResult result;
-    result.reason = QString("%1, line %2: %3").arg(displayName(fileName)).arg(line).arg(reason);
+    result.reason = lineReason(fileName, "label table", line, reason);
     return result;
 }
 
