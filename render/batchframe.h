@@ -41,7 +41,8 @@ public:
     virtual void setVolume(const Volume *volume) = 0;
     // The layers over the volume (see RayCaster::uploadLayers()); neither
     // their volumes nor appearances are owned, and they must outlive the
-    // frames. Set again after each change of them.
+    // frames. Set again after each change of them and after each
+    // setVolume().
     virtual void setLayers(const std::vector<ShownLayer> &layers) = 0;
     virtual void setRenderingOptions(const RenderingOptions &options) = 0;
     // Rebuilds and uploads the transfer-function table.

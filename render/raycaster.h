@@ -138,6 +138,8 @@ public:
     // drawn. A layer image of the same volume as before keeps its texels and
     // only takes its new table.
     static constexpr int maximumRenderedLayers = 4;
+    // Upload the layers again after each uploadVolume(): their bricks are
+    // marked in the volume's.
     GlResult uploadLayers(const std::vector<ShownLayer> &layers);
     int layersHeld() const { return int(heldLayers.size()); }
 

@@ -99,6 +99,9 @@ void VolumeRenderer::uploadVolumeNow()
     volumeShown = result.ok;
     if (!result.ok)
         reportProblem(result.message);
+    // The layers' bricks are the new volume's to mark.
+    if (!layers.empty())
+        uploadLayersNow();
 }
 
 void VolumeRenderer::setRenderingOptions(const RenderingOptions *newOptions)
