@@ -212,13 +212,21 @@ void LayerController::buildPanel(QWidget *parent)
     layout->addWidget(labelControls);
 
     connect(layerList, &QListWidget::currentRowChanged, this, &LayerController::showCurrentLayer);
+    // The session's change rebuilds the lists: it goes out once the item
+    // that changed is done with its signal.
     connect(layerList, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
         if (showing)
             return;
         const int layer = context.session->layerCount() - 1 - layerList->row(item);
-        LayerAppearance appearance = context.session->layerAppearance(layer);
-        appearance.visible = item->checkState() == Qt::Checked;
-        context.session->setLayerAppearance(layer, appearance);
+        const bool visible = item->checkState() == Qt::Checked;
+        QMetaObject::invokeMethod(
+            this,
+            [this, layer, visible] {
+                LayerAppearance appearance = context.session->layerAppearance(layer);
+                appearance.visible = visible;
+                context.session->setLayerAppearance(layer, appearance);
+            },
+            Qt::QueuedConnection);
     });
     connect(upButton, &QPushButton::clicked, this, [this] {
         const int row = layerList->currentRow();
@@ -253,11 +261,18 @@ void LayerController::buildPanel(QWidget *parent)
         if (showing)
             return;
         const int layer = currentLayer();
-        LayerAppearance appearance = context.session->layerAppearance(layer);
-        if (Label *label = appearance.labels.find(item->data(0, Qt::UserRole).toInt())) {
-            label->visible = item->checkState(0) == Qt::Checked;
-            context.session->setLayerAppearance(layer, appearance);
-        }
+        const int value = item->data(0, Qt::UserRole).toInt();
+        const bool visible = item->checkState(0) == Qt::Checked;
+        QMetaObject::invokeMethod(
+            this,
+            [this, layer, value, visible] {
+                LayerAppearance appearance = context.session->layerAppearance(layer);
+                if (Label *label = appearance.labels.find(value)) {
+                    label->visible = visible;
+                    context.session->setLayerAppearance(layer, appearance);
+                }
+            },
+            Qt::QueuedConnection);
     });
     connect(labelTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
         const Label *label = item ? context.session->layerAppearance(currentLayer())

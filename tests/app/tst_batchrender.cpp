@@ -3,6 +3,7 @@
 #include "offscreenframe.h"
 #include "patientorientation.h"
 #include "renderchecks.h"
+#include "scene.h"
 
 #include <QTest>
 
@@ -50,6 +51,7 @@ private slots:
     void optionsReachThePicture();
     void viewsPutThePatientWhereTheLettersSay_data();
     void viewsPutThePatientWhereTheLettersSay();
+    void optionsGivenOverAScene();
 };
 
 void TestBatchRender::optionsReachThePicture_data()
@@ -112,6 +114,40 @@ void TestBatchRender::viewsPutThePatientWhereTheLettersSay()
                              .arg(up)
                              .arg(letters.left, letters.right, letters.top, letters.bottom,
                                   keepImages("marker", result.image))));
+}
+
+// Over a scene read from a file only the options given replace its values;
+// without a scene every value is the command line's.
+void TestBatchRender::optionsGivenOverAScene()
+{
+    Scene scene;
+    scene.camera.rotation = {25, 40, 0};
+    scene.camera.view.zoom = 2.0;
+    scene.options.samples = 333;
+    scene.options.ambient = QColor(1, 2, 3);
+    scene.jitter = false;
+    scene.crop = {{0.1, 0.2, 0.3}, {0.9, 0.8, 0.7}};
+    scene.layer().transferFunction = TransferFunction::fromStops({{0.0, Qt::red}, {1.0, Qt::blue}});
+
+    const CommandLine line =
+        parseCommandLine({"kelvara", "case.kelvara", "--output", "o.png", "--rotation", "0,90,0",
+                          "--samples", "50", "--ambient", "#101010"});
+    QCOMPARE(int(line.mode), int(CommandLine::Mode::Batch));
+    const Scene over = batchScene(line, &scene);
+    QCOMPARE(over.camera.rotation, (std::array<int, 3>{{0, 90, 0}}));
+    QCOMPARE(over.options.samples, 50);
+    QCOMPARE(over.options.ambient, QColor("#101010"));
+    // Not given: the scene's.
+    QCOMPARE(over.camera.view.zoom, 2.0);
+    QVERIFY(!over.jitter);
+    QCOMPARE(over.crop, scene.crop);
+    QCOMPARE(over.options.diffuse, scene.options.diffuse);
+    QCOMPARE(over.layer().transferFunction, scene.layer().transferFunction);
+
+    const Scene plain = batchScene(line);
+    QCOMPARE(plain.camera.view.zoom, 1.0);
+    QVERIFY(plain.jitter);
+    QVERIFY(plain.crop.isFull());
 }
 
 QTEST_MAIN(TestBatchRender)

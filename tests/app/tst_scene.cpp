@@ -10,6 +10,7 @@
 #include "volume.h"
 #include "volumerenderer.h"
 #include "volumeseries.h"
+#include "windowdialogs.h"
 
 #include <QAction>
 #include <QFile>
@@ -36,6 +37,7 @@ private slots:
     void colourVolumeShowsItsColours();
     void sceneFilesKeepEverythingAndRefuseBadKeys();
     void savedSceneReopensAndRendersInBatch();
+    void movedDataIsAskedForAndQuitAsksToSave();
 };
 
 namespace {
@@ -461,6 +463,68 @@ void TestScene::savedSceneReopensAndRendersInBatch()
     QCOMPARE(layout.size(), QSize(200, 160));
     for (const QPoint corner : {QPoint(0, 0), QPoint(100, 0), QPoint(0, 80), QPoint(100, 80)})
         QVERIFY(litPixels(layout.copy(QRect(corner, QSize(100, 80)))) > 400);
+}
+
+namespace {
+
+// Answers the questions of opening a scene whose data moved and of quitting.
+class MovedDataDialogs : public WindowDialogs
+{
+public:
+    QString newPlace;
+    QStringList asked;
+    UnsavedChoice quitChoice = UnsavedChoice::Cancel;
+    QString locateMissingFile(QWidget *, const QString &missing) override
+    {
+        asked << missing;
+        return newPlace;
+    }
+    UnsavedChoice askToSaveScene(QWidget *) override
+    {
+        asked << "save?";
+        return quitChoice;
+    }
+};
+
+} // namespace
+
+// A scene whose data moved asks where it is now; a scene changed since it
+// was opened asks to be saved on quitting: Cancel keeps the window, Discard
+// closes it.
+void TestScene::movedDataIsAskedForAndQuitAsksToSave()
+{
+    QTemporaryDir dir;
+    const QString head = dir.filePath("head.dat");
+    QVERIFY(writeDatFile(head.toStdString(), makeHeadPhantom(24, 24, 24)));
+    const QString sceneFile = dir.filePath("case.kelvara");
+    {
+        MainWindow window;
+        QVERIFY(window.loadFile(head));
+        QVERIFY(window.saveScene(sceneFile));
+    }
+    const QString moved = dir.filePath("moved.dat");
+    QVERIFY(QFile::rename(head, moved));
+
+    MainWindow window;
+    auto dialogs = std::make_unique<MovedDataDialogs>();
+    MovedDataDialogs *answers = dialogs.get();
+    window.setDialogs(std::move(dialogs));
+    QVERIFY(!window.openScene(sceneFile)); // asked, no answer: not opened
+    QCOMPARE(answers->asked, QStringList{head});
+    answers->newPlace = moved;
+    QVERIFY(window.openScene(sceneFile));
+    auto *session = window.findChild<ViewerSession *>("viewerSession");
+    QTRY_COMPARE_WITH_TIMEOUT(session->scene().layer().file, moved, 20000);
+
+    QCOMPARE(answers->asked.size(), 2);
+    SceneCamera turned;
+    turned.rotation = {10, 0, 0};
+    session->setCamera(turned);
+    QVERIFY(!window.close()); // Cancel: the window stays
+    QCOMPARE(answers->asked.size(), 3);
+    QCOMPARE(answers->asked.last(), QString("save?"));
+    answers->quitChoice = WindowDialogs::UnsavedChoice::Discard;
+    QVERIFY(window.close());
 }
 
 QTEST_MAIN(TestScene)

@@ -1,4 +1,5 @@
 #include "cursoroverlay.h"
+#include "fileinfo.h"
 #include "mainwindow.h"
 #include "orthogonalsliceview.h"
 #include "samplevolumes.h"
@@ -23,12 +24,15 @@
 #include <QRegularExpression>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSlider>
 #include <QStatusBar>
+#include <QTreeWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -286,6 +290,25 @@ void TestSliceViews::labelMapShowsInTheViewsAndTheReadout()
     const QColor colour = session->layerAppearance(1).labels.find(5)->colour;
     const QPoint inside = (axial->cursorWidgetPosition() + QPointF(4, 4)).toPoint();
     QCOMPARE(axial->grab().toImage().pixelColor(inside).rgb(), colour.rgb());
+
+    // The panel's controls reach the session, and the views follow.
+    window.findChild<QSlider *>("layerOpacitySlider")->setValue(30);
+    QCOMPARE(session->layerAppearance(1).opacity, 0.3);
+    auto *labelTree = window.findChild<QTreeWidget *>("labelTree");
+    const QList<QTreeWidgetItem *> five = labelTree->findItems("5", Qt::MatchExactly, 0);
+    QCOMPARE(five.size(), 1);
+    five.first()->setCheckState(0, Qt::Unchecked);
+    QTRY_VERIFY(!session->layerAppearance(1).labels.find(5)->visible);
+    QVERIFY(axial->grab().toImage().pixelColor(inside).rgb() != colour.rgb());
+
+    // --probe names the label under each point, one JSON line per layer.
+    std::ostringstream out, err;
+    LayerRequest probed = request;
+    QCOMPARE(
+        printProbes({volumeFile}, {{{12.0, 8.0, 6.0}}}, 0, true, std::nullopt, {probed}, out, err),
+        0);
+    QVERIFY2(QString::fromStdString(out.str()).contains("\"name\":\"Tumour core\""),
+             out.str().c_str());
 
     window.findChild<QPushButton *>("removeLayerButton")->click();
     QVERIFY(!panel->isVisible());

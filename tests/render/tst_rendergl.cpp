@@ -280,6 +280,7 @@ private slots:
     void refusedVolumes_data();
     void refusedVolumes();
     void offscreenResizeAndTiming();
+    void layersOutliveANewVolume();
     void skippingKeepsThePicture_data();
     void skippingKeepsThePicture();
     void skippingFollowsTableAndVolume();
@@ -1576,6 +1577,34 @@ void RenderGlTest::dragsDrawReducedFrames()
     QTRY_COMPARE_WITH_TIMEOUT(renderer.lastFrameDivisor(), 4, 2000);
     QTRY_VERIFY_WITH_TIMEOUT(!renderer.isInteracting(), 2000);
     QTRY_COMPARE_WITH_TIMEOUT(renderer.lastFrameDivisor(), 1, 2000);
+}
+
+// The window's renderer keeps drawing its layers when the volume under them
+// changes (the next volume of a series, a region), also where the volume
+// itself shows nothing: their bricks are marked again in the new volume's.
+void RenderGlTest::layersOutliveANewVolume()
+{
+    const Volume first = uniformVolume(16, 16, 16, 0.2f);
+    const Volume next = uniformVolume(16, 16, 16, 0.3f);
+    Volume labels = makeVolume(16, 16, 16, [](int x, int y, int z) {
+        return x > 4 && x < 11 && y > 4 && y < 11 && z > 4 && z < 11 ? 1.0f : 0.0f;
+    });
+    labels.valueRange = {0.0, 1.0};
+    LayerAppearance appearance = defaultLabelAppearance({0, 1});
+    appearance.opacity = 1.0;
+    OffscreenFrame frame(QSize(32, 32));
+    frame.setRenderingOptions(plainOptions());
+    frame.setGradientStops(constantStops(QColor(0, 0, 0, 0)));
+    frame.setVolume(&first);
+    frame.setLayers({{&labels, &appearance, QString()}});
+    const OffscreenResult before = frame.grab();
+    QVERIFY2(before.ok, qPrintable(before.message));
+    QVERIFY(countNonBlack(before.image) > 20); // the cube's face, about 6 x 6 pixels
+    frame.setVolume(&next);
+    const OffscreenResult after = frame.grab();
+    QVERIFY2(after.ok, qPrintable(after.message));
+    QCOMPARE(countNonBlack(after.image), countNonBlack(before.image));
+    frame.setLayers({});
 }
 
 QTEST_MAIN(RenderGlTest)

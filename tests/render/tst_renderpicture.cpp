@@ -104,6 +104,7 @@ private slots:
     void framesLiveSideBySide();
     void labelsLandWhereTheWorldPutsThem_data();
     void labelsLandWhereTheWorldPutsThem();
+    void signedMapShowsBothSidesInThreeD();
     void blocksDrawTheSamePicture_data();
     void blocksDrawTheSamePicture();
 };
@@ -569,6 +570,49 @@ void RenderPictureTest::labelsLandWhereTheWorldPutsThem()
     const QRgb centre = drawn.image.pixel(got.left + got.width / 2, got.top + got.height / 2);
     QVERIFY2(qRed(centre) > qGreen(centre) + 30 && qGreen(centre) == qBlue(centre),
              qPrintable(QString::number(centre, 16)));
+}
+
+// A signed map over a transparent volume: its positive part through its map
+// on one side of the picture, its negative part through the other map on the
+// other side, nothing of the values in between.
+void RenderPictureTest::signedMapShowsBothSidesInThreeD()
+{
+    RenderCase scene;
+    scene.size = QSize(64, 64);
+    scene.jitter = false;
+    scene.volume = uniformVolume(16, 16, 16, 0.5f);
+    scene.volume.patientFrame = true;
+    scene.stops = constantStops(QColor(0, 0, 0, 0));
+    // Values -4..4 along x on a coarser grid of the same box: the left
+    // columns strongly negative, the right strongly positive.
+    Volume map = makeVolume(8, 8, 8, [](int x, int, int) { return float(x) / 7.0f; });
+    map.spacing = {2.0, 2.0, 2.0};
+    map.worldOrigin = {0.5, 0.5, 0.5};
+    map.patientFrame = true;
+    map.valueRange = {-4.0, 4.0};
+    LayerAppearance appearance = defaultImageAppearance(0.5, 4.0);
+    appearance.rangeMinimum = 2.0;
+    appearance.colorMap = *ColorMaps::named("red");
+    appearance.negativeMap = *ColorMaps::named("blue");
+    scene.layers = {{&map, &appearance, QString()}};
+    const OffscreenResult result = render(scene);
+    QVERIFY2(result.ok, qPrintable(result.message));
+    int reddish = 0, bluish = 0, wrongSide = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const QRgb pixel = result.image.pixel(x, y);
+            const bool red = qRed(pixel) > qBlue(pixel) + 20;
+            const bool blue = qBlue(pixel) > qRed(pixel) + 20;
+            reddish += red;
+            bluish += blue;
+            // The front view shows x growing to the right.
+            wrongSide += (red && x < 28) || (blue && x > 36);
+        }
+    QVERIFY2(reddish > 100 && bluish > 100 && wrongSide == 0,
+             qPrintable(QString("%1 red, %2 blue, %3 on the wrong side")
+                            .arg(reddish)
+                            .arg(bluish)
+                            .arg(wrongSide)));
 }
 
 QTEST_MAIN(RenderPictureTest)

@@ -11,7 +11,9 @@
 #include "volume.h"
 #include "volumegrid.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -84,6 +86,7 @@ private slots:
     void outlinesDrawOnlyBoundaries();
     void layerOutsideTheBaseIsTold();
     void labelMapsHoldWholeNumbers();
+    void requestsOverTheDefaults();
 };
 
 void TestLayers::labelsLandWhereTheWorldPutsThem_data()
@@ -226,6 +229,38 @@ void TestLayers::labelMapsHoldWholeNumbers()
     QString reason;
     QVERIFY(!labelValuesOf(labels, values, &reason));
     QVERIFY2(reason.contains("0.5"), qPrintable(reason));
+}
+
+// What a command line or a menu asks for goes over the defaults: a table
+// names its labels and the map's other labels keep generated colours; a bad
+// map or table leaves the appearance as it was, naming the file.
+void TestLayers::requestsOverTheDefaults()
+{
+    QTemporaryDir dir;
+    QFile table(dir.filePath("atlas.txt"));
+    QVERIFY(table.open(QIODevice::WriteOnly));
+    table.write("3 Caudate left\n");
+    table.close();
+    LayerAppearance appearance = defaultLabelAppearance({0, 3, 9});
+    const QColor nine = appearance.labels.find(9)->colour;
+    LayerRequest request;
+    request.labelTable = table.fileName();
+    request.opacity = 1.5; // held at 1
+    request.outline = true;
+    QString reason;
+    QVERIFY(applyLayerRequest(request, appearance, &reason));
+    QCOMPARE(appearance.labels.find(3)->name, QString("Caudate left"));
+    QCOMPARE(appearance.labels.find(9)->colour, nine);
+    QVERIFY(!appearance.labels.find(0)->visible);
+    QCOMPARE(appearance.opacity, 1.0);
+    QVERIFY(appearance.outline);
+
+    const LayerAppearance before = appearance;
+    LayerRequest bad;
+    bad.colorMap = dir.filePath("missing.lut");
+    QVERIFY(!applyLayerRequest(bad, appearance, &reason));
+    QVERIFY2(reason.contains("missing.lut"), qPrintable(reason));
+    QVERIFY(appearance == before);
 }
 
 QTEST_GUILESS_MAIN(TestLayers)

@@ -1,5 +1,6 @@
 #include "colormap.h"
 #include "labeltable.h"
+#include "layerappearance.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -43,6 +44,7 @@ private slots:
     void mapRefusals_data();
     void mapRefusals();
     void namedMaps();
+    void appearanceColoursValues();
 };
 
 void TestLayerClassification::labelForms()
@@ -256,6 +258,39 @@ void TestLayerClassification::namedMaps()
     QVERIFY(!missing.ok);
     QVERIFY2(missing.reason.contains("neither a colour map's name (grey, hot,"),
              qPrintable(missing.reason));
+}
+
+// What a layer shows of a value: a map's colour from the range's low end on,
+// the negative side mirrored, a label's own colour and alpha times the
+// layer's opacity, nothing for NaN, hidden labels or hidden layers.
+void TestLayerClassification::appearanceColoursValues()
+{
+    LayerAppearance map = defaultImageAppearance(1.0, 5.0);
+    QCOMPARE(map.rangeMinimum, 1.0);
+    map.opacity = 0.5;
+    QCOMPARE(qAlpha(map.colourOf(0.99)), 0);
+    QCOMPARE(map.colourOf(1.0) & 0xffffffu, map.colorMap.at(0.0) & 0xffffffu);
+    QCOMPARE(map.colourOf(9.0) & 0xffffffu, map.colorMap.at(1.0) & 0xffffffu);
+    QCOMPARE(qAlpha(map.colourOf(3.0)), 128);
+    QCOMPARE(qAlpha(map.colourOf(-3.0)), 0); // no negative side yet
+    map.negativeMap = *ColorMaps::named("cool");
+    QCOMPARE(map.colourOf(-3.0) & 0xffffffu, map.negativeMap->at(0.5) & 0xffffffu);
+    QCOMPARE(qAlpha(map.colourOf(std::nan(""))), 0);
+    // A range reaching below zero has no room for a mirrored side.
+    map.rangeMinimum = -2.0;
+    QCOMPARE(map.colourOf(-3.0), qRgba(0, 0, 0, 0));
+    // Nothing above zero: nothing drawn until a range is given.
+    QCOMPARE(qAlpha(defaultImageAppearance(0.0, -1.0).colourOf(0.5)), 0);
+
+    LayerAppearance labels = defaultLabelAppearance({0, 4});
+    labels.opacity = 1.0;
+    QCOMPARE(qAlpha(labels.colourOf(0.0)), 0); // the background
+    labels.labels.find(4)->colour.setAlpha(100);
+    QCOMPARE(labels.colourOf(4.2), labels.colourOf(4.0)); // rounded to the label
+    QCOMPARE(qAlpha(labels.colourOf(4.0)), 100);
+    QCOMPARE(qAlpha(labels.colourOf(5.0)), 0); // not in the table
+    labels.visible = false;
+    QCOMPARE(qAlpha(labels.colourOf(4.0)), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLayerClassification)
