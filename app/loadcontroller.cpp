@@ -61,6 +61,8 @@ void LoadController::askForVolumeFile()
 
 bool LoadController::loadFile(const QString &fileName)
 {
+    if (SceneFile::isSceneFileName(fileName) && openScene)
+        return openScene(fileName);
     // The newest request wins over one still reading in the background.
     loader->cancel();
     // Read into a fresh record so that a failed load leaves the current data

@@ -46,14 +46,14 @@ public:
     void setTextureBudgetMiB(int mebibytes);
 
     // Who opens a scene asked for where a volume file is (drop, recent
-    // files, the command line).
-    void setSceneOpener(std::function<void(const QString &)> opener)
+    // files, the command line, loadFile()).
+    void setSceneOpener(std::function<bool(const QString &)> opener)
     {
         openScene = std::move(opener);
     }
 
 private:
-    std::function<void(const QString &)> openScene;
+    std::function<bool(const QString &)> openScene;
     bool applyLoadedVolume(const QString &fileName, std::unique_ptr<Volume> loaded,
                            const VolumeReadResult &result);
     // A Datei command that loads a folder the dialog function asks for.

@@ -49,7 +49,7 @@ SceneController::SceneController(WindowContext &windowContext, LoadController &l
         if (!keepPlace && pending && context.session->scene().layer().file == pending->layer().file)
             applyPendingScene();
     });
-    loads.setSceneOpener([this](const QString &file) { openScene(file); });
+    loads.setSceneOpener([this](const QString &file) { return openScene(file); });
 }
 
 QString SceneController::locate(const QString &file)
