@@ -36,7 +36,8 @@ void checkLabels(const QByteArray &bytes, const QString &fileName)
     int previous = -1;
     for (const Label &label : labels) {
         require(label.value > previous && label.value <= LabelTables::maximumValue);
-        require(label.colour.isValid() && label.colour.spec() == QColor::Rgb);
+        // Held as red, green and blue, as every table writes colours.
+        require(label.colour.isValid() && label.colour == label.colour.toRgb());
         require(result.table.find(label.value) == &label);
         previous = label.value;
         values.push_back(label.value);

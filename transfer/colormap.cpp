@@ -297,21 +297,10 @@ ReadResult parse(const QByteArray &bytes, const QString &fileName)
 
 ReadResult readFile(const QString &fileName)
 {
-    const QFileInfo info(fileName);
-    if (!info.exists())
-        return failure(fileName, "cannot be read (no such file)");
-    if (!info.isFile())
-        return failure(fileName, "cannot be read (not a file)");
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return failure(fileName, QString("cannot be read (%1)").arg(file.errorString()));
-    if (file.size() > maximumFileBytes)
-        return failure(fileName,
-                       QString("larger than %1 MiB").arg(maximumFileBytes / (1024 * 1024)));
-    // One byte more than allowed tells a file that grew since from one that fits.
-    const QByteArray bytes = file.read(maximumFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return failure(fileName, QString("cannot be read (%1)").arg(file.errorString()));
+    QByteArray bytes;
+    QString reason;
+    if (!readSmallFile(fileName, maximumFileBytes, &bytes, &reason))
+        return failure(fileName, reason);
     return parse(bytes, fileName);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 
@@ -24,4 +26,36 @@ inline QString lineReason(const QString &fileName, const char *unnamed, int line
         .arg(fileReasonName(fileName, unnamed))
         .arg(line)
         .arg(reason);
+}
+
+// A table or map file's bytes, at most maximumBytes of them; false with the
+// reason (without the file's name) when it cannot be read or is larger.
+inline bool readSmallFile(const QString &fileName, qint64 maximumBytes, QByteArray *bytes,
+                          QString *reason)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        *reason = QStringLiteral("cannot be read (no such file)");
+        return false;
+    }
+    if (!info.isFile()) {
+        *reason = QStringLiteral("cannot be read (not a file)");
+        return false;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *reason = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        return false;
+    }
+    if (file.size() > maximumBytes) {
+        *reason = QStringLiteral("larger than %1 MiB").arg(maximumBytes / (1024 * 1024));
+        return false;
+    }
+    // One byte more than allowed tells a file that grew since from one that fits.
+    *bytes = file.read(maximumBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *reason = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        return false;
+    }
+    return true;
 }
