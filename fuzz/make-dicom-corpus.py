@@ -4,7 +4,8 @@
 Small slices (4 x 3 pixels) through pydicom in every transfer syntax it can
 write here (implicit and explicit little-endian, explicit big-endian,
 deflated, RLE), and the cases the screen treats apart: mixed implicit and
-explicit elements, YBR_FULL_422 colour, MONOCHROME1, RT dose. Generated
+explicit elements, YBR_FULL_422 colour, MONOCHROME1, RT dose, enhanced
+multi-frame over time (explicit, and implicit with undefined lengths). Generated
 rather than committed, so that no binary files live in git. JPEG is left
 out: pydicom has no JPEG encoder without further packages.
 """
@@ -13,7 +14,7 @@ import os
 import sys
 
 import numpy as np
-from pydicom.dataset import FileDataset, FileMetaDataset
+from pydicom.dataset import Dataset, FileDataset, FileMetaDataset
 from pydicom.filebase import DicomBytesIO
 from pydicom.filewriter import write_data_element, write_file_meta_info
 from pydicom.uid import (DeflatedExplicitVRLittleEndian, ExplicitVRBigEndian,
@@ -21,6 +22,7 @@ from pydicom.uid import (DeflatedExplicitVRLittleEndian, ExplicitVRBigEndian,
 
 CT = "1.2.840.10008.5.1.4.1.1.2"
 RT_DOSE = "1.2.840.10008.5.1.4.1.1.481.2"
+ENHANCED_MR = "1.2.840.10008.5.1.4.1.1.4.1"
 
 
 def slice_dataset(syntax, sop_class=CT):
@@ -84,6 +86,37 @@ def main():
     ds.NumberOfFrames, ds.FrameIncrementPointer = 2, (0x3004, 0x000C)
     ds.PixelData = np.arange(24, dtype="<u4").tobytes()
     ds.save_as(os.path.join(folder, "start-rt-dose.dcm"), write_like_original=False)
+    for name, syntax in (("enhanced", ExplicitVRLittleEndian),
+                         ("enhanced-implicit", ImplicitVRLittleEndian)):
+        ds = enhanced_over_time(syntax, undefined=syntax == ImplicitVRLittleEndian)
+        ds.save_as(os.path.join(folder, f"start-{name}.dcm"), write_like_original=False)
+
+
+def enhanced_over_time(syntax, undefined):
+    """Four frames: two slices at each of two temporal positions."""
+    ds = slice_dataset(syntax, ENHANCED_MR)
+    del ds.ImagePositionPatient, ds.ImageOrientationPatient, ds.PixelSpacing
+    shared, measures, plane = Dataset(), Dataset(), Dataset()
+    measures.PixelSpacing, plane.ImageOrientationPatient = ["0.5", "0.75"], [1, 0, 0, 0, 1, 0]
+    shared.PixelMeasuresSequence, shared.PlaneOrientationSequence = [measures], [plane]
+    ds.SharedFunctionalGroupsSequence, frames = [shared], []
+    for t, k in ((1, 1), (0, 0), (1, 0), (0, 1)):
+        item, content, position, cardiac = Dataset(), Dataset(), Dataset(), Dataset()
+        content.TemporalPositionIndex = t + 1
+        position.ImagePositionPatient = [1, 2, 3 + 2 * k]
+        cardiac.NominalCardiacTriggerDelayTime = 100.0 * t
+        item.FrameContentSequence, item.PlanePositionSequence = [content], [position]
+        item.CardiacSynchronizationSequence = [cardiac]
+        frames.append(item)
+    ds.PerFrameFunctionalGroupsSequence, ds.NumberOfFrames = frames, len(frames)
+    ds.PixelData = (np.arange(48) * 50 - 1000).astype("<i2").tobytes()
+    if undefined:
+        for element in ds.iterall():
+            if element.VR == "SQ":
+                element.is_undefined_length = True
+                for item in element.value:
+                    item.is_undefined_length_sequence_item = True
+    return ds
 
 
 if __name__ == "__main__":

@@ -28,6 +28,25 @@ constexpr std::uint64_t deflateRatioLimit = 16;
 constexpr std::uint32_t undefinedLength = 0xffffffffu;
 constexpr int maxDepth = 32;
 
+// The functional groups of enhanced multi-frame files, and the sequences
+// within them that place a frame in space and time.
+constexpr std::uint32_t sharedGroups = 0x52009229;
+constexpr std::uint32_t perFrameGroups = 0x52009230;
+constexpr std::uint32_t frameContent = 0x00209111;
+constexpr std::uint32_t planePosition = 0x00209113;
+constexpr std::uint32_t planeOrientation = 0x00209116;
+constexpr std::uint32_t pixelMeasures = 0x00289110;
+constexpr std::uint32_t cardiacSynchronisation = 0x00189118;
+
+// Implicit data sets do not say which elements are sequences: these are
+// known by their tags.
+bool knownSequence(std::uint32_t tag)
+{
+    return tag == sharedGroups || tag == perFrameGroups || tag == frameContent ||
+           tag == planePosition || tag == planeOrientation || tag == pixelMeasures ||
+           tag == cardiacSynchronisation;
+}
+
 // Two bytes that name a value representation; in any other two the element
 // is taken as implicit, as old writers mixed the two encodings.
 const char *const rleSyntax = "1.2.840.10008.1.2.5";
@@ -97,6 +116,14 @@ struct Walker
     DicomSliceFacts facts;
     std::uint32_t samplesPerPixel = 1, bitsAllocated = 0;
     std::uint64_t frames = 1;
+    // The sequences the walk is inside, outermost first.
+    std::vector<std::uint32_t> enclosing;
+
+    bool inFrameGroups() const
+    {
+        return !enclosing.empty() &&
+               (enclosing.front() == perFrameGroups || enclosing.front() == sharedGroups);
+    }
 
     std::uint16_t u16(std::uint64_t at, bool big) const
     {
@@ -346,6 +373,43 @@ struct Walker
         return true;
     }
 
+    // Keeps what places the current frame, within the per-frame groups, and
+    // the pixel spacing and orientation that the shared groups (else the
+    // first frame's) give every frame.
+    void noteFrameElement(std::uint32_t tag, std::uint64_t at, std::uint32_t length, bool big)
+    {
+        const std::uint32_t parent = enclosing.back();
+        if (tag == 0x00280030 && parent == pixelMeasures && !facts.pixelSpacing) {
+            std::array<double, 2> spacing{};
+            if (decimals(text(at, length), spacing))
+                facts.pixelSpacing = spacing;
+        } else if (tag == 0x00200037 && parent == planeOrientation && !facts.orientation) {
+            std::array<double, 6> orientation{};
+            if (decimals(text(at, length), orientation))
+                facts.orientation = orientation;
+        }
+        if (facts.frames.empty() || enclosing.front() != perFrameGroups)
+            return;
+        DicomFrameFacts &frame = facts.frames.back();
+        if (tag == 0x00209128 && parent == frameContent && length == 4) {
+            frame.temporalIndex = u32(at, big);
+        } else if (tag == 0x00200032 && parent == planePosition) {
+            std::array<double, 3> position{};
+            if (decimals(text(at, length), position) &&
+                std::all_of(position.begin(), position.end(),
+                            [](double v) { return std::isfinite(v); }))
+                frame.position = position;
+        } else if (tag == 0x00209153 && parent == cardiacSynchronisation && length == 8) {
+            const std::uint64_t low = u32(at + (big ? 4 : 0), big);
+            const std::uint64_t high = u32(at + (big ? 0 : 4), big);
+            const std::uint64_t bits = high << 32 | low;
+            double delay = 0.0;
+            std::memcpy(&delay, &bits, sizeof delay);
+            if (std::isfinite(delay))
+                frame.triggerDelay = delay;
+        }
+    }
+
     // Where an explicit element stands in an implicit data set: two bytes
     // that name a representation are as well the low half of an implicit
     // length, so the element is taken as explicit only where that reading
@@ -430,7 +494,8 @@ struct Walker
                                     " where the image needs " + expected);
             }
             std::uint32_t length = 0;
-            bool sequence = false;
+            const std::uint32_t tag = std::uint32_t(group) << 16 | element;
+            bool sequence = !explicitHere && knownSequence(tag);
             if (explicitHere) {
                 sequence = vr[0] == 'S' && vr[1] == 'Q';
                 if (longFormVr(vr)) {
@@ -464,7 +529,10 @@ struct Walker
                 }
                 // A sequence, encapsulated pixel data, or an unknown element
                 // holding items: walk its items to their delimiter.
-                if (!items(position, end, depth + 1))
+                enclosing.push_back(tag);
+                const bool walked = items(position, end, depth + 1);
+                enclosing.pop_back();
+                if (!walked)
                     return false;
                 continue;
             }
@@ -472,11 +540,16 @@ struct Walker
                 return failTooLong(group, element, length, end - position);
             if (sequence) {
                 std::uint64_t inner = position;
-                if (!items(inner, position + length, depth + 1))
+                enclosing.push_back(tag);
+                const bool walked = items(inner, position + length, depth + 1);
+                enclosing.pop_back();
+                if (!walked)
                     return false;
             }
             if (depth == 0 && !noteTopLevel(group, element, position, length, big))
                 return false;
+            if (depth > 0 && !sequence && inFrameGroups())
+                noteFrameElement(tag, position, length, big);
             if (group == 0x0002 && element == 0x0010) {
                 std::string syntax(reinterpret_cast<const char *>(bytes + position), length);
                 while (!syntax.empty() && (syntax.back() == '\0' || syntax.back() == ' '))
@@ -596,6 +669,9 @@ struct Walker
                 return true;
             if (group != 0xfffe || element != 0xe000)
                 return fail(group, element, "stands where a sequence item should");
+            // Each item of the per-frame groups describes the next frame.
+            if (enclosing.size() == 1 && enclosing.front() == perFrameGroups)
+                facts.frames.emplace_back();
             if (length == undefinedLength) {
                 if (!elements(position, end, true, depth + 1))
                     return false;
@@ -603,8 +679,14 @@ struct Walker
             }
             if (length > end - position)
                 return failTooLong(group, element, length, end - position);
-            // Item contents are walked too; encapsulated fragments are plain
-            // bytes, which a failed walk would refuse, so they are skipped.
+            // Items of a known length are skipped (encapsulated fragments are
+            // plain bytes, which a walk would refuse), but for those of the
+            // per-frame groups, which place the frames.
+            if (inFrameGroups()) {
+                std::uint64_t inner = position;
+                if (!elements(inner, position + length, false, depth + 1))
+                    return false;
+            }
             position += length;
         }
         return true;

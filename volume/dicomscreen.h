@@ -37,6 +37,15 @@ struct DicomPixelFacts
     std::uint64_t pixelLength = 0;
 };
 
+// What the per-frame functional groups of an enhanced multi-frame file say
+// of one of its frames.
+struct DicomFrameFacts
+{
+    std::optional<long long> temporalIndex;        // Temporal Position Index
+    std::optional<std::array<double, 3>> position; // Image Position (Patient), mm, finite
+    std::optional<double> triggerDelay;            // Nominal Cardiac Trigger Delay Time, ms
+};
+
 struct DicomSliceFacts
 {
     std::string problem; // empty when the file is sound
@@ -49,10 +58,13 @@ struct DicomSliceFacts
     std::optional<std::array<double, 3>> position; // Image Position (Patient), mm, finite
     // Pixel Spacing (row step, column step) and Image Orientation (Patient)
     // as the file writes them, unchecked: GDCM replaces zero, non-finite and
-    // degenerate values without a word, and the user should hear of them.
+    // degenerate values without a word, and the user should hear of them. An
+    // enhanced multi-frame file gives them in its functional groups.
     std::optional<std::array<double, 2>> pixelSpacing;
     std::optional<std::array<double, 6>> orientation;
     DicomPixelFacts pixels;
+    // One per item of the Per-frame Functional Groups Sequence, in order.
+    std::vector<DicomFrameFacts> frames;
     std::uint32_t rows = 0;
     std::uint32_t columns = 0;
 };

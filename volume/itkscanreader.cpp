@@ -93,6 +93,10 @@ CollectingOutputWindow *outputWindow()
         // a file (a zero spacing, missing directions) our checks tell with
         // the load instead.
         gdcm::Trace::WarningOff();
+        // Its errors too: a reason reaches the user with the load, and the
+        // frames of enhanced files that GDCM cannot place ("not supported
+        // for now") are placed by our own code.
+        gdcm::Trace::ErrorOff();
     });
     return window.GetPointer();
 }
@@ -205,8 +209,6 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
             *frames = std::size_t(extent);
         count *= extent;
     }
-    if (perVoxel > 1 && frames && *frames > 1)
-        return scanRefusal("The image is a series of colour volumes, which is not read.");
     count *= perVoxel;
     if (slices > 1) {
         if (size[2] != 1)
@@ -837,8 +839,17 @@ struct DicomSeriesHeaders
     // A series over time: the slices of each volume, in temporal order (the
     // first is layout's); empty for one volume.
     std::vector<std::vector<const DicomFile *>> volumes;
+    // An enhanced multi-frame file over time: the file's frame of each slice
+    // place, volume after volume; empty otherwise.
+    std::vector<std::size_t> frameOrder;
+    std::size_t frameVolumes = 0;
+    double frameInterval = 0.0; // in frameUnit; 0 where the frames give no time
+    std::string frameUnit;
     std::array<double, 3> normal{{0.0, 0.0, 1.0}};
 };
+
+double triggerInterval(const std::vector<std::vector<const DicomFile *>> &volumes,
+                       std::string &unit);
 
 // The slices of a series grouped by Temporal Position Identifier, in its
 // order, where every slice has one, there are several and each group is as
@@ -862,6 +873,128 @@ temporalVolumes(const std::vector<const DicomFile *> &files)
         volumes.push_back(std::move(group));
     }
     return volumes;
+}
+
+// Places the frames of an enhanced multi-frame file as its per-frame groups
+// say. Where they give every frame a Temporal Position Index and there are
+// several, the frames make a series over time: each index one volume, as many
+// frames in each, placed alike. Each volume's frames are ordered along normal
+// as a series' slices are (a file of one volume only where every frame has a
+// position of its own), and scan's third axis becomes one volume's. Leaves
+// headers and scan as they are (one stack of every frame, as GDCM places it)
+// otherwise, with a note where the indices are there but make no series.
+void placeEnhancedFrames(const DicomFile &file, const std::array<double, 3> &normal,
+                         DicomSeriesHeaders &headers, RawScan &scan)
+{
+    const std::vector<DicomFrameFacts> &frames = file.facts.frames;
+    if (frames.size() < 2 || frames.size() != dicomFrameCount(file.facts))
+        return;
+    const bool timed = std::all_of(frames.begin(), frames.end(),
+                                   [](const DicomFrameFacts &f) { return bool(f.temporalIndex); });
+    const bool placed = std::all_of(frames.begin(), frames.end(),
+                                    [](const DicomFrameFacts &f) { return bool(f.position); });
+    if (!timed && !placed)
+        return;
+    std::map<long long, std::vector<DicomFile>> groups;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        // A frame stands for a slice: its index in the file is its number.
+        DicomFile frame{file.path, {}};
+        frame.facts.position = frames[i].position;
+        frame.facts.instanceNumber = (long long)i;
+        frame.facts.triggerTime = frames[i].triggerDelay;
+        groups[timed ? *frames[i].temporalIndex : 0].push_back(std::move(frame));
+    }
+    if (groups.size() < 2 && !placed)
+        return;
+    const auto refuse = [&](const std::string &why) {
+        if (groups.size() > 1)
+            headers.notes.push_back("The file's frames at " + std::to_string(groups.size()) +
+                                    " temporal positions make no series (" + why +
+                                    "); they are shown as one stack.");
+    };
+    const std::size_t slices = groups.begin()->second.size();
+    std::vector<std::size_t> order;
+    std::vector<std::vector<const DicomFile *>> volumes;
+    DicomSeriesLayout first;
+    for (auto &[index, group] : groups) {
+        if (group.size() != slices)
+            return refuse("temporal position " + std::to_string(index) + " holds " +
+                          std::to_string(group.size()) + " frames, the first " +
+                          std::to_string(slices));
+        DicomSeriesLayout layout;
+        for (const DicomFile &frame : group)
+            layout.files.push_back(&frame);
+        if (slices == 1)
+            layout.places = {0};
+        else if (const ScanReadResult laid = layOutSeries(normal, layout); !laid.ok)
+            return refuse(laid.reason);
+        // One volume is laid out by position only where each frame has its
+        // own: frames at one place (a cine) stay as GDCM stacks them.
+        const bool byPosition =
+            layout.notes.empty() &&
+            std::none_of(layout.places.begin(), layout.places.end(), [](int p) { return p < 0; });
+        if (groups.size() == 1 && !byPosition)
+            return;
+        const auto apart = [](const std::array<double, 3> &a, const std::array<double, 3> &b) {
+            return std::fabs(a[0] - b[0]) + std::fabs(a[1] - b[1]) + std::fabs(a[2] - b[2]);
+        };
+        const bool moved = !volumes.empty() && first.firstPosition && layout.firstPosition &&
+                           apart(*first.firstPosition, *layout.firstPosition) > 1e-3;
+        if (layout.places.size() != slices || moved)
+            return refuse("temporal position " + std::to_string(index) +
+                          " does not lie as the first does");
+        for (int place : layout.places)
+            order.push_back(std::size_t(*layout.files[std::size_t(place)]->facts.instanceNumber));
+        volumes.push_back(layout.files);
+        if (volumes.size() == 1)
+            first = layout;
+    }
+    scan.size[2] = slices;
+    // GDCM gives 1 mm where it cannot read an enhanced file's spacing.
+    if (const auto &spacing = file.facts.pixelSpacing)
+        scan.spacing = {(*spacing)[1], (*spacing)[0], scan.spacing[2]};
+    if (slices > 1) {
+        scan.spacing[2] = std::fabs(first.spacing);
+        const double sign = first.againstNormal ? -1.0 : 1.0;
+        for (unsigned int row = 0; row < 3; ++row)
+            scan.direction[3 * row + 2] = sign * normal[row];
+    }
+    if (first.firstPosition)
+        scan.origin = *first.firstPosition;
+    headers.notes.insert(headers.notes.end(), first.notes.begin(), first.notes.end());
+    headers.frameOrder = std::move(order);
+    headers.frameVolumes = groups.size();
+    if (groups.size() > 1)
+        headers.frameInterval = triggerInterval(volumes, headers.frameUnit);
+}
+
+// Puts the planes of samples (plane values each) into the order that
+// order names: plane i of the result is plane order[i] of the input, with
+// one plane of scratch.
+bool reorderPlanes(float *samples, std::size_t plane, const std::vector<std::size_t> &order)
+{
+    std::vector<float> held;
+    std::vector<bool> done(order.size(), false);
+    try {
+        held.resize(plane);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (done[start] || order[start] == start)
+            continue;
+        std::copy(samples + start * plane, samples + (start + 1) * plane, held.begin());
+        std::size_t at = start;
+        while (order[at] != start) {
+            std::copy(samples + order[at] * plane, samples + (order[at] + 1) * plane,
+                      samples + at * plane);
+            done[at] = true;
+            at = order[at];
+        }
+        std::copy(held.begin(), held.end(), samples + at * plane);
+        done[at] = true;
+    }
+    return true;
 }
 
 // Every slice of a series has the first one's rows and columns.
@@ -1144,6 +1277,8 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
     if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
         normal = {0.0, 0.0, 1.0};
     headers.normal = normal;
+    if (layout.files.size() == 1 && dicomFrameCount(first) > 1)
+        placeEnhancedFrames(*layout.files.front(), normal, headers, scan);
     if (layout.files.size() > 1) {
         ScanReadResult ordered = layOutSeries(normal, layout);
         if (!ordered.ok)
@@ -1249,12 +1384,14 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     std::string &lostExample = headers.lostExample;
     itk::GDCMImageIO::Pointer io = headers.io;
     const std::array<std::uint64_t, 3> size = {scan.size[0], scan.size[1], scan.size[2]};
-    const std::uint64_t perPlace =
-        layout.files.size() == 1 ? size[0] * size[1] * size[2] : size[0] * size[1];
-    const std::size_t frames = std::max<std::size_t>(headers.volumes.size(), 1);
+    const bool framesPlaced = !headers.frameOrder.empty();
+    const std::size_t frames =
+        framesPlaced ? headers.frameVolumes : std::max<std::size_t>(headers.volumes.size(), 1);
+    // One file holds every frame of a multi-frame volume, or of a series.
+    const std::uint64_t perPlace = layout.files.size() == 1
+                                       ? size[0] * size[1] * size[2] * (framesPlaced ? frames : 1)
+                                       : size[0] * size[1];
     const std::size_t components = scan.components;
-    if (components > 1 && frames > 1)
-        return scanRefusal("The image is a series of colour volumes, which is not read.");
     const std::string problem =
         scanMemoryProblem(size, sizeof(float), maxDataBytes, frames * components);
     if (!problem.empty())
@@ -1264,8 +1401,11 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
     float *samples = reinterpret_cast<float *>(scan.samples.data());
     SliceReading reading;
     readSeriesSlices(layout, io, samples, perPlace, components, reading);
+    if (framesPlaced &&
+        !reorderPlanes(samples, std::size_t(size[0] * size[1] * components), headers.frameOrder))
+        return scanRefusal("There is not enough memory for the image.");
     // The later volumes of a series over time, each placed as the first.
-    for (std::size_t frame = 1; frame < frames; ++frame) {
+    for (std::size_t frame = 1; frame < frames && !framesPlaced; ++frame) {
         DicomSeriesLayout later;
         later.files = headers.volumes[frame];
         ScanReadResult ordered =
@@ -1276,15 +1416,19 @@ ScanReadResult readDicomSeries(const std::string &path, std::uint64_t maxDataByt
             return scanRefusal("Volume " + std::to_string(frame) +
                                " of the series over time does not lie as the first does.");
         itk::GDCMImageIO::Pointer none;
-        readSeriesSlices(later, none, samples + frame * size[0] * size[1] * size[2], perPlace, 1,
-                         reading);
+        readSeriesSlices(later, none, samples + frame * size[0] * size[1] * size[2] * components,
+                         perPlace, components, reading);
     }
     scan.frames = frames;
-    if (frames > 1)
+    if (framesPlaced) {
+        scan.frameInterval = headers.frameInterval;
+        scan.frameUnit = headers.frameUnit;
+    } else if (frames > 1) {
         scan.frameInterval = triggerInterval(headers.volumes, scan.frameUnit);
+    }
     const std::uint64_t empty = reading.empty, unread = reading.unread;
     const std::string &firstReason = reading.firstReason;
-    const std::size_t fileCount = layout.files.size() * frames;
+    const std::size_t fileCount = layout.files.size() * (framesPlaced ? 1 : frames);
     if (unread == fileCount)
         return scanRefusal("No slice of the series can be read (" + firstReason + ").");
     lost += unread;

@@ -413,8 +413,6 @@ ScanReadResult readNiftiHeader(const std::string &path, std::optional<std::uint6
         return scanRefusal(reason);
     scan.frames = std::size_t(frames);
     scan.components = header.datatype == 128 ? 3 : header.datatype == 2304 ? 4 : 1;
-    if (scan.components > 1 && frames > 1)
-        return scanRefusal("The image is a series of colour volumes, which is not read.");
     niftiFrameInterval(header, scan.frameInterval, scan.frameUnit);
     if (maxDataBytes) {
         reason =

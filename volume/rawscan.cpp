@@ -239,9 +239,17 @@ template <typename T> double largestOf()
         return double(std::numeric_limits<T>::max());
 }
 
-// A colour scan as its luminance, a scan of floats, and its colours in stored
-// order (reordered once the luminance is placed); false without memory.
-bool splitColourScan(RawScan &scan, RawScan &luminance, VoxelColours &colours)
+// The value that stands for a colour voxel's: its luminance.
+template <typename T> float luminanceOf(const T *voxel)
+{
+    return float(0.299 * double(voxel[0]) + 0.587 * double(voxel[1]) + 0.114 * double(voxel[2]));
+}
+
+// A colour frame (the samples of one frame of scan's grid) as its luminance,
+// a scan of floats, and its colours in stored order (reordered once the
+// luminance is placed); false without memory.
+bool splitColourScan(const RawScan &scan, const unsigned char *frame, RawScan &luminance,
+                     VoxelColours &colours)
 {
     const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
     const std::size_t components = scan.components;
@@ -250,15 +258,14 @@ bool splitColourScan(RawScan &scan, RawScan &luminance, VoxelColours &colours)
         return false;
     float *light = reinterpret_cast<float *>(luminance.samples.data());
     double largest = 0.0;
-    withTypedSamples(scan.type, scan.samples.data(), [&](const auto *samples) {
+    withTypedSamples(scan.type, frame, [&](const auto *samples) {
         using T = std::remove_const_t<std::remove_pointer_t<decltype(samples)>>;
         largest = largestOf<T>();
         for (std::uint64_t i = 0; i < count; ++i) {
             const auto *voxel = samples + i * components;
             for (std::size_t c = 0; c < components; ++c)
                 colours.values[std::size_t(i * components + c)] = float(voxel[c]);
-            light[i] = float(0.299 * double(voxel[0]) + 0.587 * double(voxel[1]) +
-                             0.114 * double(voxel[2]));
+            light[i] = luminanceOf(voxel);
         }
     });
     // Samples widened to floats (DICOM) keep the full scale of their stored type.
@@ -314,6 +321,63 @@ bool reorderColours(VoxelColours &colours, const std::array<std::size_t, 3> &sto
 
 } // namespace
 
+void widenLuminanceExtent(SampleType type, const unsigned char *samples, std::uint64_t count,
+                          std::size_t components, bool first, SampleExtent &extent)
+{
+    SampleExtent part;
+    withTypedSamples(type, samples, [&](const auto *typed) {
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const float light = luminanceOf(typed + i * components);
+            if (!std::isfinite(light)) {
+                ++part.nonFinite;
+            } else if (!part.anyFinite) {
+                part.minimum = part.maximum = light;
+                part.anyFinite = true;
+            } else {
+                part.minimum = std::min(part.minimum, double(light));
+                part.maximum = std::max(part.maximum, double(light));
+            }
+        }
+    });
+    if (first) {
+        extent = part;
+        return;
+    }
+    extent.nonFinite += part.nonFinite;
+    if (!part.anyFinite)
+        return;
+    extent.minimum = extent.anyFinite ? std::min(extent.minimum, part.minimum) : part.minimum;
+    extent.maximum = extent.anyFinite ? std::max(extent.maximum, part.maximum) : part.maximum;
+    extent.anyFinite = true;
+}
+
+bool colourVolumeFromScanFrame(const RawScan &scan, const unsigned char *samples,
+                               const SampleExtent *luminanceExtent, Volume &target,
+                               std::vector<std::string> &warnings, std::ostream &out,
+                               SampleBuffer *releaseAfterSplit)
+{
+    RawScan luminance;
+    auto colours = std::make_shared<VoxelColours>();
+    if (!splitColourScan(scan, samples, luminance, *colours))
+        return false;
+    if (releaseAfterSplit)
+        releaseAfterSplit->release();
+    const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2];
+    SampleExtent own;
+    if (!luminanceExtent) {
+        widenSampleExtent(SampleType::Float32, luminance.samples.data(), count, true, own);
+        luminanceExtent = &own;
+    }
+    Volume shown;
+    if (!volumeFromScanFrame(luminance, luminance.samples.data(), *luminanceExtent, shown, warnings,
+                             out) ||
+        !reorderColours(*colours, scan.size, shown.fileAxes))
+        return false;
+    shown.colours = std::move(colours);
+    target = std::move(shown);
+    return true;
+}
+
 bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &warnings,
                        std::ostream &out)
 {
@@ -324,18 +388,8 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
                       sampleSize(scan.type));
             scan.bigEndian = machineIsBigEndian();
         }
-        RawScan luminance;
-        auto colours = std::make_shared<VoxelColours>();
-        if (!splitColourScan(scan, luminance, *colours))
-            return false;
-        scan.samples.release();
-        Volume shown;
-        if (!volumeFromRawScan(luminance, shown, warnings, out) ||
-            !reorderColours(*colours, scan.size, shown.fileAxes))
-            return false;
-        shown.colours = std::move(colours);
-        target = std::move(shown);
-        return true;
+        return colourVolumeFromScanFrame(scan, scan.samples.data(), nullptr, target, warnings, out,
+                                         &scan.samples);
     }
     const std::uint64_t count = std::uint64_t(scan.size[0]) * scan.size[1] * scan.size[2] *
                                 std::max<std::size_t>(scan.frames, 1);

@@ -196,6 +196,21 @@ void widenSampleExtent(SampleType type, const unsigned char *samples, std::uint6
 bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const SampleExtent &extent,
                          Volume &target, std::vector<std::string> &warnings, std::ostream &out);
 
+// extent widened by the luminance (0.299 R + 0.587 G + 0.114 B, as floats)
+// of count colour voxels of components samples each, in the machine's order.
+void widenLuminanceExtent(SampleType type, const unsigned char *samples, std::uint64_t count,
+                          std::size_t components, bool first, SampleExtent &extent);
+
+// volumeFromScanFrame() for a colour frame (scan.components per voxel): the
+// volume of its luminance, normalised by luminanceExtent (a series'
+// luminance range; the frame's own where null), with its colours beside it.
+// releaseAfterSplit, where given, is released once the colours are taken
+// from samples.
+bool colourVolumeFromScanFrame(const RawScan &scan, const unsigned char *samples,
+                               const SampleExtent *luminanceExtent, Volume &target,
+                               std::vector<std::string> &warnings, std::ostream &out,
+                               SampleBuffer *releaseAfterSplit = nullptr);
+
 // The file formats read by the scan readers (everything but DAT).
 enum class ScanFormat
 {

@@ -39,7 +39,12 @@ std::shared_ptr<VolumeSeries> VolumeSeries::fromScan(RawScan &&scan)
         swapSamples(held.samples.data(), count, sampleSize(held.type));
         held.bigEndian = machineIsBigEndian();
     }
-    widenSampleExtent(held.type, held.samples.data(), count, true, series->extent_);
+    // A colour series' values are its luminance.
+    if (held.components > 1)
+        widenLuminanceExtent(held.type, held.samples.data(), count / held.components,
+                             held.components, true, series->extent_);
+    else
+        widenSampleExtent(held.type, held.samples.data(), count, true, series->extent_);
     std::vector<std::string> ignored;
     series->reorientation_ =
         placeScan(held.size, held.spacing, held.direction, held.origin, ignored).reorientation;
@@ -125,7 +130,7 @@ VolumeSeries::~VolumeSeries()
 
 std::uint64_t VolumeSeries::frameSamples() const
 {
-    return std::uint64_t(scan_.size[0]) * scan_.size[1] * scan_.size[2];
+    return std::uint64_t(scan_.size[0]) * scan_.size[1] * scan_.size[2] * scan_.components;
 }
 
 const unsigned char *VolumeSeries::frameBytes(int frame)
@@ -170,7 +175,10 @@ bool VolumeSeries::frameVolume(int frame, Volume &target, std::vector<std::strin
     if (!samples)
         return false;
     Volume shown;
-    const bool converted = volumeFromScanFrame(scan_, samples, extent_, shown, warnings, out);
+    const bool converted =
+        scan_.components > 1
+            ? colourVolumeFromScanFrame(scan_, samples, &extent_, shown, warnings, out)
+            : volumeFromScanFrame(scan_, samples, extent_, shown, warnings, out);
     releaseFrame(frame);
     if (!converted)
         return false;
@@ -206,14 +214,21 @@ std::vector<double> VolumeSeries::timeCourse(int x, int y, int z) const
         stored[reorientation_.sourceAxis[axis]] =
             reorientation_.flipped[axis] ? shownSize_[axis] - 1 - index : index;
     }
+    const std::size_t components = scan_.components;
     const std::uint64_t offset =
-        stored[0] + scan_.size[0] * (stored[1] + scan_.size[1] * stored[2]);
+        (stored[0] + scan_.size[0] * (stored[1] + scan_.size[1] * stored[2])) * components;
     const std::size_t width = sampleSize(scan_.type);
     const unsigned char *base = map_ ? mappedSamples_ : scan_.samples.data();
     std::vector<double> values;
     values.reserve(scan_.frames);
-    for (std::size_t frame = 0; frame < scan_.frames; ++frame)
-        values.push_back(sampleValue(base + (frame * frameSamples() + offset) * width));
+    for (std::size_t frame = 0; frame < scan_.frames; ++frame) {
+        const unsigned char *voxel = base + (frame * frameSamples() + offset) * width;
+        // A colour voxel's value is its luminance, as the shown volume's.
+        values.push_back(components == 1
+                             ? sampleValue(voxel)
+                             : 0.299 * sampleValue(voxel) + 0.587 * sampleValue(voxel + width) +
+                                   0.114 * sampleValue(voxel + 2 * width));
+    }
     return values;
 }
 

@@ -17,7 +17,8 @@ struct Volume;
 // frame stay as the file stores them: in memory where they fit, otherwise
 // mapped from the file, one frame's pages resident at a time. All frames are
 // normalised by the range of the whole series, so that a transfer function
-// and a window mean the same values in each.
+// and a window mean the same values in each. A colour series (read whole,
+// never mapped) is normalised by the range of its luminance.
 class VolumeSeries : public std::enable_shared_from_this<VolumeSeries>
 {
 public:
@@ -57,7 +58,7 @@ public:
 
 private:
     VolumeSeries() = default;
-    std::uint64_t frameSamples() const;
+    std::uint64_t frameSamples() const; // samples of a frame, every component
     // Frame's samples in the machine's byte order: in place, or swapped into
     // scratch_.
     const unsigned char *frameBytes(int frame);

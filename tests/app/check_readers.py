@@ -11,7 +11,8 @@ with what those libraries make of the same files: nibabel's affine for MGH,
 mrcfile's voxel size, origin (or start indices) and axis order for MRC,
 nibabel's for MINC (written by hand as netCDF: nibabel reads MINC but does not
 write it), tifffile's resolution tags for TIFF and VTK's own reader for legacy
-VTK files, colour volumes (RGB and RGBA TIFF through tifffile, RGB24 NIfTI
+VTK files, DICOM over time (a series, and one enhanced multi-frame file) as
+pydicom reads it, colour volumes (RGB and RGBA TIFF through tifffile, RGB24 NIfTI
 through nibabel) component by component, the
 data type, the value range and the voxel (and its value) under world points.
 The comparisons are check_world_geometry.py's; every voxel holds its own
@@ -28,7 +29,7 @@ import tifffile
 import vtk
 from nibabel.externals.netcdf import netcdf_file
 import pydicom
-from pydicom.dataset import FileDataset, FileMetaDataset
+from pydicom.dataset import Dataset, FileDataset, FileMetaDataset
 from pydicom.pixel_data_handlers.util import convert_color_space
 from pydicom.uid import ExplicitVRLittleEndian, RLELossless, generate_uid
 from vtk.util import numpy_support
@@ -325,6 +326,60 @@ def write_dicom_over_time(work, name, volumes):
     return exp
 
 
+def write_enhanced_over_time(work, name, volumes):
+    """One Enhanced MR file of SHAPE[2] slices at each of `volumes` temporal
+    positions, its frames shuffled; the per-frame functional groups place
+    each, and pydicom's pixel array, put in their order, is the expected."""
+    path = wg.fresh(os.path.join(work, name))
+    columns, rows, slices = SHAPE
+    base = distinct_values(np.int16).reshape(SHAPE, order="F")
+    ds = dicom_slice(path, "1.2.840.10008.5.1.4.1.1.4.1", generate_uid(), generate_uid())
+    ds.Modality, ds.Rows, ds.Columns = "MR", rows, columns
+    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+    ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 16, 16, 15, 1
+    shared = Dataset()
+    measures, plane = Dataset(), Dataset()
+    measures.PixelSpacing, measures.SliceThickness = [0.8, 0.9], 2.5
+    plane.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]
+    shared.PixelMeasuresSequence, shared.PlaneOrientationSequence = [measures], [plane]
+    ds.SharedFunctionalGroupsSequence = [shared]
+    order = np.random.default_rng(11).permutation(slices * volumes)
+    frames, pixels = [], []
+    for f in order:
+        t, k = divmod(int(f), slices)
+        item, content, position, cardiac = Dataset(), Dataset(), Dataset(), Dataset()
+        content.TemporalPositionIndex, content.DimensionIndexValues = t + 1, [t + 1, k + 1]
+        position.ImagePositionPatient = [-10.0, 20.0, 30.0 - 2.5 * k]
+        cardiac.NominalCardiacTriggerDelayTime = 40.0 * t
+        item.FrameContentSequence, item.PlanePositionSequence = [content], [position]
+        item.CardiacSynchronizationSequence = [cardiac]
+        frames.append(item)
+        pixels.append(np.ascontiguousarray((base[:, :, k] * 3 + 50 * t).T).astype("<i2"))
+    ds.PerFrameFunctionalGroupsSequence = frames
+    ds.NumberOfFrames = len(frames)
+    ds.PixelData = np.stack(pixels).tobytes()
+    ds.save_as(path, write_like_original=False)
+    back = pydicom.dcmread(path)
+    array = back.pixel_array
+    volumes_read = []
+    for t in range(volumes):
+        mine = [i for i, g in enumerate(back.PerFrameFunctionalGroupsSequence)
+                if int(g.FrameContentSequence[0].TemporalPositionIndex) == t + 1]
+        mine.sort(key=lambda i: float(back.PerFrameFunctionalGroupsSequence[i]
+                                      .PlanePositionSequence[0].ImagePositionPatient[2]))
+        volumes_read.append(np.stack([array[i].T for i in mine], axis=2))  # [c, r, k]
+    aff = np.diag([0.9, 0.8, 2.5, 1.0])
+    aff[:3, 3] = [-10.0, 20.0, 30.0 - 2.5 * (slices - 1)]
+    exp = wg.expected_from_affine(path, "DICOM series", volumes_read[0], wg.LPS_TO_RAS @ aff)
+    every = np.stack(volumes_read, axis=3)
+    exp["range"] = (every.min(), every.max())
+    exp["datatype"] = None
+    exp["frames"] = volumes
+    exp["frame_values"] = [lambda ijk, v=v: v[tuple(ijk)] for v in volumes_read]
+    exp["time_step"], exp["time_unit"] = 40.0, "ms"
+    return exp
+
+
 # ---------------------------------------------------------------- colour
 
 
@@ -346,16 +401,20 @@ def write_colour_tiff(work, name, dtype, components):
     return dict(path=path, affine=np.eye(4), colours=back, world="XYZ")
 
 
-def write_colour_nifti(work, name, affine):
+def write_colour_nifti(work, name, affine, frames=1):
+    """RGB24 NIfTI; of several frames, each with colours of its own."""
     rgb = colour_voxels(np.uint8, 3)
-    data = np.zeros(SHAPE, dtype=[("R", "u1"), ("G", "u1"), ("B", "u1")])
+    data = np.zeros(SHAPE + (frames,), dtype=[("R", "u1"), ("G", "u1"), ("B", "u1")])
     for c, key in enumerate("RGB"):
-        data[key] = rgb[..., c]
+        for t in range(frames):
+            data[key][..., t] = (rgb[..., (c + t) % 3].astype(int) + 17 * t) % 256
     path = wg.fresh(os.path.join(work, name))
-    nib.save(nib.Nifti1Image(data, affine), path)
+    nib.save(nib.Nifti1Image(data if frames > 1 else data[..., 0], affine), path)
     back = np.asanyarray(nib.load(path).dataobj)
-    colours = np.stack([back[key] for key in "RGB"], axis=3)
-    return dict(path=path, affine=nib.load(path).affine, colours=colours, world="RAS")
+    colours = np.stack([back[key] for key in "RGB"], axis=-1)
+    every = [colours[..., t, :] for t in range(frames)] if frames > 1 else [colours]
+    return dict(path=path, affine=nib.load(path).affine, colours=every[0], frame_colours=every,
+                world="RAS")
 
 
 def write_colour_dicom(work, name, photometric="RGB", syntax=ExplicitVRLittleEndian):
@@ -395,16 +454,25 @@ def write_colour_dicom(work, name, photometric="RGB", syntax=ExplicitVRLittleEnd
 
 
 def check_colour(binary, exp):
-    """Every component of a voxel, and its luminance as the value."""
+    """Every component of a voxel, and its luminance as the value, in each
+    volume of a series."""
     where = os.path.basename(exp["path"])
-    colours = exp["colours"]
+    every = exp.get("frame_colours", [exp["colours"]])
     rc, objects, _ = wg.run(binary, ["--info", "--json", exp["path"]])
     got = objects[0] if objects else {}
-    results.check(rc == 0 and got.get("components") == colours.shape[3]
-                  and got.get("dimensions") == list(SHAPE), where, "components, dimensions",
-                  (colours.shape[3], list(SHAPE)), (got.get("components"), got.get("dimensions")))
+    results.check(rc == 0 and got.get("components") == every[0].shape[3]
+                  and got.get("dimensions") == list(SHAPE) and got.get("volumes") == len(every),
+                  where, "components, dimensions, volumes",
+                  (every[0].shape[3], list(SHAPE), len(every)),
+                  (got.get("components"), got.get("dimensions"), got.get("volumes")))
+    for frame, colours in enumerate(every):
+        check_colour_probes(binary, exp, colours, ["--frame", str(frame)] if frame else [])
+
+
+def check_colour_probes(binary, exp, colours, extra):
+    where = os.path.basename(exp["path"]) + " ".join([""] + extra)
     voxels = [(0, 0, 0), (4, 5, 6), (2, 3, 1), (1, 4, 5)]
-    args = [exp["path"], "--json"]
+    args = [exp["path"], "--json"] + extra
     for ijk in voxels:
         point = (exp["affine"] @ np.append(ijk, 1.0))[:3]
         args += ["--probe", ",".join(f"{x:.6f}" for x in point)]
@@ -466,8 +534,10 @@ def main():
         write_nifti_series(work, "series_int16.nii.gz", np.int16, tilted, 4, 2.5, "sec"),
         write_nifti_series(work, "series_float32.nii", np.float32, ras, 3, 750.0, "msec"),
         write_dicom_over_time(work, "dicom_over_time", 3),
+        write_enhanced_over_time(work, "enhanced_over_time.dcm", 3),
     ]
-    for e, aligned in zip(expected, (True, True, False, False, True, True, False, True, True)):
+    for e, aligned in zip(expected, (True, True, False, False, True, True, False, True, True,
+                                     True)):
         e["oblique"] = not aligned
 
     expected += [
@@ -516,6 +586,7 @@ def main():
     for colour in (write_colour_tiff(work, "rgb8.tif", np.uint8, 3),
                    write_colour_tiff(work, "rgba16.tif", np.uint16, 4),
                    write_colour_nifti(work, "rgb24.nii", ras),
+                   write_colour_nifti(work, "rgb24_series.nii.gz", tilted, frames=3),
                    write_colour_dicom(work, "dicom_rgb"),
                    write_colour_dicom(work, "dicom_rgb_rle", syntax=RLELossless),
                    write_colour_dicom(work, "dicom_ybr", photometric="YBR_FULL")):

@@ -69,6 +69,7 @@ class TestVolumeSeries : public QObject
 private slots:
     void framesInMemoryAndMappedAgree_data();
     void framesInMemoryAndMappedAgree();
+    void colourFramesKeepTheirColours();
     void refusals();
     void nrrdTimeAxisIsPlacedAsItkPlacesMetaImage();
 };
@@ -127,6 +128,63 @@ void TestVolumeSeries::framesInMemoryAndMappedAgree()
     std::string reason;
     QVERIFY(!selectSeriesFrame(held, frames, reason));
     QVERIFY2(reason.find("holds 3 volumes") != std::string::npos, reason.c_str());
+}
+
+// An RGB series: each frame shows its own colours, its luminance normalised by
+// that of the whole series; the time course gives the luminance.
+void TestVolumeSeries::colourFramesKeepTheirColours()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("colour.nii");
+    const auto component = [](int frame, int i, int c) {
+        return std::uint8_t((frame * 70 + i * 13 + c * 90) % 256);
+    };
+    QByteArray samples;
+    for (int frame = 0; frame < frames; ++frame)
+        for (int i = 0; i < 12; ++i)
+            for (int c = 0; c < 3; ++c)
+                samples += char(component(frame, i, c));
+    NiftiFields fields;
+    fields.dim = dims;
+    fields.sformCode = 1;
+    QByteArray bytes = nifti1(fields, samples);
+    put<std::int16_t>(bytes, 48, std::int16_t(frames), false);
+    put<std::int16_t>(bytes, 70, 128, false); // RGB24
+    put<std::int16_t>(bytes, 72, 24, false);
+    QVERIFY(writeFile(path, bytes));
+
+    Volume volume;
+    QVERIFY(load(path, volume, UINT64_MAX).ok);
+    QCOMPARE(seriesFrameCount(volume), frames);
+    const auto light = [&](int frame, int i) {
+        return 0.299 * component(frame, i, 0) + 0.587 * component(frame, i, 1) +
+               0.114 * component(frame, i, 2);
+    };
+    double low = 1e9, high = -1e9;
+    for (int frame = 0; frame < frames; ++frame)
+        for (int i = 0; i < 12; ++i) {
+            low = std::min(low, double(float(light(frame, i))));
+            high = std::max(high, double(float(light(frame, i))));
+        }
+    for (int frame = 0; frame < frames; ++frame) {
+        std::string reason;
+        QVERIFY(selectSeriesFrame(volume, frame, reason));
+        QVERIFY(volume.colours);
+        for (int i = 0; i < 12; ++i) {
+            // Stored in RAS order: shown X and Y run the other way.
+            const int x = 2 - i % 3, y = 1 - i / 3 % 2, z = i / 6;
+            const std::size_t shown = std::size_t(x + 3 * (y + 2 * z));
+            for (int c = 0; c < 3; ++c)
+                QCOMPARE(volume.colours->values[3 * shown + std::size_t(c)],
+                         float(component(frame, i, c)));
+            QVERIFY(std::abs(volume.data[shown] - float((light(frame, i) - low) / (high - low))) <
+                    1e-5f);
+        }
+    }
+    const std::vector<double> course = volume.series->timeCourse(1, 0, 1);
+    QCOMPARE(course.size(), std::size_t(frames));
+    for (int frame = 0; frame < frames; ++frame)
+        QVERIFY(std::abs(course[std::size_t(frame)] - light(frame, 1 + 3 + 6)) < 1e-9);
 }
 
 void TestVolumeSeries::refusals()
