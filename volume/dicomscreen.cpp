@@ -469,6 +469,10 @@ struct Walker
                 position += 8;
                 if (element == 0xe00d && inItem)
                     return true;
+                // GDCM asserts on an item among the elements of an
+                // implicit data set.
+                if (element == 0xe000 && !explicitVr)
+                    return fail(group, element, "is an item where a data element should stand");
                 if (length != 0 && length != undefinedLength)
                     return fail(group, element, "is a delimiter with a length");
                 continue;

@@ -181,7 +181,9 @@ ScanReadResult checkHeader(itk::ImageIOBase &io, std::uint64_t slices, std::uint
         return scanRefusal("The image has " + std::to_string(perVoxel) + " components per voxel; " +
                            (components
                                 ? "only scalar and colour (RGB, RGBA) images can be shown."
-                                : "colour is not read from this format yet, only scalar images."));
+                                : "MINC's vector dimension holds colours and vectors (the "
+                                  "deformation fields of nonlinear transforms) alike without "
+                                  "saying which, and only scalar MINC images are shown."));
     if (components)
         *components = perVoxel;
     size = {1, 1, 1};
@@ -875,6 +877,18 @@ temporalVolumes(const std::vector<const DicomFile *> &files)
     return volumes;
 }
 
+// The third axis of scan as layout's slices lie along normal.
+void placeAlongNormal(const DicomSeriesLayout &layout, const std::array<double, 3> &normal,
+                      RawScan &scan)
+{
+    scan.spacing[2] = std::fabs(layout.spacing);
+    const double sign = layout.againstNormal ? -1.0 : 1.0;
+    for (unsigned int row = 0; row < 3; ++row)
+        scan.direction[3 * row + 2] = sign * normal[row];
+    if (layout.firstPosition)
+        scan.origin = *layout.firstPosition;
+}
+
 // Places the frames of an enhanced multi-frame file as its per-frame groups
 // say. Where they give every frame a Temporal Position Index and there are
 // several, the frames make a series over time: each index one volume, as many
@@ -953,13 +967,9 @@ void placeEnhancedFrames(const DicomFile &file, const std::array<double, 3> &nor
     // GDCM gives 1 mm where it cannot read an enhanced file's spacing.
     if (const auto &spacing = file.facts.pixelSpacing)
         scan.spacing = {(*spacing)[1], (*spacing)[0], scan.spacing[2]};
-    if (slices > 1) {
-        scan.spacing[2] = std::fabs(first.spacing);
-        const double sign = first.againstNormal ? -1.0 : 1.0;
-        for (unsigned int row = 0; row < 3; ++row)
-            scan.direction[3 * row + 2] = sign * normal[row];
-    }
-    if (first.firstPosition)
+    if (slices > 1)
+        placeAlongNormal(first, normal, scan);
+    else if (first.firstPosition)
         scan.origin = *first.firstPosition;
     headers.notes.insert(headers.notes.end(), first.notes.begin(), first.notes.end());
     headers.frameOrder = std::move(order);
@@ -1284,12 +1294,7 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
         if (!ordered.ok)
             return ordered;
         scan.size[2] = layout.places.size();
-        scan.spacing[2] = std::fabs(layout.spacing);
-        const double sign = layout.againstNormal ? -1.0 : 1.0;
-        for (unsigned int row = 0; row < 3; ++row)
-            scan.direction[3 * row + 2] = sign * normal[row];
-        if (layout.firstPosition)
-            scan.origin = *layout.firstPosition;
+        placeAlongNormal(layout, normal, scan);
     }
     return {true, {}};
 }

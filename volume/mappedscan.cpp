@@ -6,9 +6,7 @@
 #include "scanfileaccess.h"
 #include "voxelallocator.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -393,8 +391,8 @@ MappedScan::~MappedScan()
 
 void MappedScan::close()
 {
-    if (map_)
-        munmap(const_cast<unsigned char *>(map_), mapBytes_);
+    MappedFileBytes file{map_, mapBytes_};
+    unmapFile(file);
     map_ = base_ = nullptr;
     mapBytes_ = 0;
     open_ = false;
@@ -424,35 +422,21 @@ ScanReadResult MappedScan::open(const ScanLayout &layout)
     const std::string what = "The data file '" + layout.dataPath + "'";
     if (layout.components != 1 || layout.frames != 1)
         return scanRefusal("Only a single scalar volume can be mapped from its file.");
-    std::string reason = regularFileProblem(layout.dataPath, what);
+    MappedFileBytes file;
+    const std::string reason = mapRegularFile(layout.dataPath, what, file);
     if (!reason.empty())
         return scanRefusal(reason);
-    // Never blocking: the path may have turned into a FIFO since it was looked at.
-    const int fd = ::open(layout.dataPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return scanRefusal(what + " cannot be opened: " + std::strerror(errno) + ".");
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return scanRefusal(what + " is not a regular file.");
-    }
     layout_ = layout;
-    layout_.dataFileBytes = std::uint64_t(info.st_size);
+    layout_.dataFileBytes = file.size;
     present_ = layout_.samplesPresent();
     missing_ = layout_.sampleCount() - present_;
     if (present_ > 0) {
-        mapBytes_ = std::size_t(info.st_size);
-        void *map = mmap(nullptr, mapBytes_, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map == MAP_FAILED) {
-            const std::string error = std::strerror(errno);
-            ::close(fd);
-            mapBytes_ = 0;
-            return scanRefusal(what + " cannot be mapped: " + error + ".");
-        }
-        map_ = static_cast<const unsigned char *>(map);
+        map_ = file.bytes;
+        mapBytes_ = std::size_t(file.size);
         base_ = map_ + layout_.dataOffset;
+    } else {
+        unmapFile(file);
     }
-    ::close(fd); // the map keeps the file
     open_ = true;
 
     if (!std::isfinite(layout_.slope) || layout_.slope == 0.0 ||

@@ -1,6 +1,7 @@
 #include "scanfileaccess.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -68,6 +69,44 @@ std::string regularFileProblem(const std::string &path, const std::string &what)
     if (S_ISSOCK(info.st_mode))
         return what + " is a socket, not a regular file.";
     return what + " is not a regular file.";
+}
+
+std::string mapRegularFile(const std::string &path, const std::string &what,
+                           MappedFileBytes &mapped)
+{
+    mapped = MappedFileBytes();
+    const std::string problem = regularFileProblem(path, what);
+    if (!problem.empty())
+        return problem;
+    // The path may have turned into a FIFO since it was looked at.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return what + " cannot be opened: " + std::strerror(errno) + ".";
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return what + " is not a regular file.";
+    }
+    const std::uint64_t size = std::uint64_t(info.st_size);
+    if (size > 0) {
+        void *map = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map == MAP_FAILED) {
+            const std::string error = std::strerror(errno);
+            ::close(fd);
+            return what + " cannot be mapped: " + error + ".";
+        }
+        mapped.bytes = static_cast<const unsigned char *>(map);
+    }
+    ::close(fd); // the map keeps the file
+    mapped.size = size;
+    return {};
+}
+
+void unmapFile(MappedFileBytes &mapped)
+{
+    if (mapped.bytes)
+        ::munmap(const_cast<unsigned char *>(mapped.bytes), std::size_t(mapped.size));
+    mapped = MappedFileBytes();
 }
 
 bool regularFileSize(const std::string &path, std::uint64_t &size, std::string &reason)

@@ -27,6 +27,20 @@ std::string regularFileProblem(const std::string &path, const std::string &what)
 [[nodiscard]] bool regularFileSize(const std::string &path, std::uint64_t &size,
                                    std::string &reason);
 
+// A whole file mapped read-only: bytes is null for an empty file.
+struct MappedFileBytes
+{
+    const unsigned char *bytes = nullptr;
+    std::uint64_t size = 0;
+};
+
+// Maps the regular file at path (named as what in the reason) whole,
+// read-only and private; never opens it blocking. The reason where it cannot
+// be opened or mapped, else empty. unmapFile() gives the map back.
+std::string mapRegularFile(const std::string &path, const std::string &what,
+                           MappedFileBytes &mapped);
+void unmapFile(MappedFileBytes &mapped);
+
 struct FileBytesRead
 {
     bool ok = false;

@@ -6,16 +6,13 @@
 #include "volume.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <ostream>
 #include <sstream>
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -59,29 +56,18 @@ ScanReadResult VolumeSeries::map(const ScanLayout &layout, std::ostream &out,
     if (layout.storage != ScanLayout::Storage::Raw)
         return scanRefusal("Only uncompressed samples can be mapped from the file.");
     const std::string what = "'" + layout.dataPath + "'";
-    const std::string problem = regularFileProblem(layout.dataPath, what);
+    MappedFileBytes file;
+    const std::string problem = mapRegularFile(layout.dataPath, what, file);
     if (!problem.empty())
         return scanRefusal(problem);
-    const int fd = ::open(layout.dataPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return scanRefusal(what + " cannot be opened: " + std::strerror(errno) + ".");
-    struct stat info;
     const std::uint64_t bytes = layout.sampleCount() * layout.frames * sampleSize(layout.type);
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        std::uint64_t(info.st_size) < layout.dataOffset + bytes) {
-        ::close(fd);
+    if (file.size < layout.dataOffset + bytes) {
+        unmapFile(file);
         return scanRefusal(what + " is shorter than the series it should hold.");
     }
     std::shared_ptr<VolumeSeries> mapped(new VolumeSeries);
-    mapped->mapBytes_ = std::size_t(info.st_size);
-    void *map = mmap(nullptr, mapped->mapBytes_, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int error = errno;
-    ::close(fd); // the map keeps the file
-    if (map == MAP_FAILED) {
-        mapped->mapBytes_ = 0;
-        return scanRefusal(what + " cannot be mapped: " + std::strerror(error) + ".");
-    }
-    mapped->map_ = static_cast<const unsigned char *>(map);
+    mapped->map_ = file.bytes;
+    mapped->mapBytes_ = std::size_t(file.size);
     mapped->mappedSamples_ = mapped->map_ + layout.dataOffset;
     mapped->swapMapped_ = layout.bigEndian != machineIsBigEndian() && sampleSize(layout.type) > 1;
 
@@ -124,8 +110,8 @@ ScanReadResult VolumeSeries::map(const ScanLayout &layout, std::ostream &out,
 
 VolumeSeries::~VolumeSeries()
 {
-    if (map_)
-        munmap(const_cast<unsigned char *>(map_), mapBytes_);
+    MappedFileBytes file{map_, mapBytes_};
+    unmapFile(file);
 }
 
 std::uint64_t VolumeSeries::frameSamples() const

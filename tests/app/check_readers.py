@@ -9,8 +9,8 @@ MGZ (also of several frames) and 4D NIfTI through nibabel, MRC through mrcfile, 
 `kelvara --info --json` and `kelvara FILE --probe X,Y,Z --json` say about them
 with what those libraries make of the same files: nibabel's affine for MGH,
 mrcfile's voxel size, origin (or start indices) and axis order for MRC,
-nibabel's for MINC (written by hand as netCDF: nibabel reads MINC but does not
-write it), tifffile's resolution tags for TIFF and VTK's own reader for legacy
+nibabel's for MINC (written by hand, MINC 1 as netCDF and MINC 2 as HDF5
+through h5py: nibabel reads MINC but does not write it), tifffile's resolution tags for TIFF and VTK's own reader for legacy
 VTK files, DICOM over time (a series, and one enhanced multi-frame file) as
 pydicom reads it, colour volumes (RGB and RGBA TIFF through tifffile, RGB24 NIfTI
 through nibabel) component by component, the
@@ -22,6 +22,7 @@ value, so a wrong index order or byte order shows as a wrong probe value.
 import os
 import sys
 
+import h5py
 import mrcfile
 import nibabel as nib
 import numpy as np
@@ -166,6 +167,48 @@ def write_minc1(work, name, cosines, steps, starts):
     for extreme, value in (("image-max", 32767.0), ("image-min", -32768.0)):
         f.createVariable(extreme, "d", ("zspace",))[:] = value
     f.close()
+    exp = expected_of_minc(path, steps)
+    exp["datatype"] = "float32"  # ITK gives MINC 1's scaled values as floats
+    return exp
+
+
+def write_minc2(work, name, cosines, steps, starts):
+    """A MINC 2 file as libminc lays it out in HDF5: /minc-2.0 with the
+    dimensions (step, start, direction cosines as attributes) and image 0,
+    int16 samples whose image-max and image-min are the type's range."""
+    data = distinct_values(np.int16).reshape(SHAPE, order="F")
+    path = wg.fresh(os.path.join(work, name))
+    standard = {"varid": np.bytes_("MINC standard variable"),
+                "version": np.bytes_("MINC Version    1.0")}
+    with h5py.File(path, "w") as f:
+        root = f.create_group("minc-2.0")
+        root.attrs["ident"], root.attrs["minc_version"] = np.bytes_("kelvara"), np.bytes_("2.0")
+        dimensions = root.create_group("dimensions")
+        for axis, cosine, step, start, length in zip(("xspace", "yspace", "zspace"), cosines,
+                                                     steps, starts, SHAPE):
+            d = dimensions.create_dataset(axis, data=np.int32(0))
+            d.attrs.update(standard, start=np.float64(start), step=np.float64(step),
+                           direction_cosines=np.asarray(cosine, dtype=np.float64),
+                           length=np.int32(length), spacing=np.bytes_("regular__"),
+                           alignment=np.bytes_("centre"), units=np.bytes_("mm"),
+                           vartype=np.bytes_("dimension____"))
+        group = root.create_group("image").create_group("0")
+        image = group.create_dataset("image", data=data.transpose(2, 1, 0))
+        image.attrs.update(standard, dimorder=np.bytes_("zspace,yspace,xspace"),
+                           signtype=np.bytes_("signed__"), complete=np.bytes_("true_"),
+                           valid_range=np.array([-32768.0, 32767.0]),
+                           vartype=np.bytes_("group________"))
+        for extreme, value in (("image-max", 32767.0), ("image-min", -32768.0)):
+            group.create_dataset(extreme, data=np.float64(value)).attrs.update(
+                standard, vartype=np.bytes_("var_attribute"))
+        root.create_group("info")
+    exp = expected_of_minc(path, steps)
+    exp["datatype"] = "int16"
+    return exp
+
+
+def expected_of_minc(path, steps):
+    """What nibabel makes of a MINC file, in the file's index order."""
     back = nib.load(path)
     # nibabel's axes run as stored, zspace first; the file's index runs x first.
     data, aff = back.get_fdata().transpose(2, 1, 0), back.affine[:, [2, 1, 0, 3]]
@@ -176,9 +219,7 @@ def write_minc1(work, name, cosines, steps, starts):
             aff[:3, 3] += (SHAPE[axis] - 1) * aff[:3, axis]
             aff[:3, axis] = -aff[:3, axis]
             data = np.flip(data, axis)
-    exp = wg.expected_from_affine(path, "MINC", data, aff)
-    exp["datatype"] = "float32"  # ITK gives MINC's scaled values as floats
-    return exp
+    return wg.expected_from_affine(path, "MINC", data, aff)
 
 
 def write_tiff(work, name, dtype, resolution, unit):
@@ -315,12 +356,17 @@ def write_dicom_over_time(work, name, volumes):
         volumes_read.append(np.stack([d.pixel_array.T for d in stack], axis=2))  # [c, r, k]
     aff = np.diag([0.9, 0.8, 2.5, 1.0])
     aff[:3, 3] = [-10.0, 20.0, 30.0]
-    exp = wg.expected_from_affine(folder, "DICOM series", volumes_read[0],
-                                  wg.LPS_TO_RAS @ aff)
+    return expected_over_time(folder, volumes_read, aff)
+
+
+def expected_over_time(path, volumes_read, aff):
+    """A DICOM series over time of these volumes ([c, r, k] each), placed by
+    the LPS affine aff, 40 ms apart."""
+    exp = wg.expected_from_affine(path, "DICOM series", volumes_read[0], wg.LPS_TO_RAS @ aff)
     every = np.stack(volumes_read, axis=3)
     exp["range"] = (every.min(), every.max())
     exp["datatype"] = None
-    exp["frames"] = volumes
+    exp["frames"] = len(volumes_read)
     exp["frame_values"] = [lambda ijk, v=v: v[tuple(ijk)] for v in volumes_read]
     exp["time_step"], exp["time_unit"] = 40.0, "ms"
     return exp
@@ -370,14 +416,7 @@ def write_enhanced_over_time(work, name, volumes):
         volumes_read.append(np.stack([array[i].T for i in mine], axis=2))  # [c, r, k]
     aff = np.diag([0.9, 0.8, 2.5, 1.0])
     aff[:3, 3] = [-10.0, 20.0, 30.0 - 2.5 * (slices - 1)]
-    exp = wg.expected_from_affine(path, "DICOM series", volumes_read[0], wg.LPS_TO_RAS @ aff)
-    every = np.stack(volumes_read, axis=3)
-    exp["range"] = (every.min(), every.max())
-    exp["datatype"] = None
-    exp["frames"] = volumes
-    exp["frame_values"] = [lambda ijk, v=v: v[tuple(ijk)] for v in volumes_read]
-    exp["time_step"], exp["time_unit"] = 40.0, "ms"
-    return exp
+    return expected_over_time(path, volumes_read, aff)
 
 
 # ---------------------------------------------------------------- colour
@@ -559,12 +598,17 @@ def main():
         write_minc1(work, "aligned.mnc", np.eye(3), (1.5, 2.0, 2.5), (-3.0, 4.0, 5.5)),
         write_minc1(work, "reversed.mnc", np.eye(3), (-1.0, 1.25, -2.0), (40.0, -8.0, 60.0)),
         write_minc1(work, "turned.mnc", turned.T, (1.0, 1.0, 1.5), (10.0, 20.0, -5.0)),
+        write_minc2(work, "aligned2.mnc", np.eye(3), (0.5, 1.25, 2.0), (7.0, -2.0, 1.5)),
+        write_minc2(work, "reversed2.mnc", np.eye(3), (1.0, -1.5, -2.5), (-20.0, 30.0, 44.0)),
+        write_minc2(work, "turned2.mnc", turned.T, (1.2, 0.8, 1.0), (-6.0, 2.0, 9.0)),
         write_tiff(work, "stack_cm.tif", np.uint16, (2.0, 4.0 / 3), "CENTIMETER"),
         write_tiff(work, "stack_inch.tiff", np.float32, (254.0, 127.0), "INCH"),
         write_vtk_legacy(work, "grid_int16.vtk", np.int16, (0.5, 0.75, 2.0), (-3.0, 4.0, 5.5)),
         write_vtk_legacy(work, "grid_float32.vtk", np.float32, (1.0, 1.0, 1.0), (0.0, 0.0, 0.0)),
     ]
-    expected[-5]["oblique"] = True
+    for e in expected:
+        if os.path.basename(e["path"]) in ("turned.mnc", "turned2.mnc"):
+            e["oblique"] = True
     expected += [write_tiff_folder(work, "tiff_slices"), write_png_pattern(work, "png_pattern")]
 
     rc, objects, noise = wg.run(binary, ["--info", "--json"] + [e["path"] for e in expected])

@@ -932,6 +932,23 @@ void TestScanFiles::dicomNeedsADataSet()
     QVERIFY2(items.problem.find("undefined length but value representation OW") !=
                  std::string::npos,
              items.problem.c_str());
+    // An item among the elements of an implicit data set (found by the
+    // fuzzer in an enhanced multi-frame file).
+    QByteArray implicit(128, '\0');
+    implicit += "DICM";
+    implicit += QByteArray::fromHex("020010005549") + QByteArray::fromHex("1200") +
+                QByteArray("1.2.840.10008.1.2", 18) +
+                QByteArray::fromHex("08001600"
+                                    "04000000"
+                                    "312e3200"
+                                    "feff00e0"
+                                    "ffffffff");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(implicit) == implicit.size());
+    file.close();
+    const DicomSliceFacts stray = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(stray.problem.find("is an item where a data element should stand") !=
+                 std::string::npos,
+             stray.problem.c_str());
 
     // Image attributes that made GDCM assert (each found by the fuzzer): two
     // samples per pixel; a pixel representation neither 0 nor 1 (read as
