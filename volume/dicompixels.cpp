@@ -55,6 +55,10 @@ std::string gdcmAbortReason(const DicomSliceFacts &facts)
         pixels.bitsAllocated == 16 && pixels.bitsStored == 12 &&
         !ownPixelReadingProblem(facts).empty())
         return "signed 12-bit MONOCHROME1 samples in compressed form, which GDCM cannot decode";
+    // It places the frames of an enhanced file by their functional groups,
+    // asserting that those give an orientation.
+    if (facts.functionalGroups && !facts.groupsOriented)
+        return "an enhanced multi-frame file whose functional groups give no orientation";
     return {};
 }
 

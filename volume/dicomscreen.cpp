@@ -323,6 +323,16 @@ struct Walker
                                      : facts.pixels.doseGridScaling) = number[0];
             break;
         }
+        case 0x00280009:
+            if (length == 4)
+                facts.pixels.frameIncrement = std::uint32_t(u16(at, big)) << 16 | u16(at + 2, big);
+            break;
+        case 0x00181063: {
+            std::array<double, 1> time{};
+            if (decimals(text(at, length), time) && std::isfinite(time[0]))
+                facts.pixels.frameTime = time[0];
+            break;
+        }
         case 0x3004000c: {
             const std::string value = text(at, length);
             const char *cursor = value.c_str();
@@ -383,10 +393,13 @@ struct Walker
             std::array<double, 2> spacing{};
             if (decimals(text(at, length), spacing))
                 facts.pixelSpacing = spacing;
-        } else if (tag == 0x00200037 && parent == planeOrientation && !facts.orientation) {
+        } else if (tag == 0x00200037 && parent == planeOrientation) {
             std::array<double, 6> orientation{};
-            if (decimals(text(at, length), orientation))
-                facts.orientation = orientation;
+            if (decimals(text(at, length), orientation)) {
+                facts.groupsOriented = true;
+                if (!facts.orientation)
+                    facts.orientation = orientation;
+            }
         }
         if (facts.frames.empty() || enclosing.front() != perFrameGroups)
             return;
@@ -533,6 +546,9 @@ struct Walker
                 }
                 // A sequence, encapsulated pixel data, or an unknown element
                 // holding items: walk its items to their delimiter.
+                facts.functionalGroups =
+                    facts.functionalGroups ||
+                    (depth == 0 && (tag == perFrameGroups || tag == sharedGroups));
                 enclosing.push_back(tag);
                 const bool walked = items(position, end, depth + 1);
                 enclosing.pop_back();
@@ -544,6 +560,9 @@ struct Walker
                 return failTooLong(group, element, length, end - position);
             if (sequence) {
                 std::uint64_t inner = position;
+                facts.functionalGroups =
+                    facts.functionalGroups ||
+                    (depth == 0 && (tag == perFrameGroups || tag == sharedGroups));
                 enclosing.push_back(tag);
                 const bool walked = items(inner, position + length, depth + 1);
                 enclosing.pop_back();
@@ -750,6 +769,26 @@ std::string inflateDataSet(const unsigned char *from, std::uint64_t size, std::u
            (message.empty() ? "zlib error " + std::to_string(status) : message) + ")";
 }
 
+// Where the photometric interpretation names a colour model whose samples
+// per pixel the file does not give: GDCM then reads past its buffers.
+std::string photometricProblem(const DicomPixelFacts &pixels)
+{
+    const std::string &name = pixels.photometric;
+    const auto startsWith = [&](const char *prefix) { return name.rfind(prefix, 0) == 0; };
+    std::uint32_t needed = 0;
+    if (startsWith("MONOCHROME") || startsWith("PALETTE"))
+        needed = 1;
+    else if (startsWith("YBR") || startsWith("RGB") || startsWith("HSV"))
+        needed = 3;
+    else if (startsWith("ARGB") || startsWith("CMYK"))
+        needed = 4;
+    if (needed == 0 || pixels.samplesPerPixel == needed)
+        return {};
+    return "element (0028,0004) gives the photometric interpretation " + name + ", which has " +
+           std::to_string(needed) + (needed == 1 ? " sample" : " samples") +
+           " per pixel, but the file gives " + std::to_string(pixels.samplesPerPixel);
+}
+
 // Walks the data set of a deflated file (after the meta group the walker
 // stopped at) from an inflated copy.
 void walkDeflatedDataSet(Walker &walker)
@@ -821,6 +860,8 @@ DicomSliceFacts screenDicomFile(const std::string &path)
         walkDeflatedDataSet(walker);
     if (walker.problem.empty() && !walker.dataSetSeen)
         walker.problem = "holds no data set after its file meta information";
+    if (walker.problem.empty())
+        walker.problem = photometricProblem(walker.facts.pixels);
     ::munmap(mapped, std::size_t(size));
     walker.facts.problem = walker.problem;
     return walker.facts;

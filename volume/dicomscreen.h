@@ -23,6 +23,10 @@ struct DicomPixelFacts
     std::uint32_t pixelRepresentation = 0; // 1: two's complement
     std::optional<std::uint64_t> frames;   // Number of Frames, where given
     std::vector<double> frameOffsets;      // Grid Frame Offset Vector (RT dose), mm
+    // Frame Increment Pointer, where it names one element (a cine's Frame
+    // Time, RT dose's offsets), and Frame Time (ms).
+    std::optional<std::uint32_t> frameIncrement;
+    std::optional<double> frameTime;
     std::optional<double> slope;           // Rescale Slope
     std::optional<double> intercept;       // Rescale Intercept
     std::optional<double> doseGridScaling; // RT dose's scaling to Gy
@@ -65,6 +69,10 @@ struct DicomSliceFacts
     DicomPixelFacts pixels;
     // One per item of the Per-frame Functional Groups Sequence, in order.
     std::vector<DicomFrameFacts> frames;
+    // Whether the file has functional groups (shared or per frame), and
+    // whether one of their Plane Orientation Sequences gives six numbers.
+    bool functionalGroups = false;
+    bool groupsOriented = false;
     std::uint32_t rows = 0;
     std::uint32_t columns = 0;
 };

@@ -978,6 +978,28 @@ void placeEnhancedFrames(const DicomFile &file, const std::array<double, 3> &nor
         headers.frameInterval = triggerInterval(volumes, headers.frameUnit);
 }
 
+// A classic multi-frame file whose frames follow each other in time (its
+// Frame Increment Pointer names Frame Time or the Frame Time Vector: a cine,
+// ultrasound or angiography) as a series of one-slice volumes, Frame Time
+// apart where it is given.
+void placeCineFrames(const DicomSliceFacts &facts, DicomSeriesHeaders &headers, RawScan &scan)
+{
+    const std::optional<std::uint32_t> &increment = facts.pixels.frameIncrement;
+    if (!facts.frames.empty() || !increment ||
+        (*increment != 0x00181063 && *increment != 0x00181065))
+        return;
+    const std::size_t frames = std::size_t(dicomFrameCount(facts));
+    headers.frameOrder.resize(frames);
+    for (std::size_t frame = 0; frame < frames; ++frame)
+        headers.frameOrder[frame] = frame;
+    headers.frameVolumes = frames;
+    scan.size[2] = 1;
+    if (facts.pixels.frameTime && *facts.pixels.frameTime > 0.0) {
+        headers.frameInterval = *facts.pixels.frameTime;
+        headers.frameUnit = "ms";
+    }
+}
+
 // Puts the planes of samples (plane values each) into the order that
 // order names: plane i of the result is plane order[i] of the input, with
 // one plane of scratch.
@@ -1287,8 +1309,11 @@ ScanReadResult readDicomSeriesHeaders(const std::string &path, DicomSeriesHeader
     if (!(std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]) > 0.5))
         normal = {0.0, 0.0, 1.0};
     headers.normal = normal;
-    if (layout.files.size() == 1 && dicomFrameCount(first) > 1)
+    if (layout.files.size() == 1 && dicomFrameCount(first) > 1) {
         placeEnhancedFrames(*layout.files.front(), normal, headers, scan);
+        if (headers.frameOrder.empty())
+            placeCineFrames(first, headers, scan);
+    }
     if (layout.files.size() > 1) {
         ScanReadResult ordered = layOutSeries(normal, layout);
         if (!ordered.ok)

@@ -11,8 +11,8 @@ with what those libraries make of the same files: nibabel's affine for MGH,
 mrcfile's voxel size, origin (or start indices) and axis order for MRC,
 nibabel's for MINC (written by hand, MINC 1 as netCDF and MINC 2 as HDF5
 through h5py: nibabel reads MINC but does not write it), tifffile's resolution tags for TIFF and VTK's own reader for legacy
-VTK files, DICOM over time (a series, and one enhanced multi-frame file) as
-pydicom reads it, colour volumes (RGB and RGBA TIFF through tifffile, RGB24 NIfTI
+VTK files, DICOM over time (a series, an enhanced multi-frame file and a
+cine) as pydicom reads it, colour volumes (RGB and RGBA TIFF through tifffile, RGB24 NIfTI
 through nibabel) component by component, the
 data type, the value range and the voxel (and its value) under world points.
 The comparisons are check_world_geometry.py's; every voxel holds its own
@@ -419,6 +419,37 @@ def write_enhanced_over_time(work, name, volumes):
     return expected_over_time(path, volumes_read, aff)
 
 
+def check_cine(binary, work):
+    """An ultrasound cine (frames one after another in time, Frame Time
+    apart): a series of one-slice volumes, each pydicom's frame."""
+    path = wg.fresh(os.path.join(work, "cine.dcm"))
+    ds = dicom_slice(path, "1.2.840.10008.5.1.4.1.1.3.1", generate_uid(), generate_uid())
+    ds.Modality, ds.Rows, ds.Columns, ds.PixelSpacing = "US", SHAPE[1], SHAPE[0], [0.5, 0.25]
+    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+    ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 8, 8, 7, 0
+    ds.NumberOfFrames, ds.FrameIncrementPointer, ds.FrameTime = 4, 0x00181063, "33.5"
+    ds.PixelData = (np.arange(4 * SHAPE[0] * SHAPE[1]) * 7 % 251).astype(np.uint8).tobytes()
+    ds.save_as(path, write_like_original=False)
+    frames = pydicom.dcmread(path).pixel_array  # [frame, row, column]
+    rc, objects, _ = wg.run(binary, ["--info", "--json", path])
+    got = objects[0] if objects else {}
+    expected = (4, [SHAPE[0], SHAPE[1], 1], 33.5, "ms")
+    results.check(rc == 0 and (got.get("volumes"), got.get("dimensions"), got.get("time_step"),
+                               got.get("time_unit")) == expected, "cine.dcm",
+                  "volumes, dimensions, time step", expected,
+                  tuple(got.get(k) for k in ("volumes", "dimensions", "time_step", "time_unit")))
+    for frame in range(4):
+        voxels = [(0, 0), (4, 5), (3, 1)]
+        args = [path, "--json", "--frame", str(frame)]
+        for i, j in voxels:  # LPS (0.25 i, 0.5 j, 0) as RAS
+            args += ["--probe", f"{-0.25 * i},{-0.5 * j},0"]
+        rc, objects, _ = wg.run(binary, args)
+        got = [(o.get("voxel"), o.get("value")) for o in objects]
+        want = [([i, j, 0], int(frames[frame, j, i])) for i, j in voxels]
+        results.check(rc == 0 and got == want, f"cine.dcm --frame {frame}", "voxels, values",
+                      want, got)
+
+
 # ---------------------------------------------------------------- colour
 
 
@@ -635,6 +666,8 @@ def main():
                    write_colour_dicom(work, "dicom_rgb_rle", syntax=RLELossless),
                    write_colour_dicom(work, "dicom_ybr", photometric="YBR_FULL")):
         check_colour(binary, colour)
+
+    check_cine(binary, work)
 
     # --series names a pattern, --spacing gives the voxel size a stack lacks.
     pattern = expected[-1]["path"]

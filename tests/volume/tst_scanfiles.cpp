@@ -1,4 +1,5 @@
 #include "datheader.h"
+#include "dicompixels.h"
 #include "dicomscreen.h"
 #include "datreader.h"
 #include "orientation.h"
@@ -949,6 +950,37 @@ void TestScanFiles::dicomNeedsADataSet()
     QVERIFY2(stray.problem.find("is an item where a data element should stand") !=
                  std::string::npos,
              stray.problem.c_str());
+    // Functional groups without a plane orientation made GDCM assert as it
+    // placed the frames (found by the fuzzer); with one they pass.
+    QByteArray groups(128, '\0');
+    groups += "DICM";
+    groups += QByteArray::fromHex("020010005549") + QByteArray::fromHex("1400") +
+              QByteArray("1.2.840.10008.1.2.1", 20) +
+              QByteArray::fromHex("00522992"
+                                  "53510000"
+                                  "ffffffff"
+                                  "feff00e0"
+                                  "ffffffff");
+    const QByteArray closeItem = QByteArray::fromHex("feff0de0"
+                                                     "00000000"
+                                                     "feffdde0"
+                                                     "00000000");
+    const QByteArray orientation = QByteArray::fromHex("20001691"
+                                                       "53510000"
+                                                       "ffffffff"
+                                                       "feff00e0"
+                                                       "ffffffff"
+                                                       "20003700"
+                                                       "44530c00") +
+                                   QByteArray("1\\0\\0\\0\\1\\0 ") + closeItem;
+    for (const bool oriented : {false, true}) {
+        const QByteArray written = groups + (oriented ? orientation : QByteArray()) + closeItem;
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(written) == written.size());
+        file.close();
+        const DicomSliceFacts enhanced = screenDicomFile(QFile::encodeName(path).toStdString());
+        QVERIFY2(enhanced.problem.empty(), enhanced.problem.c_str());
+        QCOMPARE(gdcmAbortReason(enhanced).empty(), oriented);
+    }
 
     // Image attributes that made GDCM assert (each found by the fuzzer): two
     // samples per pixel; a pixel representation neither 0 nor 1 (read as
@@ -994,6 +1026,12 @@ void TestScanFiles::dicomNeedsADataSet()
          "0200"
          "1000",
          "16 bits stored of 8 allocated"},
+        // A colour model for one sample per pixel: GDCM read past its buffer.
+        {"28000400"
+         "4353"
+         "0c00"
+         "5942525f5041525449414c20",
+         "YBR_PARTIAL, which has 3 samples per pixel, but the file gives 1"},
     };
     for (const auto &attribute : attributes) {
         QVERIFY(writeFile(path, bytes + QByteArray::fromHex(attribute.elements)));
