@@ -112,6 +112,7 @@ struct Walker
     std::uint64_t dataSetStart = 0;
     // GDCM asserts on a file that ends with its meta group.
     bool dataSetSeen = false;
+    bool pixelDataSeen = false;
     std::string problem;
     DicomSliceFacts facts;
     std::uint32_t samplesPerPixel = 1, bitsAllocated = 0;
@@ -477,6 +478,7 @@ struct Walker
             const std::uint16_t group = u16(position, big);
             const std::uint16_t element = u16(position + 2, big);
             dataSetSeen = dataSetSeen || (depth == 0 && group != 0x0002);
+            pixelDataSeen = pixelDataSeen || (depth == 0 && group == 0x7fe0 && element == 0x0010);
             if (group == 0xfffe) {
                 const std::uint32_t length = u32(position + 4, big);
                 position += 8;
@@ -769,10 +771,18 @@ std::string inflateDataSet(const unsigned char *from, std::uint64_t size, std::u
            (message.empty() ? "zlib error " + std::to_string(status) : message) + ")";
 }
 
-// Where the photometric interpretation names a colour model whose samples
-// per pixel the file does not give: GDCM then reads past its buffers.
-std::string photometricProblem(const DicomPixelFacts &pixels)
+// What the image attributes lack or contradict, taken together once the
+// walk is done (their elements may stand in any order): GDCM asserts on pixel
+// data without bits allocated or with more bits stored, and reads past its
+// buffers where the photometric interpretation names a colour model whose
+// samples per pixel the file does not give.
+std::string pixelAttributeProblem(const DicomPixelFacts &pixels, bool pixelData)
 {
+    if (pixelData && pixels.bitsAllocated == 0)
+        return "element (7fe0,0010) holds pixel data, but the file gives no bits allocated";
+    if (pixels.bitsAllocated > 0 && pixels.bitsStored > pixels.bitsAllocated)
+        return "element (0028,0101) gives " + std::to_string(pixels.bitsStored) +
+               " bits stored of " + std::to_string(pixels.bitsAllocated) + " allocated";
     const std::string &name = pixels.photometric;
     const auto startsWith = [&](const char *prefix) { return name.rfind(prefix, 0) == 0; };
     std::uint32_t needed = 0;
@@ -861,7 +871,7 @@ DicomSliceFacts screenDicomFile(const std::string &path)
     if (walker.problem.empty() && !walker.dataSetSeen)
         walker.problem = "holds no data set after its file meta information";
     if (walker.problem.empty())
-        walker.problem = photometricProblem(walker.facts.pixels);
+        walker.problem = pixelAttributeProblem(walker.facts.pixels, walker.pixelDataSeen);
     ::munmap(mapped, std::size_t(size));
     walker.facts.problem = walker.problem;
     return walker.facts;

@@ -1032,6 +1032,12 @@ void TestScanFiles::dicomNeedsADataSet()
          "0c00"
          "5942525f5041525449414c20",
          "YBR_PARTIAL, which has 3 samples per pixel, but the file gives 1"},
+        // Pixel data without bits allocated.
+        {"e07f1000"
+         "4f420000"
+         "02000000"
+         "0000",
+         "gives no bits allocated"},
     };
     for (const auto &attribute : attributes) {
         QVERIFY(writeFile(path, bytes + QByteArray::fromHex(attribute.elements)));
