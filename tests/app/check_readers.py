@@ -487,40 +487,47 @@ def write_colour_nifti(work, name, affine, frames=1):
                 world="RAS")
 
 
-def write_colour_dicom(work, name, photometric="RGB", syntax=ExplicitVRLittleEndian):
+def write_colour_dicom(work, name, photometric="RGB", syntax=ExplicitVRLittleEndian, volumes=1):
     """An axial series of SHAPE[2] colour slices (RGB, or YBR_FULL that the
-    reader turns into RGB as pydicom's convert_color_space does)."""
+    reader turns into RGB as pydicom's convert_color_space does); of several
+    volumes over time, each with colours of its own."""
     folder = wg.fresh(os.path.join(work, name))
     os.makedirs(folder)
     columns, rows, slices = SHAPE
-    data = colour_voxels(np.uint8, 3)  # [c, r, k, component]
     series, study = generate_uid(), generate_uid()
-    for k in range(slices):
-        path = os.path.join(folder, f"colour{k}.dcm")
+    for t, k in ((t, k) for t in range(volumes) for k in range(slices)):
+        data = (colour_voxels(np.uint8, 3).astype(int) + 40 * t) % 256  # [c, r, k, component]
+        path = os.path.join(folder, f"colour{t}-{k}.dcm")
         ds = dicom_slice(path, "1.2.840.10008.5.1.4.1.1.7", study, series)  # secondary capture
         ds.Modality = "OT"
-        ds.InstanceNumber = k + 1
+        ds.InstanceNumber = t * slices + k + 1
+        if volumes > 1:
+            ds.TemporalPositionIdentifier = t + 1
         ds.ImagePositionPatient = [5.0, -3.0, 2.0 * k]
         ds.ImageOrientationPatient = [1, 0, 0, 0, 1, 0]
         ds.PixelSpacing = [1.0, 1.0]
         ds.Rows, ds.Columns = rows, columns
         ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, photometric, 0
         ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 8, 8, 7, 0
-        pixels = np.ascontiguousarray(data[:, :, k, :].transpose(1, 0, 2))  # [r, c, component]
+        pixels = np.ascontiguousarray(data[:, :, k, :].transpose(1, 0, 2).astype(np.uint8))
         if syntax == RLELossless:
             ds.compress(RLELossless, pixels)
         else:
             ds.PixelData = pixels.tobytes()
         ds.save_as(path, write_like_original=False)
-    read = sorted((pydicom.dcmread(os.path.join(folder, n)) for n in os.listdir(folder)),
-                  key=lambda d: float(d.ImagePositionPatient[2]))
-    arrays = [d.pixel_array if photometric == "RGB"
-              else convert_color_space(d.pixel_array, photometric, "RGB") for d in read]
-    colours = np.stack([a.transpose(1, 0, 2) for a in arrays], axis=2)  # [c, r, k, component]
+    every = []
+    for t in range(volumes):
+        read = sorted((d for d in (pydicom.dcmread(os.path.join(folder, n))
+                                   for n in os.listdir(folder))
+                       if volumes == 1 or int(d.TemporalPositionIdentifier) == t + 1),
+                      key=lambda d: float(d.ImagePositionPatient[2]))
+        arrays = [d.pixel_array if photometric == "RGB"
+                  else convert_color_space(d.pixel_array, photometric, "RGB") for d in read]
+        every.append(np.stack([a.transpose(1, 0, 2) for a in arrays], axis=2))  # [c, r, k, rgb]
     aff = np.diag([1.0, 1.0, 2.0, 1.0])
     aff[:3, 3] = [5.0, -3.0, 0.0]
-    return dict(path=folder, affine=wg.LPS_TO_RAS @ aff, colours=colours, world="RAS",
-                tolerance=2 if photometric != "RGB" else 0)
+    return dict(path=folder, affine=wg.LPS_TO_RAS @ aff, colours=every[0], frame_colours=every,
+                world="RAS", tolerance=2 if photometric != "RGB" else 0)
 
 
 def check_colour(binary, exp):
@@ -664,7 +671,8 @@ def main():
                    write_colour_nifti(work, "rgb24_series.nii.gz", tilted, frames=3),
                    write_colour_dicom(work, "dicom_rgb"),
                    write_colour_dicom(work, "dicom_rgb_rle", syntax=RLELossless),
-                   write_colour_dicom(work, "dicom_ybr", photometric="YBR_FULL")):
+                   write_colour_dicom(work, "dicom_ybr", photometric="YBR_FULL"),
+                   write_colour_dicom(work, "dicom_rgb_over_time", volumes=3)):
         check_colour(binary, colour)
 
     check_cine(binary, work)
