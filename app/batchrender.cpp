@@ -127,7 +127,10 @@ LoadedFile loadFile(const CommandLine &commandLine, const QString &file, const S
         !showRegionAtFullResolution(commandLine, loaded))
         return loaded;
     std::string reason;
-    if (!selectSeriesFrame(*loaded.volume, commandLine.frame, reason)) {
+    // --frame over the scene's volume of the series.
+    const int frame =
+        fromFile && !commandLine.isGiven("frame") ? fromFile->frame : commandLine.frame;
+    if (!selectSeriesFrame(*loaded.volume, frame, reason)) {
         std::cerr << "+ Error: " << reason << std::endl;
         return loaded;
     }
@@ -339,6 +342,8 @@ Scene batchScene(const CommandLine &commandLine, const Scene *fromFile)
         scene.mode = commandLine.renderMode;
     if (take({"no-jitter"}))
         scene.jitter = commandLine.jitter;
+    if (take({"frame"}))
+        scene.frame = commandLine.frame;
     if (take({"rotation", "view-from"}))
         scene.camera.rotation = commandLine.rotation;
     if (take({"zoom"}))

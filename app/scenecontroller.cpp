@@ -89,6 +89,11 @@ void SceneController::applyPendingScene()
     const Scene scene = std::move(*pending);
     pending.reset();
     ViewerSession *session = context.session;
+    bool outOfMemory = false;
+    if (scene.frame > 0 && !session->showSeriesFrame(scene.frame, outOfMemory))
+        std::cerr << "+ Warning: scene: the file holds no volume " << scene.frame
+                  << (outOfMemory ? " that fits in memory" : "") << "; the first is shown."
+                  << std::endl;
     for (std::size_t i = 1; i < scene.layers.size(); ++i) {
         LayerRequest request;
         request.file = scene.layers[i].file;

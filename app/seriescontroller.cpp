@@ -17,8 +17,6 @@
 #include <QToolButton>
 
 #include <cmath>
-#include <memory>
-#include <sstream>
 
 namespace {
 
@@ -93,21 +91,12 @@ SeriesController::SeriesController(WindowContext &windowContext, QObject *parent
 
 bool SeriesController::showFrame(int frame)
 {
-    const Volume *volume = context.session->volume();
-    if (!volume || !volume->series || frame < 0 || frame >= volume->series->frameCount())
-        return false;
-    if (frame == volume->frame)
+    bool outOfMemory = false;
+    if (context.session->showSeriesFrame(frame, outOfMemory))
         return true;
-    const std::shared_ptr<VolumeSeries> series = volume->series;
-    auto next = std::make_unique<Volume>();
-    std::vector<std::string> warnings;
-    std::ostringstream progress;
-    if (!series->frameVolume(frame, *next, warnings, progress)) {
+    if (outOfMemory)
         context.showMessage(tr("There is not enough memory for volume %1.").arg(frame + 1));
-        return false;
-    }
-    context.session->showFrame(std::move(next));
-    return true;
+    return false;
 }
 
 void SeriesController::setPlaying(bool on)

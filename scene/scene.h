@@ -72,6 +72,8 @@ struct Scene
     int sliceAxis = 0;      // the axis of the window's single slice view
     // Rulers and angles, in world millimetres.
     std::vector<Measurement> measurements;
+    // The volume of the base's series shown (0-based; 0 for a 3D image).
+    int frame = 0;
 
     const SceneLayer &layer() const { return layers.front(); }
     SceneLayer &layer() { return layers.front(); }

@@ -379,6 +379,9 @@ QByteArray toJson(const Scene &scene, const QString &folder)
                                 : QJsonValue(QJsonValue::Null)},
         {"layout", QJsonObject{{"four-views", scene.fourViews}, {"slice-axis", scene.sliceAxis}}},
         {"measurements", measurementsJson(scene.measurements)}};
+    // Only a series has volumes to choose from: other scenes stay as they were.
+    if (scene.frame > 0)
+        root.insert("frame", scene.frame);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -469,6 +472,8 @@ ReadResult parse(const QByteArray &bytes, const QString &folder)
                 root.fail("slice-cut", "null, \"x\", \"y\" or \"z\"");
             scene.sliceCutAxis = cut.isNull() ? -1 : int(axis == "y") + 2 * int(axis == "z");
         }
+        if (root.has("frame"))
+            root.integer("frame", scene.frame, 0, 65535);
         double cursor[3] = {0.0, 0.0, 0.0};
         if (root.has("cursor") && document.object().value("cursor").isNull())
             root.value("cursor");

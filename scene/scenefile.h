@@ -21,7 +21,10 @@
 //    "camera": {"rotation": [x, y, z], "zoom": 1, "pan": [x, y]},
 //    "crop": {"lower": [0, 0, 0], "upper": [1, 1, 1]},
 //    "slice-cut": null, "cursor": [x, y, z], "layout": {"four-views": false,
-//    "slice-axis": 0}}
+//    "slice-axis": 0}, "frame": 3}
+//
+// "frame", the volume of a series shown, is written for a series' later
+// volumes only.
 //
 // The first layer is the base, with its transfer function in our own file
 // form (transferfunctionfile.h); files are written relative to the scene

@@ -4,10 +4,12 @@
 #include "layerslice.h"
 #include "slicesession.h"
 #include "volume.h"
+#include "volumeseries.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
+#include <sstream>
 
 ViewerSession::ViewerSession(QObject *parent) : QObject(parent)
 {
@@ -33,6 +35,7 @@ Scene ViewerSession::scene() const
         scene.layer().windowLevel = sliceSession->windowLevel();
     }
     scene.measurements = sliceSession->measurements();
+    scene.frame = shownVolume ? shownVolume->frame : 0;
     return scene;
 }
 
@@ -72,6 +75,26 @@ bool ViewerSession::showReducedLevel()
 void ViewerSession::showFrame(std::unique_ptr<Volume> frame)
 {
     replaceShownVolume(std::move(frame), true);
+}
+
+bool ViewerSession::showSeriesFrame(int frame, bool &outOfMemory)
+{
+    outOfMemory = false;
+    if (!shownVolume || !shownVolume->series || frame < 0 ||
+        frame >= shownVolume->series->frameCount())
+        return false;
+    if (frame == shownVolume->frame)
+        return true;
+    const std::shared_ptr<VolumeSeries> series = shownVolume->series;
+    auto next = std::make_unique<Volume>();
+    std::vector<std::string> warnings;
+    std::ostringstream progress;
+    if (!series->frameVolume(frame, *next, warnings, progress)) {
+        outOfMemory = true;
+        return false;
+    }
+    showFrame(std::move(next));
+    return true;
 }
 
 void ViewerSession::setTransferFunction(const TransferFunction &function)

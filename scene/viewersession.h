@@ -46,6 +46,10 @@ public:
     // Another volume of the shown series (4D image) in place of the shown
     // one: the same grid, so the cursor, window, slice and camera stay.
     void showFrame(std::unique_ptr<Volume> frame);
+    // Shows volume frame of the shown series (0-based) through showFrame();
+    // false where there is no such volume, or (outOfMemory) its memory cannot
+    // be had.
+    bool showSeriesFrame(int frame, bool &outOfMemory);
 
     const TransferFunction &transferFunction() const { return stored.layer().transferFunction; }
     void setTransferFunction(const TransferFunction &function);

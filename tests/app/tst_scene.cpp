@@ -207,6 +207,13 @@ void TestScene::steppingThroughASeriesKeepsThePlace()
     QVERIFY(session->scene().layer().windowLevel == before.layer().windowLevel);
     QVERIFY(readout->text() != firstReadout);
     QVERIFY2(readout->text().contains("120"), qPrintable(readout->text()));
+    // A scene saved now opens on this volume again.
+    const QString sceneFile = dir.filePath("ball.kelvara");
+    QVERIFY(window.saveScene(sceneFile));
+    slider->setValue(0);
+    QVERIFY(window.openScene(sceneFile));
+    QTRY_COMPARE_WITH_TIMEOUT(session->scene().frame, 2, 20000);
+    QCOMPARE(slider->value(), 2);
     const std::vector<double> course = {0.0, 160.0, 120.0};
     QCOMPARE(session->volume()->series->timeCourse(11, 11, 17), course);
 
@@ -248,6 +255,24 @@ void TestScene::batchWritesEveryVolumeOfASeries()
     QVERIFY(batch.waitForFinished(60000));
     QCOMPARE(batch.exitCode(), 0);
     QCOMPARE(largestDifference(QImage(stem + "-one.png"), pictures[1]), 0);
+    // A scene keeps the volume shown; --frame goes over it.
+    Scene scene;
+    scene.layer().file = file;
+    scene.frame = 2;
+    const QString sceneFile = dir.filePath("ball.kelvara");
+    QVERIFY(SceneFile::writeFile(sceneFile, scene, nullptr));
+    QCOMPARE(SceneFile::readFile(sceneFile).scene.frame, 2);
+    for (const QString &frame : {QString(), QString("1")}) {
+        QStringList arguments = {sceneFile,  "--transfer-function", "bone",      "--size", "64x64",
+                                 "--output", stem + "-scene.png",   "--backend", "egl"};
+        if (!frame.isEmpty())
+            arguments << "--frame" << frame;
+        batch.start(KELVARA_EXECUTABLE, arguments);
+        QVERIFY(batch.waitForFinished(60000));
+        QCOMPARE(batch.exitCode(), 0);
+        QCOMPARE(largestDifference(QImage(stem + "-scene.png"), pictures[frame.isEmpty() ? 2 : 1]),
+                 0);
+    }
     batch.start(KELVARA_EXECUTABLE, {file, "--frame", "3", "--output", stem + "-none.png"});
     QVERIFY(batch.waitForFinished(60000));
     QCOMPARE(batch.exitCode(), 1);
