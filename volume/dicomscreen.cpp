@@ -863,6 +863,15 @@ DicomSliceFacts screenDicomFile(const std::string &path)
     } else {
         // No preamble: explicit VR shows as two capital letters after the tag.
         walker.explicitVr = std::isupper(walker.bytes[4]) && std::isupper(walker.bytes[5]);
+        // GDCM guesses the byte order of such a file from its first elements
+        // and may read big-endian what is walked here little-endian (and
+        // allocate what a length then claims): only a file that starts with
+        // its meta group or group 0008, little-endian, is read.
+        const std::uint16_t group = walker.u16(0, false);
+        if (group != 0x0002 && group != 0x0008)
+            walker.fail(group, walker.u16(2, false),
+                        "starts a file without preamble, which should start with group 0002 or "
+                        "0008");
     }
     if (walker.problem.empty())
         walker.elements(position, size, false, 0);

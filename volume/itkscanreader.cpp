@@ -841,8 +841,8 @@ struct DicomSeriesHeaders
     // A series over time: the slices of each volume, in temporal order (the
     // first is layout's); empty for one volume.
     std::vector<std::vector<const DicomFile *>> volumes;
-    // An enhanced multi-frame file over time: the file's frame of each slice
-    // place, volume after volume; empty otherwise.
+    // A multi-frame file placed frame by frame (enhanced, or a cine): the
+    // file's frame of each slice place, volume after volume; empty otherwise.
     std::vector<std::size_t> frameOrder;
     std::size_t frameVolumes = 0;
     double frameInterval = 0.0; // in frameUnit; 0 where the frames give no time
@@ -914,7 +914,7 @@ void placeEnhancedFrames(const DicomFile &file, const std::array<double, 3> &nor
         // A frame stands for a slice: its index in the file is its number.
         DicomFile frame{file.path, {}};
         frame.facts.position = frames[i].position;
-        frame.facts.instanceNumber = (long long)i;
+        frame.facts.instanceNumber = static_cast<long long>(i);
         frame.facts.triggerTime = frames[i].triggerDelay;
         groups[timed ? *frames[i].temporalIndex : 0].push_back(std::move(frame));
     }
@@ -1005,17 +1005,15 @@ void placeCineFrames(const DicomSliceFacts &facts, DicomSeriesHeaders &headers, 
 // one plane of scratch.
 bool reorderPlanes(float *samples, std::size_t plane, const std::vector<std::size_t> &order)
 {
-    std::vector<float> held;
-    std::vector<bool> done(order.size(), false);
-    try {
-        held.resize(plane);
-    } catch (const std::bad_alloc &) {
+    SampleBuffer scratch;
+    if (!scratch.allocate(plane * sizeof(float)))
         return false;
-    }
+    float *held = reinterpret_cast<float *>(scratch.data());
+    std::vector<bool> done(order.size(), false);
     for (std::size_t start = 0; start < order.size(); ++start) {
         if (done[start] || order[start] == start)
             continue;
-        std::copy(samples + start * plane, samples + (start + 1) * plane, held.begin());
+        std::copy(samples + start * plane, samples + (start + 1) * plane, held);
         std::size_t at = start;
         while (order[at] != start) {
             std::copy(samples + order[at] * plane, samples + (order[at] + 1) * plane,
@@ -1023,7 +1021,7 @@ bool reorderPlanes(float *samples, std::size_t plane, const std::vector<std::siz
             done[at] = true;
             at = order[at];
         }
-        std::copy(held.begin(), held.end(), samples + at * plane);
+        std::copy(held, held + plane, samples + at * plane);
         done[at] = true;
     }
     return true;

@@ -231,6 +231,22 @@ std::string scanMemoryProblem(const std::array<std::uint64_t, 3> &size, std::siz
 
 namespace {
 
+// extent widened by part, the extent of the next samples (first: extent
+// holds nothing yet).
+void mergeExtent(const SampleExtent &part, bool first, SampleExtent &extent)
+{
+    if (first) {
+        extent = part;
+        return;
+    }
+    extent.nonFinite += part.nonFinite;
+    if (!part.anyFinite)
+        return;
+    extent.minimum = extent.anyFinite ? std::min(extent.minimum, part.minimum) : part.minimum;
+    extent.maximum = extent.anyFinite ? std::max(extent.maximum, part.maximum) : part.maximum;
+    extent.anyFinite = true;
+}
+
 template <typename T> double largestOf()
 {
     if constexpr (std::is_floating_point_v<T>)
@@ -339,16 +355,7 @@ void widenLuminanceExtent(SampleType type, const unsigned char *samples, std::ui
             }
         }
     });
-    if (first) {
-        extent = part;
-        return;
-    }
-    extent.nonFinite += part.nonFinite;
-    if (!part.anyFinite)
-        return;
-    extent.minimum = extent.anyFinite ? std::min(extent.minimum, part.minimum) : part.minimum;
-    extent.maximum = extent.anyFinite ? std::max(extent.maximum, part.maximum) : part.maximum;
-    extent.anyFinite = true;
+    mergeExtent(part, first, extent);
 }
 
 bool colourVolumeFromScanFrame(const RawScan &scan, const unsigned char *samples,
@@ -407,20 +414,10 @@ bool volumeFromRawScan(RawScan &scan, Volume &target, std::vector<std::string> &
 void widenSampleExtent(SampleType type, const unsigned char *samples, std::uint64_t count,
                        bool first, SampleExtent &extent)
 {
-    const SampleExtent part = withTypedSamples(
+    SampleExtent part = withTypedSamples(
         type, samples, [count](const auto *typed) { return rangeOf(typed, count); });
-    const bool partFinite = part.nonFinite < count;
-    if (first) {
-        extent = part;
-        extent.anyFinite = partFinite;
-        return;
-    }
-    extent.nonFinite += part.nonFinite;
-    if (!partFinite)
-        return;
-    extent.minimum = extent.anyFinite ? std::min(extent.minimum, part.minimum) : part.minimum;
-    extent.maximum = extent.anyFinite ? std::max(extent.maximum, part.maximum) : part.maximum;
-    extent.anyFinite = true;
+    part.anyFinite = part.nonFinite < count;
+    mergeExtent(part, first, extent);
 }
 
 bool volumeFromScanFrame(RawScan &scan, const unsigned char *samples, const SampleExtent &extent,

@@ -950,6 +950,15 @@ void TestScanFiles::dicomNeedsADataSet()
     QVERIFY2(stray.problem.find("is an item where a data element should stand") !=
                  std::string::npos,
              stray.problem.c_str());
+    // A file without preamble that starts neither with its meta group nor
+    // with group 0008: GDCM read it big-endian and allocated 4 GB (found by
+    // the fuzzer).
+    QVERIFY(writeFile(path, QByteArray::fromHex("00009118"
+                                                "53510000"
+                                                "18000000")));
+    const DicomSliceFacts bare = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(bare.problem.find("starts a file without preamble") != std::string::npos,
+             bare.problem.c_str());
     // Functional groups without a plane orientation made GDCM assert as it
     // placed the frames (found by the fuzzer); with one they pass.
     QByteArray groups(128, '\0');
