@@ -291,6 +291,14 @@ struct Walker
         case 0x00280004:
             facts.pixels.photometric = text(at, length);
             break;
+        case 0x00280006:
+            // GDCM asserts on a planar configuration other than 0 (samples
+            // of a pixel together) or 1 (planes).
+            if (unsignedShort() > 1)
+                return fail(group, element,
+                            "gives a planar configuration of " + std::to_string(unsignedShort()) +
+                                "; pixels are stored by pixel (0) or by plane (1)");
+            break;
         case 0x00280008:
             frames = std::strtoull(text(at, length).c_str(), nullptr, 10);
             facts.pixels.frames = frames;

@@ -1041,6 +1041,11 @@ void TestScanFiles::dicomNeedsADataSet()
          "0c00"
          "5942525f5041525449414c20",
          "YBR_PARTIAL, which has 3 samples per pixel, but the file gives 1"},
+        {"28000600"
+         "5553"
+         "0200"
+         "0700",
+         "planar configuration of 7"},
         // Pixel data without bits allocated.
         {"e07f1000"
          "4f420000"
