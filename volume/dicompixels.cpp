@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -39,6 +40,60 @@ bool isRtDose(const DicomPixelFacts &pixels)
     return pixels.sopClassUid == rtDoseStorage || pixels.mediaStorageSopClassUid == rtDoseStorage;
 }
 
+// A decimal string as GDCM reads it: the number it starts with, after
+// blanks; fallback where it starts with none.
+double leadingNumber(const std::string &text, double fallback)
+{
+    const char *start = text.c_str();
+    char *end = nullptr;
+    const double value = std::strtod(start, &end);
+    return end != start && std::isfinite(value) ? value : fallback;
+}
+
+// GDCM's ImageIO gives rescaled samples the smallest type that holds their
+// range, and ITK asserts where that is smaller than the stored type: signed
+// samples rescaled to a range of no negative values (an intercept of 32768
+// over 16 signed bits), or into a narrower one. Integer slope and intercept
+// only (others give doubles); the stored range from the bits stored.
+bool gdcmRescaleNarrows(const DicomPixelFacts &pixels)
+{
+    const double slope = leadingNumber(pixels.slopeText, 1.0);
+    const double intercept = leadingNumber(pixels.interceptText, 0.0);
+    if ((slope == 1.0 && intercept == 0.0) || pixels.samplesPerPixel != 1 ||
+        slope != std::trunc(slope) || intercept != std::trunc(intercept) ||
+        std::fabs(slope) > 1e18 || std::fabs(intercept) > 1e18)
+        return false;
+    const bool signedSamples = pixels.pixelRepresentation == 1;
+    const std::uint32_t bits = pixels.bitsStored > 0 && pixels.bitsStored <= pixels.bitsAllocated
+                                   ? pixels.bitsStored
+                                   : pixels.bitsAllocated;
+    if (bits == 0 || bits > 32)
+        return false;
+    const double span = std::ldexp(1.0, int(bits));
+    double low = signedSamples ? -span / 2 : 0.0, high = signedSamples ? span / 2 - 1 : span - 1;
+    low = low * slope + intercept;
+    high = high * slope + intercept;
+    if (low > high)
+        std::swap(low, high);
+    // Ranks in GDCM's order of scalar types: 8, 16, 32 bits, unsigned
+    // before signed at each width.
+    const auto rank = [](std::uint32_t width, bool isSigned) {
+        return (width == 8 ? 0 : width == 16 ? 4 : width == 32 ? 6 : 8) + (isSigned ? 1 : 0);
+    };
+    int fit = 12; // a double
+    if (low >= 0)
+        fit = high <= 255.0          ? rank(8, false)
+              : high <= 65535.0      ? rank(16, false)
+              : high <= 4294967295.0 ? rank(32, false)
+                                     : fit;
+    else
+        fit = low >= -128 && high <= 127                     ? rank(8, true)
+              : low >= -32768 && high <= 32767               ? rank(16, true)
+              : low >= -2147483648.0 && high <= 2147483647.0 ? rank(32, true)
+                                                             : fit;
+    return fit < rank(pixels.bitsAllocated, signedSamples);
+}
+
 } // namespace
 
 std::string gdcmAbortReason(const DicomSliceFacts &facts)
@@ -59,6 +114,8 @@ std::string gdcmAbortReason(const DicomSliceFacts &facts)
     // asserting that those give an orientation.
     if (facts.functionalGroups && !facts.groupsOriented)
         return "an enhanced multi-frame file whose functional groups give no orientation";
+    if (gdcmRescaleNarrows(pixels) && !ownPixelReadingProblem(facts).empty())
+        return "compressed samples whose rescaled values ITK cannot hold in GDCM's type";
     return {};
 }
 
@@ -68,7 +125,7 @@ bool needsOwnPixelReading(const DicomSliceFacts &facts)
     const bool bigWords = pixels.bigEndian && pixels.bitsAllocated == 32;
     // GDCM leaves RT dose in stored units, without its scaling to Gy.
     return isRtDose(pixels) || bigWords || pixels.photometric == "MONOCHROME1" ||
-           pixels.explicitAmongImplicit;
+           pixels.explicitAmongImplicit || gdcmRescaleNarrows(pixels);
 }
 
 SampleType storedDicomSampleType(const DicomSliceFacts &facts)

@@ -17,7 +17,9 @@
 // - MONOCHROME1 data: GDCM inverts the values, so that readout and window
 //   would no longer be in the file's units;
 // - implicit data sets holding explicitly encoded elements: GDCM refuses
-//   them.
+//   them;
+// - rescaling that narrows the samples' type (signed samples rescaled to no
+//   negative values): ITK asserts on it.
 
 // Whether the file is one of those.
 bool needsOwnPixelReading(const DicomSliceFacts &facts);

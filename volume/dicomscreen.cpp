@@ -325,6 +325,9 @@ struct Walker
         case 0x00281052:
         case 0x00281053:
         case 0x3004000e: {
+            if (tag != 0x3004000e)
+                (tag == 0x00281052 ? facts.pixels.interceptText : facts.pixels.slopeText) =
+                    text(at, length);
             std::array<double, 1> number{};
             if (decimals(text(at, length), number) && std::isfinite(number[0]))
                 (tag == 0x00281052   ? facts.pixels.intercept

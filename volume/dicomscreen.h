@@ -27,8 +27,11 @@ struct DicomPixelFacts
     // Time, RT dose's offsets), and Frame Time (ms).
     std::optional<std::uint32_t> frameIncrement;
     std::optional<double> frameTime;
-    std::optional<double> slope;           // Rescale Slope
-    std::optional<double> intercept;       // Rescale Intercept
+    std::optional<double> slope;     // Rescale Slope
+    std::optional<double> intercept; // Rescale Intercept
+    // Their text as written, which GDCM reads more leniently (the number a
+    // value starts with).
+    std::string slopeText, interceptText;
     std::optional<double> doseGridScaling; // RT dose's scaling to Gy
     bool bigEndian = false;                // the data set's byte order
     // An implicit data set that holds explicitly encoded elements, which GDCM

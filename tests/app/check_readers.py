@@ -450,6 +450,30 @@ def check_cine(binary, work):
                       want, got)
 
 
+def check_signed_made_unsigned(binary, work):
+    """Signed samples with an intercept of 32768, a common way to store
+    unsigned values: ITK asserted on GDCM's narrower type for them."""
+    path = wg.fresh(os.path.join(work, "signed_plus_32768.dcm"))
+    ds = dicom_slice(path, wg.CT_IMAGE_STORAGE, generate_uid(), generate_uid())
+    ds.Modality, ds.Rows, ds.Columns, ds.PixelSpacing = "CT", SHAPE[1], SHAPE[0], [1.0, 1.0]
+    ds.ImagePositionPatient, ds.ImageOrientationPatient = [0, 0, 0], [1, 0, 0, 0, 1, 0]
+    ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+    ds.BitsAllocated, ds.BitsStored, ds.HighBit, ds.PixelRepresentation = 16, 16, 15, 1
+    ds.RescaleIntercept, ds.RescaleSlope = "32768", "1"
+    ds.PixelData = (np.arange(SHAPE[0] * SHAPE[1]) * 1500 - 32768).astype("<i2").tobytes()
+    ds.save_as(path, write_like_original=False)
+    read = pydicom.dcmread(path)
+    values = pydicom.pixel_data_handlers.util.apply_modality_lut(read.pixel_array, read)
+    voxels = [(0, 0), (4, 5), (2, 3)]
+    args = [path, "--json"]
+    for i, j in voxels:
+        args += ["--probe", f"{-float(i)},{-float(j)},0"]
+    rc, objects, _ = wg.run(binary, args)
+    got = [o.get("value") for o in objects]
+    want = [float(values[j, i]) for i, j in voxels]
+    results.check(rc == 0 and got == want, "signed_plus_32768.dcm", "values", want, got)
+
+
 # ---------------------------------------------------------------- colour
 
 
@@ -676,6 +700,7 @@ def main():
         check_colour(binary, colour)
 
     check_cine(binary, work)
+    check_signed_made_unsigned(binary, work)
 
     # --series names a pattern, --spacing gives the voxel size a stack lacks.
     pattern = expected[-1]["path"]
