@@ -787,10 +787,15 @@ std::string inflateDataSet(const unsigned char *from, std::uint64_t size, std::u
 // data without bits allocated or with more bits stored, and reads past its
 // buffers where the photometric interpretation names a colour model whose
 // samples per pixel the file does not give.
-std::string pixelAttributeProblem(const DicomPixelFacts &pixels, bool pixelData)
+std::string pixelAttributeProblem(const DicomSliceFacts &facts, bool pixelData)
 {
+    const DicomPixelFacts &pixels = facts.pixels;
     if (pixelData && pixels.bitsAllocated == 0)
         return "element (7fe0,0010) holds pixel data, but the file gives no bits allocated";
+    // Without them the length of native data is not checked, and GDCM may
+    // find them where this walk does not.
+    if (pixelData && (facts.rows == 0 || facts.columns == 0))
+        return "element (7fe0,0010) holds pixel data, but the file gives no rows or columns";
     if (pixels.bitsAllocated > 0 && pixels.bitsStored > pixels.bitsAllocated)
         return "element (0028,0101) gives " + std::to_string(pixels.bitsStored) +
                " bits stored of " + std::to_string(pixels.bitsAllocated) + " allocated";
@@ -891,7 +896,7 @@ DicomSliceFacts screenDicomFile(const std::string &path)
     if (walker.problem.empty() && !walker.dataSetSeen)
         walker.problem = "holds no data set after its file meta information";
     if (walker.problem.empty())
-        walker.problem = pixelAttributeProblem(walker.facts.pixels, walker.pixelDataSeen);
+        walker.problem = pixelAttributeProblem(walker.facts, walker.pixelDataSeen);
     ::munmap(mapped, std::size_t(size));
     walker.facts.problem = walker.problem;
     return walker.facts;

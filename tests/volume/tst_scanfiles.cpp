@@ -1052,6 +1052,16 @@ void TestScanFiles::dicomNeedsADataSet()
          "02000000"
          "0000",
          "gives no bits allocated"},
+        // ... or without rows and columns, which left its length unchecked.
+        {"28000001"
+         "5553"
+         "0200"
+         "1000"
+         "e07f1000"
+         "4f420000"
+         "02000000"
+         "0000",
+         "gives no rows or columns"},
     };
     for (const auto &attribute : attributes) {
         QVERIFY(writeFile(path, bytes + QByteArray::fromHex(attribute.elements)));
