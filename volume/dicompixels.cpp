@@ -34,10 +34,13 @@ double storedSample(const DicomPixelFacts &pixels, const unsigned char *bytes, s
     return double(raw);
 }
 
-// Either class UID may say so: GDCM goes by the meta group's where it has one.
+// Either class UID may say so: GDCM goes by the meta group's where it has one,
+// and where that names no class it knows, by what the data set holds (an RT
+// dose's grid frame offsets or dose scaling).
 bool isRtDose(const DicomPixelFacts &pixels)
 {
-    return pixels.sopClassUid == rtDoseStorage || pixels.mediaStorageSopClassUid == rtDoseStorage;
+    return pixels.sopClassUid == rtDoseStorage || pixels.mediaStorageSopClassUid == rtDoseStorage ||
+           !pixels.frameOffsets.empty() || pixels.doseGridScaling;
 }
 
 // A decimal string as GDCM reads it: the number it starts with, after

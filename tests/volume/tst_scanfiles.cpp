@@ -982,6 +982,15 @@ void TestScanFiles::dicomNeedsADataSet()
                                                        "20003700"
                                                        "44530c00") +
                                    QByteArray("1\\0\\0\\0\\1\\0 ") + closeItem;
+    // A dose grid scaling makes GDCM take a file of another class for RT
+    // dose, and assert on its missing frames as it does for RT dose.
+    const QByteArray dose = groups.left(groups.size() - 20) + QByteArray::fromHex("04300e00"
+                                                                                  "44530400"
+                                                                                  "302e3120");
+    QVERIFY(writeFile(path, dose));
+    const DicomSliceFacts scaled = screenDicomFile(QFile::encodeName(path).toStdString());
+    QVERIFY2(scaled.problem.empty(), scaled.problem.c_str());
+    QVERIFY(gdcmAbortReason(scaled).find("RT dose") != std::string::npos);
     for (const bool oriented : {false, true}) {
         const QByteArray written = groups + (oriented ? orientation : QByteArray()) + closeItem;
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(written) == written.size());
