@@ -559,13 +559,7 @@ struct Walker
                 }
                 // A sequence, encapsulated pixel data, or an unknown element
                 // holding items: walk its items to their delimiter.
-                facts.functionalGroups =
-                    facts.functionalGroups ||
-                    (depth == 0 && (tag == perFrameGroups || tag == sharedGroups));
-                enclosing.push_back(tag);
-                const bool walked = items(position, end, depth + 1);
-                enclosing.pop_back();
-                if (!walked)
+                if (!sequenceItems(tag, position, end, depth))
                     return false;
                 continue;
             }
@@ -573,13 +567,7 @@ struct Walker
                 return failTooLong(group, element, length, end - position);
             if (sequence) {
                 std::uint64_t inner = position;
-                facts.functionalGroups =
-                    facts.functionalGroups ||
-                    (depth == 0 && (tag == perFrameGroups || tag == sharedGroups));
-                enclosing.push_back(tag);
-                const bool walked = items(inner, position + length, depth + 1);
-                enclosing.pop_back();
-                if (!walked)
+                if (!sequenceItems(tag, inner, position + length, depth))
                     return false;
             }
             if (depth == 0 && !noteTopLevel(group, element, position, length, big))
@@ -686,6 +674,18 @@ struct Walker
             }
         }
         return made;
+    }
+
+    // The items of the element tag (a sequence, encapsulated pixel data or
+    // an unknown element) at depth, with tag known as the one they are in.
+    bool sequenceItems(std::uint32_t tag, std::uint64_t &position, std::uint64_t end, int depth)
+    {
+        facts.functionalGroups = facts.functionalGroups ||
+                                 (depth == 0 && (tag == perFrameGroups || tag == sharedGroups));
+        enclosing.push_back(tag);
+        const bool walked = items(position, end, depth + 1);
+        enclosing.pop_back();
+        return walked;
     }
 
     // Walks items (FFFE,E000) until the sequence delimiter (FFFE,E0DD) or
