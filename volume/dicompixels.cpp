@@ -117,6 +117,10 @@ std::string gdcmAbortReason(const DicomSliceFacts &facts)
     // asserting that those give an orientation.
     if (facts.functionalGroups && !facts.groupsOriented)
         return "an enhanced multi-frame file whose functional groups give no orientation";
+    if (facts.functionalGroups && facts.frames.size() != dicomFrameCount(facts))
+        return "an enhanced multi-frame file with " + std::to_string(facts.frames.size()) +
+               " per-frame functional groups for " + std::to_string(dicomFrameCount(facts)) +
+               " frames";
     if (gdcmRescaleNarrows(pixels) && !ownPixelReadingProblem(facts).empty())
         return "compressed samples whose rescaled values ITK cannot hold in GDCM's type";
     return {};

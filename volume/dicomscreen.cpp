@@ -407,7 +407,10 @@ struct Walker
                 facts.pixelSpacing = spacing;
         } else if (tag == 0x00200037 && parent == planeOrientation) {
             std::array<double, 6> orientation{};
-            if (decimals(text(at, length), orientation)) {
+            // GDCM takes the orientation of every frame from the shared
+            // groups, else from the first frame's.
+            const bool placesAll = enclosing.front() == sharedGroups || facts.frames.size() == 1;
+            if (decimals(text(at, length), orientation) && placesAll) {
                 facts.groupsOriented = true;
                 if (!facts.orientation)
                     facts.orientation = orientation;

@@ -73,7 +73,8 @@ struct DicomSliceFacts
     // One per item of the Per-frame Functional Groups Sequence, in order.
     std::vector<DicomFrameFacts> frames;
     // Whether the file has functional groups (shared or per frame), and
-    // whether one of their Plane Orientation Sequences gives six numbers.
+    // whether the Plane Orientation Sequence of the shared ones, else of the
+    // first frame's, gives six numbers.
     bool functionalGroups = false;
     bool groupsOriented = false;
     std::uint32_t rows = 0;

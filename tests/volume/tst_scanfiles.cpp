@@ -992,12 +992,32 @@ void TestScanFiles::dicomNeedsADataSet()
     QVERIFY2(scaled.problem.empty(), scaled.problem.c_str());
     QVERIFY(gdcmAbortReason(scaled).find("RT dose") != std::string::npos);
     for (const bool oriented : {false, true}) {
-        const QByteArray written = groups + (oriented ? orientation : QByteArray()) + closeItem;
+        // One frame, one (empty) per-frame group.
+        const QByteArray written = groups + (oriented ? orientation : QByteArray()) + closeItem +
+                                   QByteArray::fromHex("00523092"
+                                                       "53510000"
+                                                       "ffffffff"
+                                                       "feff00e0"
+                                                       "ffffffff") +
+                                   closeItem;
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(written) == written.size());
         file.close();
         const DicomSliceFacts enhanced = screenDicomFile(QFile::encodeName(path).toStdString());
         QVERIFY2(enhanced.problem.empty(), enhanced.problem.c_str());
         QCOMPARE(gdcmAbortReason(enhanced).empty(), oriented);
+        if (!oriented)
+            continue;
+        // Two frames with one per-frame group.
+        const QByteArray twoFrames = written.left(groups.size() - 20) +
+                                     QByteArray::fromHex("28000800"
+                                                         "49530200"
+                                                         "3220") +
+                                     written.mid(groups.size() - 20);
+        QVERIFY(writeFile(path, twoFrames));
+        const DicomSliceFacts short2 = screenDicomFile(QFile::encodeName(path).toStdString());
+        QVERIFY2(gdcmAbortReason(short2).find("1 per-frame functional groups for 2 frames") !=
+                     std::string::npos,
+                 gdcmAbortReason(short2).c_str());
     }
 
     // Image attributes that made GDCM assert (each found by the fuzzer): two
