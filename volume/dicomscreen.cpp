@@ -802,16 +802,35 @@ std::string pixelAttributeProblem(const DicomSliceFacts &facts, bool pixelData)
     if (pixels.bitsAllocated > 0 && pixels.bitsStored > pixels.bitsAllocated)
         return "element (0028,0101) gives " + std::to_string(pixels.bitsStored) +
                " bits stored of " + std::to_string(pixels.bitsAllocated) + " allocated";
+    // GDCM matches a name by its first letters, so that "MONOCHROM" is read
+    // as MONOCHROME1 and inverted: only the defined names are read.
+    static const struct
+    {
+        const char *name;
+        std::uint32_t samples;
+    } models[] = {{"MONOCHROME1", 1},
+                  {"MONOCHROME2", 1},
+                  {"PALETTE COLOR", 1},
+                  {"RGB", 3},
+                  {"HSV", 3},
+                  {"YBR_FULL", 3},
+                  {"YBR_FULL_422", 3},
+                  {"YBR_PARTIAL_422", 3},
+                  {"YBR_PARTIAL_420", 3},
+                  {"YBR_ICT", 3},
+                  {"YBR_RCT", 3},
+                  {"ARGB", 4},
+                  {"CMYK", 4}};
     const std::string &name = pixels.photometric;
-    const auto startsWith = [&](const char *prefix) { return name.rfind(prefix, 0) == 0; };
-    std::uint32_t needed = 0;
-    if (startsWith("MONOCHROME") || startsWith("PALETTE"))
-        needed = 1;
-    else if (startsWith("YBR") || startsWith("RGB") || startsWith("HSV"))
-        needed = 3;
-    else if (startsWith("ARGB") || startsWith("CMYK"))
-        needed = 4;
-    if (needed == 0 || pixels.samplesPerPixel == needed)
+    if (name.empty())
+        return {};
+    const auto model = std::find_if(std::begin(models), std::end(models),
+                                    [&](const auto &m) { return name == m.name; });
+    if (model == std::end(models))
+        return "element (0028,0004) gives the photometric interpretation '" + name +
+               "', which names none";
+    const std::uint32_t needed = model->samples;
+    if (pixels.samplesPerPixel == needed)
         return {};
     return "element (0028,0004) gives the photometric interpretation " + name + ", which has " +
            std::to_string(needed) + (needed == 1 ? " sample" : " samples") +

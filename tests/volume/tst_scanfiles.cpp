@@ -1067,9 +1067,15 @@ void TestScanFiles::dicomNeedsADataSet()
         // A colour model for one sample per pixel: GDCM read past its buffer.
         {"28000400"
          "4353"
-         "0c00"
-         "5942525f5041525449414c20",
-         "YBR_PARTIAL, which has 3 samples per pixel, but the file gives 1"},
+         "0800"
+         "5942525f46554c4c",
+         "YBR_FULL, which has 3 samples per pixel, but the file gives 1"},
+        // A name cut short: GDCM took it for the first it starts (MONOCHROME1).
+        {"28000400"
+         "4353"
+         "0a00"
+         "4d4f4e4f4348524f4d20",
+         "'MONOCHROM', which names none"},
         {"28000600"
          "5553"
          "0200"
